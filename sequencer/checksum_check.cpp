@@ -1,0 +1,3 @@
+#include "sequencer/checksum_check.h"
+// TODO(owner): checksum check
+bool ChecksumCheck::PerformStep(int) { return false; }

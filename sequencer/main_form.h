@@ -1,0 +1,64 @@
+// The main window's logic without widgets (TForm1's core): start-up, the buttons, the tick
+// handler that performs one step of the sequencer, and the receive event. The Qt window and the
+// command line both drive this class; they only show its WindowModel and forward clicks.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "components/clock.h"
+#include "components/serial_port.h"
+#include "fileprep/intake.h"
+#include "sequencer/checksum_check.h"
+#include "sequencer/record_sender.h"
+#include "sequencer/sequencer_core.h"
+#include "sequencer/ui_services.h"
+#include "sequencer/upload_dialogue.h"
+
+class MainForm {
+ public:
+  MainForm(ISerialPort& serial, IClock& clock, IUiServices& ui, std::string programDir);
+
+  SequencerCore Core;
+  RecordSender Sender;
+  UploadDialogue Upload;
+  ChecksumCheck Checksums;
+  InputIntake Intake;
+
+  SequencerState& S() { return Core.S; }
+  WindowModel& W() { return Core.W; }
+
+  // Start-up: clears captions, sets colours, loads the port settings; the front end then
+  // enables its 60 ms timer.
+  void FormActivate();
+  // One tick: lets pending events run, logs the step, performs one step. An error raised
+  // inside stops the run with a message and leaves the window usable.
+  void Timer1Timer();
+  // The serial port's received-data event.
+  void ReadMessage();
+
+  void Btn2UploadClick();
+  void BtnBackToStartClick();
+  void BtnCableClick();
+  void BtnHelpClick();
+  void BtnCloseClick();
+  void BtnCaptureFileClick();
+  void BtnChooseFileClick();
+  void BtnRepeatUploadClick();
+  void BtnStartRunClick();
+
+  // The last error that stopped a run (empty when none): the command line's exit status
+  // comes from it.
+  std::string LastError;
+
+ private:
+  void PerformStep(int step);
+  std::vector<StepOwner*> owners_;
+};
+
+// The file-type list that "&Software Upload" gives the file chooser.
+inline constexpr const char* kSoftwareUploadFilter =
+    "Korvane Upload (.kvu)|*.kvu|Binary (.bin)|*.bin|"
+    "Intel HEX (.h86)|*.h86|Intel HEX (.mcs)|*.mcs|"
+    "Intel HEX (.hex)|*.hex|";

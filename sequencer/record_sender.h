@@ -1,0 +1,33 @@
+// Sending the upload records during the flash-loader dialogue, and the small routines that
+// turn a run's figures into text: the duration estimate, the time taken, the file's checksums.
+#pragma once
+
+#include <string>
+
+#include "sequencer/sequencer_core.h"
+
+class RecordSender {
+ public:
+  explicit RecordSender(SequencerCore& core) : core_(core) {}
+
+  // Reads the next record of UploadFile, sends it, counts it and shows progress.
+  void SendRecord();
+  // Sends RecordBuffer unchanged.
+  void ResendRecord();
+  // The three capture lines that describe RecordBuffer.
+  void DumpRecord();
+  // Reads the 8-byte trailer into FileFirmwareChecksum and FileFpgaChecksum.
+  void ReadFileChecksums();
+
+ private:
+  SequencerCore& core_;
+};
+
+// " less than 1 minute", " about 1 minute", " about 3.5 minutes" for `blockCount` records
+// at `baudrate`.
+std::string UploadEstimate(int blockCount, int baudrate);
+// Minutes and seconds from `startTime` to `endTime` (fractions of a day): "03:25 minutes",
+// "25 seconds", "7 seconds"; "unavailable" when the end is not after the start.
+std::string TimeTakenText(double startTime, double endTime);
+// "0"-"9" and "A"-"F" (upper case only).
+bool IsHexDigit(char c);

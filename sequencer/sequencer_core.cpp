@@ -1,0 +1,167 @@
+#include "sequencer/sequencer_core.h"
+
+#include <fstream>
+#include <utility>
+
+#include "components/file_errors.h"
+
+SequencerCore::SequencerCore(ISerialPort& serial, IClock& clock, IUiServices& ui,
+                             std::string programDir)
+    : Serial1(serial), Clock(clock), Ui(ui), Capture(clock), ProgramDir(std::move(programDir)) {}
+
+void SequencerCore::WaitReplyCR(const std::string& word, int timeoutStep, std::string& reply,
+                                int nextStep) {
+  WaitReply('\r', word, timeoutStep, reply, nextStep);
+}
+
+void SequencerCore::WaitReplyLF(const std::string& word, int timeoutStep, std::string& reply,
+                                int nextStep) {
+  WaitReply('\n', word, timeoutStep, reply, nextStep);
+}
+
+void SequencerCore::WaitReply(char terminator, const std::string& word, int timeoutStep,
+                              std::string& reply, int nextStep) {
+  ++S.WaitTicks;
+  reply.clear();
+  // The budget's last tick gives up without looking at the received text.
+  if (S.WaitTicks >= S.WaitLimit) {
+    S.Step = timeoutStep;
+    return;
+  }
+  const auto p = S.ReplyText.find(word);
+  if (p == std::string::npos) return;
+  const std::string tail = S.ReplyText.substr(p, kReplyWindow);
+  const auto q = tail.find(terminator);
+  if (q == std::string::npos) return;
+  // Text that stood before the word belongs to the reply.
+  const auto end = p + q + 1;
+  reply = S.ReplyText.substr(0, end);
+  S.ReplyText = S.ReplyText.substr(end, kReplyWindow);
+  S.Step = nextStep;
+}
+
+void SequencerCore::SendCommand(const std::string& address, const std::string& command,
+                                bool addressed) {
+  S.ReplyText.clear();
+  std::string frame = addressed ? "<" + address + "/" + command : command;
+  frame += '\r';
+  if (S.CaptureEnabled) Log(frame, "[out]");
+  for (char c : frame) SendByte(static_cast<std::uint8_t>(c));
+}
+
+void SequencerCore::SendAndAdvance(const std::string& address, const std::string& command,
+                                   bool addressed) {
+  SendCommand(address, command, addressed);
+  S.WaitTicks = 0;
+  S.Step = S.Step + 1;
+}
+
+void SequencerCore::SendByte(std::uint8_t value) { Serial1.WriteChar(value); }
+
+void SequencerCore::Log(const std::string& text, const std::string& tag) {
+  if (!S.CaptureEnabled) return;
+  try {
+    Capture.Log(text, tag);
+  } catch (const EInOutError&) {
+    CloseCapture();
+    throw;
+  }
+}
+
+void SequencerCore::CloseCapture() {
+  S.CaptureEnabled = false;
+  W.SetCaption("BtnCaptureFile", "&Enable Capture File");
+  W.SetCaption("Label11", "Disabled");
+  Capture.Close();
+}
+
+void SequencerCore::ToggleCapture() {
+  if (S.CaptureEnabled) {
+    CloseCapture();
+    return;
+  }
+  // Capture is on only once the file is open: a folder without write rights or a full disk
+  // leaves it off, says so, and writes nothing anywhere.
+  try {
+    Capture.Open(ProgramDir + "Capture.txt");
+  } catch (const EInOutError& e) {
+    S.CaptureEnabled = false;
+    W.SetCaption("BtnCaptureFile", "&Enable Capture File");
+    W.SetCaption("Label11", "Disabled");
+    Ui.ShowMessage("The capture file " + ProgramDir + "Capture.txt could not be opened (" +
+                   e.what() + "). Capture stays off.");
+    return;
+  }
+  S.CaptureEnabled = true;
+  W.SetCaption("BtnCaptureFile", "&Disable Capture File");
+  W.SetCaption("Label11", "Enabled");
+  W.Show("Label11");
+}
+
+void SequencerCore::ReadMessage() {
+  // A receive event queued before a close must not read a port that is no longer open.
+  if (!Serial1.Active()) return;
+  std::string text;
+  Serial1.ReadString(text);
+  S.ReplyText += text;
+  if (S.CaptureEnabled) Log(S.ReplyText, "[in]");
+}
+
+void SequencerCore::TimeOut() {
+  W.Show("BtnBackToStart");
+  if (S.MainUploadMode) W.Show("BtnRepeatUpload");
+  W.HistAdd("Timed out " + S.WaitingFor);
+  W.SetCaption("Label2", "Timed out " + S.WaitingFor);
+  W.Clear("Label10");
+  S.Step = 0;
+}
+
+void SequencerCore::Blink(int step) {
+  if (step >= 183 && step <= 193) {
+    W.SetFontColor("Label10", clRed);
+    S.Step = step + 1;
+  } else if (step >= 194 && step <= 203) {
+    W.SetFontColor("Label10", clBlue);
+    S.Step = step + 1;
+  } else if (step == 204) {
+    W.SetFontColor("Label10", clBlue);
+    S.Step = 183;
+  }
+}
+
+void SequencerCore::LoadPortSettings() {
+  W.SetItemIndex("CommPortBox", 0);
+  W.SetItemIndex("BaudRateBox", 0);
+  const std::string path = ProgramDir + "commsUP.txt";
+  std::ifstream in(path, std::ios::binary);
+  if (in) {
+    std::string line;
+    while (std::getline(in, line)) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      W.SelectText("CommPortBox", line.substr(0, 1));
+      W.SelectText("BaudRateBox", "38400");
+    }
+  }
+  LoadedPort = W.List("CommPortBox").Text();
+}
+
+void SequencerCore::SavePortSettings() {
+  const std::string port = W.List("CommPortBox").Text();
+  if (port == LoadedPort) return;
+  const std::string path = ProgramDir + "commsUP.txt";
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) throw EInOutError::FromErrno(errno);
+#ifdef _WIN32
+  out << port << ',' << W.List("BaudRateBox").Text() << "\r\n";
+#else
+  out << port << ',' << W.List("BaudRateBox").Text() << "\n";
+#endif
+  out.close();
+  if (!out) throw EInOutError::FromErrno(errno);
+}
+
+void SequencerCore::StopRunWithError(const std::string& message) {
+  S.Step = 0;
+  W.Show("BtnBackToStart");
+  Ui.ShowMessage(message);
+}

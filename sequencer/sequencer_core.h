@@ -1,0 +1,70 @@
+// The sequencer's core: the shared state, the window model, the serial port and the
+// operations every step uses (waiting for a reply, sending command frames and bytes, the
+// receive event, the time-out step, the blinking of the closing message, the capture log).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "components/clock.h"
+#include "components/serial_port.h"
+#include "sequencer/capture_file.h"
+#include "sequencer/sequencer_state.h"
+#include "sequencer/ui_services.h"
+#include "sequencer/window_model.h"
+
+inline constexpr int kTimeOutStep = 99;
+inline constexpr int kReplyWindow = 125;  // characters kept around a reply
+
+class SequencerCore {
+ public:
+  SequencerCore(ISerialPort& serial, IClock& clock, IUiServices& ui, std::string programDir);
+
+  SequencerState S;
+  WindowModel W;
+  ISerialPort& Serial1;
+  IClock& Clock;
+  IUiServices& Ui;
+  CaptureFile Capture;
+  std::string ProgramDir;  // with its trailing separator
+
+  // One tick of a wait for `word`; the reply runs up to a carriage return (CR) or a line
+  // feed (LF). On completion `reply` holds everything up to and including the terminator and
+  // Step becomes nextStep; when the budget is spent Step becomes timeoutStep.
+  void WaitReplyCR(const std::string& word, int timeoutStep, std::string& reply, int nextStep);
+  void WaitReplyLF(const std::string& word, int timeoutStep, std::string& reply, int nextStep);
+
+  // Frames one text command ("GO" + CR, or "<0000/SWR?" + CR) and sends it byte by byte.
+  void SendCommand(const std::string& address, const std::string& command, bool addressed);
+  // SendCommand, then WaitTicks := 0 and Step := Step + 1.
+  void SendAndAdvance(const std::string& address, const std::string& command, bool addressed);
+  void SendByte(std::uint8_t value);
+
+  // Capture log (does nothing unless CaptureEnabled). A write failure turns capture off,
+  // shows the state on BtnCaptureFile and Label11, and throws EInOutError.
+  void Log(const std::string& text, const std::string& tag);
+  // Turns capture on or off (the BtnCaptureFile button).
+  void ToggleCapture();
+  // Closes the capture file (capture off) and shows it on BtnCaptureFile and Label11.
+  void CloseCapture();
+
+  // The receive event: reads what the port has and appends it to ReplyText.
+  void ReadMessage();
+
+  // Step 99 and the blinking steps 183 to 204.
+  void TimeOut();
+  void Blink(int step);
+
+  // Remembered port settings (commsUP.txt in ProgramDir).
+  void LoadPortSettings();
+  void SavePortSettings();
+  std::string LoadedPort;
+
+  // Ends a run after an error raised inside a tick or a receive event: shows the message,
+  // Step := 0, offers "&Go Back to Start"; the window stays usable.
+  void StopRunWithError(const std::string& message);
+
+ private:
+  void WaitReply(char terminator, const std::string& word, int timeoutStep, std::string& reply,
+                 int nextStep);
+};

@@ -1,0 +1,56 @@
+// The sequencer's shared state: one struct with the names the steps use. It belongs to the
+// main window's core for the life of the program; every step and handler works on it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "components/byte_file.h"
+
+inline constexpr int kRecordSize = 135;   // bytes of one upload record
+inline constexpr int kTrailerSize = 8;    // checksum trailer behind the last record
+inline constexpr int kPageSize = 128;     // bytes of one image page
+inline constexpr int kSoftwareImagePages = 32768;  // 4 MB
+inline constexpr int kFactoryImagePages = 512;     // 64 KB
+
+struct SequencerState {
+  int Step = 0;
+  int WaitTicks = 0;
+  int WaitLimit = 8;
+  int AttemptCount = 0;
+  std::string ReplyText;
+  std::string LastReply;
+  std::string WaitingFor;
+  bool MainUploadMode = true;
+  bool CaptureEnabled = false;
+  int BlockCount = 0;
+  int BlocksSent = 0;
+  int UploadBaud = 0;
+  int HelpContext = 1;
+  int PortOpenTicks = 0;
+  int RebootTicks = 0;
+  double StartTime = 0;
+  double EndTime = 0;
+  std::string FileFirmwareChecksum;
+  std::string FileFpgaChecksum;
+  std::string UnitFirmwareChecksum;
+  std::string UnitFpgaChecksum;
+  std::array<std::uint8_t, kRecordSize> RecordBuffer{};
+  ByteFile UploadFile;
+  // True once the unit has asked for a record in this run (RecordBuffer then holds one of it).
+  bool RecordRequested = false;
+
+  // Files of a run.
+  int ImagePages = kSoftwareImagePages;
+  std::string InputFileName;
+  std::string InputExtension;
+  std::string BaseName;
+  std::string BinFileName;
+  std::string UploadFileName;
+  ByteFile BinaryImage;
+
+  // Line index into an embedded Intel HEX image, and its end flag.
+  int ImageLineIndex = 0;
+  bool EndRecordSeen = false;
+};
