@@ -15,8 +15,10 @@ EInOutError EInOutError::FromErrno(int err) {
     case EPERM:
     case EROFS:
     case EBUSY:
+    case EISDIR:
       return EInOutError("File access denied", 5);
     case ENOSPC:
+    case EFBIG:  // the file-size limit of the process or the file system
 #ifdef EDQUOT
     case EDQUOT:
 #endif

@@ -53,4 +53,11 @@ struct SequencerState {
   // Line index into an embedded Intel HEX image, and its end flag.
   int ImageLineIndex = 0;
   bool EndRecordSeen = false;
+
+  // Intel HEX reading: the base texts of the last extended linear and extended segment address
+  // records of the current conversion, and the number (from 1) of the line being read, for
+  // messages.
+  std::string ExtLinearAddress = "00";
+  std::string ExtSegmentAddress;
+  int HexLineNumber = 0;
 };

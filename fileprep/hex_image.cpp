@@ -1,0 +1,214 @@
+#include "fileprep/hex_image.h"
+
+#include <array>
+#include <cstdio>
+#include <string_view>
+
+#include "components/byte_file.h"
+#include "components/file_errors.h"
+
+namespace {
+
+// Columns of a line, counted from 0: byte count 1-2, offset 3-6, record type 8, data from 9.
+constexpr std::size_t kCountColumn = 1;
+constexpr std::size_t kOffsetColumn = 3;
+constexpr std::size_t kTypeColumn = 8;
+constexpr std::size_t kDataColumn = 9;
+constexpr std::size_t kBaseDigits = 4;
+
+constexpr std::size_t kReadChunk = 64 * 1024;
+
+int hexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// The value of hexadecimal text; false for anything else (the empty text included).
+bool hexValue(std::string_view text, std::uint32_t& value) {
+  if (text.empty()) return false;
+  std::uint32_t v = 0;
+  for (const char c : text) {
+    const int d = hexDigit(c);
+    if (d < 0) return false;
+    v = (v << 4) | static_cast<std::uint32_t>(d);
+  }
+  value = v;
+  return true;
+}
+
+// A fixed-width field of the line; a field cut short by the end of the line is no number.
+std::uint32_t field(std::string_view line, std::size_t column, std::size_t width) {
+  const std::string_view text = column < line.size() ? line.substr(column, width) : std::string_view();
+  std::uint32_t value = 0;
+  if (text.size() != width || !hexValue(text, value)) throw EConvertError::NotAnInteger(std::string(text));
+  return value;
+}
+
+// An extended address base: empty text counts as 0.
+std::uint32_t baseValue(const std::string& text) {
+  std::uint32_t value = 0;
+  if (!text.empty() && !hexValue(text, value)) throw EConvertError::NotAnInteger(text);
+  return value;
+}
+
+std::string hexAddress(std::uint64_t address) {
+  char text[24];
+  std::snprintf(text, sizeof text, "0x%06llX", static_cast<unsigned long long>(address));
+  return text;
+}
+
+void writeData(SequencerState& S, std::string_view line) {
+  const std::uint32_t linearBase = baseValue(S.ExtLinearAddress) << 16;
+  const std::uint32_t segmentBase = baseValue(S.ExtSegmentAddress) << 4;
+  const std::uint32_t count = field(line, kCountColumn, 2);
+  const std::uint32_t offset = field(line, kOffsetColumn, 4);
+  const std::uint32_t address = linearBase + segmentBase + offset;  // wraps at 4 GB
+  std::array<std::uint8_t, 255> data{};
+  for (std::uint32_t i = 0; i < count; ++i)
+    data[i] = static_cast<std::uint8_t>(field(line, kDataColumn + 2 * i, 2));
+  if (count == 0) return;
+  if (std::uint64_t{address} + count > kHexAddressLimit) {
+    const std::string where =
+        S.HexLineNumber > 0 ? "Intel HEX line " + std::to_string(S.HexLineNumber) : "An Intel HEX line";
+    throw EConvertError(where + " puts data at address " + hexAddress(address) +
+                        ", at or beyond the 16 MB limit (" + hexAddress(kHexAddressLimit) +
+                        ") of a binary image");
+  }
+  S.BinaryImage.Seek(address);
+  S.BinaryImage.Write(data.data(), count);
+}
+
+void actOnLine(SequencerState& S, std::string_view line) {
+  if (line.size() <= kTypeColumn) return;  // no record type to examine
+  switch (line[kTypeColumn]) {
+    case '0':
+      writeData(S, line);
+      break;
+    case '1':
+      S.EndRecordSeen = true;
+      break;
+    case '2':
+      S.ExtSegmentAddress = std::string(line.substr(kDataColumn, kBaseDigits));
+      break;
+    case '4':
+      S.ExtLinearAddress = std::string(line.substr(kDataColumn, kBaseDigits));
+      break;
+    default:  // start addresses and anything else
+      break;
+  }
+}
+
+// The lines of a text file, read in large pieces. A line ends at LF, CR or CR LF; the last
+// line needs no line end.
+class TextLineReader {
+ public:
+  explicit TextLineReader(const std::string& path) : buffer_(kReadChunk) {
+    file_.Open(path, ByteFile::Mode::Read);
+  }
+
+  bool next(std::string_view& line) {
+    carry_.clear();
+    bool partial = false;
+    for (;;) {
+      if (pos_ == len_) {
+        len_ = file_.Read(buffer_.data(), buffer_.size());
+        pos_ = 0;
+        if (len_ == 0) {
+          line = carry_;
+          return partial;
+        }
+      }
+      if (skipLf_) {
+        skipLf_ = false;
+        if (buffer_[pos_] == '\n' && ++pos_ == len_) continue;
+      }
+      const std::size_t start = pos_;
+      std::size_t end = start;
+      while (end < len_ && buffer_[end] != '\n' && buffer_[end] != '\r') ++end;
+      if (end == len_) {
+        carry_.append(buffer_.data() + start, end - start);
+        partial = true;
+        pos_ = len_;
+        continue;
+      }
+      skipLf_ = buffer_[end] == '\r';
+      pos_ = end + 1;
+      if (partial) {
+        carry_.append(buffer_.data() + start, end - start);
+        line = carry_;
+      } else {
+        line = std::string_view(buffer_.data() + start, end - start);
+      }
+      return true;
+    }
+  }
+
+ private:
+  ByteFile file_;
+  std::vector<char> buffer_;
+  std::size_t pos_ = 0;
+  std::size_t len_ = 0;
+  bool skipLf_ = false;
+  std::string carry_;
+};
+
+}  // namespace
+
+void EmptyImage(SequencerState& S) {
+  const std::uint64_t imageBytes = std::uint64_t{static_cast<std::uint32_t>(S.ImagePages)} * kPageSize;
+  S.BinaryImage.Open(S.BinFileName, ByteFile::Mode::CreateTemp);
+  try {
+    // Built in memory and written in one piece.
+    S.BinaryImage.HoldInMemory(imageBytes);
+    std::array<std::uint8_t, kPageSize> erased;
+    erased.fill(0xFF);
+    for (int page = 0; page < S.ImagePages; ++page) S.BinaryImage.Write(erased.data(), erased.size());
+    S.BinaryImage.Flush();
+  } catch (...) {
+    S.BinaryImage.Discard();
+    throw;
+  }
+}
+
+void ReadHexImage(SequencerState& S, const std::vector<std::string>& embeddedImage,
+                  const std::function<void(const std::string& line)>& logLine) {
+  S.EndRecordSeen = false;
+  S.ImageLineIndex = 0;
+  S.ExtLinearAddress = "00";
+  S.ExtSegmentAddress.clear();
+  S.HexLineNumber = 0;
+  try {
+    if (!S.BinaryImage.IsOpen()) throw EInOutError("File not open", 103);
+    S.BinaryImage.HoldInMemory(std::uint64_t{static_cast<std::uint32_t>(S.ImagePages)} * kPageSize);
+    if (S.MainUploadMode) {
+      TextLineReader input(S.InputFileName);
+      std::string_view line;
+      while (!S.EndRecordSeen && input.next(line)) {
+        ++S.HexLineNumber;
+        actOnLine(S, line);
+      }
+    } else {
+      // The embedded image ends with its end-of-file record; its last line is a stop all the same.
+      while (!S.EndRecordSeen && S.ImageLineIndex >= 0 &&
+             static_cast<std::size_t>(S.ImageLineIndex) < embeddedImage.size()) {
+        const std::string& line = embeddedImage[static_cast<std::size_t>(S.ImageLineIndex)];
+        if (S.CaptureEnabled && logLine) logLine(line);
+        ++S.ImageLineIndex;
+        S.HexLineNumber = S.ImageLineIndex;
+        actOnLine(S, line);
+      }
+    }
+    // The image is whole: on disk under its own name, and still open for the upload file.
+    if (S.BinaryImage.IsTemporary())
+      S.BinaryImage.Commit(true);
+    else
+      S.BinaryImage.Flush();
+  } catch (...) {
+    S.BinaryImage.Discard();
+    throw;
+  }
+}
+
+void WriteHexData(SequencerState& S, const std::string& line) { writeData(S, line); }
