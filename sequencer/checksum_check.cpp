@@ -1,3 +1,104 @@
 #include "sequencer/checksum_check.h"
-// TODO(owner): checksum check
-bool ChecksumCheck::PerformStep(int) { return false; }
+
+#include <string>
+
+namespace {
+
+constexpr int kRebootWaitTicks = 90;   // 5.4 s for the unit to restart its firmware
+constexpr int kSwrBudgetTicks = 100;   // 6 s per "SWR?"
+constexpr int kMaxSwrQueries = 20;     // about 2 minutes in all
+constexpr int kFcsBudgetTicks = 200;   // 12 s
+constexpr int kCompletionStep = 82;
+constexpr const char* kRemoteAddress = "0000";
+constexpr const char* kNoChecksum = "0000";  // the file carries no such checksum
+
+// The characters at 1-based positions from..from+3 of `text`, fewer when it is shorter.
+std::string FourAt(const std::string& text, std::size_t from) {
+  if (from < 1 || from > text.size()) return {};
+  return text.substr(from - 1, 4);
+}
+
+}  // namespace
+
+bool ChecksumCheck::PerformStep(int step) {
+  SequencerState& s = core_.S;
+  WindowModel& w = core_.W;
+  std::string reply;
+  switch (step) {
+    case 76:
+      ++s.RebootTicks;
+      if (s.RebootTicks >= kRebootWaitTicks) {
+        s.WaitLimit = kSwrBudgetTicks;
+        w.SetCaption("Label4", "Querying RQ-410 memory checksums ...");
+        s.AttemptCount = 0;
+        s.Step = 77;
+      }
+      return true;
+    case 77:
+      core_.SendAndAdvance(kRemoteAddress, "SWR?", true);
+      ++s.AttemptCount;
+      return true;
+    case 78:
+      s.WaitingFor = "waiting for SWR=";
+      core_.WaitReplyLF("SWR=", 77, reply, 79);
+      s.LastReply = reply;
+      if (s.Step == 77 && s.AttemptCount >= kMaxSwrQueries) s.Step = kTimeOutStep;
+      return true;
+    case 79:
+      core_.SendAndAdvance(kRemoteAddress, "FCS?", true);
+      s.WaitLimit = kFcsBudgetTicks;
+      return true;
+    case 80:
+      s.WaitingFor = "waiting for FCS";
+      core_.WaitReplyLF("FCS", kTimeOutStep, reply, 81);
+      s.LastReply = reply;
+      return true;
+    case 81:
+      CompareChecksums();
+      s.Step = kCompletionStep;
+      return true;
+    default:
+      return false;
+  }
+}
+
+void ChecksumCheck::CompareChecksums() {
+  SequencerState& s = core_.S;
+  WindowModel& w = core_.W;
+  // The checksums stand at fixed distances from the "M" of "Main"; without it the positions
+  // count from the start of the reply.
+  const auto found = s.LastReply.find("Main");
+  const std::size_t p = found == std::string::npos ? 0 : found + 1;
+  s.UnitFirmwareChecksum = FourAt(s.LastReply, p + 5);
+  s.UnitFpgaChecksum = FourAt(s.LastReply, p + 15);
+  w.SetCaption("Label12", "RQ-410 memory checksums: Firmware:" + s.UnitFirmwareChecksum +
+                              "  FPGA:" + s.UnitFpgaChecksum);
+  w.SetFontColor("Label8", clBlue);
+
+  const auto report = [&w](bool match) {
+    if (match) {
+      w.SetCaption("Label15", "Checksums match, Upload successful");
+      w.SetFontColor("Label15", clGreen);
+    } else {
+      w.SetCaption("Label15", "Checksums different");
+      w.SetFontColor("Label15", clRed);
+    }
+  };
+  const bool hasFirmware = s.FileFirmwareChecksum != kNoChecksum;
+  const bool hasFpga = s.FileFpgaChecksum != kNoChecksum;
+  if (hasFirmware && hasFpga) {
+    w.SetCaption("Label8", "Upload file checksums: Firmware:" + s.FileFirmwareChecksum +
+                               "  FPGA:" + s.FileFpgaChecksum);
+    report(s.UnitFirmwareChecksum == s.FileFirmwareChecksum &&
+           s.UnitFpgaChecksum == s.FileFpgaChecksum);
+    return;
+  }
+  if (hasFirmware) {
+    w.SetCaption("Label8", "Upload file checksum: Firmware:" + s.FileFirmwareChecksum + "       ");
+    report(s.UnitFirmwareChecksum == s.FileFirmwareChecksum);
+  }
+  if (hasFpga) {
+    w.SetCaption("Label8", "Upload file checksum      FPGA:" + s.FileFpgaChecksum);
+    report(s.UnitFpgaChecksum == s.FileFpgaChecksum);
+  }
+}

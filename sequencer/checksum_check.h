@@ -12,5 +12,7 @@ class ChecksumCheck final : public StepOwner {
   bool PerformStep(int step) override;
 
  private:
+  // Step 81: the unit's checksums from its "FCS" reply, compared with the file's.
+  void CompareChecksums();
   SequencerCore& core_;
 };

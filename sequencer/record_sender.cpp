@@ -1,9 +1,133 @@
 #include "sequencer/record_sender.h"
-// TODO(owner): record transfer
-void RecordSender::SendRecord() {}
-void RecordSender::ResendRecord() {}
-void RecordSender::DumpRecord() {}
-void RecordSender::ReadFileChecksums() {}
-std::string UploadEstimate(int, int) { return {}; }
-std::string TimeTakenText(double, double) { return {}; }
-bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); }
+
+#include <cmath>
+#include <cstdio>
+
+#include "components/clock.h"
+
+namespace {
+
+constexpr int kAddressSize = 6;      // record bytes 0 to 5: the page address as text
+constexpr int kFirstHalfEnd = 70;    // data bytes 6 to 69, then 70 to 133
+constexpr int kChecksumOffset = 134;
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Two significant digits in the general number format, no trailing zeros: 1.5, 2, 3.5, 14.
+// Beyond two digits before the point the value is rounded to a plain whole number (120)
+// rather than written with an exponent.
+std::string TwoSignificantDigits(double value) {
+  char text[32];
+  if (value < 100) {
+    std::snprintf(text, sizeof text, "%.2g", value);
+  } else {
+    const double scale = std::pow(10.0, std::floor(std::log10(value)) - 1);
+    std::snprintf(text, sizeof text, "%.0f", std::nearbyint(value / scale) * scale);
+  }
+  return text;
+}
+
+double EstimateFactor(int baudrate) {
+  switch (baudrate) {
+    case 1200: return 10;
+    case 2400: return 5;
+    case 4800: return 3;
+    case 9600: return 2;
+    case 19200: return 1.5;
+    case 38400: return 1.1;
+    case 57600: return 1;
+    default: return 3;
+  }
+}
+
+}  // namespace
+
+bool IsHexDigit(char c) { return IsDigit(c) || (c >= 'A' && c <= 'F'); }
+
+std::string HexText(const std::uint8_t* bytes, std::size_t count) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string text;
+  text.reserve(count * 2);
+  for (std::size_t i = 0; i < count; ++i) {
+    text += kDigits[bytes[i] >> 4];
+    text += kDigits[bytes[i] & 0x0F];
+  }
+  return text;
+}
+
+void RecordSender::SendRecord() {
+  SequencerState& s = core_.S;
+  // A short read at the end of the file leaves the bytes not read as they were; the dialogue
+  // refuses a file whose size is not whole records plus the trailer before it starts.
+  s.UploadFile.Read(s.RecordBuffer.data(), s.RecordBuffer.size());
+  ResendRecord();
+  ++s.BlocksSent;
+  core_.W.Gauge().SetProgress(s.BlocksSent);
+  const std::string text = "Sending block " + std::to_string(s.BlocksSent) + " of " +
+                           std::to_string(s.BlockCount) + "...";
+  core_.W.HistReplaceLast(text);
+  core_.W.SetCaption("Label2", text);
+}
+
+void RecordSender::ResendRecord() {
+  SequencerState& s = core_.S;
+  // The answer to this record must not be confused with anything received before it.
+  s.ReplyText.clear();
+  if (s.CaptureEnabled) DumpRecord();
+  for (std::uint8_t b : s.RecordBuffer) core_.SendByte(b);
+}
+
+void RecordSender::DumpRecord() {
+  const auto& r = core_.S.RecordBuffer;
+  const std::string address(reinterpret_cast<const char*>(r.data()), kAddressSize);
+  core_.Log("  addr " + address + "  cksm " + HexText(&r[kChecksumOffset], 1), "[info  ]");
+  core_.Log(HexText(&r[kAddressSize], kFirstHalfEnd - kAddressSize), "[B0-128]");
+  core_.Log(HexText(&r[kFirstHalfEnd], kChecksumOffset - kFirstHalfEnd), "[B128+ ]");
+}
+
+void RecordSender::ReadFileChecksums() {
+  SequencerState& s = core_.S;
+  s.UploadFile.Read(s.RecordBuffer.data(), kTrailerSize);
+  const char* t = reinterpret_cast<const char*>(s.RecordBuffer.data());
+  s.FileFirmwareChecksum.assign(t, 4);
+  const bool fpgaIsHex = IsHexDigit(t[4]) && IsHexDigit(t[5]) && IsHexDigit(t[6]) && IsHexDigit(t[7]);
+  s.FileFpgaChecksum = fpgaIsHex ? std::string(t + 4, 4) : "0000";
+}
+
+std::string UploadEstimate(int blockCount, int baudrate) {
+  const double factor = EstimateFactor(baudrate);
+  // Rounded to the nearest integer, ties to the even neighbour.
+  const double n = std::nearbyint(blockCount * factor / 479 * 2);
+  const double minutes = n / 4;  // the estimate moves in quarter minutes
+  if (minutes < 0.8) return " less than 1 minute";
+  if (minutes >= 1.5) return " about " + TwoSignificantDigits(minutes) + " minutes";
+  return " about 1 minute";
+}
+
+std::string TimeTakenFromLongTime(const std::string& longTime, double difference) {
+  const auto colon = longTime.find(':');
+  std::string t = colon == std::string::npos ? std::string() : longTime.substr(colon + 1, 15);
+  const auto am = t.find(" AM");
+  if (am != std::string::npos) t.erase(am, 3);
+  // Minutes and seconds only: a locale may put its own day-half marker ("PM", "p.m.") or none
+  // at all behind them, or separate the fields with something other than colons.
+  if (t.size() >= 5 && IsDigit(t[0]) && IsDigit(t[1]) && t[2] == ':' && IsDigit(t[3]) &&
+      IsDigit(t[4])) {
+    t.resize(5);
+  } else {
+    const long total = std::lround((difference - std::floor(difference)) * 86400.0) % 86400;
+    char text[8];
+    std::snprintf(text, sizeof text, "%02ld:%02ld", (total / 60) % 60, total % 60);
+    t = text;
+  }
+  if (t.compare(0, 2, "00") != 0) return t + " minutes";
+  if (t[3] == '0') return std::string(1, t[4]) + " seconds";
+  return t.substr(3, 2) + " seconds";
+}
+
+std::string TimeTakenText(double startTime, double endTime) {
+  // A run that crossed midnight ends "before" it started.
+  if (endTime <= startTime) return "unavailable";
+  const double difference = endTime - startTime;
+  return TimeTakenFromLongTime(LongTimeText(difference), difference);
+}

@@ -2,6 +2,7 @@
 // turn a run's figures into text: the duration estimate, the time taken, the file's checksums.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "sequencer/sequencer_core.h"
@@ -29,5 +30,11 @@ std::string UploadEstimate(int blockCount, int baudrate);
 // Minutes and seconds from `startTime` to `endTime` (fractions of a day): "03:25 minutes",
 // "25 seconds", "7 seconds"; "unavailable" when the end is not after the start.
 std::string TimeTakenText(double startTime, double endTime);
+// The same, from the difference already rendered as a time of day in the locale's long time
+// format ("0:03:25", "12:03:25 AM"); `difference` (a fraction of a day) stands in when the
+// rendering is not hours, minutes and seconds separated by colons.
+std::string TimeTakenFromLongTime(const std::string& longTime, double difference);
 // "0"-"9" and "A"-"F" (upper case only).
 bool IsHexDigit(char c);
+// Bytes as upper-case hexadecimal digits, two per byte, no separators.
+std::string HexText(const std::uint8_t* bytes, std::size_t count);

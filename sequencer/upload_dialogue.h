@@ -4,9 +4,17 @@
 // screens.
 #pragma once
 
+#include <string>
+
 #include "sequencer/record_sender.h"
 #include "sequencer/sequencer_core.h"
 #include "sequencer/step_owner.h"
+
+inline constexpr int kHandshakeMaxSends = 250;  // "U" sends after the first before giving up
+inline constexpr int kDialogueBudgetTicks = 2000;  // 120 s for each answer of the loader
+inline constexpr int kPortOpenTicks = 20;          // 1.2 s for the port to open
+inline constexpr int kChecksumCheckRecords = 1000;  // uploads this large get their checksums checked
+inline constexpr int kRemoteControlBaud = 9600;
 
 class UploadDialogue final : public StepOwner {
  public:
@@ -16,7 +24,23 @@ class UploadDialogue final : public StepOwner {
   bool PerformStep(int step) override;
   void BtnStartRunClick();
 
+  // Empty when UploadFileName names a file of whole records plus the checksum trailer whose
+  // record count is BlockCount; otherwise what is wrong with it, in the user's words.
+  std::string UploadFileProblem() const;
+
  private:
+  void OpenPort();
+  void PortOpened();
+  void ReadyScreen();
+  void SendU();
+  void RecordRequest();
+  void SendSameRecordAgain();
+  void EndOfDialogue();
+  void CompletionScreen();
+  void HaltScreen();
+  // Refuses an upload file that cannot be sent whole; true when it was refused.
+  bool RefuseBadUploadFile();
+
   SequencerCore& core_;
   RecordSender& sender_;
 };
