@@ -1,10 +1,18 @@
 // Taking in the file the user chose: its kind by extension, the names of the files made from
 // it, and the road to the ready screen (an upload file at once; a binary image or Intel HEX
-// file after conversion). Also "&Repeat Upload".
+// file after conversion beside it). Also "&Repeat Upload".
 #pragma once
 
 #include "sequencer/sequencer_core.h"
 #include "sequencer/step_owner.h"
+
+inline constexpr int kReadyStep = 42;             // ready screen of a Software Upload
+inline constexpr int kRejectedInputStep = 102;
+inline constexpr int kEmptyImageStep = 104;
+inline constexpr int kReadHexStep = 112;
+inline constexpr int kCreateUploadFileStep = 123;
+inline constexpr int kWriteUploadFileStep = 124;
+inline constexpr int kConversionHelpTopic = 4;
 
 class InputIntake final : public StepOwner {
  public:
@@ -13,9 +21,14 @@ class InputIntake final : public StepOwner {
   // Steps 102, 104, 112, 123 and 124.
   bool PerformStep(int step) override;
 
+  // Shows the file chooser and takes the chosen file. A file that vanished or cannot be
+  // opened raises EInOutError; "Choose File" then stays offered and the run is unchanged.
   void BtnChooseFileClick();
+  // Sorts S.InputFileName by its extension and sets the next step (42, 102, 104 or 123).
   void IntakeInputFile();
+  // Opens S.UploadFileName for sending and shows the ready screen (Step 42).
   void OpenUploadFile();
+  // Sends the last run's upload file again, without converting anew.
   void BtnRepeatUploadClick();
 
  private:

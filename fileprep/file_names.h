@@ -1,0 +1,23 @@
+// The names of a run's files: the kind and base of the chosen input, and the derived names
+// (BaseName + ".BIN", BaseName + ".KVU") as this platform's file system should see them.
+#pragma once
+
+#include <string>
+
+struct InputNameParts {
+  std::string Extension;  // up to three characters after the first ".", upper case
+  std::string BaseName;   // the characters before the first "." (empty with no ".")
+};
+
+// Splits a chosen name at its first ".": "fw.rev.hex" gives REV and "fw"; "fw.r2.hex" gives
+// "R2." and "fw"; a name without "." gives its first three characters and an empty base.
+InputNameParts SplitInputName(const std::string& name);
+
+// Windows file names ignore case, and users rely on it: fw.bin is opened as fw.BIN, FW.KVU
+// replaces fw.kvu. On a case-sensitive file system a derived name that matches an existing
+// file but for case therefore means that file; the name is returned unchanged when the file
+// exists as spelt, when nothing matches, or on Windows.
+std::string ResolveExistingName(const std::string& path);
+
+// True when `path` names an existing ordinary file (not a folder).
+bool FileExists(const std::string& path);

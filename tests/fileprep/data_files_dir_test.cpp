@@ -1,0 +1,114 @@
+// The remembered folder of the file chooser: where it is kept, what is trusted when it is
+// read back, and what is written.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "components/file_errors.h"
+#include "fileprep/data_files_dir.h"
+#include "temp_folder.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Points HOME and XDG_CONFIG_HOME into a scratch folder for the life of a test.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    if (value) {
+      ::setenv(name, value->c_str(), 1);
+    } else {
+      ::unsetenv(name);
+    }
+  }
+  ~ScopedEnv() {
+    if (old_) {
+      ::setenv(name_, old_->c_str(), 1);
+    } else {
+      ::unsetenv(name_);
+    }
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+TEST(DataFilesDir, LivesInTheUsersConfigFolderAndFallsBackToHome) {
+  TempFolder dir;
+  const std::string home = (dir.Path() / "home").string();
+  fs::create_directories(home);
+  ScopedEnv homeEnv("HOME", home);
+  {
+    ScopedEnv config("XDG_CONFIG_HOME", std::nullopt);
+    EXPECT_EQ(DataFilesDirFile(), home + "/.config/kvuflash/KVUflash.set");
+  }
+  {
+    ScopedEnv config("XDG_CONFIG_HOME", "relative/ignored");
+    EXPECT_EQ(DataFilesDirFile(), home + "/.config/kvuflash/KVUflash.set");
+  }
+  const std::string config = (dir.Path() / "cfg").string();
+  ScopedEnv configEnv("XDG_CONFIG_HOME", config);
+  EXPECT_EQ(DataFilesDirFile(), config + "/kvuflash/KVUflash.set");
+  EXPECT_EQ(DefaultDataFilesDir(), home);
+
+  // No file yet: the home folder, and nothing is created by reading.
+  EXPECT_EQ(ReadDataFilesDir(), home);
+  EXPECT_FALSE(fs::exists(config));
+
+  // Saved and read back, spelling kept (names are case-sensitive here).
+  const std::string firmware = (dir.Path() / "Firmware New").string();
+  fs::create_directories(firmware);
+  SaveDataFilesDir(firmware);
+  EXPECT_EQ(ReadBytes(DataFilesDirFile()).size(), firmware.size() + 1);
+  EXPECT_EQ(ReadDataFilesDir(), firmware);
+  SaveDataFilesDir(firmware);  // written again at every OK
+  EXPECT_EQ(ReadDataFilesDir(), firmware);
+  EXPECT_EQ(dir.Names("cfg/kvuflash"), std::vector<std::string>{"KVUflash.set"});
+
+  // A folder that is gone, a relative line, an empty line, a Windows line: home.
+  for (const std::string& line : {(dir.Path() / "gone").string(), std::string("Firmware New"),
+                                  std::string(""), std::string("C:\\FIRMWARE")}) {
+    WriteText(DataFilesDirFile(), line + "\n");
+    EXPECT_EQ(ReadDataFilesDir(), home) << line;
+  }
+  // Only the first line counts; a CRLF line end is no part of the name.
+  WriteText(DataFilesDirFile(), firmware + "\r\n/tmp\n");
+  EXPECT_EQ(ReadDataFilesDir(), firmware);
+}
+
+TEST(DataFilesDir, FailureToWriteIsReportedAndKeepsTheOldFile) {
+  TempFolder dir;
+  ScopedEnv configEnv("XDG_CONFIG_HOME", (dir.Path() / "cfg").string());
+  SaveDataFilesDir(dir.Path().string());
+  // The config folder is a file: nothing can be written there.
+  ScopedEnv blocked("XDG_CONFIG_HOME", (dir.Path() / "cfg" / "kvuflash" / "KVUflash.set").string());
+  EXPECT_THROW(SaveDataFilesDir("/tmp"), EInOutError);
+  ScopedEnv back("XDG_CONFIG_HOME", (dir.Path() / "cfg").string());
+  EXPECT_EQ(ReadDataFilesDir(), dir.Path().string());
+  EXPECT_EQ(dir.Names("cfg/kvuflash"), std::vector<std::string>{"KVUflash.set"});
+}
+
+TEST(DataFilesDir, WindowsRulesKeepOnlyFoldersOnDriveC) {
+  const auto exists = [](const std::string& folder) {
+    return folder == "C:\\FIRMWARE\\NEW" || folder == "c:\\data";
+  };
+  EXPECT_EQ(WindowsFolderFromLine("C:\\FIRMWARE\\NEW", exists), "C:\\FIRMWARE\\NEW");
+  EXPECT_EQ(WindowsFolderFromLine("c:\\data", exists), "c:\\data");  // as read
+  EXPECT_EQ(WindowsFolderFromLine("D:\\DATA", exists), "C:\\");
+  EXPECT_EQ(WindowsFolderFromLine("C:\\OLD", exists), "C:\\");  // no longer exists
+  EXPECT_EQ(WindowsFolderFromLine("", exists), "C:\\");
+  EXPECT_EQ(WindowsFolderFromLine("c:\\", exists), "C:\\");
+  EXPECT_EQ(WindowsLineForFolder("C:\\Firmware\\New"), "C:\\FIRMWARE\\NEW");
+  EXPECT_EQ(WindowsLineForFolder("c:\\x"), "C:\\X");
+  EXPECT_EQ(WindowsLineForFolder("D:\\Data"), "C:\\");
+  EXPECT_EQ(WindowsLineForFolder("\\\\server\\share"), "C:\\");
+}
+
+}  // namespace

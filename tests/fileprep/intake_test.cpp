@@ -1,0 +1,383 @@
+// Taking in the chosen file: its kind by extension, the derived names, each road to the ready
+// screen with its texts, and the failures that must leave the run as it was.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "fileprep/file_names.h"
+#include "fileprep/intake.h"
+#include "temp_folder.h"
+#include "sequencer/main_form.h"
+#include "support/fakes.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A Software Upload with the port open, "Choose File" offered, as step 10 leaves it.
+struct IntakeRig {
+  FakePort port;
+  FakeClock clock;
+  FakeUi ui;
+  MainForm form{port, clock, ui, "./"};
+  std::string answer;
+
+  IntakeRig() {
+    form.FormActivate();
+    form.Btn2UploadClick();
+    form.S().UploadBaud = 57600;
+    form.S().Step = 10;
+    form.W().Show("BtnChooseFile");
+    form.W().Clear("Label12");
+  }
+  void Choose(const std::string& name) {
+    answer = name;
+    ui.chooserAnswer = &answer;
+    form.BtnChooseFileClick();
+  }
+  // Ticks until the ready screen (or idle); returns the steps seen on the way.
+  std::vector<int> TickToReady() {
+    std::vector<int> seen{form.S().Step};
+    for (int i = 0; i < 10 && form.S().Step != kReadyStep && form.S().Step != 0; ++i) {
+      form.Timer1Timer();
+      seen.push_back(form.S().Step);
+    }
+    return seen;
+  }
+  const std::string& Caption(const char* name) { return form.W().Caption(name); }
+};
+
+std::vector<std::uint8_t> UploadFileOf(int records) {
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(records) * kRecordSize, 0x41);
+  for (char c : std::string("12345678")) bytes.push_back(static_cast<std::uint8_t>(c));
+  return bytes;
+}
+
+// Two pages with data: page 0 (boot region) and page 512 (first page of the firmware sums).
+std::vector<std::uint8_t> SmallImage() {
+  std::vector<std::uint8_t> image(513 * kPageSize, 0xFF);
+  image[5] = 0x00;
+  image[512 * kPageSize] = 0x12;
+  return image;
+}
+
+TEST(InputNames, ExtensionIsUpToThreeCharactersAfterTheFirstDot) {
+  struct Case {
+    const char* name;
+    const char* extension;
+    const char* base;
+  };
+  for (const Case& c : {Case{"FW.hex", "HEX", "FW"}, Case{"fw.Hex", "HEX", "fw"},
+                        Case{"fw.HEXA", "HEX", "fw"}, Case{"fw.rev.hex", "REV", "fw"},
+                        Case{"fw.r2.hex", "R2.", "fw"}, Case{"firmware", "FIR", ""},
+                        Case{"a.b", "B", "a"}, Case{".kvu", "KVU", ""},
+                        Case{"dir.v2/fw.hex", "V2/", "dir"}}) {
+    const InputNameParts parts = SplitInputName(c.name);
+    EXPECT_EQ(parts.Extension, c.extension) << c.name;
+    EXPECT_EQ(parts.BaseName, c.base) << c.name;
+  }
+}
+
+TEST(InputNames, DerivedNameMeansTheFileThatDiffersOnlyInCase) {
+  TempFolder dir;
+  WriteText("fw.bin", "x");
+  WriteText("other.KVU", "x");
+  fs::create_directory("sub");
+  WriteText("sub/Image.Bin", "x");
+  EXPECT_EQ(ResolveExistingName("fw.BIN"), "fw.bin");
+  EXPECT_EQ(ResolveExistingName("OTHER.kvu"), "other.KVU");
+  EXPECT_EQ(ResolveExistingName("sub/IMAGE.BIN"), "sub/Image.Bin");
+  EXPECT_EQ(ResolveExistingName(dir.Path().string() + "/FW.BIN"), dir.Path().string() + "/fw.bin");
+  // Nothing to match: the name as derived, to be created.
+  EXPECT_EQ(ResolveExistingName("new.KVU"), "new.KVU");
+  // Spelt exactly: that file, even when another spelling exists as well.
+  WriteText("fw.BIN", "y");
+  EXPECT_EQ(ResolveExistingName("fw.BIN"), "fw.BIN");
+  EXPECT_EQ(ResolveExistingName("Fw.Bin"), "fw.BIN");  // first in name order
+}
+
+TEST(InputIntakeTest, IntelHexInputsOfAnyCaseTakeTheConversionRoad) {
+  TempFolder dir;
+  struct Case {
+    const char* input;
+    const char* bin;
+    const char* kvu;
+  };
+  for (const Case& c : {Case{"FW.hex", "FW.BIN", "FW.KVU"}, Case{"fw.Hex", "fw.BIN", "fw.KVU"},
+                        Case{"fw.HEXA", "fw.BIN", "fw.KVU"}, Case{"fw.h86", "fw.BIN", "fw.KVU"},
+                        Case{"fw.MCS", "fw.BIN", "fw.KVU"}}) {
+    WriteText(c.input, ":00000001FF\n");
+    IntakeRig rig;
+    rig.Choose(c.input);
+    const SequencerState& s = rig.form.S();
+    EXPECT_EQ(s.Step, kEmptyImageStep) << c.input;
+    EXPECT_EQ(s.InputFileName, c.input);
+    EXPECT_EQ(s.BinFileName, c.bin);
+    EXPECT_EQ(s.UploadFileName, c.kvu);
+    EXPECT_EQ(s.ImagePages, kSoftwareImagePages);
+    EXPECT_EQ(s.HelpContext, 4);
+    EXPECT_EQ(rig.Caption("Label12"), "Preparing input file, please wait ...");
+    EXPECT_EQ(rig.form.W().FontColor("Label12"), clBlue);
+    EXPECT_EQ(rig.Caption("Label8"), std::string("Emptying binary file:  ") + c.bin + " ...");
+    EXPECT_FALSE(rig.form.W().Visible("RunBox"));
+    EXPECT_FALSE(rig.form.W().Visible("BtnChooseFile"));
+    EXPECT_FALSE(rig.form.W().Visible("Gauge"));
+    fs::remove(c.input);
+  }
+}
+
+TEST(InputIntakeTest, UnknownExtensionsAreRejectedAndChooseFileComesBack) {
+  TempFolder dir;
+  for (const auto& [input, extension] : std::vector<std::pair<std::string, std::string>>{
+           {"fw.rev.hex", "REV"}, {"fw.r2.hex", "R2."}, {"firmware", "FIR"}, {"fw.txt", "TXT"}}) {
+    WriteText(input, ":00000001FF\n");
+    IntakeRig rig;
+    rig.form.W().SetFontColor("Label12", clRed);
+    rig.Choose(input);
+    EXPECT_EQ(rig.form.S().Step, kRejectedInputStep) << input;
+    EXPECT_FALSE(rig.form.W().Visible("BtnChooseFile"));
+    rig.form.Timer1Timer();
+    EXPECT_EQ(rig.form.S().Step, 0);
+    EXPECT_EQ(rig.Caption("Label12"),
+              "Unexpected file extension (" + extension + "), choose another file");
+    EXPECT_EQ(rig.form.W().FontColor("Label12"), clRed);  // colour left as it was
+    EXPECT_TRUE(rig.form.W().Visible("BtnChooseFile"));
+  }
+  EXPECT_EQ(dir.Names(), (std::vector<std::string>{"firmware", "fw.r2.hex", "fw.rev.hex", "fw.txt"}));
+}
+
+TEST(InputIntakeTest, ChosenUploadFileGoesStraightToTheReadyScreenUntouched) {
+  TempFolder dir;
+  const auto kvu = UploadFileOf(49);
+  ASSERT_EQ(kvu.size(), 6623u);
+  WriteBytes("fw.kvu", kvu);
+  chmod("fw.kvu", 0444);  // sending only reads it
+  IntakeRig rig;
+  rig.form.W().SetCaption("Label2", "old");
+  rig.form.W().Show("BtnRepeatUpload");
+  rig.Choose("fw.kvu");
+  const SequencerState& s = rig.form.S();
+  EXPECT_TRUE(rig.ui.messages.empty()) << rig.ui.messages.front();
+  EXPECT_EQ(s.Step, kReadyStep);
+  EXPECT_EQ(s.BlockCount, 49);
+  EXPECT_EQ(s.InputExtension, "KVU");
+  EXPECT_EQ(s.UploadFileName, "fw.kvu");
+  EXPECT_TRUE(s.UploadFile.IsOpen());
+  EXPECT_EQ(s.HelpContext, 4);
+  EXPECT_EQ(rig.port.baud, 57600);
+  EXPECT_TRUE(rig.form.W().Visible("RunBox"));
+  EXPECT_TRUE(rig.form.W().Visible("BtnStartRun"));
+  EXPECT_FALSE(rig.form.W().Visible("BtnRepeatUpload"));
+  EXPECT_FALSE(rig.form.W().Visible("BtnChooseFile"));
+  EXPECT_FALSE(rig.form.W().Visible("Label10"));
+  EXPECT_EQ(rig.Caption("Label2"), "");
+  EXPECT_EQ(rig.Caption("Label12"), "");
+  EXPECT_EQ(dir.Names(), std::vector<std::string>{"fw.kvu"});
+  EXPECT_EQ(ReadBytes("fw.kvu"), kvu);
+}
+
+TEST(InputIntakeTest, CancellingTheChooserChangesNothing) {
+  TempFolder dir;
+  IntakeRig rig;
+  rig.form.S().InputFileName = "earlier.hex";
+  rig.form.S().UploadFileName = "earlier.KVU";
+  rig.form.W().SetCaption("Label12", "Port open");
+  rig.ui.chooserAnswer = nullptr;
+  rig.form.BtnChooseFileClick();
+  EXPECT_EQ(rig.ui.chooserShown, 1);
+  EXPECT_EQ(rig.form.S().Step, 10);
+  EXPECT_EQ(rig.form.S().InputFileName, "earlier.hex");
+  EXPECT_EQ(rig.form.S().UploadFileName, "earlier.KVU");
+  EXPECT_EQ(rig.Caption("Label12"), "Port open");
+  EXPECT_TRUE(rig.form.W().Visible("BtnChooseFile"));
+  EXPECT_TRUE(rig.ui.messages.empty());
+}
+
+TEST(InputIntakeTest, BinaryImageIsConvertedBesideItAndReplacesTheOldUploadFile) {
+  TempFolder dir;
+  WriteBytes("fw.bin", SmallImage());
+  WriteText("fw.kvu", "stale upload file");  // the same name but for case: replaced
+  IntakeRig rig;
+  rig.Choose("fw.bin");
+  const SequencerState& s = rig.form.S();
+  ASSERT_EQ(s.Step, kCreateUploadFileStep) << (rig.ui.messages.empty() ? "" : rig.ui.messages[0]);
+  EXPECT_EQ(s.BinFileName, "fw.bin");
+  EXPECT_EQ(s.UploadFileName, "fw.kvu");
+  EXPECT_EQ(rig.Caption("Label12"), "Preparing input file, please wait ...");
+  EXPECT_EQ(rig.form.W().FontColor("Label12"), clBlue);
+  EXPECT_EQ(rig.Caption("Label8"), "Converting .BIN file to .KVU format ...");
+  EXPECT_FALSE(rig.form.W().Visible("RunBox"));
+
+  rig.form.Timer1Timer();
+  EXPECT_EQ(s.Step, kWriteUploadFileStep);
+  EXPECT_EQ(ReadBytes("fw.kvu").size(), 17u) << "the old file stays until the new one is whole";
+  rig.form.Timer1Timer();
+  EXPECT_EQ(s.Step, kReadyStep);
+  EXPECT_EQ(s.BlockCount, 2);
+  // The sums cover every page of their regions, erased ones too; those come to 0 modulo
+  // 65536, so page 512's single 0x12 in place of 0xFF leaves 0x12 - 0xFF = 0xFF13.
+  EXPECT_EQ(s.LastReply, "FF13, 0000");
+  EXPECT_EQ(rig.Caption("Label12"), "Data file conversion complete, chksums: FF13, 0000");
+  EXPECT_EQ(rig.form.W().FontColor("Label12"), clBlack);
+  EXPECT_TRUE(rig.form.W().Visible("RunBox"));
+  EXPECT_EQ(dir.Names(), (std::vector<std::string>{"fw.bin", "fw.kvu"}));
+  const auto kvu = ReadBytes("fw.kvu");
+  ASSERT_EQ(kvu.size(), 2u * kRecordSize + kTrailerSize);
+  EXPECT_EQ(std::string(kvu.begin(), kvu.begin() + 6), "000000");
+  EXPECT_EQ(std::string(kvu.begin() + kRecordSize, kvu.begin() + kRecordSize + 6), "010000");
+  EXPECT_EQ(std::string(kvu.end() - 8, kvu.end()), "FF130000");
+  EXPECT_EQ(ReadBytes("fw.bin"), SmallImage()) << "the input image is only read";
+}
+
+TEST(InputIntakeTest, IntelHexTakesFourTicksWithEachStepsText) {
+  TempFolder dir;
+  // Four bytes at 0x000010, and one byte in the FPGA region at 0x060000.
+  WriteText("FW.hex",
+            ":0400100001020304E2\n"
+            ":020000040006F4\n"
+            ":0100000055AA\n"
+            ":00000001FF\n");
+  WriteText("fw.bin", "old image");  // replaced, whatever its case
+  IntakeRig rig;
+  rig.Choose("FW.hex");
+  const SequencerState& s = rig.form.S();
+  ASSERT_EQ(s.Step, kEmptyImageStep);
+  EXPECT_EQ(s.BinFileName, "fw.bin");
+  EXPECT_EQ(s.UploadFileName, "FW.KVU");
+
+  rig.form.Timer1Timer();
+  EXPECT_EQ(s.Step, kReadHexStep);
+  EXPECT_EQ(rig.Caption("Label8"), "Processing .H86 input file to .BIN binary file ...");
+  rig.form.Timer1Timer();
+  EXPECT_EQ(s.Step, kCreateUploadFileStep);
+  EXPECT_EQ(rig.Caption("Label8"), "Processing .BIN file to .KVU format ...");
+  rig.form.Timer1Timer();
+  EXPECT_EQ(s.Step, kWriteUploadFileStep);
+  EXPECT_FALSE(fs::exists("FW.KVU")) << "no complete-looking upload file before it is written";
+  rig.form.Timer1Timer();
+  EXPECT_EQ(s.Step, kReadyStep);
+  EXPECT_TRUE(rig.ui.messages.empty()) << rig.ui.messages.front();
+  EXPECT_EQ(s.BlockCount, 2);
+  EXPECT_EQ(rig.Caption("Label12"), "Data file conversion complete, chksums: 0000, FF56");
+  EXPECT_EQ(dir.Names(), (std::vector<std::string>{"FW.KVU", "FW.hex", "fw.bin"}));
+  EXPECT_EQ(fs::file_size("fw.bin"), 4u * 1024 * 1024);
+  const auto kvu = ReadBytes("FW.KVU");
+  ASSERT_EQ(kvu.size(), 2u * kRecordSize + kTrailerSize);
+  EXPECT_EQ(std::vector<std::uint8_t>(kvu.begin() + 6 + 16, kvu.begin() + 6 + 20),
+            (std::vector<std::uint8_t>{1, 2, 3, 4}));
+  EXPECT_EQ(std::string(kvu.begin() + kRecordSize, kvu.begin() + kRecordSize + 6), "060000");
+}
+
+TEST(InputIntakeTest, RepeatUploadReopensTheConvertedFileWithoutConverting) {
+  TempFolder dir;
+  WriteBytes("fw.bin", SmallImage());
+  IntakeRig rig;
+  rig.Choose("fw.bin");
+  rig.TickToReady();
+  ASSERT_EQ(rig.form.S().Step, kReadyStep);
+  const auto kvu = ReadBytes("fw.KVU");
+  // The run ends; the image changes on disk meanwhile.
+  rig.form.S().UploadFile.Close();
+  rig.form.S().Step = 0;
+  rig.form.S().BlockCount = 0;
+  rig.form.W().Show("BtnRepeatUpload");
+  rig.form.W().Show("BtnBackToStart");
+  rig.form.W().Hide("RunBox");
+  rig.form.W().SetCaption("Label12", "Upload complete");
+  WriteBytes("fw.bin", std::vector<std::uint8_t>(kPageSize, 0x00));
+  rig.port.baud = 9600;
+
+  rig.form.BtnRepeatUploadClick();
+  const SequencerState& s = rig.form.S();
+  EXPECT_TRUE(rig.ui.messages.empty());
+  EXPECT_EQ(s.Step, kReadyStep);
+  EXPECT_EQ(s.BlockCount, 2);
+  EXPECT_EQ(s.UploadFileName, "fw.KVU");
+  EXPECT_TRUE(s.UploadFile.IsOpen());
+  EXPECT_EQ(rig.port.baud, 57600);
+  EXPECT_FALSE(rig.form.W().Visible("BtnRepeatUpload"));
+  EXPECT_FALSE(rig.form.W().Visible("BtnBackToStart"));
+  EXPECT_TRUE(rig.form.W().Visible("RunBox"));
+  EXPECT_EQ(rig.Caption("Label12"), "");
+  EXPECT_EQ(ReadBytes("fw.KVU"), kvu);
+}
+
+TEST(InputIntakeTest, MissingFilesAreReportedAndLeaveTheRunAsItWas) {
+  TempFolder dir;
+  IntakeRig rig;
+  rig.form.S().UploadFileName = "earlier.KVU";
+  rig.form.W().SetCaption("Label12", "Port open");
+
+  // The chosen file vanished between the chooser and the intake.
+  rig.Choose("gone.hex");
+  ASSERT_EQ(rig.ui.messages.size(), 1u);
+  EXPECT_EQ(rig.ui.messages[0], "File not found");
+  EXPECT_EQ(rig.form.S().Step, 10);
+  EXPECT_TRUE(rig.form.W().Visible("BtnChooseFile"));
+
+  // fw.bin2 means the image fw.BIN, which is not there.
+  WriteText("fw.bin2", "x");
+  rig.Choose("fw.bin2");
+  ASSERT_EQ(rig.ui.messages.size(), 2u);
+  EXPECT_EQ(rig.ui.messages[1], "File not found");
+  EXPECT_EQ(rig.form.S().Step, 10);
+  EXPECT_EQ(rig.form.S().UploadFileName, "earlier.KVU");
+  EXPECT_EQ(rig.Caption("Label12"), "Port open");
+  EXPECT_TRUE(rig.form.W().Visible("BtnChooseFile"));
+  EXPECT_FALSE(rig.form.S().BinaryImage.IsOpen());
+
+  // "&Repeat Upload" after the last upload file was deleted: the way back stays offered.
+  rig.form.S().Step = 0;
+  rig.form.W().Show("BtnRepeatUpload");
+  rig.form.W().Show("BtnBackToStart");
+  rig.form.BtnRepeatUploadClick();
+  ASSERT_EQ(rig.ui.messages.size(), 3u);
+  EXPECT_EQ(rig.ui.messages[2], "File not found");
+  EXPECT_EQ(rig.form.S().Step, 0);
+  EXPECT_TRUE(rig.form.W().Visible("BtnRepeatUpload"));
+  EXPECT_TRUE(rig.form.W().Visible("BtnBackToStart"));
+  EXPECT_EQ(dir.Names(), std::vector<std::string>{"fw.bin2"});
+}
+
+TEST(InputIntakeTest, ImageThatCannotBeWrittenStillConverts) {
+  TempFolder dir;
+  // A file nobody may write to, root included: the running test program itself.
+  fs::create_symlink("/proc/self/exe", "ro.bin");
+  IntakeRig rig;
+  rig.Choose("ro.bin");
+  ASSERT_TRUE(rig.ui.messages.empty()) << rig.ui.messages.front();
+  rig.TickToReady();
+  EXPECT_EQ(rig.form.S().Step, kReadyStep);
+  EXPECT_GT(rig.form.S().BlockCount, 0);
+  EXPECT_EQ(fs::file_size("ro.KVU"),
+            static_cast<std::uintmax_t>(rig.form.S().BlockCount) * kRecordSize + kTrailerSize);
+
+  // And a read-only image by its permissions (they bind everyone but root).
+  WriteBytes("perm.bin", SmallImage());
+  chmod("perm.bin", 0444);
+  IntakeRig other;
+  other.Choose("perm.bin");
+  other.TickToReady();
+  EXPECT_EQ(other.form.S().Step, kReadyStep);
+  EXPECT_EQ(other.form.S().BlockCount, 2);
+}
+
+TEST(InputIntakeTest, FailedConversionStopsTheRunAndLeavesNoUploadFile) {
+  TempFolder dir;
+  WriteText("bad.hex", ":0400100001020304E2\n:04ZZ100001020304E2\n:00000001FF\n");
+  IntakeRig rig;
+  rig.Choose("bad.hex");
+  const std::vector<int> steps = rig.TickToReady();
+  EXPECT_EQ(steps, (std::vector<int>{kEmptyImageStep, kReadHexStep, 0}));
+  ASSERT_EQ(rig.ui.messages.size(), 1u);
+  EXPECT_EQ(rig.ui.messages[0], "'ZZ10' is not a valid integer value");
+  EXPECT_TRUE(rig.form.W().Visible("BtnBackToStart"));
+  for (const std::string& name : dir.Names()) {
+    EXPECT_EQ(name.find(".KVU"), std::string::npos) << name;
+  }
+}
+
+}  // namespace
