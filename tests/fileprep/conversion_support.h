@@ -1,0 +1,213 @@
+// Helpers for the conversion tests: scratch folders, whole files, a conversion run the way the
+// sequencer's steps run it, an independent reader of upload files, and running a piece of a
+// test as an ordinary user (permissions do not bite root).
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "fileprep/hex_image.h"
+#include "fileprep/upload_file_writer.h"
+#include "sequencer/sequencer_state.h"
+
+namespace kvtest {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+
+class ScratchDir {
+ public:
+  ScratchDir() {
+    static std::mt19937_64 rng{std::random_device{}()};
+    path_ = fs::temp_directory_path() / ("kvconv-" + std::to_string(::getpid()) + "-" + std::to_string(rng()));
+    fs::create_directories(path_);
+  }
+  ~ScratchDir() {
+    std::error_code ec;
+    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
+    fs::remove_all(path_, ec);
+  }
+  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+inline void writeFile(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary);
+  out << text;
+}
+
+inline void writeBytes(const std::string& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline Bytes readBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+inline std::string readText(const std::string& path) {
+  const Bytes b = readBytes(path);
+  return std::string(b.begin(), b.end());
+}
+
+// Steps 104, 112, 123 and 124 of a Software Upload (or 573 to 576 of a Factory upload).
+inline void convert(SequencerState& S, const std::string& dir, const std::string& base,
+                    const std::vector<std::string>& embedded = {},
+                    const std::function<void(const std::string&)>& log = {}) {
+  S.BinFileName = dir + "/" + base + ".BIN";
+  S.UploadFileName = dir + "/" + base + ".KVU";
+  EmptyImage(S);
+  ReadHexImage(S, embedded, log);
+  S.UploadFile.Open(S.UploadFileName, ByteFile::Mode::CreateTemp);
+  WriteUploadFile(S);
+}
+
+inline void convertHexText(SequencerState& S, const ScratchDir& dir, const std::string& hex) {
+  S.MainUploadMode = true;
+  S.ImagePages = kSoftwareImagePages;
+  S.InputFileName = dir / "in.hex";
+  writeFile(S.InputFileName, hex);
+  convert(S, dir.path().string(), "in");
+}
+
+// An upload file read back without the writer's code: page number to page data, and the trailer.
+struct UploadFileContents {
+  std::map<int, Bytes> pages;
+  std::string trailer;
+};
+
+inline UploadFileContents parseUploadFile(const Bytes& file) {
+  UploadFileContents out;
+  EXPECT_GE(file.size(), 8u);
+  EXPECT_EQ((file.size() - 8) % 135, 0u) << "size " << file.size();
+  if (file.size() < 8 || (file.size() - 8) % 135 != 0) return out;
+  const std::size_t records = (file.size() - 8) / 135;
+  int lastPage = -1;
+  for (std::size_t r = 0; r < records; ++r) {
+    const std::uint8_t* rec = file.data() + r * 135;
+    const std::string addressText(rec, rec + 6);
+    EXPECT_EQ(addressText.find_first_not_of("0123456789ABCDEF"), std::string::npos) << addressText;
+    const unsigned long address = std::stoul(addressText, nullptr, 16);
+    EXPECT_EQ(address % 128, 0u) << addressText;
+    const int page = static_cast<int>(address / 128);
+    EXPECT_GT(page, lastPage) << "records not in ascending page order";
+    lastPage = page;
+    unsigned sum = 0;
+    for (int i = 0; i < 134; ++i) sum += rec[i];
+    EXPECT_EQ(sum & 0xFF, rec[134]) << "checksum of record " << r;
+    Bytes data(rec + 6, rec + 134);
+    bool erased = true;
+    for (auto b : data) erased = erased && b == 0xFF;
+    EXPECT_FALSE(erased) << "record for an erased page " << addressText;
+    out.pages[page] = std::move(data);
+  }
+  out.trailer.assign(file.end() - 8, file.end());
+  return out;
+}
+
+// The trailer and boot sum of an image, summed here from the region table.
+struct ImageSums {
+  std::string trailer;
+  std::string boot;
+};
+
+inline ImageSums sumImage(const Bytes& image, int pages) {
+  std::uint32_t boot = 0, firmware = 0, fpga = 0;
+  for (int p = 0; p < pages; ++p) {
+    std::uint32_t s = 0;
+    for (int i = 0; i < 128; ++i) {
+      const std::size_t at = static_cast<std::size_t>(p) * 128 + static_cast<std::size_t>(i);
+      s += at < image.size() ? image[at] : 0xFF;
+    }
+    if (p < 480)
+      boot += s;
+    else if ((p >= 512 && p < 3072) || (p >= 14336 && p < 14848))
+      firmware += s;
+    else if ((p >= 3072 && p < 4096) || (p >= 5120 && p < 14336) || (p >= 14848 && p < 16384))
+      fpga += s;
+  }
+  char t[16], b[8];
+  std::snprintf(t, sizeof t, "%04X%04X", firmware & 0xFFFF, fpga & 0xFFFF);
+  std::snprintf(b, sizeof b, "%04X", boot & 0xFFFF);
+  return {t, b};
+}
+
+// Checks that an upload file holds exactly the non-erased pages of `image` and its sums.
+inline void expectUploadFileOf(const Bytes& kvu, const Bytes& image, int pages) {
+  const UploadFileContents got = parseUploadFile(kvu);
+  std::size_t expectedRecords = 0;
+  for (int p = 0; p < pages; ++p) {
+    const auto begin = image.begin() + static_cast<std::ptrdiff_t>(p) * 128;
+    const Bytes page(begin, begin + 128);
+    bool erased = true;
+    for (auto b : page) erased = erased && b == 0xFF;
+    if (erased) continue;
+    ++expectedRecords;
+    auto it = got.pages.find(p);
+    if (it == got.pages.end()) {
+      ADD_FAILURE() << "no record for page " << p;
+      continue;
+    }
+    EXPECT_EQ(it->second, page) << "data of page " << p;
+  }
+  EXPECT_EQ(got.pages.size(), expectedRecords);
+  EXPECT_EQ(got.trailer, sumImage(image, pages).trailer);
+}
+
+// Runs `body` in a child process, as the user nobody when we are root so that file
+// permissions apply; returns "" on success, else the message of what `body` threw.
+inline std::string runUnprivileged(const std::function<void()>& body, rlim_t fileSizeLimit = RLIM_INFINITY) {
+  int pipeFds[2];
+  if (::pipe(pipeFds) != 0) return "pipe failed";
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(pipeFds[0]);
+    std::string message;
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) message = "cannot drop privileges";
+    if (fileSizeLimit != RLIM_INFINITY) {
+      std::signal(SIGXFSZ, SIG_IGN);
+      rlimit limit{fileSizeLimit, fileSizeLimit};
+      ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    if (message.empty()) {
+      try {
+        body();
+      } catch (const std::exception& e) {
+        message = e.what();
+        if (message.empty()) message = "(empty message)";
+      }
+    }
+    if (!message.empty()) (void)!::write(pipeFds[1], message.data(), message.size());
+    ::close(pipeFds[1]);
+    ::_exit(0);
+  }
+  ::close(pipeFds[1]);
+  std::string message;
+  char buffer[512];
+  ssize_t n;
+  while ((n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0) message.append(buffer, static_cast<std::size_t>(n));
+  ::close(pipeFds[0]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  if (!WIFEXITED(status)) return "child ended abnormally";
+  return message;
+}
+
+}  // namespace kvtest

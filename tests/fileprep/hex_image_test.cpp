@@ -1,0 +1,322 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include "components/file_errors.h"
+#include "conversion_support.h"
+
+using namespace kvtest;
+
+namespace {
+
+constexpr std::size_t kSoftwareBytes = 4194304;
+
+Bytes erasedImage(std::size_t bytes = kSoftwareBytes) { return Bytes(bytes, 0xFF); }
+
+// Where 01 02 03 04 at offset 0x0010 land after the given lines.
+Bytes placeFourBytes(const std::string& before) {
+  ScratchDir dir;
+  SequencerState S;
+  convertHexText(S, dir, before + ":0400100001020304E2\n:00000001FF\n");
+  return readBytes(dir / "in.BIN");
+}
+
+std::size_t findNonErased(const Bytes& image) {
+  for (std::size_t i = 0; i < image.size(); ++i)
+    if (image[i] != 0xFF) return i;
+  return image.size();
+}
+
+std::string conversionError(const std::string& hex) {
+  ScratchDir dir;
+  SequencerState S;
+  try {
+    convertHexText(S, dir, hex);
+  } catch (const EConvertError& e) {
+    EXPECT_FALSE(fs::exists(dir / "in.BIN")) << "a failed conversion left an image";
+    EXPECT_FALSE(fs::exists(dir / "in.BIN.part"));
+    EXPECT_FALSE(S.BinaryImage.IsOpen());
+    return e.what();
+  }
+  return "no error";
+}
+
+}  // namespace
+
+TEST(HexImage, EndRecordAloneGivesErasedImageAndTrailerOnly) {
+  ScratchDir dir;
+  SequencerState S;
+  convertHexText(S, dir, ":00000001FF\r\n");
+  EXPECT_TRUE(S.EndRecordSeen);
+  EXPECT_EQ(readBytes(dir / "in.BIN"), erasedImage());
+  EXPECT_EQ(readText(dir / "in.KVU"), "00000000");
+  EXPECT_EQ(S.BlockCount, 0);
+  EXPECT_EQ(S.LastReply, "0000, 0000");
+  EXPECT_FALSE(S.BinaryImage.IsOpen());
+  EXPECT_FALSE(S.UploadFile.IsOpen());
+  EXPECT_EQ(S.UploadFile.Path(), dir / "in.KVU");  // bound to its name for the upload
+  EXPECT_FALSE(fs::exists(dir / "in.KVU.part"));
+
+  // The same as a Factory conversion: 64 KB, and the boot sum of 480 erased pages.
+  SequencerState F;
+  F.MainUploadMode = false;
+  F.ImagePages = kFactoryImagePages;
+  convert(F, dir.path().string(), "Reserved", {":00000001FF"});
+  EXPECT_EQ(readBytes(dir / "Reserved.BIN"), erasedImage(65536));
+  EXPECT_EQ(readText(dir / "Reserved.KVU"), "00000000");
+  EXPECT_EQ(F.LastReply, "1000");
+}
+
+TEST(HexImage, AddsBothAddressBases) {
+  Bytes expected = erasedImage();
+  for (int i = 0; i < 4; ++i) expected[0x10 + i] = static_cast<std::uint8_t>(i + 1);
+  EXPECT_EQ(placeFourBytes(""), expected);
+  std::swap_ranges(expected.begin() + 0x10, expected.begin() + 0x14, expected.begin() + 0x10010);
+  EXPECT_EQ(placeFourBytes(":020000040001F9\n"), expected);  // linear base 0x10000
+  EXPECT_EQ(placeFourBytes(":020000021000EC\n"), expected);  // segment base 0x10000
+
+  // Both bases at once add up; a later record of one kind replaces only that base.
+  EXPECT_EQ(findNonErased(placeFourBytes(":020000040001F9\n:020000021000EC\n")), 0x20010u);
+  EXPECT_EQ(findNonErased(placeFourBytes(":020000040001F9\n:020000040002F8\n")), 0x20010u);
+  // A segment base plus offset passes 0xFFFF without wrapping.
+  EXPECT_EQ(findNonErased(placeFourBytes(":02000002F000EC\n:02000004002FCB\n")), 0x2F0000u + 0xF0010u);
+  // The sum of both bases and the offset is taken modulo 4 GB.
+  EXPECT_EQ(findNonErased(placeFourBytes(":02000004FFFFFC\n:02000002FFFFFE\n")), 0xF0000u);
+  // Lower-case hexadecimal throughout.
+  const Bytes lower = placeFourBytes(":020000040001f9\n:04001a000a0b0c0dff\n");
+  EXPECT_EQ(findNonErased(lower), 0x10010u);
+  EXPECT_EQ(lower[0x1001A], 0x0A);
+  EXPECT_EQ(lower[0x1001D], 0x0D);
+}
+
+TEST(HexImage, TakesLinesAsTheReaderDefines) {
+  ScratchDir dir;
+  SequencerState S;
+  convertHexText(S, dir,
+                 "\n"                       // empty line
+                 "junk\r\n"                 // too short to hold a record type
+                 ":0200000300001234\r\n"    // start segment address: nothing
+                 ":0400000512345678FF\r"    // start linear address: nothing
+                 ":0200000011220000\n"      // wrong checksum: written all the same
+                 ":02000600AABB00\r\n"
+                 ":0200040099E0\n"          // later record overlaps, and wins
+                 ":00000001FF\n"
+                 ":0400000055555555AA\n"    // after the end record: never read
+                 "this is not hex at all, but never read\n");
+  Bytes expected = erasedImage();
+  expected[0] = 0x11;
+  expected[1] = 0x22;
+  expected[4] = 0x99;
+  expected[5] = 0xE0;
+  expected[6] = 0xAA;
+  expected[7] = 0xBB;
+  EXPECT_EQ(readBytes(dir / "in.BIN"), expected);
+  EXPECT_EQ(S.HexLineNumber, 8);
+  const UploadFileContents kvu = parseUploadFile(readBytes(dir / "in.KVU"));
+  ASSERT_EQ(kvu.pages.size(), 1u);
+  EXPECT_EQ(kvu.pages.begin()->first, 0);
+
+  // Without an end record the file is read to its last line, which needs no line end.
+  SequencerState T;
+  convertHexText(T, dir, ":0100000042BD\r\n:01000100434B");
+  EXPECT_FALSE(T.EndRecordSeen);
+  const Bytes image = readBytes(dir / "in.BIN");
+  EXPECT_EQ(image[0], 0x42);
+  EXPECT_EQ(image[1], 0x43);
+  EXPECT_EQ(image[2], 0xFF);
+}
+
+TEST(HexImage, LongRecordsAreTakenWhole) {
+  std::string line = ":FF010000";
+  Bytes expected = erasedImage();
+  for (int i = 0; i < 255; ++i) {
+    char b[3];
+    std::snprintf(b, sizeof b, "%02X", i);
+    line += b;
+    expected[0x100 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
+  }
+  line += "00";
+  ScratchDir dir;
+  SequencerState S;
+  convertHexText(S, dir, line + "\n:0100000077\n:00000001FF\n");
+  expected[0] = 0x77;
+  EXPECT_EQ(readBytes(dir / "in.BIN"), expected);
+  EXPECT_EQ(S.BlockCount, 3);  // pages 0, 2 and 3 (0x100 .. 0x1FE)
+}
+
+TEST(HexImage, BasesStartAtZeroInEveryConversion) {
+  ScratchDir dir;
+  SequencerState S;
+  convertHexText(S, dir, ":02000004001FDB\n:020000021000EC\n:0100000011EE\n:00000001FF\n");
+  EXPECT_EQ(findNonErased(readBytes(dir / "in.BIN")), 0x1F0000u + 0x10000u);
+  convertHexText(S, dir, ":0100000022DD\n:00000001FF\n");
+  EXPECT_EQ(findNonErased(readBytes(dir / "in.BIN")), 0u);
+  EXPECT_EQ(S.ExtLinearAddress, "00");
+  EXPECT_EQ(S.ExtSegmentAddress, "");
+
+  // A Factory conversion after it starts from zero too, and from the memo's first line.
+  S.MainUploadMode = false;
+  S.ImagePages = kFactoryImagePages;
+  S.ImageLineIndex = 17;
+  convert(S, dir.path().string(), "Reserved", {":0100000033CC", ":00000001FF", ":0100010044BA"});
+  EXPECT_EQ(S.ImageLineIndex, 2);
+  const Bytes image = readBytes(dir / "Reserved.BIN");
+  EXPECT_EQ(image[0], 0x33);
+  EXPECT_EQ(image[1], 0xFF);
+}
+
+TEST(HexImage, FactoryImageGrowsPastItsPagesAndLogsEveryLine) {
+  // A flash-code image with the layout of the one the program carries: segment base 0, 373
+  // records up to 0x1883, segment base 0x1000, 24 records from 0x10008 to 0x1029D, end record.
+  std::vector<std::string> memo;
+  Bytes image = erasedImage(0x1029E);
+  std::fill(image.begin() + 65536, image.end(), std::uint8_t{0});  // past the image: a hole in the file
+  std::mt19937 rng(7);
+  auto addRange = [&](std::uint32_t from, std::uint32_t to, std::uint32_t segmentBase) {
+    for (std::uint32_t a = from; a <= to; a += 16) {
+      const std::uint32_t n = std::min<std::uint32_t>(16, to - a + 1);
+      char head[16];
+      std::snprintf(head, sizeof head, ":%02X%04X00", n, a - segmentBase);
+      std::string line = head;
+      for (std::uint32_t i = 0; i < n; ++i) {
+        const auto b = static_cast<std::uint8_t>(rng());
+        image[a + i] = b;
+        char t[3];
+        std::snprintf(t, sizeof t, "%02X", b);
+        line += t;
+      }
+      memo.push_back(line + "00");
+    }
+  };
+  memo.push_back(":020000020000FC");
+  addRange(0x0, 0xBF, 0);
+  addRange(0x110, 0x30F, 0);
+  addRange(0x400, 0x1883, 0);
+  memo.push_back(":020000021000EC");
+  addRange(0x10008, 0x100C7, 0x10000);
+  addRange(0x10118, 0x10127, 0x10000);
+  addRange(0x101F8, 0x1029D, 0x10000);
+  memo.push_back(":00000001FF");
+  memo.push_back(":0100000000FF");  // never read
+  ASSERT_EQ(memo.size(), 401u);
+
+  ScratchDir dir;
+  SequencerState S;
+  S.MainUploadMode = false;
+  S.ImagePages = kFactoryImagePages;
+  S.CaptureEnabled = true;
+  std::vector<std::string> logged;
+  convert(S, dir.path().string(), "Reserved", memo, [&](const std::string& l) { logged.push_back(l); });
+  ASSERT_EQ(logged.size(), 400u);
+  EXPECT_EQ(logged.front(), memo.front());
+  EXPECT_EQ(logged.back(), ":00000001FF");
+  EXPECT_EQ(S.ImageLineIndex, 400);
+  EXPECT_EQ(readBytes(dir / "Reserved.BIN"), image);  // 66,206 bytes
+  const Bytes kvu = readBytes(dir / "Reserved.KVU");
+  EXPECT_EQ(kvu.size(), 6623u);
+  EXPECT_EQ(S.BlockCount, 49);
+  const UploadFileContents got = parseUploadFile(kvu);
+  EXPECT_EQ(got.pages.count(7), 0u);
+  EXPECT_EQ(got.pages.begin()->first, 0);
+  EXPECT_EQ(got.pages.rbegin()->first, 49);
+  EXPECT_EQ(got.trailer, "00000000");
+  EXPECT_EQ(S.LastReply, sumImage(image, kFactoryImagePages).boot);
+  expectUploadFileOf(kvu, Bytes(image.begin(), image.begin() + 65536), kFactoryImagePages);
+
+  // Without capture nothing is logged; a memo without end record stops at its last line.
+  S.CaptureEnabled = false;
+  logged.clear();
+  convert(S, dir.path().string(), "Reserved", {":0100000033CC"}, [&](const std::string& l) { logged.push_back(l); });
+  EXPECT_TRUE(logged.empty());
+  EXPECT_FALSE(S.EndRecordSeen);
+  EXPECT_EQ(S.BlockCount, 1);
+}
+
+TEST(HexImage, BadFieldsNameTheTextThatIsNoNumber) {
+  EXPECT_EQ(conversionError(":zz00000000\n"), "'zz' is not a valid integer value");
+  EXPECT_EQ(conversionError(":0100G00000\n"), "'00G0' is not a valid integer value");
+  EXPECT_EQ(conversionError(":0200000011Q200\n"), "'Q2' is not a valid integer value");
+  // A line cut short inside its data: the missing byte is no number.
+  EXPECT_EQ(conversionError(":0400000011223\n"), "'3' is not a valid integer value");
+  EXPECT_EQ(conversionError(":04000000112233\n"), "'' is not a valid integer value");
+  // A bad base is found by the data record that uses it; an empty one counts as 0.
+  EXPECT_EQ(conversionError(":0200000412G4D6\n:0100000011EE\n"), "'12G4' is not a valid integer value");
+  EXPECT_EQ(conversionError(":020000041\n:00000001FF\n"), "no error");
+  EXPECT_EQ(conversionError(":02000004\n:0100000011EE\n:00000001FF\n"), "no error");
+}
+
+TEST(HexImage, RefusesDataAtOrPastSixteenMegabytes) {
+  // Just past the image is fine: the image file grows to hold it.
+  ScratchDir dir;
+  SequencerState S;
+  convertHexText(S, dir, ":020000040050AA\n:0200100011220000\n:00000001FF\n");
+  EXPECT_EQ(fs::file_size(dir / "in.BIN"), 0x500012u);
+  EXPECT_EQ(S.BlockCount, 0);
+  // The last byte below 16 MB is taken.
+  convertHexText(S, dir, ":0200000400FFFB\n:01FFFF0042BF\n:00000001FF\n");
+  EXPECT_EQ(fs::file_size(dir / "in.BIN"), 0x1000000u);
+
+  EXPECT_EQ(conversionError(":0200000400FFFB\n:02FFFF004243BF\n"),
+            "Intel HEX line 2 puts data at address 0xFFFFFF, at or beyond the 16 MB limit (0x1000000) of a "
+            "binary image");
+  EXPECT_EQ(conversionError("\n:020000040100F9\n:0100000011EE\n"),
+            "Intel HEX line 3 puts data at address 0x1000000, at or beyond the 16 MB limit (0x1000000) of a "
+            "binary image");
+  EXPECT_EQ(conversionError(":02000004FFFFFC\n:0100100011EE\n"),
+            "Intel HEX line 2 puts data at address 0xFFFF0010, at or beyond the 16 MB limit (0x1000000) of a "
+            "binary image");
+}
+
+TEST(HexImage, FailedConversionKeepsTheFilesOfTheLastGoodOne) {
+  ScratchDir dir;
+  SequencerState S;
+  convertHexText(S, dir, ":0100000011EE\n:00000001FF\n");
+  const Bytes goodBin = readBytes(dir / "in.BIN");
+  const Bytes goodKvu = readBytes(dir / "in.KVU");
+  EXPECT_THROW(convertHexText(S, dir, ":0100000022DD\n:01000100ZZ00\n"), EConvertError);
+  EXPECT_EQ(readBytes(dir / "in.BIN"), goodBin);
+  EXPECT_EQ(readBytes(dir / "in.KVU"), goodKvu);
+  EXPECT_FALSE(fs::exists(dir / "in.BIN.part"));
+  EXPECT_FALSE(fs::exists(dir / "in.KVU.part"));
+
+  // A missing input file: the runtime's message, and no image left behind.
+  S.InputFileName = dir / "missing.hex";
+  S.BinFileName = dir / "missing.BIN";
+  EmptyImage(S);
+  try {
+    ReadHexImage(S, {}, {});
+    ADD_FAILURE() << "no error";
+  } catch (const EInOutError& e) {
+    EXPECT_STREQ(e.what(), "File not found");
+  }
+  EXPECT_FALSE(fs::exists(dir / "missing.BIN"));
+  EXPECT_FALSE(fs::exists(dir / "missing.BIN.part"));
+}
+
+TEST(HexImage, ReadOnlyInputConvertsAndUnwritableFolderFails) {
+  ScratchDir dir;
+  fs::permissions(dir.path(), fs::perms::all);
+  const std::string input = dir / "ro.hex";
+  writeFile(input, ":0100000011EE\n:00000001FF\n");
+  fs::permissions(input, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  const std::string outcome = runUnprivileged([&] {
+    SequencerState S;
+    S.InputFileName = input;
+    convert(S, dir.path().string(), "ro");
+    if (S.BlockCount != 1) throw std::runtime_error("wrong BlockCount");
+  });
+  EXPECT_EQ(outcome, "");
+  EXPECT_EQ(readBytes(dir / "ro.KVU").size(), 135u + 8u);
+
+  // Nothing can be created where the image is to go.
+  SequencerState S;
+  S.InputFileName = input;
+  S.BinFileName = "/proc/kvflash-test/ro.BIN";
+  try {
+    EmptyImage(S);
+    ADD_FAILURE() << "no error";
+  } catch (const EInOutError& e) {
+    EXPECT_STREQ(e.what(), "File not found");
+  }
+  EXPECT_FALSE(S.BinaryImage.IsOpen());
+}
