@@ -1,0 +1,345 @@
+#include "options.h"
+
+#include <charconv>
+#include <functional>
+#include <map>
+
+namespace rqsim {
+
+namespace {
+
+bool parseLong(const std::string& text, long& out) {
+  if (text.empty()) return false;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
+  return ec == std::errc() && end == text.data() + text.size();
+}
+
+bool parseRate(const std::string& text, double& out) {
+  try {
+    size_t used = 0;
+    out = std::stod(text, &used);
+    return used == text.size() && out >= 0.0 && out <= 1.0;
+  } catch (...) {
+    return false;
+  }
+}
+
+// "3,7:2,9:all"
+bool parseCountList(const std::string& text, CountList& out) {
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t comma = text.find(',', start);
+    std::string item = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+    size_t colon = item.find(':');
+    long number = 0;
+    long times = 1;
+    if (!parseLong(item.substr(0, colon), number) || number < 1) return false;
+    if (colon != std::string::npos) {
+      std::string count = item.substr(colon + 1);
+      if (count == "all") {
+        times = CountList::kAlways;
+      } else if (!parseLong(count, times) || times < 1) {
+        return false;
+      }
+    }
+    out.add(number, static_cast<int>(times));
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  return true;
+}
+
+// "22" or "2241" or "none"
+bool parseHexBytes(const std::string& text, std::string& out) {
+  out.clear();
+  if (text == "none") return true;
+  if (text.empty() || text.size() % 2 != 0) return false;
+  for (size_t i = 0; i < text.size(); i += 2) {
+    long value = 0;
+    auto [end, ec] = std::from_chars(text.data() + i, text.data() + i + 2, value, 16);
+    if (ec != std::errc() || end != text.data() + i + 2) return false;
+    out.push_back(static_cast<char>(value));
+  }
+  return true;
+}
+
+}  // namespace
+
+ParseResult parseOptions(const std::vector<std::string>& args) {
+  Options o;
+  std::string problem;
+
+  auto nonNegative = [&](long& target) {
+    return [&target](const std::string& v) { return parseLong(v, target) && target >= 0; };
+  };
+  auto positiveInt = [](int& target) {
+    return [&target](const std::string& v) {
+      long n = 0;
+      if (!parseLong(v, n) || n < 1 || n > 1000000) return false;
+      target = static_cast<int>(n);
+      return true;
+    };
+  };
+  auto text = [](std::string& target) {
+    return [&target](const std::string& v) {
+      target = v;
+      return !v.empty();
+    };
+  };
+
+  using Taker = std::function<bool(const std::string&)>;
+  std::map<std::string, std::pair<Taker, const char*>> valued = {
+      {"--device", {text(o.device), "a device path such as /dev/ttyUSB1"}},
+      {"--link", {text(o.link), "a path for the link"}},
+      {"--loader-baud",
+       {[&](const std::string& v) {
+          long n = 0;
+          if (!parseLong(v, n) || (n != 38400 && n != 57600)) return false;
+          o.loaderBaud = static_cast<int>(n);
+          return true;
+        },
+        "38400 or 57600"}},
+      {"--flash", {text(o.flashFile), "a file name"}},
+      {"--power-on-after-ms", {nonNegative(o.powerOnAfterMs), "milliseconds (0 or more)"}},
+      {"--erase-ms", {nonNegative(o.eraseMs), "milliseconds (0 or more)"}},
+      {"--reboot-ms", {nonNegative(o.rebootMs), "milliseconds (0 or more)"}},
+      {"--byte-timeout-ms",
+       {[&](const std::string& v) { return parseLong(v, o.byteTimeoutMs) && o.byteTimeoutMs > 0; },
+        "milliseconds (more than 0)"}},
+      {"--address",
+       {[&](const std::string& v) {
+          o.address = v;
+          return v.size() == 4;
+        },
+        "four characters, such as 0000"}},
+      {"--swr-version", {text(o.swrVersion), "a version text such as 1.01"}},
+      {"--dump", {text(o.dumpFile), "a file name"}},
+      {"--transcript", {text(o.transcriptFile), "a file name"}},
+      {"--idle-exit-ms",
+       {[&](const std::string& v) { return parseLong(v, o.idleExitMs) && o.idleExitMs > 0; },
+        "milliseconds (more than 0)"}},
+      {"--exit-after-ms",
+       {[&](const std::string& v) { return parseLong(v, o.exitAfterMs) && o.exitAfterMs > 0; },
+        "milliseconds (more than 0)"}},
+      {"--seed",
+       {[&](const std::string& v) {
+          long n = 0;
+          if (!parseLong(v, n) || n < 0) return false;
+          o.seed = static_cast<uint32_t>(n);
+          return true;
+        },
+        "a whole number"}},
+      {"--power-noise",
+       {[&](const std::string& v) {
+          long n = 0;
+          if (!parseLong(v, n) || n < 0 || n > 4096) return false;
+          o.powerNoiseBytes = static_cast<int>(n);
+          return true;
+        },
+        "a number of bytes from 0 to 4096"}},
+      {"--ready-after-u", {positiveInt(o.loader.readyAfterU), "a number from 1"}},
+      {"--resend-records",
+       {[&](const std::string& v) { return parseCountList(v, o.loader.resendRecords); },
+        "a list such as 3,7:2,9:all"}},
+      {"--unknown-line-records",
+       {[&](const std::string& v) { return parseCountList(v, o.loader.unknownLineRecords); },
+        "a list such as 3,7:2,9:all"}},
+      {"--silent-after-records",
+       {nonNegative(o.loader.silentAfterRecords), "a number of records (0 or more)"}},
+      {"--silence-ms", {nonNegative(o.loader.silenceMs), "milliseconds (0 or more)"}},
+      {"--fail-at-record",
+       {[&](const std::string& v) {
+          return parseLong(v, o.loader.failAtRecord) && o.loader.failAtRecord >= 1;
+        },
+        "a record number from 1"}},
+      {"--erase-errors",
+       {[&](const std::string& v) {
+          long n = 0;
+          if (!parseLong(v, n) || n < 0 || n > 1000) return false;
+          o.loader.eraseErrors = static_cast<int>(n);
+          return true;
+        },
+        "a number from 0 to 1000"}},
+      {"--corrupt-records",
+       {[&](const std::string& v) { return parseRate(v, o.loader.corruptRecordRate); },
+        "a share from 0 to 1, such as 0.05"}},
+      {"--swr-after", {positiveInt(o.remote.swrAfter), "a number from 1"}},
+      {"--fcs-wrong",
+       {[&](const std::string& v) {
+          if (v != "boot" && v != "main" && v != "fpga") return false;
+          o.remote.fcsWrong.insert(v);
+          return true;
+        },
+        "boot, main or fpga"}},
+      {"--id-byte",
+       {[&](const std::string& v) {
+          std::string bytes;
+          if (!parseHexBytes(v, bytes) || bytes.size() > 1) return false;
+          o.boot.idByte = bytes.empty() ? std::nullopt
+                                        : std::optional<uint8_t>(static_cast<uint8_t>(bytes[0]));
+          return true;
+        },
+        "one byte in hex, such as D5, or none"}},
+      {"--loader1-reply",
+       {[&](const std::string& v) { return parseHexBytes(v, o.boot.loader1Reply); },
+        "bytes in hex, such as 22, or none"}},
+      {"--loader2-reply",
+       {[&](const std::string& v) { return parseHexBytes(v, o.boot.loader2Reply); },
+        "bytes in hex, such as 55, or none"}},
+      {"--bad-check-lines",
+       {[&](const std::string& v) { return parseCountList(v, o.boot.badCheckLines); },
+        "a list such as 3,7:2,9:all"}},
+      {"--corrupt-lines",
+       {[&](const std::string& v) { return parseRate(v, o.boot.corruptLineRate); },
+        "a share from 0 to 1, such as 0.05"}},
+  };
+  std::map<std::string, bool*> flags = {
+      {"--help", &o.help},
+      {"-h", &o.help},
+      {"--bootstrap", &o.bootstrap},
+      {"--verbose", &o.verbose},
+      {"--once", &o.once},
+      {"--never-ready", &o.loader.neverReady},
+      {"--short-answers", &o.loader.shortAnswers},
+      {"--erase-timeout", &o.loader.eraseTimeout},
+      {"--no-thank-you", &o.loader.noThankYou},
+      {"--fcs-lowercase", &o.remote.fcsLowerCase},
+  };
+  bool noSpeedCheck = false;
+  bool noAutoPowerCycle = false;
+  flags["--no-speed-check"] = &noSpeedCheck;
+  flags["--no-auto-power-cycle"] = &noAutoPowerCycle;
+
+  for (size_t i = 0; i < args.size(); ++i) {
+    std::string name = args[i];
+    std::string value;
+    bool inlineValue = false;
+    if (size_t eq = name.find('='); name.rfind("--", 0) == 0 && eq != std::string::npos) {
+      value = name.substr(eq + 1);
+      name = name.substr(0, eq);
+      inlineValue = true;
+    }
+    if (auto f = flags.find(name); f != flags.end() && !inlineValue) {
+      *f->second = true;
+      continue;
+    }
+    auto v = valued.find(name);
+    if (v == valued.end()) {
+      return {std::nullopt, "unknown option '" + args[i] + "' (see rq410-sim --help)"};
+    }
+    if (!inlineValue) {
+      if (i + 1 >= args.size()) {
+        return {std::nullopt, name + " needs a value: " + v->second.second};
+      }
+      value = args[++i];
+    }
+    if (!v->second.first(value)) {
+      return {std::nullopt, name + " '" + value + "' is not usable; give " + v->second.second};
+    }
+  }
+  o.speedCheck = !noSpeedCheck;
+  o.autoPowerCycle = !noAutoPowerCycle;
+  if (!o.link.empty() && !o.device.empty()) {
+    return {std::nullopt, "--link is for the pseudo-terminal; it cannot go with --device"};
+  }
+  return {std::move(o), {}};
+}
+
+std::string helpText() {
+  return R"(rq410-sim - a simulated RQ-410 unit on a serial line, for trying the uploader without
+hardware. It plays the unit's resident flash loader, its reboot and remote control, and
+(with --bootstrap) the C161 bootstrap loader and the program that it loads.
+
+Usage: rq410-sim [options]
+
+Where it serves
+  (no option)             a new pseudo-terminal; its path is the first line printed
+  --link PATH             also make PATH a symbolic link to it (removed again at the end)
+  --device DEV            serve on a real serial device instead, e.g. /dev/ttyUSB1, for a
+                          bench of two adapters and a null-modem cable
+  --loader-baud N         on a device: the flash loader's speed, 38400 (default) or 57600
+
+What the unit does
+  On a Software Upload it waits to be switched on, answers "U" with READY, erases its 4 MB
+  flash after GO, asks for records with SEND BLOCK, writes each record whose checksum is
+  right (RESEND BLOCK otherwise), answers UPLOAD DONE with THANK YOU, reboots and then
+  answers <0000/SWR? and <0000/FCS? at 9600 baud. Its flash starts as all 0xFF.
+  With --bootstrap it answers the zero byte with its identification byte, takes Loader 1
+  (32 bytes) and Loader 2 (172 bytes), answers every line frame with its check byte, and
+  after the end frame runs the loaded program: the flash-loader dialogue at 38400 baud with
+  the texts found in the loaded data at 0x080000.
+  Speeds: flash loader 38400 or 57600, remote control 9600, bootstrap 19200. On a
+  pseudo-terminal it sees the speed that the other end set; at a wrong speed it answers
+  garbage, as a real unit would.
+
+  --bootstrap             start in the C161 bootstrap loader (jumpers fitted)
+  --flash FILE            start with this flash content instead of 0xFF
+  --power-on-after-ms N   the unit is switched on N ms after the first byte arrives
+                          (default 0: on from the start)
+  --erase-ms N            time the erase takes (default 2000)
+  --reboot-ms N           time from THANK YOU to the remote control (default 3000)
+  --byte-timeout-ms N     drop a half-received record, frame or line after N ms without
+                          a byte (default 1000); a dropped record is answered RESEND BLOCK
+  --address AAAA          remote-control address (default 0000)
+  --swr-version TEXT      answer to SWR? (default 1.01)
+  --no-speed-check        never answer garbage, whatever speed the other end uses
+  --no-auto-power-cycle   do not take a "U" (or, with --bootstrap, a zero byte at 19200)
+                          after the end of a dialogue as the unit being switched off and on;
+                          SIGUSR1 always does that
+
+Records and counting
+  A record is 135 bytes: 6 address characters, 128 data bytes, 1 checksum byte. Records
+  are numbered from 1 in the order the unit accepts them; a record that the unit asks for
+  again keeps its number. Line frames of the bootstrap are numbered from 1 the same way.
+  LIST is numbers separated by commas, each optionally with :COUNT or :all for how many
+  times the fault applies (default once), e.g. 3,7:2,9:all.
+
+Faults of the flash loader
+  --ready-after-u N       READY only for the N-th "U"
+  --never-ready           never READY
+  --resend-records LIST   RESEND BLOCK for these records
+  --short-answers         "S" and "R" instead of SEND BLOCK and RESEND BLOCK
+  --unknown-line-records LIST   "OK" for these records (not accepted)
+  --silent-after-records N      no answer after N accepted records ...
+  --silence-ms N          ... for N ms (default: for good), then the next record is answered
+  --fail-at-record N      UPLOAD FAILED for record N; the loader then stops
+  --erase-errors N        N pairs of "ERASE ERROR: " and "BLOCK BASE INDEX: " lines before
+                          ERASE COMPLETE
+  --erase-timeout         "ERASE BLOCK TIMEOUT: " instead of ERASE COMPLETE; the loader stops
+  --no-thank-you          no THANK YOU (it reboots all the same)
+  --corrupt-records RATE  this share of records arrives damaged (RESEND BLOCK); see --seed
+  --power-noise N         N noise bytes when switched on
+
+Faults of the remote control
+  --swr-after N           answer SWR? only from the N-th query on
+  --fcs-wrong FIELD       report the boot, main or fpga sum one off (may be repeated)
+  --fcs-lowercase         report the sums in lower-case hex
+
+Faults of the bootstrap
+  --id-byte XX|none       identification byte (default D5)
+  --loader1-reply HEX|none  answer to Loader 1 (default 22, a double quote)
+  --loader2-reply HEX|none  answer to Loader 2 (default 55, the letter U)
+  --bad-check-lines LIST  wrong check byte for these lines
+  --corrupt-lines RATE    this share of lines arrives damaged; see --seed
+  --seed N                seed of the random faults (default 1); the same seed gives the
+                          same faults
+
+Output and ending
+  --dump FILE             write the 4 MB flash to FILE at the end (also on SIGINT/SIGTERM)
+  --transcript FILE       log every byte each way, one line per chunk:
+                            <ms> in <hex bytes>    <ms> out <hex bytes>    <ms> ev <event>
+  --verbose               print the events on stderr as well
+  --once                  stop after one upload: after the FCS? answer, or with --bootstrap
+                          after THANK YOU of the loaded program
+  --idle-exit-ms N        stop when nothing has arrived for N ms
+  --exit-after-ms N       stop after N ms
+  On exit it prints a summary line: "summary key=value ...".
+
+Examples
+  rq410-sim --link /tmp/rq410 --erase-ms 500 --dump /tmp/flash.bin
+  rq410-sim --bootstrap --transcript /tmp/boot.txt
+  rq410-sim --device /dev/ttyUSB1 --resend-records 5 --fail-at-record 40
+)";
+}
+
+}  // namespace rqsim
