@@ -1,0 +1,11 @@
+// "kvuflash-cli convert FILE": makes the upload file from an Intel HEX file or a binary image
+// exactly as a Software Upload would, without a unit attached, and reports its checksums and
+// record count. An upload file given as FILE is checked and reported, not rewritten.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+
+// Returns the exit status: 0 when the upload file is ready; 1 with the message on `err` for
+// a file that cannot be read, converted or written, or whose kind is not known.
+int RunConvert(const std::string& file, std::ostream& out, std::ostream& err);

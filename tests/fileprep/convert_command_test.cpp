@@ -1,0 +1,85 @@
+// "kvuflash-cli convert": the intake and conversion without a unit. The command line is a
+// program, not a library, so its command is compiled into this test.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+#include <string>
+
+#include "cli/convert_command.cpp"  // NOLINT(bugprone-suspicious-include)
+#include "temp_folder.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Result {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+Result Convert(const std::string& file) {
+  std::ostringstream out, err;
+  const int status = RunConvert(file, out, err);
+  return {status, out.str(), err.str()};
+}
+
+TEST(ConvertCommand, ConvertsBesideTheInputWhereverItIs) {
+  TempFolder dir;
+  // A folder with a "." in its name: only the file's own name says what kind it is.
+  fs::create_directory("fw.v2");
+  WriteText("fw.v2/App.hex", ":0400100001020304E2\n:00000001FF\n");
+  const fs::path before = fs::current_path();
+  const Result r = Convert("./fw.v2/App.hex");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out,
+            "Emptying binary file:  App.BIN ...\n"
+            "Processing .H86 input file to .BIN binary file ...\n"
+            "Processing .BIN file to .KVU format ...\n"
+            "Data file conversion complete, chksums: 0000, 0000\n"
+            "Upload file: ./fw.v2/App.KVU\n"
+            "Records: 1\n");
+  EXPECT_EQ(fs::current_path(), before);
+  EXPECT_EQ(dir.Names("fw.v2"), (std::vector<std::string>{"App.BIN", "App.KVU", "App.hex"}));
+  EXPECT_EQ(fs::file_size("fw.v2/App.KVU"), static_cast<std::uintmax_t>(kRecordSize + kTrailerSize));
+
+  // The upload file it made is taken as it is, and reported.
+  const Result again = Convert(dir.Path().string() + "/fw.v2/App.KVU");
+  EXPECT_EQ(again.status, 0) << again.err;
+  EXPECT_EQ(again.out, "Upload file " + dir.Path().string() +
+                           "/fw.v2/App.KVU is sent as it is, chksums: 0000, 0000\nRecords: 1\n");
+  EXPECT_EQ(fs::current_path(), before);
+}
+
+TEST(ConvertCommand, FailuresExitNonZeroWithTheMessageAndNoUploadFile) {
+  TempFolder dir;
+  const fs::path before = fs::current_path();
+
+  Result r = Convert("fw.rev.hex");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "File not found\n");
+
+  WriteText("fw.rev.hex", ":00000001FF\n");
+  r = Convert("fw.rev.hex");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "Unexpected file extension (REV), choose another file\n");
+
+  r = Convert("missing/fw.hex");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "Path not found\n");
+
+  r = Convert("");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_FALSE(r.err.empty());
+
+  WriteText("bad.hex", ":0400100001020304E2\n:04ZZ100001020304E2\n:00000001FF\n");
+  r = Convert("bad.hex");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "'ZZ10' is not a valid integer value\n");
+  EXPECT_EQ(dir.Names(), (std::vector<std::string>{"bad.hex", "fw.rev.hex"}));
+  EXPECT_EQ(fs::current_path(), before);
+}
+
+}  // namespace
