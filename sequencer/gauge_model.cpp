@@ -26,7 +26,16 @@ int RatioPercent(std::int64_t part, std::int64_t whole) {
 
 int ScalePercent(int percent, int length) {
   const double fraction = percent * 0.01;
-  return static_cast<int>(length * fraction);
+  // Truncate the exact product: rounding it to a double first can reach the next whole
+  // number (100 x 0.99 rounds to 99.0 although the product lies just below it).
+  const double product = length * fraction;
+  double whole = std::trunc(product);
+  if (product == whole) {
+    const double error = std::fma(static_cast<double>(length), fraction, -product);
+    if (product > 0 && error < 0) whole -= 1;
+    if (product < 0 && error > 0) whole += 1;
+  }
+  return static_cast<int>(whole);
 }
 
 int RoundHalfEven(double value) { return static_cast<int>(std::nearbyint(value)); }

@@ -1,0 +1,352 @@
+// The Software Upload driven tick by tick against a scripted flash loader: port opening, the
+// ready screen, the handshake, erase, record requests, the end of the dialogue and the screens.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+#include "sequencer/upload_dialogue.h"
+#include "upload_rig.h"
+
+using namespace upload_test;
+
+namespace {
+
+int CountOf(const std::string& text, char c) {
+  return static_cast<int>(std::count(text.begin(), text.end(), c));
+}
+
+bool HistHas(WindowModel& w, const std::string& line) {
+  const auto& h = w.FUpHist();
+  return std::find(h.begin(), h.end(), line) != h.end();
+}
+
+}  // namespace
+
+TEST(UploadPortOpening, OpensTheChosenPortReportsItAndRemembersIt) {
+  UploadRig r;
+  r.port.active = false;
+  r.W().SetItemIndex("CommPortBox", 2);  // "3"
+  r.form.Btn2UploadClick();
+  r.Tick();  // 5
+  EXPECT_EQ(r.port.port, 3);
+  EXPECT_EQ(r.port.baud, 38400);
+  EXPECT_TRUE(r.port.active);
+  EXPECT_EQ(r.S().Step, 6);
+  r.Tick(2);  // 6, 10
+  EXPECT_EQ(r.W().Caption("Label12"), "Port is open on Com 3 at 38400 baud");
+  EXPECT_TRUE(r.W().Visible("BtnChooseFile"));
+  EXPECT_FALSE(r.W().Visible("Label10"));
+  EXPECT_EQ(r.S().Step, 0);
+  std::ifstream settings(r.dir.Dir() + "commsUP.txt");
+  std::string line;
+  std::getline(settings, line);
+  EXPECT_EQ(line, "3,38400");
+
+  // A port that does not open gets 20 ticks, then says so and offers no file.
+  UploadRig bad;
+  bad.port.active = false;
+  bad.port.opens = false;
+  bad.form.Btn2UploadClick();
+  bad.Tick();
+  for (int i = 0; i < 19; ++i) {
+    bad.Tick();
+    ASSERT_EQ(bad.S().Step, 6) << "tick " << i;
+  }
+  bad.Tick(2);
+  EXPECT_EQ(bad.W().Caption("Label12"), "Port did not open on Com 1 at 38400 baud");
+  EXPECT_FALSE(bad.W().Visible("BtnChooseFile"));
+  EXPECT_EQ(bad.S().Step, 0);
+}
+
+TEST(UploadPortOpening, WithoutAChosenPortNoneIsOpened) {
+  UploadRig r;
+  r.port.active = false;
+  r.W().SetItemIndex("CommPortBox", -1);
+  r.form.Btn2UploadClick();
+  r.Tick(3);
+  EXPECT_EQ(r.port.activeWrites, 0);
+  EXPECT_FALSE(r.port.active);
+  EXPECT_EQ(r.W().Caption("Label12"), "No Com port selected: go back to start and choose one");
+  EXPECT_EQ(r.W().FontColor("Label12"), clRed);
+  EXPECT_TRUE(r.W().Visible("BtnBackToStart"));
+  EXPECT_FALSE(r.W().Visible("BtnChooseFile"));
+  EXPECT_EQ(r.S().Step, 0);
+}
+
+TEST(UploadReadyScreen, ShowsTheEstimateAndRefusesAFileOfBrokenRecords) {
+  UploadRig r;
+  r.UseUploadFile(3);
+  r.S().Step = 42;
+  r.Tick();
+  EXPECT_EQ(r.W().Caption("Label15"), "THE UNIT MUST BE OFF");
+  EXPECT_EQ(r.W().FontSize("Label15"), 12);
+  EXPECT_EQ(r.W().FontColor("Label15"), clRed);
+  EXPECT_EQ(r.W().Caption("Label4"), "Click on <Start Upload> button");
+  EXPECT_EQ(r.W().FontColor("Label4"), clBlue);
+  EXPECT_EQ(r.W().Caption("Label8"), "Upload will be 3 blocks, less than 1 minute");
+  EXPECT_EQ(r.W().FontColor("Label8"), clBlue);
+  EXPECT_TRUE(r.W().Visible("BtnStartRun"));
+  EXPECT_EQ(r.S().Step, 0);
+
+  // The file loses a byte after the ready screen: "Start Upload" sends nothing.
+  std::filesystem::resize_file(r.S().UploadFileName, 3 * 135 + 7);
+  r.form.BtnStartRunClick();
+  r.Tick(5);
+  EXPECT_EQ(r.port.TakeWritten(), "");
+  EXPECT_EQ(r.S().Step, 0);
+  EXPECT_EQ(r.W().FontColor("Label12"), clRed);
+  EXPECT_NE(r.W().Caption("Label12").find("not a complete upload file"), std::string::npos)
+      << r.W().Caption("Label12");
+  EXPECT_FALSE(r.W().Visible("BtnStartRun"));
+
+  // Chosen that way, the ready screen refuses it at once.
+  UploadRig t;
+  t.UseUploadFile(2);
+  std::ofstream(t.S().UploadFileName, std::ios::binary | std::ios::app) << "x";
+  t.S().Step = 42;
+  t.Tick();
+  EXPECT_FALSE(t.W().Visible("BtnStartRun"));
+  EXPECT_EQ(t.W().Caption("Label8"), "");
+  EXPECT_NE(t.W().Caption("Label12").find("279 bytes"), std::string::npos);
+  // A file without its trailer is refused too.
+  std::filesystem::resize_file(t.S().UploadFileName, 2 * 135);
+  t.S().Step = 42;
+  t.Tick();
+  EXPECT_FALSE(t.W().Visible("BtnStartRun"));
+}
+
+TEST(UploadRun, ThreeRecordsFromHandshakeToCompletion) {
+  UploadRig r;
+  r.UseUploadFile(3);
+  LoaderUnit unit;
+  unit.readyAfterU = 3;
+  unit.onUploadDone = [&] { r.clock.AdvanceSeconds(25); };
+  unit.Attach(r.port);
+  r.StartUpload();
+  EXPECT_EQ(r.W().Caption("Label2"), "POWER UP THE UNIT, NOW");
+  EXPECT_EQ(r.W().FontSize("Label2"), 13);
+  EXPECT_EQ(r.W().Caption("Label10"), "DO NOT INTERRUPT UPLOAD");
+  EXPECT_EQ(r.W().FontSize("Label10"), 14);
+  EXPECT_EQ(r.W().FontColor("Label10"), clRed);
+  EXPECT_FALSE(r.W().Visible("BtnStartRun"));
+  EXPECT_EQ(r.S().Step, 44);
+
+  ASSERT_TRUE(r.TickUntilStep(54, 10));
+  EXPECT_EQ(r.S().AttemptCount, 3);
+  EXPECT_EQ(unit.uCount, 3);
+  EXPECT_TRUE(r.W().Visible("Label10"));
+
+  ASSERT_TRUE(r.TickUntilStep(67, 20));
+  EXPECT_EQ(r.S().WaitLimit, 2000);
+  EXPECT_TRUE(r.W().Visible("Gauge"));
+  EXPECT_EQ(r.W().Gauge().MaxValue(), 3);
+  EXPECT_TRUE(unit.records.empty()) << "no record before the unit asks";
+
+  ASSERT_TRUE(r.TickUntil([&] { return unit.records.size() == 2; }, 20));
+  EXPECT_EQ(r.W().Caption("Label2"), "Sending block 2 of 3...");
+  EXPECT_EQ(r.W().FUpHist().back(), "Sending block 2 of 3...");
+  EXPECT_EQ(r.W().Gauge().Progress(), 2);
+
+  ASSERT_TRUE(r.TickUntilStep(183, 30));
+  EXPECT_EQ(unit.records, r.fileRecords);
+  const std::vector<std::string> commands = {"GO\r", "UPLOAD DONE\r"};
+  EXPECT_EQ(unit.commands, commands);
+  const std::vector<std::string> history = {"Got U,READY handshake", "Sending GO", "Erasing...",
+                                            "Erase complete", "Sending FlashCode...",
+                                            "Sending block 3 of 3..."};
+  EXPECT_EQ(r.W().FUpHist(), history);
+  EXPECT_EQ(r.S().BlocksSent, 3);
+  EXPECT_EQ(r.S().FileFirmwareChecksum, "12AB");
+  EXPECT_EQ(r.S().FileFpgaChecksum, "34CD");
+  EXPECT_FALSE(r.S().UploadFile.IsOpen());
+  EXPECT_EQ(r.S().HelpContext, 5);
+  EXPECT_FALSE(r.W().Visible("Gauge"));
+  EXPECT_EQ(r.W().Caption("Label2"), "");
+  EXPECT_EQ(r.W().Caption("Label15"), "Software Upload complete");
+  EXPECT_EQ(r.W().Caption("Label4"), "Upload complete. Time taken: 25 seconds");
+  EXPECT_EQ(r.W().FontColor("Label4"), clBlack);
+  EXPECT_EQ(r.W().Caption("Label10"), "Now, CYCLE POWER on the RQ-410....");
+  EXPECT_EQ(r.W().FontSize("Label10"), 15);
+  EXPECT_TRUE(r.W().Visible("BtnBackToStart"));
+  EXPECT_TRUE(r.W().Visible("BtnRepeatUpload"));
+  EXPECT_TRUE(r.port.baudChanges.empty()) << "no checksum check below 1000 records";
+  r.Tick();
+  EXPECT_EQ(r.W().FontColor("Label10"), clRed);  // the closing message blinks
+}
+
+TEST(UploadRun, HandshakeGivesUpAfter251U) {
+  UploadRig r;
+  r.UseUploadFile(1);
+  LoaderUnit unit;
+  unit.readyAfterU = 0;
+  unit.Attach(r.port);
+  r.StartUpload();
+  ASSERT_TRUE(r.TickUntilStep(0, 400));
+  EXPECT_EQ(unit.uCount, 251);
+  EXPECT_EQ(CountOf(r.port.TakeWritten(), 'U'), 251);
+  EXPECT_EQ(r.W().Caption("Label2"), "Timed out waiting for response");
+  EXPECT_TRUE(HistHas(r.W(), "Timed out waiting for response"));
+  EXPECT_TRUE(r.W().Visible("BtnRepeatUpload"));
+}
+
+TEST(UploadRun, ResendsRepeatTheRecordWithoutCountingIt) {
+  UploadRig r;
+  r.UseUploadFile(3);
+  r.form.BtnCaptureFileClick();
+  ASSERT_TRUE(r.S().CaptureEnabled);
+  LoaderUnit unit;
+  unit.answer = [](int n, const std::string&) -> std::string {
+    switch (n) {
+      case 2: return "RESEND BLOCK\r";  // record 2 again
+      case 3: return "R\r";             // and again
+      case 4: return "S\r";             // record 3
+      case 5: return "OK\r";            // not understood: record 3 again
+      default: return "SEND BLOCK\r";
+    }
+  };
+  unit.Attach(r.port);
+  r.StartUpload();
+  ASSERT_TRUE(r.TickUntil([&] { return unit.records.size() == 4; }, 100));
+  EXPECT_EQ(r.S().BlocksSent, 2) << "resends are not counted";
+  EXPECT_EQ(r.W().Gauge().Progress(), 2);
+  EXPECT_EQ(r.W().Caption("Label2"), "Sending block 2 of 3...");
+  ASSERT_TRUE(r.TickUntilStep(183, 100));
+  const auto& f = r.fileRecords;
+  const std::vector<std::string> expected = {f[0], f[1], f[1], f[1], f[2], f[2]};
+  EXPECT_EQ(unit.records, expected);
+  EXPECT_EQ(r.S().BlocksSent, 3);
+  const std::string capture = r.CaptureText();
+  EXPECT_NE(capture.find("[out]resend"), std::string::npos);
+  EXPECT_LT(capture.find("[out]resend"), capture.rfind("[info  ]  addr 000100"));
+  EXPECT_NE(capture.find("[info  ]  addr 000080  cksm "), std::string::npos);
+}
+
+TEST(UploadRun, NothingStaleGoesOutBeforeTheFirstRequest) {
+  UploadRig r;
+  r.UseUploadFile(2);
+  r.S().RecordBuffer.fill('Z');  // left from an earlier run
+  LoaderUnit unit;
+  unit.afterGo = {"ERASING...\r", "ERASE COMPLETE\r", "INVALID START\r"};
+  unit.Attach(r.port);
+  r.StartUpload();
+  ASSERT_TRUE(r.TickUntilStep(67, 20));
+  r.port.TakeWritten();
+  // An unknown line and then a whole budget of silence: nothing is sent.
+  r.Tick(2100);
+  EXPECT_EQ(r.port.TakeWritten(), "");
+  EXPECT_EQ(r.S().Step, 67);
+  // A resend request before any record means the first record, counted.
+  r.port.Feed("RESEND BLOCK\r");
+  r.Tick();
+  ASSERT_EQ(unit.records.size(), 1u);
+  EXPECT_EQ(unit.records[0], r.fileRecords[0]);
+  EXPECT_EQ(r.S().BlocksSent, 1);
+  ASSERT_TRUE(r.TickUntilStep(183, 50));
+  EXPECT_EQ(unit.records.size(), 2u);
+
+  // After the first request a silent unit gets the same record again at each time-out.
+  UploadRig q;
+  q.UseUploadFile(2);
+  LoaderUnit quiet;
+  quiet.answer = [](int n, const std::string&) { return n == 1 ? "" : "SEND BLOCK\r"; };
+  quiet.Attach(q.port);
+  q.StartUpload();
+  ASSERT_TRUE(q.TickUntil([&] { return quiet.records.size() == 1; }, 50));
+  q.Tick(1999);
+  EXPECT_EQ(quiet.records.size(), 1u);
+  q.Tick(2);
+  ASSERT_EQ(quiet.records.size(), 2u);
+  EXPECT_EQ(quiet.records[1], q.fileRecords[0]);
+  EXPECT_EQ(q.S().BlocksSent, 1);
+}
+
+TEST(UploadRun, EraseErrorsAreShownAndAnUnexpectedEraseLineStops) {
+  UploadRig r;
+  r.UseUploadFile(1);
+  LoaderUnit unit;
+  unit.afterGo = {"ERASING...\r", "ERASE ERROR: 3\r", "BLOCK BASE INDEX: 40000\r",
+                  "ERASE COMPLETE\r", "SEND BLOCK\r"};
+  unit.Attach(r.port);
+  r.StartUpload();
+  ASSERT_TRUE(r.TickUntilStep(60, 30));
+  EXPECT_EQ(r.W().Caption("Label2"), "ERASE ERROR: 3\r");
+  r.Tick();
+  EXPECT_EQ(r.W().Caption("Label2"), "BLOCK BASE INDEX: 40000\r");
+  EXPECT_EQ(r.S().Step, 57);
+  ASSERT_TRUE(r.TickUntilStep(183, 30));
+  EXPECT_TRUE(HistHas(r.W(), "ERASE ERROR: 3\r"));
+  EXPECT_TRUE(HistHas(r.W(), "BLOCK BASE INDEX: 40000\r"));
+  EXPECT_EQ(unit.records.size(), 1u);
+
+  UploadRig t;
+  t.UseUploadFile(1);
+  LoaderUnit timeout;
+  timeout.afterGo = {"ERASING...\r", "ERASE BLOCK TIMEOUT: 7\r"};
+  timeout.Attach(t.port);
+  t.StartUpload();
+  ASSERT_TRUE(t.TickUntil([&] { return t.S().Step == 0 && !timeout.commands.empty(); }, 30));
+  EXPECT_EQ(t.W().Caption("Label2"), "unexpected response: ERASE BLOCK TIMEOUT: 7\r");
+  EXPECT_TRUE(timeout.records.empty());
+  EXPECT_FALSE(t.S().UploadFile.IsOpen());
+}
+
+TEST(UploadRun, UploadFailedHaltsWithTheTimeTakenAndClosesTheCapture) {
+  UploadRig r;
+  r.UseUploadFile(3);
+  r.form.BtnCaptureFileClick();
+  LoaderUnit unit;
+  unit.answer = [&](int n, const std::string&) -> std::string {
+    if (n < 2) return "SEND BLOCK\r";
+    r.clock.AdvanceSeconds(7);
+    return "UPLOAD FAILED\r";
+  };
+  unit.Attach(r.port);
+  r.StartUpload();
+  ASSERT_TRUE(r.TickUntil([&] { return r.S().Step == 88; }, 50));
+  EXPECT_EQ(r.W().Caption("Label2"), "Upload failed");
+  EXPECT_FALSE(r.S().CaptureEnabled);
+  EXPECT_FALSE(r.form.Core.Capture.IsOpen());
+  EXPECT_EQ(r.W().Caption("BtnCaptureFile"), "&Enable Capture File");
+  EXPECT_EQ(r.W().Caption("Label11"), "Disabled");
+  r.Tick();
+  EXPECT_EQ(r.S().Step, 0);
+  EXPECT_EQ(r.W().Caption("Label4"), "Upload HALTED. Time taken: 7 seconds");
+  EXPECT_EQ(r.W().FontColor("Label4"), clRed);
+  EXPECT_EQ(r.W().Caption("Label15"), "");
+  EXPECT_EQ(r.W().Caption("Label10"), "Click on <Close> button");
+  EXPECT_EQ(r.W().FontSize("Label10"), 12);
+  EXPECT_EQ(r.W().FontColor("Label10"), clBlue);
+  EXPECT_TRUE(r.W().Visible("BtnBackToStart"));
+  EXPECT_TRUE(r.W().Visible("BtnRepeatUpload"));
+  EXPECT_FALSE(r.S().UploadFile.IsOpen());
+  // Nothing more is logged after the halt.
+  const std::string logged = r.CaptureText();
+  r.Tick(3);
+  EXPECT_EQ(r.CaptureText(), logged);
+  EXPECT_EQ(unit.records.size(), 2u);
+}
+
+TEST(UploadRun, AThousandRecordsLeadToTheChecksumCheck) {
+  UploadRig small;
+  small.UseUploadFile(999);
+  LoaderUnit a;
+  a.Attach(small.port);
+  small.StartUpload();
+  ASSERT_TRUE(small.TickUntil([&] { return small.S().Step == 82; }, 3000));
+  EXPECT_EQ(a.records.size(), 999u);
+  EXPECT_TRUE(small.port.baudChanges.empty());
+
+  UploadRig big;
+  big.UseUploadFile(1000);
+  LoaderUnit b;
+  b.Attach(big.port);
+  big.StartUpload();
+  ASSERT_TRUE(big.TickUntil([&] { return big.S().Step == 76; }, 3000));
+  EXPECT_EQ(b.records.size(), 1000u);
+  EXPECT_EQ(big.port.baud, 9600);
+  EXPECT_EQ(big.W().Caption("Label4"), "Unit re-booting, wait ...");
+  EXPECT_EQ(big.S().RebootTicks, 0);
+  EXPECT_EQ(big.W().Caption("Label15"), "Software Upload complete");
+}
