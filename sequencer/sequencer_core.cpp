@@ -1,5 +1,7 @@
 #include "sequencer/sequencer_core.h"
 
+#include <cerrno>
+#include <filesystem>
 #include <fstream>
 #include <utility>
 
@@ -133,7 +135,12 @@ void SequencerCore::LoadPortSettings() {
   W.SetItemIndex("CommPortBox", 0);
   W.SetItemIndex("BaudRateBox", 0);
   const std::string path = ProgramDir + "commsUP.txt";
+  std::error_code ec;
+  const bool present = std::filesystem::exists(path, ec);
   std::ifstream in(path, std::ios::binary);
+  // A settings file that is there but cannot be read is reported (by the caller); a missing
+  // one just leaves the first entries.
+  if (present && !in) throw EInOutError::FromErrno(errno);
   if (in) {
     std::string line;
     while (std::getline(in, line)) {

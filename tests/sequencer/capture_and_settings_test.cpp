@@ -1,0 +1,298 @@
+// The capture file's lines and the remembered port settings, through the main window's logic.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "components/file_errors.h"
+#include "sequencer/main_form.h"
+#include "support/fakes.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class TempDir {
+ public:
+  TempDir() {
+    path_ = fs::temp_directory_path() /
+            ("kv-cap-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++));
+    fs::remove_all(path_);
+    fs::create_directories(path_);
+  }
+  ~TempDir() { fs::remove_all(path_); }
+  std::string Dir() const { return path_.string() + "/"; }
+
+ private:
+  fs::path path_;
+  static inline int counter_ = 0;
+};
+
+std::vector<std::string> Lines(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::vector<std::string> lines;
+  std::string line;
+  while (std::getline(in, line)) lines.push_back(line);
+  return lines;
+}
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+struct FormRig {
+  explicit FormRig(std::string programDir) : form(port, clock, ui, std::move(programDir)) {
+    form.FormActivate();
+  }
+  FakePort port;
+  FakeClock clock;
+  FakeUi ui;
+  MainForm form;
+};
+
+TEST(CaptureFile, WritesTimedLinesOfStepsTrafficAndStartMarks) {
+  TempDir dir;
+  FormRig r(dir.Dir());
+  WindowModel& w = r.form.W();
+  const std::string path = dir.Dir() + "Capture.txt";
+  const std::string t = LongTimeText(r.clock.now);
+  ASSERT_FALSE(t.empty());
+
+  r.form.BtnCaptureFileClick();
+  EXPECT_TRUE(r.form.S().CaptureEnabled);
+  EXPECT_EQ(w.Caption("BtnCaptureFile"), "&Disable Capture File");
+  EXPECT_EQ(w.Caption("Label11"), "Enabled");
+
+  // An idle sequencer logs its step once while nothing else comes between.
+  r.form.Timer1Timer();
+  r.form.Timer1Timer();
+  r.form.Timer1Timer();
+  // Received text is logged whole, with its line ends made printable.
+  r.port.active = true;
+  r.port.Feed("READY\r\n");
+  r.form.ReadMessage();
+  r.form.Timer1Timer();
+  // A command frame goes out.
+  r.form.Core.SendCommand("0000", "FCS?", true);
+  // The clock moves on: later lines carry the new time.
+  r.clock.AdvanceSeconds(3661);
+  const std::string t2 = LongTimeText(r.clock.now);
+  r.form.Core.Log("a\nb\nc\nd\ne\nf\rg\rh\ri\rj\rk\rl\rm\rn", "[in]");
+  r.form.Core.Log("FAC=E OK\r", "[in]");
+  r.form.Core.Log("FAC=D OK\r", "[in]");
+  r.form.Core.Log("xFAC=1\r", "[in]");
+  r.form.Core.Log("yFAC=2\r", "[in]");  // same masked body as the line before: not written
+  r.form.Core.Log("", "");               // empty body: not written
+
+  r.form.BtnCaptureFileClick();
+  EXPECT_FALSE(r.form.S().CaptureEnabled);
+  EXPECT_EQ(w.Caption("BtnCaptureFile"), "&Enable Capture File");
+  EXPECT_EQ(w.Caption("Label11"), "Disabled");
+  r.form.Core.Log("not written", "[out]");
+  r.form.Timer1Timer();
+
+  // The fifth line feed stays raw, so it splits that line in the file.
+  const std::vector<std::string> want{
+      "[start]",
+      t + "[pn]0",
+      t + "[in]READY[cr][lf]",
+      t + "[pn]0",
+      t + "[out]<0000/FCS?[cr]",
+      t2 + "[in]a[lf]b[lf]c[lf]d[lf]e",
+      "f[cr]g[cr]h[cr]i[cr]j[cr]k[cr]l\rm\rn",
+      t2 + " Factory mode enabled",
+      t2 + " Factory mode disabled",
+      t2 + " Factory mode message accepted",
+  };
+  EXPECT_EQ(Lines(path), want);
+}
+
+TEST(CaptureFile, SwitchingOnTwiceAppendsWithTwoStartLines) {
+  TempDir dir;
+  FormRig r(dir.Dir());
+  const std::string path = dir.Dir() + "Capture.txt";
+  r.form.BtnCaptureFileClick();
+  r.form.S().Step = 7;
+  r.form.Timer1Timer();
+  r.form.BtnCaptureFileClick();
+  r.form.BtnCaptureFileClick();
+  r.form.S().Step = 8;
+  r.form.Timer1Timer();
+  r.form.BtnCloseClick();
+  EXPECT_FALSE(r.form.S().CaptureEnabled);
+  EXPECT_TRUE(r.ui.closed);
+  const std::string t = LongTimeText(r.clock.now);
+  EXPECT_EQ(Lines(path),
+            (std::vector<std::string>{"[start]", t + "[pn]7", "[start]", t + "[pn]8"}));
+  EXPECT_TRUE(r.ui.messages.empty());
+}
+
+TEST(CaptureFile, AFileThatCannotBeOpenedLeavesCaptureOff) {
+  // Root may write anywhere, so the failures come from paths no one can open as a file.
+  TempDir dir;
+  const std::string plainFile = dir.Dir() + "notadir";
+  std::ofstream(plainFile) << "x";
+  for (const std::string& programDir : {plainFile + "/", std::string("/proc/no-such-kv-dir/")}) {
+    FormRig r(programDir);
+    r.form.BtnCaptureFileClick();
+    EXPECT_FALSE(r.form.S().CaptureEnabled) << programDir;
+    EXPECT_EQ(r.form.W().Caption("BtnCaptureFile"), "&Enable Capture File");
+    EXPECT_EQ(r.form.W().Caption("Label11"), "Disabled");
+    ASSERT_EQ(r.ui.messages.size(), 1u);
+    EXPECT_NE(r.ui.messages[0].find("Capture.txt"), std::string::npos);
+    r.form.Timer1Timer();  // nothing to write to, and no error
+    EXPECT_EQ(r.ui.messages.size(), 1u);
+    EXPECT_EQ(r.form.S().Step, 0);
+  }
+  EXPECT_EQ(ReadAll(plainFile), "x");
+
+  // A full disk refuses even the "[start]" line.
+  FormRig full(dir.Dir());
+  fs::create_symlink("/dev/full", dir.Dir() + "Capture.txt");
+  full.form.BtnCaptureFileClick();
+  EXPECT_FALSE(full.form.S().CaptureEnabled);
+  EXPECT_EQ(full.form.W().Caption("Label11"), "Disabled");
+  ASSERT_EQ(full.ui.messages.size(), 1u);
+  EXPECT_NE(full.ui.messages[0].find("Disk full"), std::string::npos);
+}
+
+TEST(CaptureFile, AWriteFailureInsideATickStopsTheRunAndCapture) {
+  TempDir dir;
+  FormRig r(dir.Dir());
+  r.form.BtnCaptureFileClick();
+  ASSERT_TRUE(r.form.S().CaptureEnabled);
+  r.form.S().Step = 57;
+
+  // Limit file sizes to what is written so far: the next line cannot be written.
+  const auto size = fs::file_size(dir.Dir() + "Capture.txt");
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+  rlimit small = old;
+  small.rlim_cur = size;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  r.form.Timer1Timer();
+  setrlimit(RLIMIT_FSIZE, &old);
+  signal(SIGXFSZ, oldHandler);
+
+  EXPECT_EQ(r.form.S().Step, 0);
+  EXPECT_FALSE(r.form.S().CaptureEnabled);
+  EXPECT_EQ(r.form.W().Caption("Label11"), "Disabled");
+  EXPECT_EQ(r.form.W().Caption("BtnCaptureFile"), "&Enable Capture File");
+  EXPECT_TRUE(r.form.W().Visible("BtnBackToStart"));
+  ASSERT_EQ(r.ui.messages.size(), 1u);
+  r.form.Timer1Timer();
+  EXPECT_EQ(r.ui.messages.size(), 1u);
+  EXPECT_EQ(Lines(dir.Dir() + "Capture.txt"), std::vector<std::string>{"[start]"});
+}
+
+TEST(PortSettings, FileRulesOnLoadAndSave) {
+  TempDir dir;
+  const std::string settings = dir.Dir() + "commsUP.txt";
+  {
+    // No file: the first entries of both lists.
+    FormRig r(dir.Dir());
+    EXPECT_EQ(r.form.W().List("CommPortBox").Text(), "1");
+    EXPECT_EQ(r.form.W().List("BaudRateBox").Text(), "38400");
+    EXPECT_EQ(r.form.Core.LoadedPort, "1");
+    // Opening on the loaded port writes nothing.
+    r.form.Core.SavePortSettings();
+    EXPECT_FALSE(fs::exists(settings));
+    // Another port writes port and baud, and again at each later opening.
+    r.form.W().SelectText("CommPortBox", "4");
+    r.form.W().SelectText("BaudRateBox", "57600");
+    r.form.Core.SavePortSettings();
+    EXPECT_EQ(Lines(settings), std::vector<std::string>{"4,57600"});
+    fs::remove(settings);
+    r.form.Core.SavePortSettings();
+    EXPECT_TRUE(fs::exists(settings));
+  }
+  {
+    // The port is read back; the baud rate always comes back as 38400.
+    std::ofstream(settings, std::ios::trunc) << "7,57600\n";
+    FormRig r(dir.Dir());
+    EXPECT_EQ(r.form.W().List("CommPortBox").Text(), "7");
+    EXPECT_EQ(r.form.W().List("BaudRateBox").Text(), "38400");
+    EXPECT_EQ(r.form.Core.LoadedPort, "7");
+  }
+  {
+    // Only the first character counts, and the last line wins.
+    std::ofstream(settings, std::ios::trunc) << "2,38400\r\n35,38400\r\n";
+    FormRig r(dir.Dir());
+    EXPECT_EQ(r.form.W().List("CommPortBox").Text(), "3");
+  }
+  {
+    std::ofstream(settings, std::ios::trunc) << "x,38400\n";
+    FormRig r(dir.Dir());
+    EXPECT_EQ(r.form.W().List("CommPortBox").itemIndex, -1);
+    EXPECT_EQ(r.form.Core.LoadedPort, "");
+    EXPECT_TRUE(r.ui.messages.empty());
+  }
+  {
+    // A folder that cannot take the file: the error reaches the caller.
+    const std::string plainFile = dir.Dir() + "plain";
+    std::ofstream(plainFile) << "x";
+    FormRig r(plainFile + "/");
+    r.form.W().SelectText("CommPortBox", "2");
+    EXPECT_THROW(r.form.Core.SavePortSettings(), EInOutError);
+  }
+}
+
+TEST(Buttons, ScreensHelpTopicsAndTheChooserFilter) {
+  TempDir dir;
+  FormRig r(dir.Dir());
+  WindowModel& w = r.form.W();
+  EXPECT_EQ(w.Caption("Label2"), "");
+  EXPECT_EQ(w.FontColor("Label12"), clBlue);
+  EXPECT_EQ(w.FontColor("Label22"), clRed);
+  EXPECT_EQ(w.FontSize("Label6"), 13);
+  EXPECT_FALSE(w.Visible("MainBox"));
+  EXPECT_TRUE(w.Visible("OpeningBox"));
+  EXPECT_TRUE(w.Maximized);
+
+  r.form.BtnHelpClick();
+  r.form.W().SelectText("BaudRateBox", "57600");
+  r.form.Btn2UploadClick();
+  EXPECT_EQ(r.form.S().Step, 5);
+  EXPECT_EQ(r.form.S().UploadBaud, 57600);
+  EXPECT_TRUE(r.form.S().MainUploadMode);
+  EXPECT_EQ(w.Caption("Label12"), "Opening Com Port...");
+  EXPECT_TRUE(w.Visible("MainBox"));
+  EXPECT_FALSE(w.Visible("OpeningBox"));
+  EXPECT_FALSE(w.Visible("RunBox"));
+  EXPECT_EQ(r.ui.filter,
+            "Korvane Upload (.kvu)|*.kvu|Binary (.bin)|*.bin|Intel HEX (.h86)|*.h86|"
+            "Intel HEX (.mcs)|*.mcs|Intel HEX (.hex)|*.hex|");
+  r.form.BtnHelpClick();
+
+  r.form.S().ReplyText = "left over";
+  w.Show("BtnChooseFile");
+  w.Show("BtnRepeatUpload");
+  w.Show("BtnBackToStart");
+  r.form.BtnBackToStartClick();
+  EXPECT_EQ(r.form.S().Step, 0);
+  EXPECT_EQ(r.form.S().ReplyText, "");
+  for (const char* hidden :
+       {"BtnChooseFile", "BtnRepeatUpload", "BtnBackToStart", "FactoryBox", "MainBox"}) {
+    EXPECT_FALSE(w.Visible(hidden)) << hidden;
+  }
+  EXPECT_TRUE(w.Visible("OpeningBox"));
+  r.form.BtnHelpClick();
+  EXPECT_EQ(r.ui.helpTopics, (std::vector<int>{1, 3, 1}));
+
+  r.form.BtnCableClick();
+  EXPECT_TRUE(w.Visible("MemoCable"));
+  EXPECT_EQ(w.Caption("BtnCable"), "Hide Detail");
+  r.form.BtnCableClick();
+  EXPECT_FALSE(w.Visible("MemoCable"));
+  EXPECT_EQ(w.Caption("BtnCable"), "Cable Detail");
+}
+
+}  // namespace
