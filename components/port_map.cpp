@@ -1,0 +1,128 @@
+#include "components/port_map.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <system_error>
+
+#if defined(__linux__)
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+#endif
+
+namespace fs = std::filesystem;
+
+namespace {
+std::string trim(const std::string& s) {
+  const auto b = s.find_first_not_of(" \t\r\n");
+  if (b == std::string::npos) return {};
+  const auto e = s.find_last_not_of(" \t\r\n");
+  return s.substr(b, e - b + 1);
+}
+
+// Number at the end of a device name ("ttyUSB12" -> 12); -1 when none.
+long trailingNumber(const std::string& name) {
+  std::size_t i = name.size();
+  while (i > 0 && std::isdigit(static_cast<unsigned char>(name[i - 1]))) --i;
+  if (i == name.size()) return -1;
+  return std::strtol(name.c_str() + i, nullptr, 10);
+}
+}  // namespace
+
+std::map<int, std::string> ParsePortEntries(const std::string& text) {
+  std::map<int, std::string> entries;
+  std::string item;
+  std::string normalised = text;
+  std::replace(normalised.begin(), normalised.end(), ';', '\n');
+  std::istringstream in(normalised);
+  while (std::getline(in, item)) {
+    item = trim(item);
+    if (item.empty() || item[0] == '#') continue;
+    const auto eq = item.find('=');
+    if (eq == std::string::npos) continue;
+    std::string number = trim(item.substr(0, eq));
+    const std::string path = trim(item.substr(eq + 1));
+    // "COM3=/dev/..." is accepted as well as "3=/dev/...".
+    if (number.size() > 3 && (number.compare(0, 3, "COM") == 0 || number.compare(0, 3, "com") == 0))
+      number = number.substr(3);
+    if (number.empty() || path.empty() ||
+        !std::all_of(number.begin(), number.end(), [](unsigned char c) { return std::isdigit(c); }) ||
+        number.size() > 4)
+      continue;
+    entries[std::stoi(number)] = path;
+  }
+  return entries;
+}
+
+std::vector<std::string> ListSerialDevices(
+    const std::string& devDir, const std::function<bool(const std::string& path)>& isRealUart) {
+  std::vector<std::pair<long, std::string>> usb, acm, uart;
+  std::error_code ec;
+  for (fs::directory_iterator it(devDir, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    const long n = trailingNumber(name);
+    if (n < 0) continue;
+    const std::string stem = name.substr(0, name.size() - std::to_string(n).size());
+    if (stem == "ttyUSB") usb.emplace_back(n, it->path().string());
+    else if (stem == "ttyACM") acm.emplace_back(n, it->path().string());
+    else if (stem == "ttyS" && isRealUart(it->path().string())) uart.emplace_back(n, it->path().string());
+  }
+  std::vector<std::string> out;
+  for (auto* group : {&usb, &acm, &uart}) {
+    std::sort(group->begin(), group->end());
+    for (auto& [n, path] : *group) out.push_back(path);
+  }
+  return out;
+}
+
+bool IsRealUart(const std::string& path) {
+#if defined(__linux__)
+  // A UART the kernel found has a device link in sysfs ...
+  const std::string name = fs::path(path).filename().string();
+  std::error_code ec;
+  const fs::path sysDevice = fs::path("/sys/class/tty") / name / "device";
+  if (!fs::exists(sysDevice, ec)) return false;
+  // ... and the 8250 driver also lists placeholders there; those report no UART type.
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return true;  // present but not ours to probe (permissions): count it
+  serial_struct info{};
+  const bool real = ::ioctl(fd, TIOCGSERIAL, &info) != 0 || info.type != PORT_UNKNOWN;
+  ::close(fd);
+  return real;
+#else
+  (void)path;
+  return false;
+#endif
+}
+
+std::string ResolvePortDevice(int port, const std::string& programDir) {
+  if (const char* env = std::getenv("KVUFLASH_PORTS")) {
+    const auto entries = ParsePortEntries(env);
+    if (auto it = entries.find(port); it != entries.end()) return it->second;
+  }
+  if (!programDir.empty()) {
+    std::ifstream file(fs::path(programDir) / "ports.txt");
+    if (file) {
+      std::stringstream text;
+      text << file.rdbuf();
+      const auto entries = ParsePortEntries(text.str());
+      if (auto it = entries.find(port); it != entries.end()) return it->second;
+    }
+  }
+  if (port < 1) return {};
+  const auto devices = ListSerialDevices("/dev", IsRealUart);
+  if (static_cast<std::size_t>(port) <= devices.size()) return devices[port - 1];
+  return {};
+}
+
+std::string ExecutableDir() {
+  std::error_code ec;
+  const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+  if (ec) return fs::current_path(ec).string();
+  return exe.parent_path().string();
+}

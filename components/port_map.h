@@ -1,0 +1,27 @@
+// Port numbers to serial devices on Linux: "COM3" is whatever ports.txt or KVUFLASH_PORTS
+// says, else the third serial device present (USB adapters first, then real UARTs).
+#pragma once
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+// Entries "N=/dev/..." separated by new lines or ';'. Blank lines, '#' comments and
+// malformed entries are skipped.
+std::map<int, std::string> ParsePortEntries(const std::string& text);
+
+// Serial devices in `devDir`, in the order numbers are handed out: ttyUSB*, ttyACM*, then the
+// ttyS* for which `isRealUart` holds, each group in numeric order.
+std::vector<std::string> ListSerialDevices(
+    const std::string& devDir, const std::function<bool(const std::string& path)>& isRealUart);
+
+// True when a ttyS device has a UART behind it (not a placeholder the kernel always creates).
+bool IsRealUart(const std::string& path);
+
+// The device for port `port`: the environment's KVUFLASH_PORTS entry, else ports.txt in
+// `programDir`, else the port-th device present. Empty when there is none.
+std::string ResolvePortDevice(int port, const std::string& programDir);
+
+// The folder holding the running executable.
+std::string ExecutableDir();

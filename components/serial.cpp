@@ -1,0 +1,426 @@
+#include "components/serial.h"
+
+#include <algorithm>
+#include <chrono>
+#include <iostream>
+
+#include "components/port_map.h"
+
+namespace {
+// A close waits this long for the event thread to leave the port.
+constexpr auto kCloseWaitLimit = std::chrono::milliseconds(7500);
+// While it waits, pending hand-overs of this port are dropped this often.
+constexpr auto kCloseWaitSlice = std::chrono::milliseconds(5);
+// After a failed event wait the thread pauses before the next one, so that a persisting
+// failure never becomes a busy loop.
+constexpr auto kFailedWaitPause = std::chrono::milliseconds(100);
+constexpr int kWriteCharBoundMs = 1000;
+constexpr int kMinWriteStringBoundMs = 500;
+constexpr int kReadWaitMs = 100;
+
+constexpr int kSetRts = 3;
+constexpr int kClrRts = 4;
+constexpr int kSetDtr = 5;
+constexpr int kClrDtr = 6;
+}  // namespace
+
+bool IsValidBaudrate(int rate) {
+  return std::find(std::begin(kBaudRates), std::end(kBaudRates), rate) != std::end(kBaudRates);
+}
+
+TSerial::TSerial(IMainThread& mainThread) : mainThread_(mainThread) {
+  ShowErrorDialog = [](const std::string& text) { std::cerr << text << '\n'; };
+  ProgramDir = ExecutableDir();
+  device_ = MakeSerialDevice(&ProgramDir);
+  ApplySettings();  // the record reflects the defaults from the start
+}
+
+TSerial::~TSerial() {
+  SetActive(false);
+  {
+    std::lock_guard lock(stateMutex_);
+    terminate_ = true;
+  }
+  stateChanged_.notify_all();
+  if (eventThread_.joinable()) {
+    // The thread may be waiting in a hand-over; drop those until it has gone.
+    std::unique_lock lock(stateMutex_);
+    while (!eventThreadDone_) {
+      lock.unlock();
+      mainThread_.CancelPending(this);
+      lock.lock();
+      stateChanged_.wait_for(lock, kCloseWaitSlice, [&] { return eventThreadDone_; });
+    }
+    lock.unlock();
+    eventThread_.join();
+  }
+}
+
+void TSerial::SetPort(int value) {
+  if (value == port_) return;
+  port_ = value;
+  reapply();
+}
+
+void TSerial::SetBaudrate(int value) {
+  if (!IsValidBaudrate(value)) {
+    ShowErrorDialog("Baudrate is not valid");
+    return;
+  }
+  if (value == baudrate_) return;
+  baudrate_ = value;
+  reapply();
+}
+
+void TSerial::SetParity(eParity value) {
+  if (value == parity_) return;
+  parity_ = value;
+  reapply();
+}
+
+void TSerial::SetDataBits(eDataBits value) {
+  if (value == dataBits_) return;
+  dataBits_ = value;
+  reapply();
+}
+
+void TSerial::SetStopBits(eStopBits value) {
+  if (value == stopBits_) return;
+  stopBits_ = value;
+  reapply();
+}
+
+void TSerial::SetRxQueueSize(std::uint16_t value) {
+  rxQueueSize_ = value;
+  reapply();
+}
+
+void TSerial::SetTxQueueSize(std::uint16_t value) {
+  txQueueSize_ = value;
+  reapply();
+}
+
+void TSerial::SetFlowMode(eFlowControl value) {
+  if (value == flowMode_) return;
+  flowMode_ = value;
+  reapply();
+}
+
+void TSerial::SetCheckParity(bool value) {
+  if (value == checkParity_) return;
+  checkParity_ = value;
+  reapply();
+}
+
+std::string TSerial::DeviceName(int port) const { return device_->DeviceName(port); }
+
+void TSerial::reapply() {
+  // A closed port only refreshes the settings record; the device sees it at the next open.
+  if (!open_) {
+    ApplySettings();
+    return;
+  }
+  SetActive(true);
+}
+
+void TSerial::SetActive(bool value) {
+  if (open_) closePort();
+  if (value) openPort();
+}
+
+void TSerial::closePort() {
+  if (!device_->Purge()) ReportError(device_->LastError());
+  SetSignal(1, false);
+  SetSignal(0, false);
+  open_ = false;
+  closing_ = true;
+  if (!device_->SetMask(0)) ReportError(device_->LastError());
+  // Wait for the event thread to leave the port. A hand-over it has already placed would
+  // wait for this very thread, so it is dropped rather than left to hold the close; a
+  // handler therefore never runs against the closed port.
+  const auto limit = std::chrono::steady_clock::now() + kCloseWaitLimit;
+  {
+    std::unique_lock lock(stateMutex_);
+    while (inWait_ && std::chrono::steady_clock::now() < limit) {
+      lock.unlock();
+      mainThread_.CancelPending(this);
+      lock.lock();
+      stateChanged_.wait_for(lock, kCloseWaitSlice, [&] { return !inWait_; });
+    }
+  }
+  closing_ = false;
+  if (!device_->Close()) ReportError(device_->LastError());
+}
+
+void TSerial::openPort() {
+  int error = 0;
+  std::string message;
+  if (!device_->Open(port_, error, message)) {
+    ReportError(error, message);
+    return;
+  }
+  if (!device_->SetupQueues(rxQueueSize_, txQueueSize_)) ReportError(device_->LastError());
+  messageState_ = 0;
+  appendLeft_ = 0;
+  {
+    std::lock_guard lock(stateMutex_);
+    ++generation_;
+    open_ = true;
+  }
+  ApplySettings();
+  SetSignal(1, true);
+  SetSignal(0, true);
+  StartEvents();
+}
+
+void TSerial::StartEvents() {
+  if (!device_->SetMask(ev::kOpenMask)) ReportError(device_->LastError());
+  stateChanged_.notify_all();
+  if (!eventThread_.joinable()) eventThread_ = std::thread([this] { eventThreadBody(); });
+}
+
+void TSerial::SetSignal(int line, bool on) {
+  int function = 0;
+  if (line == 0) function = on ? kSetRts : kClrRts;
+  if (line == 1) function = on ? kSetDtr : kClrDtr;
+  device_->Escape(function);
+}
+
+void TSerial::ApplySettings() {
+  LineSettingsRecord r;
+  r.DCBlength = sizeof(LineSettingsRecord);
+  r.BaudRate = static_cast<std::uint32_t>(baudrate_);
+  r.Flags = dcb::fBinary;
+  if (checkParity_) r.Flags |= dcb::fParity;
+  switch (flowMode_) {
+    case fcNone: break;
+    case fcRTS_CTS: r.Flags |= dcb::fOutxCtsFlow | dcb::fRtsHandshake; break;
+    case fcDTR_DSR: r.Flags |= dcb::fOutxDsrFlow | dcb::fDtrHandshake; break;
+    case fcXON_XOF: r.Flags |= dcb::fOutX | dcb::fInX; break;
+  }
+  r.XonLim = static_cast<std::uint16_t>(rxQueueSize_ / 3);
+  r.XoffLim = static_cast<std::uint16_t>(rxQueueSize_ / 3);
+  r.ByteSize = dataBits_ == d8bit ? 8 : 7;
+  r.Parity = static_cast<std::uint8_t>(parity_);
+  r.StopBits = stopBits_ == st2bit ? 2 : 0;
+  r.XonChar = 17;
+  r.XoffChar = 19;
+  r.ErrorChar = 63;
+  lineSettings_ = r;
+  if (!open_) return;
+  if (!device_->SetState(lineSettings_)) ReportError(device_->LastError());
+  timeouts_.ReadIntervalTimeout = 0xFFFFFFFF;
+  timeouts_.ReadTotalTimeoutMultiplier = 0;
+  timeouts_.ReadTotalTimeoutConstant = 0;
+  if (flowMode_ != fcNone) {
+    timeouts_.WriteTotalTimeoutMultiplier = 0;
+    timeouts_.WriteTotalTimeoutConstant = 10000;
+  }
+  if (!device_->SetTimeouts(timeouts_)) ReportError(device_->LastError());
+}
+
+std::int32_t TSerial::RxWaiting() {
+  if (!open_) return 0;
+  std::int32_t rx = 0, tx = 0;
+  device_->QueueCounts(rx, tx);
+  return rx;
+}
+
+std::int32_t TSerial::TxWaiting() {
+  if (!open_) return 0;
+  std::int32_t rx = 0, tx = 0;
+  device_->QueueCounts(rx, tx);
+  return tx;
+}
+
+void TSerial::WriteChar(std::uint8_t value) {
+  if (device_->Write(&value, 1, kWriteCharBoundMs) != SerialDevice::IoResult::done)
+    ReportError(device_->LastError());
+}
+
+void TSerial::WriteString(const std::string& text) {
+  const long long perChar = baudrate_ > 0 ? 20000 / baudrate_ : 0;
+  long long bound = static_cast<long long>(text.size()) * perChar;
+  if (bound < kMinWriteStringBoundMs) bound = kMinWriteStringBoundMs;
+  if (bound > 3600000) bound = 3600000;
+  const auto* data = reinterpret_cast<const std::uint8_t*>(text.data());
+  if (device_->Write(data, text.size(), static_cast<int>(bound)) != SerialDevice::IoResult::done)
+    ReportError(device_->LastError());
+}
+
+int TSerial::ReadChar(std::uint8_t& value) {
+  std::uint8_t b = 0;
+  const int n = device_->ReadByte(b, kReadWaitMs);
+  if (n < 0) {
+    // Reads come from the main thread, or from the event thread while it assembles messages.
+    if (mainThread_.IsMainThread()) ReportError(device_->LastError());
+    else {
+      const int code = device_->LastError();
+      std::uint64_t gen;
+      {
+        std::lock_guard lock(stateMutex_);
+        gen = generation_;
+      }
+      handOver([this, code] { ReportError(code); }, gen);
+    }
+    return 0;
+  }
+  if (n == 1) value = b;
+  return n;
+}
+
+int TSerial::ReadString(std::string& text) {
+  text.clear();
+  const int limit = rxQueueSize_ + 1;
+  for (int i = 0; i < limit; ++i) {
+    std::uint8_t b = 0;
+    if (ReadChar(b) < 1) break;
+    text.push_back(static_cast<char>(b));
+  }
+  return static_cast<int>(text.size());
+}
+
+void TSerial::ReportError(int code, const std::string& message) {
+  errorCode_ = code;
+  switch (notifyErrors_) {
+    case neDialog: ShowError(code, message); break;
+    case neEvent:
+      if (OnError) OnError(this);
+      break;
+    case neNone: break;
+  }
+}
+
+void TSerial::ShowError(int code, const std::string& message) {
+  ShowErrorDialog(message.empty() ? device_->ErrorText(code) : message);
+}
+
+bool TSerial::handOver(std::function<void()> fn, std::uint64_t generation) {
+  return mainThread_.CallOnMainThread(
+      [this, generation, f = std::move(fn)] {
+        // The port may have been closed or reopened since the call was placed.
+        bool current;
+        {
+          std::lock_guard lock(stateMutex_);
+          current = open_ && generation == generation_;
+        }
+        if (current) f();
+      },
+      this);
+}
+
+void TSerial::eventThreadBody() {
+  std::unique_lock lock(stateMutex_);
+  while (!terminate_) {
+    if (!open_) {
+      inWait_ = false;
+      stateChanged_.notify_all();
+      // Idle without waking until the port is opened again or the component goes.
+      stateChanged_.wait(lock, [&] { return terminate_ || (open_ && !closing_); });
+      continue;
+    }
+    inWait_ = true;
+    const std::uint64_t generation = generation_;
+    lock.unlock();
+
+    const SerialDevice::WaitResult result = device_->WaitEvent();
+    bool stopServing = false;
+    if (!result.ok && open_ && !closing_) {
+      const int code = result.error;
+      if (result.lost) {
+        // The device has gone: report it once and close the port. The thread stops serving
+        // first so that the close finds it out of its wait.
+        lock.lock();
+        inWait_ = false;
+        stateChanged_.notify_all();
+        lock.unlock();
+        handOver(
+            [this, code] {
+              ReportError(code);
+              SetActive(false);
+            },
+            generation);
+        stopServing = true;
+      } else {
+        handOver([this, code] { ReportError(code); }, generation);
+        std::this_thread::sleep_for(kFailedWaitPause);
+      }
+    } else if (result.ok && !closing_ && open_) {
+      dispatch(result.events, generation);
+    }
+
+    lock.lock();
+    if (stopServing) {
+      // Wait for the port to be closed (or reopened: a new generation), never spin on a
+      // device that is gone.
+      stateChanged_.wait(lock, [&] { return terminate_ || generation_ != generation || !open_; });
+    }
+  }
+  inWait_ = false;
+  eventThreadDone_ = true;
+  stateChanged_.notify_all();
+}
+
+void TSerial::dispatch(std::uint32_t events, std::uint64_t generation) {
+  if (events & ev::CTS) {
+    const bool state = (device_->ModemStatus() & ms::CTS_ON) != 0;
+    handOver([this, state] {
+      CTSState = state;
+      if (OnSignalChange) OnSignalChange(this, msCTS, state);
+    }, generation);
+  }
+  if (events & ev::DSR) {
+    const bool state = (device_->ModemStatus() & ms::DSR_ON) != 0;
+    handOver([this, state] {
+      DSRState = state;
+      if (OnSignalChange) OnSignalChange(this, msDSR, state);
+    }, generation);
+  }
+  if (events & ev::RLSD) {
+    const bool state = (device_->ModemStatus() & ms::RLSD_ON) != 0;
+    handOver([this, state] {
+      RLSDState = state;
+      if (OnSignalChange) OnSignalChange(this, msRLSD, state);
+    }, generation);
+  }
+  if (events & ev::TXEMPTY) handOver([this] { if (OnTxEmpty) OnTxEmpty(this); }, generation);
+  if (events & ev::BREAK) handOver([this] { if (OnBreak) OnBreak(this); }, generation);
+  if (events & ev::RING) handOver([this] { if (OnRing) OnRing(this); }, generation);
+  if (events & ev::RXCHAR) {
+    if (rxEventMode_ == rxNormal) {
+      handOver([this] { if (OnRxData) OnRxData(this); }, generation);
+    } else {
+      bool assigned = false;
+      handOver([this, &assigned] { assigned = static_cast<bool>(OnMessage); }, generation);
+      if (!assigned) return;
+      std::uint8_t b = 0;
+      while (open_ && !closing_ && ReadChar(b) >= 1) assembleMessage(b, generation);
+    }
+  }
+}
+
+void TSerial::assembleMessage(std::uint8_t b, std::uint64_t generation) {
+  const char c = static_cast<char>(b);
+  auto deliver = [&] {
+    messageState_ = 3;
+    handOver([this, text = messageText_] { if (OnMessage) OnMessage(this, text); }, generation);
+  };
+  if (messageState_ == 2) {
+    messageText_.push_back(c);
+    if (--appendLeft_ == 0) deliver();
+  } else if (c == messageStartChar_) {
+    messageText_.assign(1, c);
+    messageState_ = 1;
+  } else if (c == messageEndChar_) {
+    if (messageState_ != 1) return;
+    messageText_.push_back(c);
+    if (messageAppendCount_ == 0) {
+      deliver();
+    } else {
+      messageState_ = 2;
+      appendLeft_ = messageAppendCount_;
+    }
+  } else if (messageState_ == 1) {
+    messageText_.push_back(c);
+  }
+}

@@ -1,0 +1,345 @@
+// The serial device over termios. The event wait is a poll on the device and on an eventfd
+// that the main thread writes to release it; input that a handler leaves unread is watched
+// by its count, so that "new input" is raised only for new bytes, as the Windows event does.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <optional>
+
+#include "components/port_map.h"
+#include "components/serial.h"
+
+// serial_line_posix.cpp: the record to the terminal.
+bool ApplyLineSettings(int fd, const LineSettingsRecord& settings);
+
+namespace {
+// How often unread input and the output queue are looked at while they need watching.
+constexpr int kHeldInputPollMs = 20;
+constexpr int kTxEmptyPollMs = 10;
+// How often the input lines are read on a device that reports them.
+constexpr int kModemPollMs = 250;
+
+class PosixSerialDevice final : public SerialDevice {
+ public:
+  explicit PosixSerialDevice(const std::string* programDir) : programDir_(programDir) {
+    wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  }
+  ~PosixSerialDevice() override {
+    if (fd_ >= 0) Close();
+    if (wakeFd_ >= 0) ::close(wakeFd_);
+  }
+
+  bool Open(int port, int& error, std::string& message) override {
+    const std::string com = "COM" + std::to_string(port);
+    const std::string path = DeviceName(port);
+    if (path.empty()) {
+      error = lastError_ = ENODEV;
+      message = "There is no serial device for " + com +
+                ". Attach a serial adapter, or name the device in ports.txt (" + com +
+                "=/dev/ttyUSB0).";
+      return false;
+    }
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+      error = lastError_ = errno;
+      message = openFailureText(com, path, error);
+      return false;
+    }
+    if (!::isatty(fd)) {
+      ::close(fd);
+      error = lastError_ = ENOTTY;
+      message = com + " (" + path + ") is not a serial device.";
+      return false;
+    }
+    // Exclusive: an advisory lock that other serial programs honour, and the terminal's own
+    // exclusive mode, which refuses further opens.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      ::close(fd);
+      error = lastError_ = EBUSY;
+      message = openFailureText(com, path, EBUSY);
+      return false;
+    }
+    ::ioctl(fd, TIOCEXCL);
+    termios tio{};
+    if (::tcgetattr(fd, &tio) == 0) {
+      ::cfmakeraw(&tio);
+      tio.c_cflag |= CLOCAL | CREAD;
+      tio.c_cflag &= ~HUPCL;  // closing must not hang up the unit's lines
+      tio.c_cc[VMIN] = 1;
+      tio.c_cc[VTIME] = 0;
+      ::tcsetattr(fd, TCSANOW, &tio);
+    }
+    ::tcflush(fd, TCIFLUSH);  // a reopen starts with an empty input queue
+    int lines = 0;
+    modemLines_ = ::ioctl(fd, TIOCMGET, &lines) == 0;
+    lastModem_ = modemLines_ ? modemBits(lines) : 0;
+    drainWake();
+    {
+      std::lock_guard lock(pushbackMutex_);
+      pushback_.reset();
+    }
+    txPending_ = false;
+    rxRaised_ = false;
+    fd_ = fd;
+    return true;
+  }
+
+  bool Close() override {
+    if (fd_ < 0) return true;
+    ::ioctl(fd_, TIOCNXCL);
+    const int rc = ::close(fd_);
+    fd_ = -1;
+    if (rc != 0 && errno != EINTR) {
+      lastError_ = errno;
+      return false;
+    }
+    return true;
+  }
+
+  bool SetupQueues(std::uint16_t, std::uint16_t) override { return fd_ >= 0; }
+
+  bool SetState(const LineSettingsRecord& r) override {
+    return ApplyLineSettings(fd_, r) ? true : fail();
+  }
+
+  // Reads never wait (the read time-outs say "return at once") and writes carry their own
+  // bound, so there is nothing to hand to the terminal.
+  bool SetTimeouts(const TimeoutsRecord&) override { return fd_ >= 0; }
+
+  void Escape(int function) override {
+    int bits = 0;
+    unsigned long request = 0;
+    switch (function) {
+      case 3: bits = TIOCM_RTS; request = TIOCMBIS; break;
+      case 4: bits = TIOCM_RTS; request = TIOCMBIC; break;
+      case 5: bits = TIOCM_DTR; request = TIOCMBIS; break;
+      case 6: bits = TIOCM_DTR; request = TIOCMBIC; break;
+      default: return;
+    }
+    // A pseudo-terminal has no modem lines; that is no fault.
+    if (fd_ >= 0) ::ioctl(fd_, request, &bits);
+  }
+
+  bool SetMask(std::uint32_t mask) override {
+    mask_ = mask;
+    wake();
+    return true;
+  }
+
+  WaitResult WaitEvent() override {
+    const int fd = fd_;
+    // Input left unread by the handler of the last "new input" event raises no event until
+    // more arrives; input that came before anyone was told about it does.
+    int held = rxRaised_ ? inputCount(fd) : 0;
+    rxRaised_ = false;
+    while (true) {
+      const std::uint32_t mask = mask_;
+      if (mask == 0 || fd < 0) return {};
+      int timeout = -1;
+      auto shorten = [&](int ms) { timeout = timeout < 0 ? ms : std::min(timeout, ms); };
+      if (held > 0) shorten(kHeldInputPollMs);
+      if (txPending_) shorten(kTxEmptyPollMs);
+      if (modemLines_) shorten(kModemPollMs);
+      pollfd fds[2] = {{fd, static_cast<short>(held > 0 ? 0 : POLLIN), 0}, {wakeFd_, POLLIN, 0}};
+      const int rc = ::poll(fds, 2, timeout);
+      if (rc < 0) {
+        if (errno == EINTR) continue;
+        return {false, true, 0, errno};
+      }
+      if (fds[1].revents & POLLIN) drainWake();
+      if (mask_ == 0) return {};
+      std::uint32_t events = 0;
+      if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) return {false, true, 0, EIO};
+      if (fds[0].revents & POLLIN) {
+        if (inputCount(fd) > 0) {
+          events |= ev::RXCHAR;
+        } else {
+          // Readable with nothing queued: end of file, or an error waiting to be read.
+          std::uint8_t b = 0;
+          const ssize_t n = ::read(fd, &b, 1);
+          if (n == 1) {
+            std::lock_guard lock(pushbackMutex_);
+            pushback_ = b;
+            events |= ev::RXCHAR;
+          } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+            return {false, true, 0, n == 0 ? EIO : errno};
+          }
+        }
+      } else if (held > 0) {
+        const int now = inputCount(fd);
+        if (now > held) events |= ev::RXCHAR;
+        held = now;
+      }
+      if (txPending_) {
+        int out = 0;
+        if (::ioctl(fd, TIOCOUTQ, &out) != 0 || out == 0) {
+          txPending_ = false;
+          events |= ev::TXEMPTY;
+        }
+      }
+      if (modemLines_) {
+        int lines = 0;
+        if (::ioctl(fd, TIOCMGET, &lines) == 0) {
+          const std::uint32_t now = modemBits(lines);
+          const std::uint32_t changed = now ^ lastModem_;
+          if (changed & ms::CTS_ON) events |= ev::CTS;
+          if (changed & ms::DSR_ON) events |= ev::DSR;
+          if (changed & ms::RLSD_ON) events |= ev::RLSD;
+          if ((changed & ms::RING_ON) && !(now & ms::RING_ON)) events |= ev::RING;
+          lastModem_ = now;
+        } else if (errno == EIO || errno == ENODEV) {
+          return {false, true, 0, errno};
+        }
+      }
+      events &= mask;
+      if (events) {
+        rxRaised_ = (events & ev::RXCHAR) != 0;
+        return {true, false, events, 0};
+      }
+    }
+  }
+
+  std::uint32_t ModemStatus() override { return lastModem_; }
+
+  bool QueueCounts(std::int32_t& rx, std::int32_t& tx) override {
+    rx = tx = 0;
+    if (fd_ < 0) return false;
+    int in = 0, out = 0;
+    if (::ioctl(fd_, FIONREAD, &in) != 0) return fail();
+    if (::ioctl(fd_, TIOCOUTQ, &out) != 0) out = 0;
+    std::lock_guard lock(pushbackMutex_);
+    rx = in + (pushback_ ? 1 : 0);
+    tx = out;
+    return true;
+  }
+
+  bool Purge() override { return true; }  // no transfer is ever left pending
+
+  IoResult Write(const std::uint8_t* data, std::size_t size, int boundMs) override {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMs);
+    std::size_t done = 0;
+    while (done < size) {
+      const ssize_t n = ::write(fd_, data + done, size - done);
+      if (n > 0) {
+        done += static_cast<std::size_t>(n);
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno != EAGAIN) {
+        lastError_ = errno;
+        return IoResult::failed;
+      }
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) {
+        lastError_ = ETIMEDOUT;
+        return IoResult::timedOut;
+      }
+      pollfd p{fd_, POLLOUT, 0};
+      ::poll(&p, 1, static_cast<int>(left.count()));
+    }
+    if (!txPending_.exchange(true)) wake();
+    return IoResult::done;
+  }
+
+  int ReadByte(std::uint8_t& value, int) override {
+    {
+      std::lock_guard lock(pushbackMutex_);
+      if (pushback_) {
+        value = *pushback_;
+        pushback_.reset();
+        return 1;
+      }
+    }
+    if (fd_ < 0) return 0;
+    while (true) {
+      const ssize_t n = ::read(fd_, &value, 1);
+      if (n == 1) return 1;
+      if (n == 0) return 0;
+      if (errno == EINTR) continue;
+      // Nothing waiting; a device that has gone is reported by the event thread.
+      if (errno == EAGAIN || errno == EIO) return 0;
+      lastError_ = errno;
+      return -1;
+    }
+  }
+
+  int LastError() const override { return lastError_; }
+  std::string ErrorText(int code) const override { return std::strerror(code); }
+  std::string DeviceName(int port) const override {
+    return ResolvePortDevice(port, programDir_ ? *programDir_ : std::string());
+  }
+
+ private:
+  static std::uint32_t modemBits(int lines) {
+    std::uint32_t bits = 0;
+    if (lines & TIOCM_CTS) bits |= ms::CTS_ON;
+    if (lines & TIOCM_DSR) bits |= ms::DSR_ON;
+    if (lines & TIOCM_RNG) bits |= ms::RING_ON;
+    if (lines & TIOCM_CD) bits |= ms::RLSD_ON;
+    return bits;
+  }
+  static int inputCount(int fd) {
+    int n = 0;
+    if (fd < 0 || ::ioctl(fd, FIONREAD, &n) != 0) return 0;
+    return n;
+  }
+  static std::string openFailureText(const std::string& com, const std::string& path, int error) {
+    const std::string where = com + " (" + path + ")";
+    switch (error) {
+      case EACCES:
+      case EPERM:
+        return "Access to " + where +
+               " was denied. Add your user to the dialout group (sudo usermod -aG dialout "
+               "$USER), then log out and in again.";
+      case EBUSY: return where + " is in use by another program.";
+      case ENOENT:
+      case ENODEV:
+      case ENXIO: return where + " is not present.";
+      default: return where + ": " + std::strerror(error);
+    }
+  }
+  bool fail() {
+    lastError_ = errno;
+    return false;
+  }
+  void wake() {
+    const std::uint64_t one = 1;
+    if (wakeFd_ >= 0 && ::write(wakeFd_, &one, sizeof one) < 0) {
+      // The counter is full, so the waiter will wake anyway.
+    }
+  }
+  void drainWake() {
+    std::uint64_t value = 0;
+    if (wakeFd_ >= 0 && ::read(wakeFd_, &value, sizeof value) < 0) {
+      // Nothing to drain.
+    }
+  }
+
+  const std::string* programDir_;
+  std::atomic<int> fd_{-1};
+  int wakeFd_ = -1;
+  std::atomic<int> lastError_{0};
+  std::atomic<std::uint32_t> mask_{0};
+  std::atomic<bool> txPending_{false};
+  bool modemLines_ = false;
+  bool rxRaised_ = false;  // event thread
+  std::uint32_t lastModem_ = 0;
+  std::mutex pushbackMutex_;
+  std::optional<std::uint8_t> pushback_;
+};
+}  // namespace
+
+std::unique_ptr<SerialDevice> MakeSerialDevice(const std::string* programDir) {
+  return std::make_unique<PosixSerialDevice>(programDir);
+}
