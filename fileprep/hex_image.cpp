@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdio>
+#include <cstring>
 #include <string_view>
 
 #include "components/byte_file.h"
@@ -18,12 +19,17 @@ constexpr std::size_t kBaseDigits = 4;
 
 constexpr std::size_t kReadChunk = 64 * 1024;
 
-int hexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
+// Digit values of hexadecimal characters, -1 for any other byte.
+constexpr std::array<std::int8_t, 256> kHexDigits = [] {
+  std::array<std::int8_t, 256> t{};
+  t.fill(-1);
+  for (int c = '0'; c <= '9'; ++c) t[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - '0');
+  for (int c = 'A'; c <= 'F'; ++c) t[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - 'A' + 10);
+  for (int c = 'a'; c <= 'f'; ++c) t[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - 'a' + 10);
+  return t;
+}();
+
+inline int hexDigit(char c) { return kHexDigits[static_cast<unsigned char>(c)]; }
 
 // The value of hexadecimal text; false for anything else (the empty text included).
 bool hexValue(std::string_view text, std::uint32_t& value) {
@@ -66,8 +72,18 @@ void writeData(SequencerState& S, std::string_view line) {
   const std::uint32_t offset = field(line, kOffsetColumn, 4);
   const std::uint32_t address = linearBase + segmentBase + offset;  // wraps at 4 GB
   std::array<std::uint8_t, 255> data{};
-  for (std::uint32_t i = 0; i < count; ++i)
-    data[i] = static_cast<std::uint8_t>(field(line, kDataColumn + 2 * i, 2));
+  const char* text = line.data() + kDataColumn;
+  if (line.size() >= kDataColumn + 2 * std::size_t{count}) {
+    for (std::uint32_t i = 0; i < count; ++i) {
+      const int high = hexDigit(text[2 * i]);
+      const int low = hexDigit(text[2 * i + 1]);
+      if ((high | low) < 0) field(line, kDataColumn + 2 * i, 2);  // raises with the field's text
+      data[i] = static_cast<std::uint8_t>((high << 4) | low);
+    }
+  } else {
+    for (std::uint32_t i = 0; i < count; ++i)
+      data[i] = static_cast<std::uint8_t>(field(line, kDataColumn + 2 * i, 2));
+  }
   if (count == 0) return;
   if (std::uint64_t{address} + count > kHexAddressLimit) {
     const std::string where =
@@ -125,10 +141,15 @@ class TextLineReader {
         if (buffer_[pos_] == '\n' && ++pos_ == len_) continue;
       }
       const std::size_t start = pos_;
-      std::size_t end = start;
-      while (end < len_ && buffer_[end] != '\n' && buffer_[end] != '\r') ++end;
+      const char* base = buffer_.data();
+      const void* lf = std::memchr(base + start, '\n', len_ - start);
+      std::size_t end = lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - base) : len_;
+      // A CR ends a line too, alone or before its LF.
+      if (const void* cr = std::memchr(base + start, '\r', end - start)) {
+        end = static_cast<std::size_t>(static_cast<const char*>(cr) - base);
+      }
       if (end == len_) {
-        carry_.append(buffer_.data() + start, end - start);
+        carry_.append(base + start, end - start);
         partial = true;
         pos_ = len_;
         continue;
