@@ -106,7 +106,10 @@ void LoaderDialogue::onBytes(std::string_view bytes, long now) {
 
 void LoaderDialogue::onByteWaitGo(char c) {
   // "U" bytes still on their way when READY went out are not part of a command.
-  if (buffer_.empty() && (c == 'U' || c == '\n')) return;
+  if (buffer_.empty() && (c == 'U' || c == '\n')) {
+    if (c == 'U') ++stats_.uBytes;
+    return;
+  }
   if (c != kCr) {
     if (buffer_.size() < kMaxLine) buffer_.push_back(c);
     return;

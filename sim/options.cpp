@@ -197,6 +197,7 @@ ParseResult parseOptions(const std::vector<std::string>& args) {
       {"--help", &o.help},
       {"-h", &o.help},
       {"--bootstrap", &o.bootstrap},
+      {"--running", &o.running},
       {"--verbose", &o.verbose},
       {"--once", &o.once},
       {"--never-ready", &o.loader.neverReady},
@@ -239,6 +240,9 @@ ParseResult parseOptions(const std::vector<std::string>& args) {
   }
   o.speedCheck = !noSpeedCheck;
   o.autoPowerCycle = !noAutoPowerCycle;
+  if (o.running && o.bootstrap) {
+    return {std::nullopt, "--running and --bootstrap exclude each other: a unit in bootstrap runs no firmware"};
+  }
   if (!o.link.empty() && !o.device.empty()) {
     return {std::nullopt, "--link is for the pseudo-terminal; it cannot go with --device"};
   }
@@ -273,6 +277,8 @@ What the unit does
   garbage, as a real unit would.
 
   --bootstrap             start in the C161 bootstrap loader (jumpers fitted)
+  --running               start with the firmware running: the remote control answers at
+                          once, as after a reboot (with --flash, to try checksum queries)
   --flash FILE            start with this flash content instead of 0xFF
   --power-on-after-ms N   the unit is switched on N ms after the first byte arrives
                           (default 0: on from the start)
@@ -283,9 +289,9 @@ What the unit does
   --address AAAA          remote-control address (default 0000)
   --swr-version TEXT      answer to SWR? (default 1.01)
   --no-speed-check        never answer garbage, whatever speed the other end uses
-  --no-auto-power-cycle   do not take a "U" (or, with --bootstrap, a zero byte at 19200)
-                          after the end of a dialogue as the unit being switched off and on;
-                          SIGUSR1 always does that
+  --no-auto-power-cycle   do not take "U" bytes arriving on their own (or, with --bootstrap,
+                          zero bytes at 19200) after the end of a dialogue as the unit being
+                          switched off and on for a new run; SIGUSR1 always does that
 
 Records and counting
   A record is 135 bytes: 6 address characters, 128 data bytes, 1 checksum byte. Records

@@ -51,6 +51,7 @@ struct Options {
   bool autoPowerCycle = true;
 
   bool bootstrap = false;
+  bool running = false;  // start with the firmware running (remote control)
   std::string flashFile;
   long powerOnAfterMs = 0;
   long eraseMs = 2000;

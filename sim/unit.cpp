@@ -70,7 +70,11 @@ void Unit::powerOn(long now) {
   ++cycle_;
   note("power on");
   lockedLoaderSpeed_ = 0;
-  enter(options_.bootstrap ? Phase::Bootstrap : Phase::Loader, now);
+  if (options_.running && totals_.powerOns == 1) {
+    enter(Phase::Remote, now);
+  } else {
+    enter(options_.bootstrap ? Phase::Bootstrap : Phase::Loader, now);
+  }
   if (options_.powerNoiseBytes > 0) {
     std::string noise;
     std::uniform_int_distribution<int> byte(0, 255);
@@ -184,21 +188,22 @@ bool Unit::dialogueOver() const {
   return false;
 }
 
-// A "U" at a flash-loader speed after a dialogue has ended (or a zero byte at 19200 for a unit
-// with the bootstrap jumpers) means the user has switched the unit off and on for a new run.
-bool Unit::tryAutoPowerCycle(std::string_view& bytes, long now) {
-  if (!options_.autoPowerCycle || !line_.isPty() || !dialogueOver()) return false;
+// A handshake byte on its own ("U" at a flash-loader speed, or a zero byte at 19200 for a unit
+// with the bootstrap jumpers) after a dialogue has ended means that the user has switched the
+// unit off and on for a new run. Bytes of records or commands never look like that.
+bool Unit::tryAutoPowerCycle(std::string_view bytes, long now) {
+  if (!options_.autoPowerCycle || !line_.isPty() || !dialogueOver() || bytes.empty()) return false;
   auto peer = line_.peerSpeeds();
   if (!peer) return false;
-  size_t at = std::string_view::npos;
+  char handshake = 'U';
   if (options_.bootstrap) {
-    if (peer->send == kBootstrapBaud) at = bytes.find('\0');
-  } else if (std::find(std::begin(kLoaderBauds), std::end(kLoaderBauds), peer->send) != std::end(kLoaderBauds)) {
-    at = bytes.find('U');
+    if (peer->send != kBootstrapBaud) return false;
+    handshake = '\0';
+  } else if (std::find(std::begin(kLoaderBauds), std::end(kLoaderBauds), peer->send) == std::end(kLoaderBauds)) {
+    return false;
   }
-  if (at == std::string_view::npos) return false;
+  if (bytes.find_first_not_of(handshake) != std::string_view::npos) return false;
   powerCycle(now, options_.bootstrap ? "zero byte after the end of a run" : "\"U\" after the end of a run");
-  bytes.remove_prefix(at);
   return true;
 }
 

@@ -45,7 +45,7 @@ class Unit : private UnitIo {
   bool dialogueOver() const;
   std::vector<int> expectedSpeeds() const;
   bool speedFits(int baud) const;
-  bool tryAutoPowerCycle(std::string_view& bytes, long now);
+  bool tryAutoPowerCycle(std::string_view bytes, long now);
   void finishDialogue(long now);
   void addToTotals();
 

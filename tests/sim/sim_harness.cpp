@@ -1,0 +1,316 @@
+#include "sim_harness.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace simtest {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+long msLeft(Clock::time_point until) {
+  return std::max<long>(0, std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count());
+}
+
+speed_t speedCode(int baud) {
+  switch (baud) {
+    case 9600: return B9600;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    default: throw std::runtime_error("unsupported baud");
+  }
+}
+
+std::string readAllFd(int fd, Clock::time_point until) {
+  std::string out;
+  char buf[4096];
+  for (;;) {
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, static_cast<int>(msLeft(until))) <= 0) break;
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n <= 0) break;
+    out.append(buf, static_cast<size_t>(n));
+  }
+  return out;
+}
+
+pid_t spawn(const std::vector<std::string>& args, int outFd, int errFd) {
+  std::vector<std::string> all = {KV_SIM_PATH};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : all) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, outFd, 1);
+  if (errFd >= 0) posix_spawn_file_actions_adddup2(&actions, errFd, 2);
+  pid_t pid = -1;
+  int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) throw std::runtime_error("cannot start rq410-sim");
+  return pid;
+}
+
+int waitFor(pid_t pid, int timeoutMs) {
+  auto until = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    int status = 0;
+    pid_t r = ::waitpid(pid, &status, WNOHANG);
+    if (r == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    if (Clock::now() >= until) return -1;
+    ::usleep(5000);
+  }
+}
+
+}  // namespace
+
+TempDir::TempDir() {
+  char name[] = "/tmp/rq410simtest.XXXXXX";
+  if (!::mkdtemp(name)) throw std::runtime_error("mkdtemp");
+  path_ = name;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+SimProcess::SimProcess(const std::vector<std::string>& args) {
+  int pipeFds[2];
+  if (::pipe(pipeFds) != 0) throw std::runtime_error("pipe");
+  pid_ = spawn(args, pipeFds[1], -1);
+  ::close(pipeFds[1]);
+  out_ = pipeFds[0];
+  // The first line is the path of the pseudo-terminal.
+  auto until = Clock::now() + std::chrono::seconds(5);
+  std::string got;
+  char c;
+  while (got.find('\n') == std::string::npos) {
+    pollfd p{out_, POLLIN, 0};
+    if (::poll(&p, 1, static_cast<int>(msLeft(until))) <= 0 || ::read(out_, &c, 1) != 1) break;
+    got.push_back(c);
+  }
+  if (got.empty() || got.back() != '\n') throw std::runtime_error("rq410-sim printed no path: " + got);
+  path_ = got.substr(0, got.size() - 1);
+}
+
+SimProcess::~SimProcess() {
+  if (status_ < 0 && pid_ > 0) {
+    ::kill(pid_, SIGKILL);
+    waitFor(pid_, 2000);
+  }
+  if (out_ >= 0) ::close(out_);
+}
+
+void SimProcess::signal(int sig) { ::kill(pid_, sig); }
+
+int SimProcess::wait(int timeoutMs) {
+  if (status_ >= 0) return status_;
+  auto until = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  // Read while waiting, so that a full pipe never holds it up.
+  std::string more = readAllFd(out_, until);
+  output_ += more;
+  status_ = waitFor(pid_, static_cast<int>(std::max<long>(msLeft(until), 100)));
+  return status_;
+}
+
+std::map<std::string, std::string> SimProcess::summary() const {
+  std::map<std::string, std::string> out;
+  size_t at = output_.find("summary ");
+  if (at == std::string::npos) return out;
+  std::istringstream in(output_.substr(at + 8, output_.find('\n', at) - at - 8));
+  std::string item;
+  while (in >> item) {
+    size_t eq = item.find('=');
+    if (eq != std::string::npos) out[item.substr(0, eq)] = item.substr(eq + 1);
+  }
+  return out;
+}
+
+RunResult runSim(const std::vector<std::string>& args, int timeoutMs) {
+  int out[2];
+  int err[2];
+  if (::pipe(out) != 0 || ::pipe(err) != 0) throw std::runtime_error("pipe");
+  pid_t pid = spawn(args, out[1], err[1]);
+  ::close(out[1]);
+  ::close(err[1]);
+  auto until = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  RunResult r;
+  r.out = readAllFd(out[0], until);
+  r.err = readAllFd(err[0], until);
+  r.status = waitFor(pid, static_cast<int>(std::max<long>(msLeft(until), 100)));
+  if (r.status < 0) {
+    ::kill(pid, SIGKILL);
+    waitFor(pid, 1000);
+  }
+  ::close(out[0]);
+  ::close(err[0]);
+  return r;
+}
+
+Client::Client(const std::string& path, int baud) {
+  fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  if (fd_ < 0) throw std::runtime_error("cannot open " + path);
+  termios t{};
+  ::tcgetattr(fd_, &t);
+  cfmakeraw(&t);
+  t.c_cflag |= CLOCAL | CREAD;
+  ::tcsetattr(fd_, TCSANOW, &t);
+  setBaud(baud);
+}
+
+Client::~Client() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+void Client::setBaud(int baud) {
+  termios t{};
+  ::tcgetattr(fd_, &t);
+  cfsetspeed(&t, speedCode(baud));
+  ::tcsetattr(fd_, TCSANOW, &t);
+}
+
+void Client::send(const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+    } else {
+      pollfd p{fd_, POLLOUT, 0};
+      ::poll(&p, 1, 100);
+    }
+  }
+}
+
+std::string Client::readFor(int ms) {
+  return readAllFd(fd_, Clock::now() + std::chrono::milliseconds(ms));
+}
+
+std::string Client::readUntil(const std::string& text, int timeoutMs) {
+  auto until = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  std::string out;
+  char buf[4096];
+  while (out.find(text) == std::string::npos) {
+    pollfd p{fd_, POLLIN, 0};
+    if (::poll(&p, 1, static_cast<int>(msLeft(until))) <= 0) break;
+    ssize_t n = ::read(fd_, buf, sizeof buf);
+    if (n > 0) out.append(buf, static_cast<size_t>(n));
+  }
+  return out;
+}
+
+std::string Client::readBytes(size_t n, int timeoutMs) {
+  auto until = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  std::string out;
+  char c;
+  while (out.size() < n) {
+    pollfd p{fd_, POLLIN, 0};
+    if (::poll(&p, 1, static_cast<int>(msLeft(until))) <= 0) break;
+    if (::read(fd_, &c, 1) == 1) out.push_back(c);
+  }
+  return out;
+}
+
+std::vector<TranscriptLine> readTranscript(const std::string& path) {
+  std::vector<TranscriptLine> lines;
+  std::ifstream in(path);
+  std::string text;
+  while (std::getline(in, text)) {
+    TranscriptLine line;
+    std::istringstream fields(text);
+    fields >> line.ms >> line.dir;
+    std::string rest;
+    std::getline(fields, rest);
+    if (!rest.empty() && rest[0] == ' ') rest.erase(0, 1);
+    if (line.dir == "ev") {
+      line.data = rest;
+    } else {
+      std::istringstream hex(rest);
+      std::string pair;
+      while (hex >> pair) line.data.push_back(static_cast<char>(std::stoi(pair, nullptr, 16)));
+    }
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+std::string allBytes(const std::vector<TranscriptLine>& lines, const std::string& dir) {
+  std::string out;
+  for (const auto& l : lines) {
+    if (l.dir == dir) out += l.data;
+  }
+  return out;
+}
+
+std::string record(uint32_t address, const std::string& data128) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%06X", address);
+  std::string r = std::string(text) + data128;
+  uint8_t sum = 0;
+  for (char c : r) sum = static_cast<uint8_t>(sum + static_cast<uint8_t>(c));
+  r.push_back(static_cast<char>(sum));
+  return r;
+}
+
+std::string pattern(size_t n, uint8_t seed) {
+  std::string out(n, '\0');
+  for (size_t i = 0; i < n; ++i) out[i] = static_cast<char>((i * 31 + seed * 7 + (i >> 3)) & 0xFF);
+  return out;
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void writeFile(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out << bytes;
+}
+
+Sums sumsOf(const std::string& image) {
+  auto sum = [&](std::initializer_list<std::pair<uint32_t, uint32_t>> ranges) {
+    unsigned s = 0;
+    for (auto [first, last] : ranges) {
+      for (uint32_t a = first; a <= last; ++a) s += static_cast<uint8_t>(image[a]);
+    }
+    return s & 0xFFFF;
+  };
+  return {sum({{0x000000, 0x00EFFF}}), sum({{0x010000, 0x05FFFF}, {0x1C0000, 0x1CFFFF}}),
+          sum({{0x060000, 0x07FFFF}, {0x0A0000, 0x1BFFFF}, {0x1D0000, 0x1FFFFF}})};
+}
+
+std::string hex4(unsigned v) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%04X", v & 0xFFFF);
+  return text;
+}
+
+std::string handshakeAndErase(Client& c) {
+  c.send("U");
+  std::string got = c.readUntil("READY\r");
+  c.send("GO\r");
+  got += c.readUntil("SEND BLOCK\r");
+  return got;
+}
+
+}  // namespace simtest
