@@ -8,6 +8,9 @@
 #include <sstream>
 #include <system_error>
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
 #if defined(__linux__)
 #include <fcntl.h>
 #include <linux/serial.h>
@@ -122,6 +125,12 @@ std::string ResolvePortDevice(int port, const std::string& programDir) {
 
 std::string ExecutableDir() {
   std::error_code ec;
+#if defined(_WIN32)
+  char path[MAX_PATH];
+  const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  if (n > 0 && n < MAX_PATH) return fs::path(std::string(path, n)).parent_path().string();
+  return fs::current_path(ec).string();
+#endif
   const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
   if (ec) return fs::current_path(ec).string();
   return exe.parent_path().string();
