@@ -1,0 +1,228 @@
+// The remote control, the line speed check, and how the simulator starts, ends and reports.
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+
+#include "sim/sim_harness.h"
+
+using namespace simtest;
+
+namespace {
+
+std::string imageWithData() {
+  std::string image(4 * 1024 * 1024, '\xFF');
+  image.replace(0x000400, 300, pattern(300, 1));  // boot
+  image.replace(0x00F800, 64, pattern(64, 2));    // in no region
+  image.replace(0x030000, 500, pattern(500, 3));  // main
+  image.replace(0x1C0010, 40, pattern(40, 4));    // main, second part
+  image.replace(0x070000, 77, pattern(77, 5));    // fpga
+  image.replace(0x1D0000, 900, pattern(900, 6));  // fpga, last part
+  image.replace(0x090000, 128, pattern(128, 7));  // in no region
+  return image;
+}
+
+bool hasGarbageOnly(const std::string& bytes) {
+  return !bytes.empty() && std::all_of(bytes.begin(), bytes.end(), [](char c) {
+    auto b = static_cast<unsigned char>(c);
+    return b == 0 || b >= 0x80;
+  });
+}
+
+}  // namespace
+
+TEST(SimRemote, AnswersQueriesWithTheSumsOfItsFlash) {
+  TempDir dir;
+  std::string image = imageWithData();
+  writeFile(dir.file("start.bin"), image);
+  SimProcess sim({"--running", "--flash", dir.file("start.bin")});
+  Client c(sim.ptyPath(), 9600);
+  Sums s = sumsOf(image);
+  const std::string fcs = ">0000/FCS=Boot:" + hex4(s.boot) + " Main:" + hex4(s.main) + " FPGA:" + hex4(s.fpga) + "\r\n";
+
+  c.send("<0000/FCS?\r");
+  EXPECT_EQ(c.readUntil("\n"), fcs);
+  // Noise before a frame, a frame in pieces, and a frame for another address.
+  c.send("\x13junk<00");
+  c.readFor(50);
+  c.send("00/SWR?\r");
+  EXPECT_EQ(c.readUntil("\n"), ">0000/SWR=1.01\r\n");
+  c.send("<0001/SWR?\r<0000/XYZ?\r");
+  EXPECT_EQ(c.readFor(200), "");
+  // Sums of an all-0xFF flash: 480 pages of 0xFF make 1000 hex; the other regions make 0000.
+  SimProcess blank({"--running"});
+  Client b(blank.ptyPath(), 9600);
+  b.send("<0000/FCS?\r");
+  EXPECT_EQ(b.readUntil("\n"), ">0000/FCS=Boot:1000 Main:0000 FPGA:0000\r\n");
+}
+
+TEST(SimRemote, FaultsDelaySwrAndSpoilTheSums) {
+  SimProcess sim({"--running", "--swr-after", "3", "--fcs-wrong", "main", "--fcs-wrong", "boot"});
+  Client c(sim.ptyPath(), 9600);
+  c.send("<0000/SWR?\r");
+  EXPECT_EQ(c.readFor(150), "");
+  c.send("<0000/SWR?\r");
+  EXPECT_EQ(c.readFor(150), "");
+  c.send("<0000/SWR?\r");
+  EXPECT_EQ(c.readUntil("\n"), ">0000/SWR=1.01\r\n");
+  c.send("<0000/FCS?\r");
+  EXPECT_EQ(c.readUntil("\n"), ">0000/FCS=Boot:1001 Main:0001 FPGA:0000\r\n");
+
+  TempDir dir;
+  std::string image(4 * 1024 * 1024, '\xFF');
+  image.replace(0x010000, 4, std::string("\x10\x00\x0A\x00", 4));  // main sum ends in AB hex digits
+  writeFile(dir.file("f.bin"), image);
+  SimProcess lower({"--running", "--fcs-lowercase", "--flash", dir.file("f.bin")});
+  Client l(lower.ptyPath(), 9600);
+  l.send("<0000/FCS?\r");
+  std::string got = l.readUntil("\n");
+  std::string mainSum = hex4(sumsOf(image).main);
+  std::transform(mainSum.begin(), mainSum.end(), mainSum.begin(),
+                 [](char ch) { return static_cast<char>(std::tolower(static_cast<unsigned char>(ch))); });
+  EXPECT_EQ(got, ">0000/FCS=Boot:1000 Main:" + mainSum + " FPGA:0000\r\n");
+  EXPECT_NE(got.find_first_of("abcdef", 15), std::string::npos) << got;
+}
+
+TEST(SimLine, AMasterSeesTheSpeedThatTheClientSet) {
+  // The speed check rests on this property of Linux pseudo-terminals.
+  int master = -1, slave = -1;
+  char name[256];
+  ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+  termios t{};
+  tcgetattr(slave, &t);
+  cfsetspeed(&t, B57600);
+  tcsetattr(slave, TCSANOW, &t);
+  termios seen{};
+  tcgetattr(master, &seen);
+  EXPECT_EQ(cfgetospeed(&seen), static_cast<speed_t>(B57600));
+  close(slave);
+  close(master);
+}
+
+TEST(SimLine, AWrongSpeedGetsGarbageAtEveryStage) {
+  TempDir dir;
+  SimProcess sim({"--erase-ms", "300", "--reboot-ms", "50", "--transcript", dir.file("t.txt")});
+  Client c(sim.ptyPath(), 9600);
+  c.send("U");
+  std::string got = c.readFor(200);
+  EXPECT_TRUE(hasGarbageOnly(got)) << got.size();
+  c.setBaud(19200);
+  c.send("U");
+  EXPECT_TRUE(hasGarbageOnly(c.readFor(200)));
+  c.setBaud(57600);
+  c.send("U");
+  EXPECT_EQ(c.readFor(200), "READY\r");
+  // The loader keeps the speed it was found at.
+  c.setBaud(38400);
+  c.send("GO\r");
+  got = c.readFor(200);
+  EXPECT_EQ(got.size(), 3u);
+  EXPECT_TRUE(hasGarbageOnly(got));
+  c.setBaud(57600);
+  c.send("GO\r");
+  EXPECT_EQ(c.readUntil("ERASING...\r"), "ERASING...\r");
+  // Listening at the wrong speed turns the unit's words into garbage too.
+  c.setBaud(9600);
+  got = c.readBytes(std::string("ERASE COMPLETE\rSEND BLOCK\r").size(), 2000);
+  EXPECT_TRUE(hasGarbageOnly(got));
+  c.setBaud(57600);
+  c.send(record(0, pattern(128, 1)));
+  EXPECT_EQ(c.readUntil("\r"), "SEND BLOCK\r");
+  c.send("UPLOAD DONE\r");
+  EXPECT_EQ(c.readUntil("\r"), "THANK YOU\r");
+  c.readFor(150);
+  c.send("<0000/SWR?\r");  // still at 57600: the remote control is at 9600
+  EXPECT_TRUE(hasGarbageOnly(c.readFor(200)));
+  c.setBaud(9600);
+  c.send("<0000/SWR?\r");
+  EXPECT_EQ(c.readUntil("\n"), ">0000/SWR=1.01\r\n");
+  sim.signal(SIGTERM);
+  EXPECT_EQ(sim.wait(), 0);
+  EXPECT_EQ(sim.summary()["garbled"], "4");
+
+  // Every transcript line has the documented form.
+  const std::regex form(R"(^\d+ (in|out) [0-9A-F]{2}( [0-9A-F]{2})*$|^\d+ ev .+$)");
+  std::ifstream in(dir.file("t.txt"));
+  std::string line;
+  int lines = 0;
+  while (std::getline(in, line)) {
+    ++lines;
+    EXPECT_TRUE(std::regex_match(line, form)) << line;
+  }
+  EXPECT_GT(lines, 10);
+}
+
+TEST(SimLine, HelpOptionsAndMistakesInThem) {
+  RunResult help = runSim({"--help"});
+  EXPECT_EQ(help.status, 0);
+  for (const char* option : {"--link", "--device", "--bootstrap", "--dump", "--transcript", "--once",
+                             "--resend-records", "--bad-check-lines", "--seed", "--power-on-after-ms"}) {
+    EXPECT_NE(help.out.find(option), std::string::npos) << option;
+  }
+  RunResult unknown = runSim({"--frobnicate"});
+  EXPECT_EQ(unknown.status, 2);
+  EXPECT_NE(unknown.err.find("unknown option '--frobnicate'"), std::string::npos) << unknown.err;
+  RunResult badValue = runSim({"--resend-records", "3,x"});
+  EXPECT_EQ(badValue.status, 2);
+  EXPECT_NE(badValue.err.find("a list such as"), std::string::npos) << badValue.err;
+  RunResult missing = runSim({"--erase-ms"});
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_NE(missing.err.find("needs a value"), std::string::npos);
+  RunResult noDevice = runSim({"--device", "/dev/no-such-adapter"});
+  EXPECT_EQ(noDevice.status, 1);
+  EXPECT_NE(noDevice.err.find("cannot open '/dev/no-such-adapter'"), std::string::npos) << noDevice.err;
+  TempDir dir;
+  writeFile(dir.file("big.bin"), std::string(4 * 1024 * 1024 + 1, 'x'));
+  RunResult big = runSim({"--flash", dir.file("big.bin")});
+  EXPECT_EQ(big.status, 1);
+  EXPECT_NE(big.err.find("larger than the 4 MB flash"), std::string::npos) << big.err;
+}
+
+TEST(SimLine, LinkSignalsAndEndingsLeaveADumpAndNoLink) {
+  TempDir dir;
+  const std::string link = dir.file("rq410");
+  {
+    SimProcess sim({"--link", link, "--dump", dir.file("a.bin")});
+    struct stat st {};
+    ASSERT_EQ(lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(std::filesystem::read_symlink(link).string(), sim.ptyPath());
+    Client c(link, 38400);  // the link works as the port's name
+    c.send("U");
+    EXPECT_EQ(c.readFor(200), "READY\r");
+    sim.signal(SIGINT);
+    EXPECT_EQ(sim.wait(), 0);
+    EXPECT_EQ(readFile(dir.file("a.bin")), std::string(4 * 1024 * 1024, '\xFF'));
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("a.bin.partial")));
+  }
+  {
+    writeFile(link, "someone's file");
+    RunResult r = runSim({"--link", link});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("is not a symbolic link"), std::string::npos);
+    EXPECT_EQ(readFile(link), "someone's file");
+  }
+  {
+    SimProcess sim({"--exit-after-ms", "300", "--dump", dir.file("b.bin")});
+    EXPECT_EQ(sim.wait(3000), 0);
+    EXPECT_EQ(readFile(dir.file("b.bin")).size(), 4u * 1024 * 1024);
+  }
+  {
+    SimProcess sim({"--idle-exit-ms", "400"});
+    Client c(sim.ptyPath(), 38400);
+    for (int i = 0; i < 4; ++i) {  // bytes keep it going
+      c.send("x");
+      c.readFor(200);
+    }
+    EXPECT_EQ(sim.wait(0), -1);
+    EXPECT_EQ(sim.wait(3000), 0);
+  }
+}
