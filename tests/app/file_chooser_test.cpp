@@ -236,6 +236,22 @@ TEST(FileChooser, OkIsOfferedForANameAndAnswersOnlyForAnExistingFile) {
   EXPECT_EQ(form.ChosenPath(), "c.bin");
   EXPECT_EQ(world.SetFileText(), world.Folder("fw").toStdString() + "\n");
 
+  // The folder cannot be remembered (the config folder is a file): still OK, and the user
+  // hears why.
+  QStringList reported;
+  form.SetErrorReporter([&reported](const QString& text) { reported << text; });
+  const QByteArray config = qgetenv("XDG_CONFIG_HOME");
+  qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(world.SetFile()));
+  form.show();
+  name->setText("d.hex");
+  QTest::mouseClick(ok, Qt::LeftButton);
+  qputenv("XDG_CONFIG_HOME", config);
+  EXPECT_EQ(form.result(), QDialog::Accepted);
+  EXPECT_EQ(form.ChosenPath(), "d.hex");
+  ASSERT_EQ(reported.size(), 1);
+  EXPECT_TRUE(reported[0].startsWith("The folder could not be remembered")) << reported[0].toStdString();
+  EXPECT_TRUE(reported[0].endsWith("Path not found")) << reported[0].toStdString();
+
   // Cancel answers Cancel whatever the box holds.
   form.show();
   name->setText("c.bin");
