@@ -320,3 +320,40 @@ TEST(HexImage, ReadOnlyInputConvertsAndUnwritableFolderFails) {
   }
   EXPECT_FALSE(S.BinaryImage.IsOpen());
 }
+
+TEST(HexImage, DamagedLinesGiveAnErrorOrAnImageButNeverMore) {
+  const std::vector<std::string> good = {":020000021000EC", ":10000000000102030405060708090A0B0C0D0E0F78",
+                                         ":0400F000DEADBEEFC4", ":020000040000FA", ":00000001FF"};
+  std::mt19937 rng(5);
+  ScratchDir dir;
+  int failures = 0;
+  for (int round = 0; round < 200; ++round) {
+    std::vector<std::string> memo = good;
+    for (int cut = 0; cut < 3; ++cut) {
+      std::string& line = memo[rng() % memo.size()];
+      const std::size_t at = line.empty() ? 0 : rng() % line.size();
+      switch (rng() % 4) {
+        case 0: line.resize(at); break;
+        case 1: if (!line.empty()) line[at] = "0123456789ABCDEFXx:\r "[rng() % 21]; break;
+        case 2: line.insert(at, 1, "0F1"[rng() % 3]); break;
+        default: line = ":" + std::string(rng() % 20, 'F'); break;
+      }
+    }
+    SequencerState S;
+    S.MainUploadMode = false;
+    S.ImagePages = kFactoryImagePages;
+    try {
+      convert(S, dir.path().string(), "fuzz", memo);
+      EXPECT_EQ(fs::file_size(dir / "fuzz.KVU"), static_cast<std::uintmax_t>(S.BlockCount) * 135 + 8);
+      EXPECT_LE(fs::file_size(dir / "fuzz.BIN"), kHexAddressLimit);
+    } catch (const EConvertError&) {
+      ++failures;
+      EXPECT_FALSE(fs::exists(dir / "fuzz.BIN.part"));
+    }
+    std::error_code ec;
+    fs::remove(dir / "fuzz.BIN", ec);
+    fs::remove(dir / "fuzz.KVU", ec);
+  }
+  EXPECT_GT(failures, 0);
+  EXPECT_LT(failures, 200);
+}
