@@ -188,14 +188,13 @@ void UploadDialogue::OpenPort() {
     // Without a chosen number no port is opened at all: another one could belong to
     // something else on this computer.
     const std::string text = "No Com port selected: go back to start and choose one";
-    w.SetCaption("Label12", text);
-    w.SetFontColor("Label12", clRed);
+    ShowRefusal(text);
     if (!s.MainUploadMode) w.HistAdd(text);
     w.Show("BtnBackToStart");
     s.Step = 0;
     return;
   }
-  if (w.FontColor("Label12") == clRed) w.SetFontColor("Label12", clBlue);
+  ForgetRefusal();
   core_.Serial1.SetBaudrate(s.UploadBaud);
   core_.Serial1.SetPort(port);
   if (s.CaptureEnabled) core_.Log("com port open at " + w.List("BaudRateBox").Text(), "[co]");
@@ -248,8 +247,7 @@ bool UploadDialogue::RefuseBadUploadFile() {
   const std::string problem = UploadFileProblem();
   if (problem.empty()) return false;
   WindowModel& w = core_.W;
-  w.SetCaption("Label12", problem);
-  w.SetFontColor("Label12", clRed);
+  ShowRefusal(problem);
   w.Hide("BtnStartRun");
   for (const char* name : {"Label15", "Label4", "Label8", "Label2"}) w.Clear(name);
   w.Show("BtnBackToStart");
@@ -257,10 +255,24 @@ bool UploadDialogue::RefuseBadUploadFile() {
   return true;
 }
 
+void UploadDialogue::ShowRefusal(const std::string& text) {
+  WindowModel& w = core_.W;
+  if (!label12Before_) label12Before_ = w.FontColor("Label12");
+  w.SetCaption("Label12", text);
+  w.SetFontColor("Label12", clRed);
+}
+
+void UploadDialogue::ForgetRefusal() {
+  if (!label12Before_) return;
+  if (core_.W.FontColor("Label12") == clRed) core_.W.SetFontColor("Label12", *label12Before_);
+  label12Before_.reset();
+}
+
 void UploadDialogue::ReadyScreen() {
   SequencerState& s = core_.S;
   WindowModel& w = core_.W;
   if (RefuseBadUploadFile()) return;
+  ForgetRefusal();
   w.Clear("Label2");
   w.SetCaption("Label15", "THE UNIT MUST BE OFF");
   w.SetFontSize("Label15", 12);
@@ -281,12 +293,14 @@ void UploadDialogue::BtnStartRunClick() {
   // The file may have changed since the ready screen: nothing goes on the wire unless it
   // can be sent whole.
   if (RefuseBadUploadFile()) return;
+  ForgetRefusal();
   w.Clear("Label4");
   w.Clear("Label12");
   w.Clear("Label15");
   w.SetCaption("Label10", "DO NOT INTERRUPT UPLOAD");
   w.SetFontSize("Label10", 14);
   w.SetFontColor("Label10", clRed);
+  w.Hide("Label10");  // shown once the unit has answered the handshake
   w.Hide("BtnStartRun");
   s.AttemptCount = 0;
   w.SetFontColor("Label8", clBlack);

@@ -4,6 +4,7 @@
 // screens.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "sequencer/record_sender.h"
@@ -40,6 +41,12 @@ class UploadDialogue final : public StepOwner {
   void HaltScreen();
   // Refuses an upload file that cannot be sent whole; true when it was refused.
   bool RefuseBadUploadFile();
+  // A refusal in red on Label12, and the colour it had before, given back once the run can go
+  // on (unless something else has coloured it meanwhile).
+  void ShowRefusal(const std::string& text);
+  void ForgetRefusal();
+
+  std::optional<TColor> label12Before_;
 
   SequencerCore& core_;
   RecordSender& sender_;

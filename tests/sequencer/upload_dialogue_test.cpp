@@ -115,6 +115,14 @@ TEST(UploadReadyScreen, ShowsTheEstimateAndRefusesAFileOfBrokenRecords) {
   t.S().Step = 42;
   t.Tick();
   EXPECT_FALSE(t.W().Visible("BtnStartRun"));
+  EXPECT_EQ(t.W().FontColor("Label12"), clRed);
+  // A whole file afterwards gets the ready screen and Label12 its colour back.
+  t.UseUploadFile(2);
+  t.S().Step = 42;
+  t.Tick();
+  EXPECT_TRUE(t.W().Visible("BtnStartRun"));
+  EXPECT_EQ(t.W().FontColor("Label12"), clBlue);
+  EXPECT_EQ(t.W().Caption("Label8"), "Upload will be 2 blocks, less than 1 minute");
 }
 
 TEST(UploadRun, ThreeRecordsFromHandshakeToCompletion) {
@@ -131,6 +139,7 @@ TEST(UploadRun, ThreeRecordsFromHandshakeToCompletion) {
   EXPECT_EQ(r.W().FontSize("Label10"), 14);
   EXPECT_EQ(r.W().FontColor("Label10"), clRed);
   EXPECT_FALSE(r.W().Visible("BtnStartRun"));
+  EXPECT_FALSE(r.W().Visible("Label10"));
   EXPECT_EQ(r.S().Step, 44);
 
   ASSERT_TRUE(r.TickUntilStep(54, 10));
