@@ -1,5 +1,6 @@
 #include "fileprep/hex_image.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -18,6 +19,9 @@ constexpr std::size_t kDataColumn = 9;
 constexpr std::size_t kBaseDigits = 4;
 
 constexpr std::size_t kReadChunk = 64 * 1024;
+// No record reads past column 9 + 2 * 255; what a longer line holds beyond this is never
+// examined, so a file without line ends cannot fill the memory.
+constexpr std::size_t kLongestLineKept = 1024;
 
 // Digit values of hexadecimal characters, -1 for any other byte.
 constexpr std::array<std::int8_t, 256> kHexDigits = [] {
@@ -149,7 +153,7 @@ class TextLineReader {
         end = static_cast<std::size_t>(static_cast<const char*>(cr) - base);
       }
       if (end == len_) {
-        carry_.append(base + start, end - start);
+        keep(base + start, end - start);
         partial = true;
         pos_ = len_;
         continue;
@@ -157,7 +161,7 @@ class TextLineReader {
       skipLf_ = buffer_[end] == '\r';
       pos_ = end + 1;
       if (partial) {
-        carry_.append(buffer_.data() + start, end - start);
+        keep(base + start, end - start);
         line = carry_;
       } else {
         line = std::string_view(buffer_.data() + start, end - start);
@@ -167,6 +171,11 @@ class TextLineReader {
   }
 
  private:
+  // Part of a line that spans two reads; a line is kept up to kLongestLineKept characters.
+  void keep(const char* text, std::size_t n) {
+    carry_.append(text, std::min(n, kLongestLineKept - std::min(kLongestLineKept, carry_.size())));
+  }
+
   ByteFile file_;
   std::vector<char> buffer_;
   std::size_t pos_ = 0;

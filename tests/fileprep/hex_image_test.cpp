@@ -357,3 +357,31 @@ TEST(HexImage, DamagedLinesGiveAnErrorOrAnImageButNeverMore) {
   EXPECT_GT(failures, 0);
   EXPECT_LT(failures, 200);
 }
+
+TEST(HexImage, LinesSpanningReadsAndEndlessLines) {
+  // Line ends of every kind falling on the 64 KB boundaries of the reader.
+  std::string hex;
+  Bytes expected = erasedImage();
+  std::mt19937 rng(3);
+  const char* ends[] = {"\n", "\r\n", "\r"};
+  for (unsigned a = 0; a < 0x30000; a += 4) {
+    if (a % 0x10000 == 0) {
+      char ext[32];
+      std::snprintf(ext, sizeof ext, ":02000004%04X00%s", a >> 16, ends[rng() % 3]);
+      hex += ext;
+    }
+    char line[40];
+    const unsigned v = rng();
+    std::snprintf(line, sizeof line, ":04%04X00%08X00%s", a & 0xFFFF, v, ends[rng() % 3]);
+    hex += line;
+    for (int i = 0; i < 4; ++i) expected[a + static_cast<unsigned>(i)] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
+  }
+  ScratchDir dir;
+  SequencerState S;
+  convertHexText(S, dir, hex + ":00000001FF");
+  EXPECT_TRUE(readBytes(dir / "in.BIN") == expected);
+
+  // A file without line ends is one line, of which only what a record can use is kept.
+  convertHexText(S, dir, ":01000000AB" + std::string(3 * 1024 * 1024, 'Z'));
+  EXPECT_EQ(readBytes(dir / "in.BIN")[0], 0xAB);
+}
