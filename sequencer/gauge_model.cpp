@@ -1,7 +1,6 @@
 #include "sequencer/gauge_model.h"
 
 #include <cmath>
-#include <cstdio>
 #include <numbers>
 #include <string>
 
@@ -11,10 +10,8 @@ constexpr std::int32_t kLowestBound = -2147483647;  // the message's bounds, as 
 constexpr std::int32_t kHighestBound = 2147483647;
 
 EInvalidOperation OutOfRange(std::int64_t low, std::int64_t high) {
-  char text[80];
-  std::snprintf(text, sizeof text, "Value must be between %lld and %lld",
-                static_cast<long long>(low), static_cast<long long>(high));
-  return EInvalidOperation(text);
+  return EInvalidOperation("Value must be between " + std::to_string(low) + " and " +
+                           std::to_string(high));
 }
 
 }  // namespace
