@@ -89,7 +89,7 @@ void LoaderDialogue::onBytes(std::string_view bytes, long now) {
         }
         break;
       case State::WaitGo:
-        onByteWaitGo(c);
+        onByteWaitGo(c, now);
         break;
       case State::Records:
         onByteRecords(c, now);
@@ -99,12 +99,11 @@ void LoaderDialogue::onBytes(std::string_view bytes, long now) {
       case State::Halted:
         break;  // busy or done: bytes fall on deaf ears
     }
-    if (state_ == State::Erasing && eraseDoneAt_ == 0) eraseDoneAt_ = now + eraseMs_;
   }
   lastByteAt_ = now;
 }
 
-void LoaderDialogue::onByteWaitGo(char c) {
+void LoaderDialogue::onByteWaitGo(char c, long now) {
   // "U" bytes still on their way when READY went out are not part of a command.
   if (buffer_.empty() && (c == 'U' || c == '\n')) {
     if (c == 'U') ++stats_.uBytes;
@@ -122,7 +121,7 @@ void LoaderDialogue::onByteWaitGo(char c) {
     say(LoaderText::Erasing);
     flash_.erase();
     state_ = State::Erasing;
-    eraseDoneAt_ = 0;  // set from the time of this byte in onBytes
+    eraseDoneAt_ = now + eraseMs_;
   } else {
     io_.note("unknown command before GO: " + hexBytes(command));
     say(LoaderText::InvalidStart);
@@ -268,7 +267,7 @@ void LoaderDialogue::onRecord(long now) {
 }
 
 void LoaderDialogue::onTime(long now) {
-  if (state_ == State::Erasing && eraseDoneAt_ != 0 && now >= eraseDoneAt_) finishErase();
+  if (state_ == State::Erasing && now >= eraseDoneAt_) finishErase();
   if (state_ == State::Records && rx_ != Rx::Idle && now - lastByteAt_ >= byteTimeoutMs_) {
     io_.note("incomplete " + std::string(rx_ == Rx::Record ? "record" : "line") + " of " +
              std::to_string(buffer_.size()) + " bytes dropped");
@@ -281,7 +280,7 @@ void LoaderDialogue::onTime(long now) {
 }
 
 std::optional<long> LoaderDialogue::nextDeadline() const {
-  if (state_ == State::Erasing && eraseDoneAt_ != 0) return eraseDoneAt_;
+  if (state_ == State::Erasing) return eraseDoneAt_;
   if ((state_ == State::Records && rx_ != Rx::Idle) || (state_ == State::WaitGo && !buffer_.empty())) {
     return lastByteAt_ + byteTimeoutMs_;
   }

@@ -68,7 +68,7 @@ class LoaderDialogue {
   enum class Rx { Idle, Record, Line };
 
   void say(LoaderText text, const std::string& value = {});
-  void onByteWaitGo(char c);
+  void onByteWaitGo(char c, long now);
   void onByteRecords(char c, long now);
   void onRecord(long now);
   void onLine();

@@ -289,9 +289,10 @@ What the unit does
   --address AAAA          remote-control address (default 0000)
   --swr-version TEXT      answer to SWR? (default 1.01)
   --no-speed-check        never answer garbage, whatever speed the other end uses
-  --no-auto-power-cycle   do not take "U" bytes arriving on their own (or, with --bootstrap,
-                          zero bytes at 19200) after the end of a dialogue as the unit being
-                          switched off and on for a new run; SIGUSR1 always does that
+  --no-auto-power-cycle   on a pseudo-terminal, "U" bytes arriving on their own (or, with
+                          --bootstrap, zero bytes at 19200) after the end of a dialogue count as
+                          the unit being switched off and on for a new run; this turns that off.
+                          SIGUSR1 always switches it off and on (on a device too)
 
 Records and counting
   A record is 135 bytes: 6 address characters, 128 data bytes, 1 checksum byte. Records
@@ -339,7 +340,8 @@ Output and ending
                           after THANK YOU of the loaded program
   --idle-exit-ms N        stop when nothing has arrived for N ms
   --exit-after-ms N       stop after N ms
-  On exit it prints a summary line: "summary key=value ...".
+  SIGINT, SIGTERM and SIGHUP stop it cleanly (the dump is written). On exit it prints a
+  summary line: "summary key=value ...".
 
 Examples
   rq410-sim --link /tmp/rq410 --erase-ms 500 --dump /tmp/flash.bin

@@ -4,6 +4,8 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <termios.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,6 +14,8 @@
 #include <regex>
 
 #include "sim/sim_harness.h"
+
+extern char** environ;
 
 using namespace simtest;
 
@@ -225,4 +229,41 @@ TEST(SimLine, LinkSignalsAndEndingsLeaveADumpAndNoLink) {
     EXPECT_EQ(sim.wait(0), -1);
     EXPECT_EQ(sim.wait(3000), 0);
   }
+}
+
+TEST(SimLine, ServesOnASerialDeviceAndStopsWhenItGoes) {
+  // socat joins two pseudo-terminals like two adapters and a null-modem cable.
+  TempDir dir;
+  const std::string unitEnd = dir.file("ttyA");
+  const std::string pcEnd = dir.file("ttyB");
+  std::vector<std::string> socatArgs = {"socat", "pty,raw,echo=0,link=" + unitEnd, "pty,raw,echo=0,link=" + pcEnd};
+  std::vector<char*> argv;
+  for (auto& a : socatArgs) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t socat = -1;
+  ASSERT_EQ(posix_spawnp(&socat, "socat", nullptr, nullptr, argv.data(), environ), 0);
+  for (int i = 0; i < 100 && !(std::filesystem::exists(unitEnd) && std::filesystem::exists(pcEnd)); ++i) usleep(20000);
+  ASSERT_TRUE(std::filesystem::exists(pcEnd));
+
+  SimProcess sim({"--device", unitEnd, "--erase-ms", "50", "--reboot-ms", "50", "--dump", dir.file("f.bin")});
+  EXPECT_EQ(sim.ptyPath(), unitEnd);
+  {
+    Client c(pcEnd, 38400);
+    c.send("U");
+    EXPECT_EQ(c.readUntil("\r"), "READY\r");
+    c.send("GO\r");
+    EXPECT_EQ(c.readUntil("SEND BLOCK\r"), "ERASING...\rERASE COMPLETE\rSEND BLOCK\r");
+    c.send(record(0x200, pattern(128, 4)));
+    EXPECT_EQ(c.readUntil("\r"), "SEND BLOCK\r");
+    c.send("UPLOAD DONE\r");
+    EXPECT_EQ(c.readUntil("\r"), "THANK YOU\r");
+    c.readFor(150);
+    c.send("<0000/SWR?\r");
+    EXPECT_EQ(c.readUntil("\n"), ">0000/SWR=1.01\r\n");
+  }
+  // The cable is pulled: the simulator says so and stops, its dump written.
+  kill(socat, SIGTERM);
+  waitpid(socat, nullptr, 0);
+  EXPECT_EQ(sim.wait(3000), 1);
+  EXPECT_EQ(readFile(dir.file("f.bin")).substr(0x200, 128), pattern(128, 4));
 }
