@@ -74,6 +74,8 @@ WindowModel::WindowModel() {
     c.visible = d.visible;
     controls_.emplace(d.name, c);
   }
+  // The factory warning is red from the start; start-up colours the rest.
+  controls_.at("Label21").color = clRed;
   ListState ports;
   for (int i = 1; i <= 9; ++i) ports.items.push_back(std::to_string(i));
   ports.itemIndex = 0;

@@ -1,0 +1,47 @@
+#include "app/help_window.h"
+
+#include <QFile>
+#include <QPushButton>
+#include <QTextBrowser>
+#include <QUrl>
+#include <QVBoxLayout>
+
+THelpWindow::THelpWindow(QWidget* parent) : QDialog(parent) {
+  setObjectName(QStringLiteral("HelpWindow"));
+  setWindowTitle(QStringLiteral("Korvane Flash Device Upload - Help"));
+  setModal(false);
+  resize(560, 460);
+  auto* layout = new QVBoxLayout(this);
+  m_browser = new QTextBrowser(this);
+  m_browser->setObjectName(QStringLiteral("HelpBrowser"));
+  m_browser->setOpenLinks(true);
+  m_browser->setOpenExternalLinks(false);
+  layout->addWidget(m_browser);
+  auto* close = new QPushButton(QStringLiteral("&Close"), this);
+  close->setObjectName(QStringLiteral("HelpClose"));
+  connect(close, &QPushButton::clicked, this, &QDialog::hide);
+  layout->addWidget(close, 0, Qt::AlignRight);
+}
+
+// The pages are compiled into a static library: their resource must be registered by hand.
+static void InitHelpResources() { Q_INIT_RESOURCE(help); }
+
+QString THelpWindow::TopicPage(int topic) {
+  static const bool registered = (InitHelpResources(), true);
+  (void)registered;
+  const QString page = QStringLiteral(":/help/topic%1.html").arg(topic);
+  return QFile::exists(page) ? page : QString();
+}
+
+void THelpWindow::ShowTopic(int topic) {
+  QString page = TopicPage(topic);
+  if (page.isEmpty()) {
+    topic = 1;
+    page = TopicPage(1);
+  }
+  m_topic = topic;
+  m_browser->setSource(QUrl(QStringLiteral("qrc") + page));
+  show();
+  raise();
+  activateWindow();
+}

@@ -1,0 +1,497 @@
+#include "app/main_window.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSignalBlocker>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <exception>
+
+#include "app/logo.h"
+#include "app/qt_main_thread.h"
+#include "app/qt_ui_services.h"
+#include "components/program_dir.h"
+
+#if __has_include("app/gauge_widget.h")
+#include "app/gauge_widget.h"
+#define KV_HAVE_GAUGE_WIDGET 1
+#endif
+
+const std::vector<std::string> kCableText = {
+    "  Serial Cable Detail for Modems:",
+    "",
+    "  DB9  Female at both ends of the cable",
+    "",
+    "  Pin 2  -------  Pin 2",
+    "  Pin 3  -------  Pin 3",
+    "  Pin 5  -------  Pin 5",
+    "",
+    "  NO OTHER PINS SHOULD BE CONNECTED",
+    "",
+    "  See Appendix A of the Modem Manual",
+};
+
+namespace {
+
+constexpr int kTickMs = 60;
+
+QString Q(const std::string& s) {
+  return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+QColor ToQColor(TColor c) { return QColor(c.r, c.g, c.b); }
+
+QFont WindowFont() {
+  QFont f(QStringLiteral("Arial"));
+  f.setPixelSize(13);
+  return f;
+}
+
+// Calls `f.BtnBootClick()` and the like where the form has them: the factory path's handlers
+// join the form as that subsystem lands.
+template <typename F>
+void CallBoot(F& f) {
+  if constexpr (requires { f.BtnBootClick(); }) f.BtnBootClick();
+}
+template <typename F>
+void CallGoOn(F& f) {
+  if constexpr (requires { f.BtnGoOnClick(); }) f.BtnGoOnClick();
+}
+
+}  // namespace
+
+TForm1::TForm1(std::string programDir, bool startTimer, QWidget* parent) : QWidget(parent) {
+  if (programDir.empty()) programDir = DefaultProgramDir();
+  setObjectName(QStringLiteral("Form1"));
+  setWindowTitle(QString::fromLatin1(kWindowCaption));
+  setFont(WindowFont());
+
+  m_mainThread = std::make_unique<QtMainThread>();
+  m_serial = std::make_unique<TSerial>(*m_mainThread);
+  m_serial->ProgramDir = programDir;
+  m_serial->SetDataBits(d8bit);
+  m_serial->SetCheckParity(false);
+  m_serial->SetMessageEndChar(13);
+  m_ui = std::make_unique<QtUiServices>(*this, *m_mainThread);
+  m_form = std::make_unique<MainForm>(*m_serial, m_clock, *m_ui, programDir);
+  m_serial->OnRxData = [this](TComponent*) { m_form->ReadMessage(); };
+  m_serial->ShowErrorDialog = [this](const std::string& text) {
+    if (m_ui->MessageHook) {
+      m_ui->MessageHook(Q(text));
+    } else {
+      QMessageBox::critical(this, QStringLiteral("Korvane Flash Device Upload"), Q(text));
+    }
+  };
+
+  m_timer = std::make_unique<TSuperTimer>(*m_mainThread);
+  m_timer->SetInterval(kTickMs);
+  m_timer->SetThreadPriority(tpTimeCritical);
+  m_timer->OnTimer = [this](TComponent*) { m_form->Timer1Timer(); };
+
+  WindowModel& w = Model();
+  w.SetCaption("Title1", kMakerTitle1);
+  w.SetCaption("Title2", kMakerTitle2);
+  buildWidgets();
+  bindModel();
+  m_form->FormActivate();
+  if (startTimer) m_timer->SetEnabled(true);
+}
+
+TForm1::~TForm1() {
+  // The workers stop before the objects their calls would reach go away.
+  m_timer->SetEnabled(false);
+  m_mainThread->Shutdown();
+  m_timer.reset();
+  m_serial->SetActive(false);
+  // The widgets (the gauge listens to the model) go before the model they show; the dialogs
+  // owned by the front-end services go first of all.
+  m_ui.reset();
+  qDeleteAll(findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly));
+  m_controls.clear();
+}
+
+template <typename W>
+W* TForm1::make(const char* name, QWidget* parent) {
+  auto* widget = new W(parent);  // owned by its parent widget
+  widget->setObjectName(QString::fromLatin1(name));
+  m_controls.insert(widget->objectName(), widget);
+  return widget;
+}
+
+void TForm1::buildWidgets() {
+  // The screens sit in a column that grows with the window up to a comfortable size and is
+  // centred beyond it, so that a maximised window does not spread its few controls thin.
+  auto* outer = new QVBoxLayout(this);
+  outer->setContentsMargins(8, 6, 8, 6);
+  outer->setSpacing(4);
+  auto* column = new QWidget(this);
+  column->setObjectName(QStringLiteral("ScreenColumn"));
+  column->setMaximumSize(1040, 660);
+  auto* middle = new QHBoxLayout;
+  middle->addStretch(0);
+  middle->addWidget(column, 1);
+  middle->addStretch(0);
+  outer->addStretch(0);
+  outer->addLayout(middle, 1);
+  outer->addStretch(0);
+  auto* root = new QVBoxLayout(column);
+  root->setContentsMargins(0, 0, 0, 0);
+  root->setSpacing(4);
+
+  // Logo and title.
+  auto* header = new QHBoxLayout;
+  auto* image1 = make<QLabel>("Image1", this);
+  image1->setPixmap(KorvaneLogo());
+  image1->setAlignment(Qt::AlignCenter);
+  image1->setFixedSize(361, 87);
+  auto* label5 = make<QLabel>("Label5", this);
+  QFont titleFont = WindowFont();
+  titleFont.setPixelSize(32);
+  titleFont.setBold(true);
+  titleFont.setItalic(true);
+  label5->setFont(titleFont);
+  label5->setAlignment(Qt::AlignCenter);
+  label5->setProperty("kvBaseFont", titleFont);
+  header->addStretch(1);
+  header->addWidget(image1);
+  header->addSpacing(12);
+  header->addWidget(label5);
+  header->addStretch(1);
+  root->addLayout(header);
+
+  // Opening screen.
+  auto* opening = make<QGroupBox>("OpeningBox", this);
+  auto* openingLayout = new QHBoxLayout(opening);
+  auto* left = new QVBoxLayout;
+  auto* label6 = make<QLabel>("Label6", opening);
+  label6->setWordWrap(true);
+  auto* label13 = make<QLabel>("Label13", opening);
+  label13->setWordWrap(true);
+  left->addWidget(label6);
+  left->addWidget(label13);
+  auto* cableRow = new QHBoxLayout;
+  auto* btnCable = make<QPushButton>("BtnCable", opening);
+  cableRow->addWidget(btnCable);
+  cableRow->addStretch(1);
+  left->addLayout(cableRow);
+  auto* memoCable = make<QPlainTextEdit>("MemoCable", opening);
+  memoCable->setReadOnly(true);
+  memoCable->setMinimumHeight(60);
+  QFont mono(QStringLiteral("Courier New"));
+  mono.setStyleHint(QFont::TypeWriter);
+  mono.setPixelSize(12);
+  memoCable->setFont(mono);
+  QStringList cable;
+  for (const std::string& line : kCableText) cable << Q(line);
+  memoCable->setPlainText(cable.join(QLatin1Char('\n')));
+  left->addWidget(memoCable, 1);
+  auto* portRow = new QHBoxLayout;
+  auto* label3 = make<QLabel>("Label3", opening);
+  auto* commPortBox = make<QComboBox>("CommPortBox", opening);
+  commPortBox->setMinimumWidth(52);
+  m_portDevice = new QLabel(opening);
+  m_portDevice->setObjectName(QStringLiteral("PortDevice"));
+  m_portDevice->setTextFormat(Qt::PlainText);
+  label3->setBuddy(commPortBox);
+  portRow->addWidget(label3);
+  portRow->addWidget(commPortBox);
+  portRow->addWidget(m_portDevice);
+  portRow->addStretch(1);
+  left->addLayout(portRow);
+  left->addStretch(0);
+  openingLayout->addLayout(left, 1);
+
+  auto* right = new QVBoxLayout;
+  auto* label7 = make<QLabel>("Label7", opening);
+  right->addWidget(label7);
+  auto* groupBox1 = make<QGroupBox>("GroupBox1", opening);
+  auto* g1 = new QGridLayout(groupBox1);
+  g1->setVerticalSpacing(3);
+  auto* label9 = make<QLabel>("Label9", groupBox1);
+  auto* baudRateBox = make<QComboBox>("BaudRateBox", groupBox1);
+  baudRateBox->setMaximumWidth(96);
+  label9->setBuddy(baudRateBox);
+  auto* label22 = make<QLabel>("Label22", groupBox1);
+  label22->setWordWrap(true);
+  auto* btn2Upload = make<QPushButton>("Btn2Upload", groupBox1);
+  auto* baudRow = new QHBoxLayout;
+  baudRow->addWidget(label9);
+  baudRow->addWidget(baudRateBox);
+  baudRow->addStretch(1);
+  g1->addLayout(baudRow, 0, 0);
+  g1->addWidget(label22, 1, 0);
+  g1->addWidget(btn2Upload, 0, 1, 2, 1, Qt::AlignVCenter);
+  g1->setColumnStretch(0, 1);
+  right->addWidget(groupBox1);
+  auto* groupBox3 = make<QGroupBox>("GroupBox3", opening);
+  auto* g3 = new QHBoxLayout(groupBox3);
+  auto* label21 = make<QLabel>("Label21", groupBox3);
+  label21->setWordWrap(true);
+  QFont warnFont = WindowFont();
+  warnFont.setPixelSize(12);
+  label21->setFont(warnFont);
+  label21->setProperty("kvBaseFont", warnFont);
+  auto* btnBoot = make<QPushButton>("BtnBoot", groupBox3);
+  g3->addWidget(label21, 1);
+  g3->addWidget(btnBoot, 0, Qt::AlignVCenter);
+  right->addWidget(groupBox3);
+  right->addStretch(1);
+  openingLayout->addLayout(right, 1);
+  root->addWidget(opening, 1);
+
+  // Software Upload screen.
+  auto* mainBox = make<QGroupBox>("MainBox", this);
+  auto* mainLayout = new QGridLayout(mainBox);
+  mainLayout->setContentsMargins(8, 4, 8, 4);
+  mainLayout->setVerticalSpacing(2);
+  int row = 0;
+  for (const char* name : {"Label12", "Label8", "Label14"}) {
+    auto* label = make<QLabel>(name, mainBox);
+    label->setWordWrap(true);
+    mainLayout->addWidget(label, row++, 0);
+  }
+  mainLayout->addWidget(make<QPushButton>("BtnChooseFile", mainBox), 0, 1, 3, 1,
+                        Qt::AlignRight | Qt::AlignVCenter);
+  auto* runBox = make<QGroupBox>("RunBox", mainBox);
+  auto* runLayout = new QGridLayout(runBox);
+  runLayout->setContentsMargins(8, 4, 8, 6);
+  runLayout->setVerticalSpacing(2);
+  row = 0;
+  for (const char* name : {"Label15", "Label4", "Label2"}) {
+    auto* label = make<QLabel>(name, runBox);
+    label->setWordWrap(true);
+    runLayout->addWidget(label, row++, 0, 1, 3);
+  }
+#ifdef KV_HAVE_GAUGE_WIDGET
+  auto* gauge = new TGauge(Model().Gauge(), runBox);  // owned by the run box
+  gauge->setObjectName(QStringLiteral("Gauge"));
+  m_controls.insert(gauge->objectName(), gauge);
+#else
+  auto* gauge = make<QWidget>("Gauge", runBox);
+#endif
+  gauge->setFixedSize(233, 33);
+  runLayout->addWidget(gauge, row, 0);
+  runLayout->addWidget(make<QPushButton>("BtnStartRun", runBox), row, 1);
+  runLayout->addWidget(make<QLabel>("Label10", runBox), row, 2);
+  runLayout->setColumnStretch(2, 1);
+  runLayout->setHorizontalSpacing(12);
+  mainLayout->addWidget(runBox, 3, 0, 1, 2);
+  mainLayout->setRowStretch(4, 1);
+  mainLayout->setColumnStretch(0, 1);
+  root->addWidget(mainBox, 1);
+
+  // Factory screen.
+  auto* factory = make<QGroupBox>("FactoryBox", this);
+  auto* factoryLayout = new QHBoxLayout(factory);
+  auto* factoryLeft = new QVBoxLayout;
+  factoryLeft->addWidget(make<QLabel>("Label19", factory));
+  factoryLeft->addWidget(make<QLabel>("Label18", factory));
+  m_history = make<QPlainTextEdit>("FUpHist", factory);
+  m_history->setReadOnly(true);
+  m_history->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  m_history->setMinimumHeight(60);
+  factoryLeft->addWidget(m_history, 1);
+  factoryLayout->addLayout(factoryLeft, 1);
+  auto* factoryRight = new QVBoxLayout;
+  for (const char* name : {"Label1", "Label16"}) {
+    make<QLabel>(name, factory)->setWordWrap(true);
+    factoryRight->addWidget(m_controls.value(QString::fromLatin1(name)));
+  }
+  auto* goOnRow = new QHBoxLayout;
+  goOnRow->addWidget(make<QPushButton>("BtnGoOn", factory));
+  goOnRow->addStretch(1);
+  factoryRight->addLayout(goOnRow);
+  factoryRight->addStretch(1);
+  factoryLayout->addLayout(factoryRight, 1);
+  root->addWidget(factory, 1);
+
+  // Buttons present on every screen.
+  auto* buttons = new QHBoxLayout;
+  buttons->addWidget(make<QPushButton>("BtnRepeatUpload", this));
+  buttons->addWidget(make<QPushButton>("BtnBackToStart", this));
+  buttons->addStretch(1);
+  buttons->addWidget(make<QPushButton>("BtnCaptureFile", this));
+  auto* label11 = make<QLabel>("Label11", this);
+  label11->setMinimumWidth(60);
+  buttons->addWidget(label11);
+  buttons->addSpacing(16);
+  buttons->addWidget(make<QPushButton>("BtnHelp", this));
+  buttons->addWidget(make<QPushButton>("BtnClose", this));
+  root->addLayout(buttons);
+
+  // Footer with the maker's lines.
+  auto* footer = make<QGroupBox>("GroupBox2", this);
+  footer->setMaximumWidth(1040);
+  auto* footerLayout = new QVBoxLayout(footer);
+  footerLayout->setContentsMargins(6, 2, 6, 2);
+  footerLayout->setSpacing(0);
+  QFont small = WindowFont();
+  small.setPixelSize(11);
+  for (const char* name : {"Title1", "Title2"}) {
+    auto* title = make<QLabel>(name, footer);
+    title->setAlignment(Qt::AlignCenter);
+    title->setFont(small);
+    title->setProperty("kvBaseFont", small);
+    footerLayout->addWidget(title);
+  }
+  auto* footerRow = new QHBoxLayout;
+  footerRow->addStretch(0);
+  footerRow->addWidget(footer, 1);
+  footerRow->addStretch(0);
+  outer->addLayout(footerRow);
+
+  for (QWidget* widget : m_controls) {
+    if (auto* label = qobject_cast<QLabel*>(widget)) label->setTextFormat(Qt::PlainText);
+  }
+
+  onClick("Btn2Upload", &MainForm::Btn2UploadClick);
+  onClick("BtnBackToStart", &MainForm::BtnBackToStartClick);
+  onClick("BtnCable", &MainForm::BtnCableClick);
+  onClick("BtnHelp", &MainForm::BtnHelpClick);
+  onClick("BtnClose", &MainForm::BtnCloseClick);
+  onClick("BtnCaptureFile", &MainForm::BtnCaptureFileClick);
+  onClick("BtnChooseFile", &MainForm::BtnChooseFileClick);
+  onClick("BtnRepeatUpload", &MainForm::BtnRepeatUploadClick);
+  onClick("BtnStartRun", &MainForm::BtnStartRunClick);
+  connect(btnBoot, &QPushButton::clicked, this, [this] { guarded([this] { CallBoot(*m_form); }); });
+  connect(qobject_cast<QPushButton*>(ControlWidget(QStringLiteral("BtnGoOn"))),
+          &QPushButton::clicked, this, [this] { guarded([this] { CallGoOn(*m_form); }); });
+
+  for (const char* name : {"CommPortBox", "BaudRateBox"}) {
+    auto* box = qobject_cast<QComboBox*>(ControlWidget(QString::fromLatin1(name)));
+    for (const std::string& item : Model().List(name).items) box->addItem(Q(item));
+    const std::string list = name;
+    connect(box, &QComboBox::currentIndexChanged, this, [this, list](int index) {
+      Model().SetItemIndex(list, index);
+    });
+  }
+
+  resize(762, 409);
+}
+
+void TForm1::onClick(const char* button, void (MainForm::*handler)()) {
+  auto* widget = qobject_cast<QPushButton*>(ControlWidget(QString::fromLatin1(button)));
+  connect(widget, &QPushButton::clicked, this,
+          [this, handler] { guarded([this, handler] { (m_form.get()->*handler)(); }); });
+}
+
+void TForm1::guarded(const std::function<void()>& action) {
+  // A button's error is shown and the window stays usable.
+  try {
+    action();
+  } catch (const std::exception& e) {
+    m_ui->ShowMessage(e.what());
+  }
+}
+
+void TForm1::bindModel() {
+  Model().AddListener([this](const std::string& name) { refresh(name); });
+  for (const std::string& name : Model().ControlNames()) refresh(name);
+  refreshList("CommPortBox");
+  refreshList("BaudRateBox");
+  refreshHistory();
+}
+
+void TForm1::refresh(const std::string& name) {
+  if (name == "FUpHist") refreshHistory();
+  if (name == "CommPortBox" || name == "BaudRateBox") {
+    refreshList(name);
+    return;
+  }
+  QWidget* widget = ControlWidget(Q(name));
+  if (!widget) return;
+  const ControlState& c = Model().Control(name);
+  if (auto* label = qobject_cast<QLabel*>(widget)) {
+    if (!label->pixmap().isNull()) {
+      // Image1 keeps its picture.
+    } else {
+      label->setText(Q(c.caption));
+    }
+  } else if (auto* button = qobject_cast<QPushButton*>(widget)) {
+    button->setText(Q(c.caption));
+  } else if (auto* box = qobject_cast<QGroupBox*>(widget)) {
+    box->setTitle(Q(c.caption));
+  }
+  if (!qobject_cast<QGroupBox*>(widget) && !qobject_cast<QPlainTextEdit*>(widget)) {
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, ToQColor(c.color));
+    palette.setColor(QPalette::ButtonText, ToQColor(c.color));
+    widget->setPalette(palette);
+  }
+  const QVariant base = widget->property("kvBaseFont");
+  QFont font = base.isValid() ? base.value<QFont>() : WindowFont();
+  if (c.fontSize > 0) font.setPointSize(c.fontSize);
+  widget->setFont(font);
+  widget->setHidden(!c.visible);
+  if (name == "Gauge") widget->update();
+}
+
+void TForm1::refreshList(const std::string& name) {
+  auto* box = qobject_cast<QComboBox*>(ControlWidget(Q(name)));
+  if (!box) return;
+  const ListState& list = Model().List(name);
+  if (box->currentIndex() != list.itemIndex) {
+    const QSignalBlocker block(box);
+    box->setCurrentIndex(list.itemIndex);
+  }
+  if (name == "CommPortBox") refreshPortDevice();
+}
+
+void TForm1::refreshPortDevice() {
+  const std::string text = Model().List("CommPortBox").Text();
+  if (text.empty()) {
+    m_portDevice->setText(QString());
+    return;
+  }
+  const std::string device = m_serial->DeviceName(std::stoi(text));
+  m_portDevice->setText(device.empty() ? QStringLiteral("(no serial device)")
+                                       : QStringLiteral("= ") + Q(device));
+}
+
+void TForm1::refreshHistory() {
+  const std::vector<std::string>& lines = Model().FUpHist();
+  const std::size_t shown = m_shownHistory.size();
+  if (lines.size() == shown + 1 &&
+      std::equal(m_shownHistory.begin(), m_shownHistory.end(), lines.begin())) {
+    m_history->appendPlainText(Q(lines.back()));
+  } else if (shown > 0 && lines.size() == shown &&
+             std::equal(m_shownHistory.begin(), m_shownHistory.end() - 1, lines.begin())) {
+    if (lines.back() != m_shownHistory.back()) {
+      // The last line rewritten in place (the block counter).
+      QTextCursor cursor(m_history->document()->lastBlock());
+      cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+      cursor.insertText(Q(lines.back()));
+    }
+  } else {
+    QStringList all;
+    for (const std::string& line : lines) all << Q(line);
+    m_history->setPlainText(all.join(QLatin1Char('\n')));
+  }
+  m_shownHistory = lines;
+  m_history->verticalScrollBar()->setValue(m_history->verticalScrollBar()->maximum());
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  if (!m_closing) {
+    m_closing = true;
+    m_timer->SetEnabled(false);
+    if (m_form->S().CaptureEnabled) {
+      try {
+        m_form->Core.CloseCapture();
+      } catch (const std::exception& e) {
+        m_ui->ShowMessage(e.what());
+      }
+    }
+  }
+  event->accept();
+}

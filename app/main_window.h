@@ -1,0 +1,81 @@
+// The main window TForm1: every control of the opening, Software Upload and factory screens,
+// bound to the core's window model, with the serial port Serial1 and the 60 ms tick timer
+// Timer1 that drive the sequencer.
+#pragma once
+
+#include <QHash>
+#include <QWidget>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "components/clock.h"
+#include "components/serial.h"
+#include "components/super_timer.h"
+#include "sequencer/main_form.h"
+
+class QComboBox;
+class QLabel;
+class QPlainTextEdit;
+class QtMainThread;
+class QtUiServices;
+
+// The maker's lines in the footer.
+inline constexpr const char* kMakerTitle1 =
+    "Korvane Communications Ltd,  Unit 4, Harbour Court,  Westbridge Road,  Calderport  CP7 2QN";
+inline constexpr const char* kMakerTitle2 =
+    "Tel: +44 (0)1632 960410    Fax: +44 (0)1632 960411    Cat. No. KV-FU-410    Version 2.7";
+inline constexpr const char* kWindowCaption =
+    "FIRMWARE UPLOAD UTILITY FOR KORVANE FLASH-UPLOAD DEVICES  -  RQ-410 Modem";
+
+// The serial cable's wiring, one memo line each.
+extern const std::vector<std::string> kCableText;
+
+class TForm1 : public QWidget {
+  Q_OBJECT
+
+ public:
+  // `programDir` (with its trailing separator) holds the settings and capture files; empty:
+  // the program's own folder. Without `startTimer` no tick runs until Timer1 is enabled
+  // (tests drive ticks by hand).
+  explicit TForm1(std::string programDir = {}, bool startTimer = true, QWidget* parent = nullptr);
+  ~TForm1() override;
+
+  MainForm& Form() { return *m_form; }
+  WindowModel& Model() { return m_form->W(); }
+  TSerial& Serial1() { return *m_serial; }
+  TSuperTimer& Timer1() { return *m_timer; }
+  QtMainThread& MainThread() { return *m_mainThread; }
+  QtUiServices& Ui() { return *m_ui; }
+
+  // The widget bound to a control of the model, by its name.
+  QWidget* ControlWidget(const QString& name) const { return m_controls.value(name); }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void buildWidgets();
+  void bindModel();
+  void refresh(const std::string& name);
+  void refreshHistory();
+  void refreshList(const std::string& name);
+  void refreshPortDevice();
+  template <typename W>
+  W* make(const char* name, QWidget* parent);
+  void onClick(const char* button, void (MainForm::*handler)());
+  void guarded(const std::function<void()>& action);
+
+  std::unique_ptr<QtMainThread> m_mainThread;
+  std::unique_ptr<TSerial> m_serial;
+  SystemClock m_clock;
+  std::unique_ptr<QtUiServices> m_ui;
+  std::unique_ptr<MainForm> m_form;
+  std::unique_ptr<TSuperTimer> m_timer;
+
+  QHash<QString, QWidget*> m_controls;
+  QLabel* m_portDevice = nullptr;
+  QPlainTextEdit* m_history = nullptr;
+  std::vector<std::string> m_shownHistory;
+  bool m_closing = false;
+};

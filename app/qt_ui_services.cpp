@@ -1,0 +1,52 @@
+#include "app/qt_ui_services.h"
+
+#include <QMessageBox>
+
+#include "app/file_chooser.h"
+#include "components/main_thread.h"
+
+QtUiServices::QtUiServices(QWidget& window, IMainThread& mainThread)
+    : m_window(window), m_mainThread(mainThread) {
+  // The chooser is made once, after the main window, and keeps its folder and type between
+  // showings.
+  m_chooser = std::make_unique<TForm2>(&m_window);
+}
+
+QtUiServices::~QtUiServices() = default;
+
+void QtUiServices::ShowMessage(const std::string& text) {
+  const QString message = QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
+  if (MessageHook) {
+    MessageHook(message);
+    return;
+  }
+  QMessageBox::warning(&m_window, QStringLiteral("Korvane Flash Device Upload"), message);
+}
+
+void QtUiServices::SetChooserFilter(const std::string& filter) {
+  m_filter = QString::fromLocal8Bit(filter.data(), static_cast<qsizetype>(filter.size()));
+  m_chooser->SetFilter(m_filter);
+}
+
+bool QtUiServices::ChooseFile(std::string& chosenPath) {
+  QString path;
+  bool ok = false;
+  if (ChooserHook) {
+    ok = ChooserHook(path);
+  } else {
+    ok = m_chooser->exec() == QDialog::Accepted;
+    path = m_chooser->ChosenPath();
+  }
+  if (!ok) return false;
+  chosenPath = path.toLocal8Bit().toStdString();
+  return true;
+}
+
+void QtUiServices::ShowHelp(int topic) {
+  if (!m_help) m_help = std::make_unique<THelpWindow>(&m_window);
+  m_help->ShowTopic(topic);
+}
+
+void QtUiServices::ProcessPendingMessages() { m_mainThread.ProcessPendingMessages(); }
+
+void QtUiServices::CloseWindow() { m_window.close(); }

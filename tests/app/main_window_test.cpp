@@ -1,0 +1,412 @@
+// The main window TForm1 offscreen: its start-up state, the buttons of the shell, the binding
+// to the window model, the hand-over of worker calls, and pictures of the opening screen.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTextBrowser>
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "app/help_window.h"
+#include "app/main_window.h"
+#include "app/qt_main_thread.h"
+#include "app/qt_ui_services.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class TempDir {
+ public:
+  TempDir() {
+    path_ = fs::temp_directory_path() /
+            ("kv-app-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++));
+    fs::remove_all(path_);
+    fs::create_directories(path_);
+  }
+  ~TempDir() { fs::remove_all(path_); }
+  std::string Dir() const { return path_.string() + "/"; }
+
+ private:
+  fs::path path_;
+  static inline int counter_ = 0;
+};
+
+std::vector<std::string> Lines(const std::string& path) {
+  std::ifstream in(path);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+template <typename W>
+W* Find(TForm1& form, const char* name) {
+  // The chooser is a child of the main window and has controls of the same names: the
+  // window's own control comes first.
+  QWidget* own = form.ControlWidget(QString::fromLatin1(name));
+  W* widget = own ? qobject_cast<W*>(own) : form.findChild<W*>(QString::fromLatin1(name));
+  EXPECT_NE(widget, nullptr) << name;
+  return widget;
+}
+
+QString Text(TForm1& form, const char* name) {
+  QWidget* w = form.ControlWidget(QString::fromLatin1(name));
+  if (auto* l = qobject_cast<QLabel*>(w)) return l->text();
+  if (auto* b = qobject_cast<QPushButton*>(w)) return b->text();
+  if (auto* g = qobject_cast<QGroupBox*>(w)) return g->title();
+  ADD_FAILURE() << "no text control " << name;
+  return {};
+}
+
+bool Shown(TForm1& form, const char* name) {
+  return Find<QWidget>(form, name)->isVisibleTo(&form);
+}
+
+QColor TextColor(TForm1& form, const char* name) {
+  return Find<QWidget>(form, name)->palette().color(QPalette::WindowText);
+}
+
+void Click(TForm1& form, const char* name) { Find<QPushButton>(form, name)->click(); }
+
+// Runs the event loop until `done` holds or `ms` have passed.
+template <typename F>
+bool PumpUntil(F done, int ms = 5000) {
+  QElapsedTimer t;
+  t.start();
+  while (!done() && t.elapsed() < ms) {
+    QApplication::processEvents(QEventLoop::AllEvents, 20);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return done();
+}
+
+struct WindowRig {
+  explicit WindowRig(bool timer = false) : form(dir.Dir(), timer) {
+    form.Ui().MessageHook = [this](const QString& m) { messages << m; };
+  }
+  TempDir dir;
+  TForm1 form;
+  QStringList messages;
+};
+
+TEST(MainWindow, StartsOnTheOpeningScreenWithItsCaptionsAndColours) {
+  TempDir dir;
+  TForm1 form(dir.Dir(), false);
+  EXPECT_EQ(form.windowTitle(),
+            "FIRMWARE UPLOAD UTILITY FOR KORVANE FLASH-UPLOAD DEVICES  -  RQ-410 Modem");
+  EXPECT_EQ(form.font().family(), "Arial");
+  EXPECT_EQ(form.font().pixelSize(), 13);
+  EXPECT_TRUE(form.Model().Maximized);
+
+  EXPECT_EQ(Text(form, "Label5"), "RQ-410  Flash Upload");
+  EXPECT_EQ(Text(form, "Btn2Upload"), "&Software Upload");
+  EXPECT_EQ(Text(form, "BtnBoot"), "Factory Bootstrap Upload");
+  EXPECT_EQ(Text(form, "BtnCaptureFile"), "&Enable Capture File");
+  EXPECT_EQ(Text(form, "BtnClose"), "&Close");
+  EXPECT_EQ(Text(form, "BtnCable"), "Cable Detail");
+  EXPECT_EQ(Text(form, "BtnStartRun"), "Start &Upload");
+  EXPECT_EQ(Text(form, "BtnRepeatUpload"), "&Repeat Upload");
+  EXPECT_EQ(Text(form, "BtnBackToStart"), "&Go Back to Start");
+  EXPECT_EQ(Text(form, "Label11"), "Disabled");
+  EXPECT_EQ(Text(form, "Label22"), "Leave at 38400 baud, unless instructed by Korvane");
+  EXPECT_EQ(Text(form, "Label21"),
+            "DO NOT CARRY OUT THIS PROCEDURE UNLESS SPECIFICALLY INSTRUCTED BY KORVANE");
+  EXPECT_EQ(Text(form, "FactoryBox"), "Factory Bootstrap Upload");
+  EXPECT_EQ(Text(form, "Label18"), "Factory Upload History:");
+  EXPECT_TRUE(Text(form, "Title2").contains("Version 2.7"));
+  EXPECT_FALSE(Text(form, "Title1").isEmpty());
+  for (const char* cleared : {"Label2", "Label4", "Label8", "Label14", "Label15"}) {
+    EXPECT_EQ(Text(form, cleared), "") << cleared;
+  }
+
+  for (const char* blue : {"Label2", "Label3", "Label11", "Label12", "Label13", "Label14"}) {
+    EXPECT_EQ(TextColor(form, blue), QColor(0, 0, 255)) << blue;
+  }
+  EXPECT_EQ(TextColor(form, "Label7"), QColor(255, 0, 0));
+  EXPECT_EQ(TextColor(form, "Label22"), QColor(255, 0, 0));
+  EXPECT_EQ(TextColor(form, "Label6"), QColor(0, 0, 0));
+  EXPECT_EQ(Find<QLabel>(form, "Label6")->font().pointSize(), 13);
+  EXPECT_EQ(Find<QLabel>(form, "Label7")->font().pointSize(), 12);
+  EXPECT_EQ(Find<QLabel>(form, "Label5")->font().pixelSize(), 32);
+  EXPECT_TRUE(Find<QLabel>(form, "Label5")->font().italic());
+
+  for (const char* shown : {"OpeningBox", "Image1", "Label5", "BtnCaptureFile", "Label11",
+                            "BtnHelp", "BtnClose", "GroupBox2", "BtnCable", "GroupBox1",
+                            "GroupBox3"}) {
+    EXPECT_TRUE(Shown(form, shown)) << shown;
+  }
+  for (const char* hidden : {"MainBox", "RunBox", "FactoryBox", "MemoCable", "BtnRepeatUpload",
+                             "BtnBackToStart", "BtnChooseFile", "Label10", "Gauge", "BtnGoOn"}) {
+    EXPECT_FALSE(Shown(form, hidden)) << hidden;
+  }
+  EXPECT_FALSE(Find<QLabel>(form, "Image1")->pixmap().isNull());
+  EXPECT_EQ(Find<QWidget>(form, "Gauge")->size(), QSize(233, 33));
+
+  auto* ports = Find<QComboBox>(form, "CommPortBox");
+  ASSERT_EQ(ports->count(), 9);
+  EXPECT_EQ(ports->itemText(0), "1");
+  EXPECT_EQ(ports->itemText(8), "9");
+  EXPECT_EQ(ports->currentText(), "1");
+  auto* bauds = Find<QComboBox>(form, "BaudRateBox");
+  ASSERT_EQ(bauds->count(), 2);
+  EXPECT_EQ(bauds->itemText(1), "57600");
+  EXPECT_EQ(bauds->currentText(), "38400");
+
+  auto* memo = Find<QPlainTextEdit>(form, "MemoCable");
+  const QStringList cable = memo->toPlainText().split('\n');
+  ASSERT_EQ(cable.size(), 11);
+  EXPECT_EQ(cable[0], "  Serial Cable Detail for Modems:");
+  EXPECT_EQ(cable[4], "  Pin 2  -------  Pin 2");
+  EXPECT_EQ(cable[10], "  See Appendix A of the Modem Manual");
+}
+
+TEST(MainWindow, PortSettingsFileThroughTheWindow) {
+  TempDir dir;
+  {
+    std::ofstream(dir.Dir() + "commsUP.txt") << "7,57600\n";
+    TForm1 form(dir.Dir(), false);
+    EXPECT_EQ(Find<QComboBox>(form, "CommPortBox")->currentText(), "7");
+    EXPECT_EQ(Find<QComboBox>(form, "BaudRateBox")->currentText(), "38400");
+    // The device the number stands for is shown beside it.
+    EXPECT_FALSE(Find<QLabel>(form, "PortDevice")->text().isEmpty());
+    // The user's choice reaches the model.
+    Find<QComboBox>(form, "CommPortBox")->setCurrentIndex(2);
+    Find<QComboBox>(form, "BaudRateBox")->setCurrentIndex(1);
+    EXPECT_EQ(form.Model().List("CommPortBox").Text(), "3");
+    EXPECT_EQ(form.Model().List("BaudRateBox").Text(), "57600");
+    form.Form().Core.SavePortSettings();
+    EXPECT_EQ(Lines(dir.Dir() + "commsUP.txt"), std::vector<std::string>{"3,57600"});
+    // And the model's choice reaches the list.
+    form.Model().SelectText("CommPortBox", "9");
+    EXPECT_EQ(Find<QComboBox>(form, "CommPortBox")->currentText(), "9");
+  }
+  {
+    std::ofstream(dir.Dir() + "commsUP.txt", std::ios::trunc) << "Q,38400\n";
+    TForm1 form(dir.Dir(), false);
+    EXPECT_EQ(Find<QComboBox>(form, "CommPortBox")->currentIndex(), -1);
+    EXPECT_EQ(Find<QLabel>(form, "PortDevice")->text(), "");
+  }
+}
+
+TEST(MainWindow, CableDetailBackToStartHelpAndHistory) {
+  WindowRig r;
+  TForm1& form = r.form;
+  Click(form, "BtnCable");
+  EXPECT_TRUE(Shown(form, "MemoCable"));
+  EXPECT_EQ(Text(form, "BtnCable"), "Hide Detail");
+  Click(form, "BtnCable");
+  EXPECT_FALSE(Shown(form, "MemoCable"));
+  EXPECT_EQ(Text(form, "BtnCable"), "Cable Detail");
+
+  Click(form, "BtnHelp");
+  THelpWindow* help = form.Ui().HelpWindow();
+  ASSERT_NE(help, nullptr);
+  EXPECT_TRUE(help->isVisible());
+  EXPECT_EQ(help->Topic(), 1);
+  EXPECT_TRUE(help->Browser()->toPlainText().contains("Starting an upload"));
+
+  Click(form, "Btn2Upload");
+  EXPECT_EQ(form.Form().S().Step, 5);
+  EXPECT_TRUE(Shown(form, "MainBox"));
+  EXPECT_FALSE(Shown(form, "OpeningBox"));
+  EXPECT_EQ(Text(form, "MainBox"), "Main Software Upload");
+  EXPECT_EQ(Text(form, "Label12"), "Opening Com Port...");
+  EXPECT_TRUE(form.Ui().ChooserFilter().startsWith("Korvane Upload (.kvu)|*.kvu|"));
+  Click(form, "BtnHelp");
+  EXPECT_EQ(help->Topic(), 3);
+  EXPECT_TRUE(help->Browser()->toPlainText().contains("Choose File"));
+  for (int topic : {4, 5, 9}) {
+    help->ShowTopic(topic);
+    EXPECT_EQ(help->Topic(), topic);
+    EXPECT_GT(help->Browser()->toPlainText().size(), 200) << topic;
+  }
+
+  form.Model().Show("BtnBackToStart");
+  form.Model().Show("BtnRepeatUpload");
+  EXPECT_TRUE(Shown(form, "BtnBackToStart"));
+  Click(form, "BtnBackToStart");
+  EXPECT_EQ(form.Form().S().Step, 0);
+  EXPECT_TRUE(Shown(form, "OpeningBox"));
+  EXPECT_FALSE(Shown(form, "MainBox"));
+  EXPECT_FALSE(Shown(form, "BtnBackToStart"));
+  EXPECT_FALSE(Shown(form, "BtnRepeatUpload"));
+
+  // The history list follows the model, with the last line rewritten in place.
+  auto* hist = Find<QPlainTextEdit>(form, "FUpHist");
+  form.Model().HistAdd("Got U,READY handshake");
+  form.Model().HistAdd("Sending GO");
+  form.Model().HistReplaceLast("Erasing...");
+  form.Model().HistAdd("Block 1 of 3");
+  form.Model().HistReplaceLast("Block 2 of 3");
+  EXPECT_EQ(hist->toPlainText(), "Got U,READY handshake\nErasing...\nBlock 2 of 3");
+  form.Model().HistClear();
+  EXPECT_EQ(hist->toPlainText(), "");
+  // Colours and sizes that the steps set reach the widgets.
+  form.Model().SetFontColor("Label15", clGreen);
+  form.Model().SetFontSize("Label15", 12);
+  form.Model().SetCaption("Label15", "Checksums match, Upload successful");
+  EXPECT_EQ(TextColor(form, "Label15"), QColor(0, 128, 0));
+  EXPECT_EQ(Find<QLabel>(form, "Label15")->font().pointSize(), 12);
+  EXPECT_EQ(Text(form, "Label15"), "Checksums match, Upload successful");
+  EXPECT_TRUE(r.messages.isEmpty());
+}
+
+TEST(MainWindow, CaptureFileToggledTwiceAppendsAndClosesWithTheWindow) {
+  WindowRig r;
+  TForm1& form = r.form;
+  const std::string path = r.dir.Dir() + "Capture.txt";
+  Click(form, "BtnCaptureFile");
+  EXPECT_EQ(Text(form, "BtnCaptureFile"), "&Disable Capture File");
+  EXPECT_EQ(Text(form, "Label11"), "Enabled");
+  form.Form().Timer1Timer();
+  Click(form, "BtnCaptureFile");
+  EXPECT_EQ(Text(form, "BtnCaptureFile"), "&Enable Capture File");
+  EXPECT_EQ(Text(form, "Label11"), "Disabled");
+  Click(form, "BtnCaptureFile");
+  form.Form().S().Step = 3;
+  form.Form().Timer1Timer();
+  form.show();
+  Click(form, "BtnClose");
+  EXPECT_FALSE(form.isVisible());
+  EXPECT_FALSE(form.Form().S().CaptureEnabled);
+  const auto lines = Lines(path);
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[0], "[start]");
+  EXPECT_TRUE(lines[1].ends_with("[pn]0"));
+  EXPECT_EQ(lines[2], "[start]");
+  EXPECT_TRUE(lines[3].ends_with("[pn]3"));
+  EXPECT_TRUE(r.messages.isEmpty());
+}
+
+TEST(MainWindow, OpensAPortOnAPseudoTerminalAndReceivesThroughTheTimer) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  const std::string slave = ptsname(master);
+  setenv("KVUFLASH_PORTS", ("1=" + slave).c_str(), 1);
+  {
+    WindowRig r(true);
+    TForm1& form = r.form;
+    Click(form, "Btn2Upload");
+    const bool opened = PumpUntil([&] { return form.Form().S().Step == 0; });
+    EXPECT_TRUE(opened);
+    EXPECT_EQ(Text(form, "Label12"), "Port is open on Com 1 at 38400 baud") << r.messages.join("; ").toStdString();
+    EXPECT_TRUE(Shown(form, "BtnChooseFile"));
+    EXPECT_FALSE(fs::exists(r.dir.Dir() + "commsUP.txt"));  // same port as loaded
+    EXPECT_TRUE(Find<QLabel>(form, "PortDevice")->text().contains(QString::fromStdString(slave)));
+
+    // Text from the unit reaches ReplyText through the receive event on the GUI thread.
+    const char hello[] = "HELLO\r";
+    ASSERT_EQ(write(master, hello, sizeof hello - 1), static_cast<ssize_t>(sizeof hello - 1));
+    EXPECT_TRUE(PumpUntil([&] { return form.Form().S().ReplyText == "HELLO\r"; }));
+    EXPECT_TRUE(r.messages.isEmpty()) << r.messages.join("; ").toStdString();
+  }
+  unsetenv("KVUFLASH_PORTS");
+  close(master);
+}
+
+TEST(QtHandOver, RunsWorkerCallsOnTheGuiThreadAndReleasesCancelledOnes) {
+  QtMainThread hand;
+  EXPECT_TRUE(hand.IsMainThread());
+  std::atomic<bool> ranOnGui{false};
+  std::atomic<int> result{-1};
+  std::thread worker([&] {
+    result = hand.CallOnMainThread([&] { ranOnGui = hand.IsMainThread(); }, &hand) ? 1 : 0;
+  });
+  EXPECT_TRUE(PumpUntil([&] { return result.load() != -1; }));
+  worker.join();
+  EXPECT_EQ(result, 1);
+  EXPECT_TRUE(ranOnGui);
+
+  // A call that has not started yet is dropped by its owner and its worker goes on.
+  const int owner = 0;
+  std::atomic<int> cancelled{-1};
+  std::atomic<bool> ran{false};
+  std::thread waiting([&] { cancelled = hand.CallOnMainThread([&] { ran = true; }, &owner); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  hand.CancelPending(&owner);
+  waiting.join();
+  EXPECT_EQ(cancelled, 0);
+  QApplication::processEvents();
+  EXPECT_FALSE(ran);
+
+  // After shutdown no call is taken.
+  hand.Shutdown();
+  std::thread late([&] { cancelled = hand.CallOnMainThread([&] { ran = true; }) ? 1 : 0; });
+  late.join();
+  EXPECT_EQ(cancelled, 0);
+  EXPECT_FALSE(ran);
+}
+
+TEST(MainWindowPictures, OpeningScreenAtDesignSizeAndMaximised) {
+  TempDir dir;
+  TForm1 form(dir.Dir(), false);
+  const QString out = QStringLiteral(KV_BINARY_DIR "/screenshots");
+  QDir().mkpath(out);
+  form.resize(762, 409);
+  form.show();
+  QApplication::processEvents();
+  const QPixmap small = form.grab();
+  EXPECT_EQ(small.size(), QSize(762, 409));
+  EXPECT_TRUE(small.save(out + "/opening.png"));
+  form.resize(1280, 800);
+  QApplication::processEvents();
+  EXPECT_TRUE(form.grab().save(out + "/opening-maximised.png"));
+
+  Click(form, "BtnCable");
+  form.resize(762, 409);
+  QApplication::processEvents();
+  EXPECT_TRUE(form.grab().save(out + "/opening-cable.png"));
+  Click(form, "BtnCable");
+
+  // The Software Upload screen with a run under way, and the factory screen.
+  WindowModel& w = form.Model();
+  form.Form().BtnBackToStartClick();
+  w.Hide("OpeningBox");
+  w.Show("MainBox");
+  w.Show("RunBox");
+  w.SetCaption("Label12", "Port is open on Com 1 at 38400 baud");
+  w.SetCaption("Label8", "Upload will be 3000 blocks, about 3.5 minutes");
+  w.SetCaption("Label15", "THE UNIT MUST BE OFF");
+  w.SetFontColor("Label15", clRed);
+  w.SetFontSize("Label15", 12);
+  w.SetCaption("Label2", "POWER UP THE UNIT, NOW");
+  w.SetFontSize("Label2", 13);
+  w.Show("Label10");
+  w.SetFontColor("Label10", clRed);
+  w.SetFontSize("Label10", 14);
+  w.Show("Gauge");
+  w.Show("BtnRepeatUpload");
+  w.Show("BtnBackToStart");
+  QApplication::processEvents();
+  EXPECT_TRUE(form.grab().save(out + "/software-upload.png"));
+  w.Hide("MainBox");
+  w.Show("FactoryBox");
+  w.SetCaption("Label19", "Factory Upload will take about 19 seconds");
+  w.SetCaption("Label1",
+               "With power off, put a jumper on the Bootstrap Loader Enable header (JP2) and a "
+               "jumper on the BootBlock Erase Enable header (JP3)");
+  w.SetFontColor("Label1", clRed);
+  w.SetFontSize("Label1", 11);
+  w.SetCaption("Label16", "Turn the Unit power on, then click on <Proceed>");
+  w.SetFontColor("Label16", clBlue);
+  w.Show("BtnGoOn");
+  for (const char* line : {"Com port open", "Sending Loader 1", "Loader 1 OK"}) w.HistAdd(line);
+  QApplication::processEvents();
+  EXPECT_TRUE(form.grab().save(out + "/factory.png"));
+}
+
+}  // namespace
