@@ -87,6 +87,7 @@ ByteFile::ByteFile(ByteFile&& other) noexcept
       path_(std::move(other.path_)),
       tempPath_(std::move(other.tempPath_)),
       position_(other.position_),
+      diskPosition_(other.diskPosition_),
       held_(std::move(other.held_)),
       heldExtent_(other.heldExtent_),
       dirtyBegin_(other.dirtyBegin_),
@@ -105,6 +106,7 @@ ByteFile& ByteFile::operator=(ByteFile&& other) noexcept {
     path_ = std::move(other.path_);
     tempPath_ = std::move(other.tempPath_);
     position_ = other.position_;
+    diskPosition_ = other.diskPosition_;
     held_ = std::move(other.held_);
     heldExtent_ = other.heldExtent_;
     dirtyBegin_ = other.dirtyBegin_;
@@ -118,6 +120,7 @@ void ByteFile::reset() noexcept {
   fd_ = -1;
   tempPath_.clear();
   position_ = 0;
+  diskPosition_ = 0;
   held_ = {};
   heldExtent_ = dirtyBegin_ = dirtyEnd_ = 0;
 }
@@ -234,6 +237,7 @@ void ByteFile::Commit(bool keepOpen) {
     throw EInOutError::FromErrno(err);
   }
   fd_ = fd;
+  diskPosition_ = 0;
   position_ = position;
   held_ = std::move(held);
   heldExtent_ = heldExtent;
@@ -267,9 +271,17 @@ void ByteFile::Flush() {
   dirtyBegin_ = dirtyEnd_ = 0;
 }
 
+// Sequential reads and writes need no seek of their own.
+void ByteFile::moveTo(std::uint64_t at) {
+  if (at == diskPosition_) return;
+  diskPosition_ = kUnknownPosition;
+  seekTo(fd_, at);
+  diskPosition_ = at;
+}
+
 std::size_t ByteFile::readFromDisk(std::uint64_t at, void* buffer, std::size_t n) {
   if (n == 0) return 0;
-  seekTo(fd_, at);
+  moveTo(at);
   auto* p = static_cast<unsigned char*>(buffer);
   std::size_t done = 0;
   while (done < n) {
@@ -280,13 +292,14 @@ std::size_t ByteFile::readFromDisk(std::uint64_t at, void* buffer, std::size_t n
     }
     if (got == 0) break;
     done += static_cast<std::size_t>(got);
+    diskPosition_ += static_cast<std::uint64_t>(got);
   }
   return done;
 }
 
 void ByteFile::writeToDisk(std::uint64_t at, const void* buffer, std::size_t n) {
   if (n == 0) return;
-  seekTo(fd_, at);
+  moveTo(at);
   const auto* p = static_cast<const unsigned char*>(buffer);
   std::size_t done = 0;
   while (done < n) {
@@ -297,6 +310,7 @@ void ByteFile::writeToDisk(std::uint64_t at, const void* buffer, std::size_t n) 
     }
     if (put == 0) throw EInOutError::FromErrno(ENOSPC);
     done += static_cast<std::size_t>(put);
+    diskPosition_ += static_cast<std::uint64_t>(put);
   }
 }
 

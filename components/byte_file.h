@@ -60,6 +60,7 @@ class ByteFile {
  private:
   std::size_t readFromDisk(std::uint64_t at, void* buffer, std::size_t n);
   void writeToDisk(std::uint64_t at, const void* buffer, std::size_t n);
+  void moveTo(std::uint64_t at);
   void requireOpen() const;
   void reset() noexcept;
 
@@ -68,6 +69,9 @@ class ByteFile {
   std::string path_;
   std::string tempPath_;
   std::uint64_t position_ = 0;
+  // Where the system's file offset stands, so that sequential transfers skip the seek.
+  static constexpr std::uint64_t kUnknownPosition = ~std::uint64_t{0};
+  std::uint64_t diskPosition_ = 0;
   // Held bytes: held_[i] is the file's byte i. heldExtent_ is how much of it the file holds
   // (bytes read in or written since); dirtyBegin_..dirtyEnd_ still has to reach the disk.
   std::vector<std::uint8_t> held_;
