@@ -138,8 +138,10 @@ void TSerial::closePort() {
   // Wait for the event thread to leave the port. A hand-over it has already placed would
   // wait for this very thread, so it is dropped rather than left to hold the close; a
   // handler therefore never runs against the closed port.
+  // A close from inside one of this port's own handlers needs no wait: the event thread is
+  // blocked in that very hand-over, out of its event wait, until the handler returns.
   const auto limit = std::chrono::steady_clock::now() + kCloseWaitLimit;
-  {
+  if (handlersRunning_ == 0) {
     std::unique_lock lock(stateMutex_);
     while (inWait_ && std::chrono::steady_clock::now() < limit) {
       lock.unlock();
@@ -304,7 +306,15 @@ bool TSerial::handOver(std::function<void()> fn, std::uint64_t generation) {
           std::lock_guard lock(stateMutex_);
           current = open_ && generation == generation_;
         }
-        if (current) f();
+        if (!current) return;
+        ++handlersRunning_;
+        try {
+          f();
+        } catch (...) {
+          --handlersRunning_;
+          throw;
+        }
+        --handlersRunning_;
       },
       this);
 }

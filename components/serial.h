@@ -253,6 +253,8 @@ class TSerial : public TComponent, public ISerialPort {
   bool DSRState = false;
   bool RLSDState = false;
 
+  int handlersRunning_ = 0;  // main thread: handed-over calls of this port now running
+
   // Shared with the event thread.
   std::atomic<bool> open_{false};
   std::atomic<bool> closing_{false};

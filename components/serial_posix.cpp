@@ -3,6 +3,8 @@
 // by its count, so that "new input" is raised only for new bytes, as the Windows event does.
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -15,6 +17,7 @@
 #include <cstring>
 #include <mutex>
 #include <optional>
+#include <thread>
 
 #include "components/port_map.h"
 #include "components/serial.h"
@@ -28,6 +31,21 @@ constexpr int kHeldInputPollMs = 20;
 constexpr int kTxEmptyPollMs = 10;
 // How often the input lines are read on a device that reports them.
 constexpr int kModemPollMs = 250;
+
+// The input-line watcher sleeps in TIOCMIWAIT; this signal, sent to it alone, ends the sleep
+// when the port closes. Its handler does nothing and is installed without SA_RESTART.
+int lineWakeSignal() { return SIGRTMIN + 7; }
+void ignoreLineWake(int) {}
+bool installLineWakeSignal() {
+  static const bool installed = [] {
+    struct sigaction sa {};
+    sa.sa_handler = ignoreLineWake;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = 0;
+    return ::sigaction(lineWakeSignal(), &sa, nullptr) == 0;
+  }();
+  return installed;
+}
 
 class PosixSerialDevice final : public SerialDevice {
  public:
@@ -91,11 +109,18 @@ class PosixSerialDevice final : public SerialDevice {
     txPending_ = false;
     rxRaised_ = false;
     fd_ = fd;
+    if (modemLines_ && installLineWakeSignal()) {
+      stopLines_ = false;
+      linesDone_ = false;
+      lineWaitWorks_ = true;
+      lineWatcher_ = std::thread([this, fd] { watchLines(fd); });
+    }
     return true;
   }
 
   bool Close() override {
     if (fd_ < 0) return true;
+    stopLineWatcher();
     ::ioctl(fd_, TIOCNXCL);
     const int rc = ::close(fd_);
     fd_ = -1;
@@ -149,7 +174,8 @@ class PosixSerialDevice final : public SerialDevice {
       auto shorten = [&](int ms) { timeout = timeout < 0 ? ms : std::min(timeout, ms); };
       if (held > 0) shorten(kHeldInputPollMs);
       if (txPending_) shorten(kTxEmptyPollMs);
-      if (modemLines_) shorten(kModemPollMs);
+      // Without a line watcher (the driver has no TIOCMIWAIT) the lines are read now and then.
+      if (modemLines_ && !lineWaitWorks_) shorten(kModemPollMs);
       pollfd fds[2] = {{fd, static_cast<short>(held > 0 ? 0 : POLLIN), 0}, {wakeFd_, POLLIN, 0}};
       const int rc = ::poll(fds, 2, timeout);
       if (rc < 0) {
@@ -281,6 +307,31 @@ class PosixSerialDevice final : public SerialDevice {
   }
 
  private:
+  // Sleeps until an input line changes and wakes the event wait, which reads the lines.
+  void watchLines(int fd) {
+    while (!stopLines_) {
+      if (::ioctl(fd, TIOCMIWAIT, TIOCM_CTS | TIOCM_DSR | TIOCM_CD | TIOCM_RNG) == 0) {
+        wake();
+        continue;
+      }
+      if (errno == EINTR) continue;
+      // Not supported by this driver, or the device has gone: the event wait reads the lines
+      // itself from now on (and finds a lost device that way).
+      lineWaitWorks_ = false;
+      wake();
+      break;
+    }
+    linesDone_ = true;
+  }
+  void stopLineWatcher() {
+    if (!lineWatcher_.joinable()) return;
+    stopLines_ = true;
+    while (!linesDone_) {
+      ::pthread_kill(lineWatcher_.native_handle(), lineWakeSignal());
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    lineWatcher_.join();
+  }
   static std::uint32_t modemBits(int lines) {
     std::uint32_t bits = 0;
     if (lines & TIOCM_CTS) bits |= ms::CTS_ON;
@@ -334,6 +385,10 @@ class PosixSerialDevice final : public SerialDevice {
   std::atomic<bool> txPending_{false};
   bool modemLines_ = false;
   bool rxRaised_ = false;  // event thread
+  std::thread lineWatcher_;
+  std::atomic<bool> stopLines_{false};
+  std::atomic<bool> linesDone_{true};
+  std::atomic<bool> lineWaitWorks_{false};
   std::uint32_t lastModem_ = 0;
   std::mutex pushbackMutex_;
   std::optional<std::uint8_t> pushback_;

@@ -378,4 +378,25 @@ TEST(Serial, CloseDropsAPendingHandOverInsteadOfFreezing) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
   ServeFor(f.main, 200ms);
   EXPECT_EQ(handlerRuns, 0);  // no handler runs against the closed port
+
+  // A handler may itself change the rate (close and reopen) without a wait, and input
+  // keeps arriving afterwards.
+  std::string reply;
+  f.serial.OnRxData = [&](TComponent*) {
+    std::string chunk;
+    f.serial.ReadString(chunk);
+    reply += chunk;
+    if (chunk.find('!') != std::string::npos) {
+      const auto t0 = std::chrono::steady_clock::now();
+      f.serial.SetBaudrate(38400);
+      EXPECT_LT(std::chrono::steady_clock::now() - t0, 3s);
+    }
+  };
+  f.serial.SetActive(true);
+  f.pty.Send("switch!");
+  ASSERT_TRUE(ServeUntil(f.main, [&] { return reply.find('!') != std::string::npos; }));
+  EXPECT_EQ(f.serial.Baudrate(), 38400);
+  EXPECT_TRUE(f.serial.Active());
+  f.pty.Send("after");
+  EXPECT_TRUE(ServeUntil(f.main, [&] { return reply.find("after") != std::string::npos; }));
 }
