@@ -37,7 +37,8 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const QString& caption, int
 // "*.*" means every file, as it does on Windows; elsewhere it would ask for a "." in the name.
 QStringList NameFilters(const QStringList& mask) {
   QStringList filters;
-  for (const QString& part : mask) filters << (part == QLatin1String("*.*") ? QStringLiteral("*") : part);
+  for (const QString& part : mask)
+    filters << (part == QLatin1String("*.*") ? QStringLiteral("*") : part);
   return filters;
 }
 
@@ -111,8 +112,7 @@ TForm2::TForm2(QWidget* parent) : QDialog(parent) {
           [this](QListWidgetItem*) { FileListBox1DblClick(); });
   connect(m_directoryListBox1, &QListWidget::itemDoubleClicked, this, &TForm2::OpenDirectoryItem);
   connect(m_driveComboBox1, &QComboBox::activated, this, &TForm2::DriveComboBox1Change);
-  connect(m_filterComboBox1, &QComboBox::currentIndexChanged, this,
-          &TForm2::FilterComboBox1Change);
+  connect(m_filterComboBox1, &QComboBox::currentIndexChanged, this, &TForm2::FilterComboBox1Change);
 
   FormCreate();
 }
@@ -126,9 +126,9 @@ void TForm2::FormCreate() {
     // The dialog still opens, in the default folder; the message follows once the window
     // system runs, so that a reporter set after construction gets it.
     m_dataFilesDir = QString::fromStdString(DefaultDataFilesDir());
-    const QString text = QStringLiteral("The remembered folder could not be read from %1: %2")
-                             .arg(QString::fromStdString(DataFilesDirFile()),
-                                  QString::fromLocal8Bit(e.what()));
+    const QString text =
+        QStringLiteral("The remembered folder could not be read from %1: %2")
+            .arg(QString::fromStdString(DataFilesDirFile()), QString::fromLocal8Bit(e.what()));
     QTimer::singleShot(0, this, [this, text] { ReportError(text); });
   }
   ChangeFolder(m_dataFilesDir);
@@ -157,7 +157,8 @@ void TForm2::SetFilter(const QString& filterText) {
     m_filterComboBox1->addItem(parts[i], parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts));
   }
   if (m_filterComboBox1->count() == 0) {
-    m_filterComboBox1->addItem(QStringLiteral("All files (*.*)"), QStringList{QStringLiteral("*.*")});
+    m_filterComboBox1->addItem(QStringLiteral("All files (*.*)"),
+                               QStringList{QStringLiteral("*.*")});
   }
   m_filterComboBox1->setCurrentIndex(0);
   m_filling = false;
@@ -176,11 +177,12 @@ void TForm2::ChangeFolder(const QString& folder) {
   if (folder.isEmpty() || !QFileInfo(target).isDir()) {
     target = QDir(QString::fromStdString(DefaultDataFilesDir())).absolutePath();
   }
+  if (!QFileInfo(target).isDir()) target = QDir::rootPath();  // not even a home folder
   m_currentFolder = QDir::cleanPath(target);
   // A bare name in the name box means a file of the folder shown.
   QDir::setCurrent(m_currentFolder);
-  m_curDirLbl->setText(m_curDirLbl->fontMetrics().elidedText(QDir::toNativeSeparators(m_currentFolder),
-                                                             Qt::ElideMiddle, kCurDirWidth));
+  m_curDirLbl->setText(m_curDirLbl->fontMetrics().elidedText(
+      QDir::toNativeSeparators(m_currentFolder), Qt::ElideMiddle, kCurDirWidth));
   m_curDirLbl->setToolTip(QDir::toNativeSeparators(m_currentFolder));
   FillDirectoryList();
   FillDriveBox();
@@ -224,8 +226,9 @@ void TForm2::FillDirectoryList() {
     ++level;
   }
   m_directoryListBox1->setCurrentRow(m_directoryListBox1->count() - 1);
-  const QStringList subfolders = QDir(m_currentFolder).entryList(
-      QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
+  const QStringList subfolders =
+      QDir(m_currentFolder)
+          .entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
   for (const QString& name : subfolders) {
     auto* item = new QListWidgetItem(QString(level * 2, QLatin1Char(' ')) + name);
     item->setData(kFolderRole, QDir(m_currentFolder).absoluteFilePath(name));
@@ -285,14 +288,19 @@ void TForm2::BtnOKClick() {
   try {
     SaveDataFilesDir(QDir::toNativeSeparators(m_currentFolder).toStdString());
   } catch (const std::exception& e) {
-    ReportError(QStringLiteral("The folder could not be remembered in %1: %2")
-                    .arg(QString::fromStdString(DataFilesDirFile()), QString::fromLocal8Bit(e.what())));
+    ReportError(
+        QStringLiteral("The folder could not be remembered in %1: %2")
+            .arg(QString::fromStdString(DataFilesDirFile()), QString::fromLocal8Bit(e.what())));
   }
 }
 
-void TForm2::FileListBox1DblClick() { BtnOKClick(); }
+void TForm2::FileListBox1DblClick() {
+  BtnOKClick();
+}
 
-void TForm2::BtnCancelClick() { reject(); }
+void TForm2::BtnCancelClick() {
+  reject();
+}
 
 void TForm2::showEvent(QShowEvent* event) {
   // Files come and go between showings (a conversion writes new ones); the list shows the

@@ -4,8 +4,8 @@
 #include <exception>
 #include <filesystem>
 #include <ostream>
-#include <string>
 #include <stdexcept>
+#include <string>
 #include <system_error>
 #include <vector>
 

@@ -6,7 +6,7 @@
 #include "sequencer/sequencer_core.h"
 #include "sequencer/step_owner.h"
 
-inline constexpr int kReadyStep = 42;             // ready screen of a Software Upload
+inline constexpr int kReadyStep = 42;  // ready screen of a Software Upload
 inline constexpr int kRejectedInputStep = 102;
 inline constexpr int kEmptyImageStep = 104;
 inline constexpr int kReadHexStep = 112;

@@ -1,5 +1,7 @@
 // The file chooser TForm2: its controls, the file types and their masks, when OK may be
 // pressed and what it returns, the double-click, folder changes, and the remembered folder.
+#include "app/file_chooser.h"
+
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -18,12 +20,13 @@
 #include <optional>
 #include <string>
 
-#include "app/file_chooser.h"
 #include "fileprep/data_files_dir.h"
 #include "sequencer/main_form.h"
 
 // Readable failure messages.
-inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QString& text, std::ostream* os) {
+  *os << '"' << text.toStdString() << '"';
+}
 inline void PrintTo(const QStringList& list, std::ostream* os) {
   *os << '{' << list.join(QStringLiteral(", ")).toStdString() << '}';
 }
@@ -113,13 +116,14 @@ TEST(FileChooser, ControlsSitWhereTheFormPutsThem) {
     const char* name;
     QRect rect;  // an empty size: only the position is fixed
   };
-  for (const Place& p : {Place{"FileNameBox", {32, 48, 145, 24}}, Place{"FileListBox1", {32, 96, 145, 113}},
-                         Place{"DirectoryListBox1", {224, 96, 145, 113}}, Place{"Label6", {211, 212, 178, 14}},
-                         Place{"DriveComboBox1", {211, 256, 198, 22}}, Place{"FilterComboBox1", {20, 256, 169, 24}},
-                         Place{"BtnOK", {123, 322, 89, 33}}, Place{"BtnCancel", {250, 322, 89, 33}},
-                         Place{"Label4", {32, 24, 0, 0}}, Place{"Label2", {224, 40, 0, 0}},
-                         Place{"CurDirLbl", {224, 64, 0, 0}}, Place{"Label1", {211, 232, 0, 0}},
-                         Place{"Label5", {20, 232, 0, 0}}}) {
+  for (const Place& p :
+       {Place{"FileNameBox", {32, 48, 145, 24}}, Place{"FileListBox1", {32, 96, 145, 113}},
+        Place{"DirectoryListBox1", {224, 96, 145, 113}}, Place{"Label6", {211, 212, 178, 14}},
+        Place{"DriveComboBox1", {211, 256, 198, 22}}, Place{"FilterComboBox1", {20, 256, 169, 24}},
+        Place{"BtnOK", {123, 322, 89, 33}}, Place{"BtnCancel", {250, 322, 89, 33}},
+        Place{"Label4", {32, 24, 0, 0}}, Place{"Label2", {224, 40, 0, 0}},
+        Place{"CurDirLbl", {224, 64, 0, 0}}, Place{"Label1", {211, 232, 0, 0}},
+        Place{"Label5", {20, 232, 0, 0}}}) {
     QWidget* w = Control<QWidget>(form, p.name);
     ASSERT_NE(w, nullptr);
     if (p.rect.width() > 0) {
@@ -249,7 +253,8 @@ TEST(FileChooser, OkIsOfferedForANameAndAnswersOnlyForAnExistingFile) {
   EXPECT_EQ(form.result(), QDialog::Accepted);
   EXPECT_EQ(form.ChosenPath(), "d.hex");
   ASSERT_EQ(reported.size(), 1);
-  EXPECT_TRUE(reported[0].startsWith("The folder could not be remembered")) << reported[0].toStdString();
+  EXPECT_TRUE(reported[0].startsWith("The folder could not be remembered"))
+      << reported[0].toStdString();
   EXPECT_TRUE(reported[0].endsWith("Path not found")) << reported[0].toStdString();
 
   // Cancel answers Cancel whatever the box holds.

@@ -1,12 +1,13 @@
 // "kvuflash-cli convert": the intake and conversion without a unit. The command line is a
 // program, not a library, so its command is compiled into this test.
+#include "cli/convert_command.cpp"  // NOLINT(bugprone-suspicious-include)
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <sstream>
 #include <string>
 
-#include "cli/convert_command.cpp"  // NOLINT(bugprone-suspicious-include)
 #include "temp_folder.h"
 
 namespace {
@@ -43,7 +44,8 @@ TEST(ConvertCommand, ConvertsBesideTheInputWhereverItIs) {
             "Records: 1\n");
   EXPECT_EQ(fs::current_path(), before);
   EXPECT_EQ(dir.Names("fw.v2"), (std::vector<std::string>{"App.BIN", "App.KVU", "App.hex"}));
-  EXPECT_EQ(fs::file_size("fw.v2/App.KVU"), static_cast<std::uintmax_t>(kRecordSize + kTrailerSize));
+  EXPECT_EQ(fs::file_size("fw.v2/App.KVU"),
+            static_cast<std::uintmax_t>(kRecordSize + kTrailerSize));
 
   // The upload file it made is taken as it is, and reported.
   const Result again = Convert(dir.Path().string() + "/fw.v2/App.KVU");

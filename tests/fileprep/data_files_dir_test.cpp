@@ -1,5 +1,7 @@
 // The remembered folder of the file chooser: where it is kept, what is trusted when it is
 // read back, and what is written.
+#include "fileprep/data_files_dir.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -9,7 +11,6 @@
 #include <string>
 
 #include "components/file_errors.h"
-#include "fileprep/data_files_dir.h"
 #include "temp_folder.h"
 
 namespace {

@@ -1,5 +1,7 @@
 // Taking in the chosen file: its kind by extension, the derived names, each road to the ready
 // screen with its texts, and the failures that must leave the run as it was.
+#include "fileprep/intake.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -8,10 +10,9 @@
 #include <vector>
 
 #include "fileprep/file_names.h"
-#include "fileprep/intake.h"
-#include "temp_folder.h"
 #include "sequencer/main_form.h"
 #include "support/fakes.h"
+#include "temp_folder.h"
 
 namespace {
 
@@ -70,11 +71,11 @@ TEST(InputNames, ExtensionIsUpToThreeCharactersAfterTheFirstDot) {
     const char* extension;
     const char* base;
   };
-  for (const Case& c : {Case{"FW.hex", "HEX", "FW"}, Case{"fw.Hex", "HEX", "fw"},
-                        Case{"fw.HEXA", "HEX", "fw"}, Case{"fw.rev.hex", "REV", "fw"},
-                        Case{"fw.r2.hex", "R2.", "fw"}, Case{"firmware", "FIR", ""},
-                        Case{"a.b", "B", "a"}, Case{".kvu", "KVU", ""},
-                        Case{"dir.v2/fw.hex", "V2/", "dir"}}) {
+  for (const Case& c :
+       {Case{"FW.hex", "HEX", "FW"}, Case{"fw.Hex", "HEX", "fw"}, Case{"fw.HEXA", "HEX", "fw"},
+        Case{"fw.rev.hex", "REV", "fw"}, Case{"fw.r2.hex", "R2.", "fw"},
+        Case{"firmware", "FIR", ""}, Case{"a.b", "B", "a"}, Case{".kvu", "KVU", ""},
+        Case{"dir.v2/fw.hex", "V2/", "dir"}}) {
     const InputNameParts parts = SplitInputName(c.name);
     EXPECT_EQ(parts.Extension, c.extension) << c.name;
     EXPECT_EQ(parts.BaseName, c.base) << c.name;
@@ -146,7 +147,8 @@ TEST(InputIntakeTest, UnknownExtensionsAreRejectedAndChooseFileComesBack) {
     EXPECT_EQ(rig.form.W().FontColor("Label12"), clRed);  // colour left as it was
     EXPECT_TRUE(rig.form.W().Visible("BtnChooseFile"));
   }
-  EXPECT_EQ(dir.Names(), (std::vector<std::string>{"firmware", "fw.r2.hex", "fw.rev.hex", "fw.txt"}));
+  EXPECT_EQ(dir.Names(),
+            (std::vector<std::string>{"firmware", "fw.r2.hex", "fw.rev.hex", "fw.txt"}));
 }
 
 TEST(InputIntakeTest, ChosenUploadFileGoesStraightToTheReadyScreenUntouched) {

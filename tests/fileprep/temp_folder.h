@@ -14,8 +14,7 @@
 class TempFolder {
  public:
   TempFolder() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "kv-intake-XXXXXX").string();
+    std::string pattern = (std::filesystem::temp_directory_path() / "kv-intake-XXXXXX").string();
     path_ = ::mkdtemp(pattern.data());
     previous_ = std::filesystem::current_path();
     std::filesystem::current_path(path_);
@@ -47,7 +46,8 @@ class TempFolder {
 
 inline void WriteBytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 inline void WriteText(const std::filesystem::path& path, const std::string& text) {
