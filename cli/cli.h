@@ -1,0 +1,89 @@
+// The command line's shell around the main window's logic: the same MainForm as the window,
+// with the serial port, the 60 ms tick timer and a main loop of its own, printing each label
+// text and history line as it changes. Commands press the window's buttons through it and
+// wait for the sequencer to come to rest.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <iosfwd>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "components/clock.h"
+#include "components/main_thread.h"
+#include "components/serial.h"
+#include "components/super_timer.h"
+#include "sequencer/main_form.h"
+
+// What the core asks of a front end, answered on a terminal: messages go to the error stream
+// and the file chooser returns the file named on the command line.
+class CliUi final : public IUiServices {
+ public:
+  CliUi(IMainThread& mainThread, std::ostream& err) : mainThread_(mainThread), err_(err) {}
+
+  void ShowMessage(const std::string& text) override;
+  void SetChooserFilter(const std::string& filter) override { Filter = filter; }
+  bool ChooseFile(std::string& chosenPath) override;
+  void ShowHelp(int) override {}
+  void ProcessPendingMessages() override { mainThread_.ProcessPendingMessages(); }
+  void CloseWindow() override { Closed = true; }
+
+  std::string ChosenFile;  // empty: the chooser is cancelled
+  std::string Filter;
+  std::vector<std::string> Messages;
+  bool Closed = false;
+
+ private:
+  IMainThread& mainThread_;
+  std::ostream& err_;
+};
+
+class Cli {
+ public:
+  // `programDir` with its trailing separator; empty: the program's own folder.
+  Cli(std::ostream& out, std::ostream& err, std::string programDir = {});
+  ~Cli();
+  Cli(const Cli&) = delete;
+  Cli& operator=(const Cli&) = delete;
+
+  MainForm& Form() { return form_; }
+  CliUi& Ui() { return ui_; }
+  TSerial& Serial1() { return serial_; }
+
+  // Port number 1 to 9 and baud rate as the opening screen's lists offer them; anything else
+  // throws std::invalid_argument with a message for the user.
+  void SetPort(int port);
+  void SetBaud(int baud);
+  // The file that "Choose File" will return.
+  void SetChosenFile(const std::string& path) { ui_.ChosenFile = path; }
+
+  // Presses a button of the window (runs its handler on the main thread).
+  void Press(void (MainForm::*handler)());
+  // Runs the main loop (ticks, received data) until `done` holds, the time limit passes or
+  // the user interrupts; returns whether `done` held.
+  bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds limit);
+  // Until the sequencer rests: Step 0, or the blinking loop of a finished upload.
+  bool RunUntilIdle(std::chrono::milliseconds limit);
+  bool Interrupted() const;
+
+  // Prints the line of a control when its text changes ("Label12: ...", "FUpHist: ...").
+  void Echo(const std::string& name);
+
+ private:
+  std::ostream& out_;
+  std::ostream& err_;
+  StdMainThread mainThread_;
+  TSerial serial_;
+  SystemClock clock_;
+  CliUi ui_;
+  MainForm form_;
+  TSuperTimer timer_;
+  std::map<std::string, std::string> printed_;
+  std::string printedHistory_;
+  std::size_t printedHistorySize_ = 0;
+};
+
+// Installs the handler that lets Ctrl+C end a wait cleanly.
+void InstallInterruptHandler();

@@ -1,0 +1,141 @@
+// kvuflash-cli: the uploader's core without a window, for scripts and production lines.
+#include <exception>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "cli/cli.h"
+#include "cli/convert_command.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: kvuflash-cli [--port N] [--baud 38400|57600] [--dir FOLDER] COMMAND [ARGS]\n"
+    "\n"
+    "Commands:\n"
+    "  convert FILE   make the upload file (.KVU) from an Intel HEX file or a binary image,\n"
+    "                 beside it, and print its checksums and record count\n"
+    "  check-port     open the chosen port at the chosen baud rate as a Software Upload\n"
+    "                 would, and say whether it opened\n"
+    "  ports          list the port numbers 1 to 9 and the devices they stand for\n"
+    "  help           show this text (also --help)\n"
+    "\n"
+    "Options:\n"
+    "  --port N       port number 1 to 9 (default: the one remembered, else 1)\n"
+    "  --baud B       38400 (default) or 57600\n"
+    "  --dir FOLDER   folder of the port settings and capture files (default: the\n"
+    "                 program's own folder)\n"
+    "\n"
+    "Ports: COM numbers map to devices through ports.txt in the program's folder or the\n"
+    "environment variable KVUFLASH_PORTS (\"1=/dev/ttyUSB0;2=/dev/ttyS0\"); a number\n"
+    "without an entry is the N-th serial device present.\n";
+
+struct Options {
+  int port = 0;
+  int baud = 0;
+  std::string dir;
+  std::string command;
+  std::vector<std::string> args;
+};
+
+int ParseNumber(const std::string& option, const std::string& text) {
+  std::size_t used = 0;
+  int value = 0;
+  try {
+    value = std::stoi(text, &used);
+  } catch (const std::exception&) {
+    used = 0;
+  }
+  if (used == 0 || used != text.size()) {
+    throw std::invalid_argument("'" + text + "' is not a valid number for " + option + ".");
+  }
+  return value;
+}
+
+Options Parse(int argc, char** argv) {
+  Options o;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    auto value = [&]() -> std::string {
+      if (i + 1 >= argc) throw std::invalid_argument(a + " needs a value.");
+      return argv[++i];
+    };
+    if (o.command.empty() && (a == "--help" || a == "-h")) {
+      o.command = "help";
+    } else if (o.command.empty() && a == "--port") {
+      o.port = ParseNumber(a, value());
+    } else if (o.command.empty() && a == "--baud") {
+      o.baud = ParseNumber(a, value());
+    } else if (o.command.empty() && a == "--dir") {
+      o.dir = value();
+      if (!o.dir.empty() && o.dir.back() != '/') o.dir += '/';
+    } else if (o.command.empty()) {
+      if (a.rfind("--", 0) == 0) throw std::invalid_argument("Unknown option " + a + ".");
+      o.command = a;
+    } else {
+      o.args.push_back(a);
+    }
+  }
+  return o;
+}
+
+void ExpectArgs(const Options& o, std::size_t count, const char* what) {
+  if (o.args.size() != count) {
+    throw std::invalid_argument("'" + o.command + "' takes " + what + ". Try kvuflash-cli --help.");
+  }
+}
+
+void Configure(Cli& cli, const Options& o) {
+  if (o.port) cli.SetPort(o.port);
+  if (o.baud) cli.SetBaud(o.baud);
+}
+
+int CheckPort(const Options& o) {
+  ExpectArgs(o, 0, "no arguments");
+  Cli cli(std::cout, std::cerr, o.dir);
+  Configure(cli, o);
+  cli.Press(&MainForm::Btn2UploadClick);
+  if (!cli.RunUntilIdle(std::chrono::seconds(10))) {
+    std::cerr << "kvuflash-cli: "
+              << (cli.Interrupted() ? "Interrupted." : "The port did not answer in time.")
+              << std::endl;
+    return 1;
+  }
+  if (!cli.Form().LastError.empty()) return 1;
+  return cli.Form().W().Visible("BtnChooseFile") ? 0 : 1;
+}
+
+int Ports(const Options& o) {
+  ExpectArgs(o, 0, "no arguments");
+  Cli cli(std::cout, std::cerr, o.dir);
+  for (int port = 1; port <= 9; ++port) {
+    const std::string device = cli.Serial1().DeviceName(port);
+    std::cout << "COM" << port << ": " << (device.empty() ? "(no device)" : device) << '\n';
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    const Options o = Parse(argc, argv);
+    if (o.command.empty() || o.command == "help") {
+      (o.command.empty() ? std::cerr : std::cout) << kUsage;
+      return o.command.empty() ? 2 : 0;
+    }
+    InstallInterruptHandler();
+    if (o.command == "convert") {
+      ExpectArgs(o, 1, "one file name");
+      return RunConvert(o.args[0], std::cout, std::cerr);
+    }
+    if (o.command == "check-port") return CheckPort(o);
+    if (o.command == "ports") return Ports(o);
+    std::cerr << "kvuflash-cli: Unknown command '" << o.command
+              << "'. Try kvuflash-cli --help." << std::endl;
+    return 2;
+  } catch (const std::exception& e) {
+    std::cerr << "kvuflash-cli: " << e.what() << std::endl;
+    return 1;
+  }
+}

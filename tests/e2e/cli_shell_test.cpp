@@ -1,0 +1,107 @@
+// kvuflash-cli's shell: its usage text, its refusal of bad arguments, and a port opened on a
+// pseudo-terminal with the label lines it prints and the settings file it leaves.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct CliRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string Slurp(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+class CliShell : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("kv-cli-" + std::to_string(::getpid()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  CliRun Cli(const std::string& args, const std::string& env = "") {
+    const fs::path out = dir_ / "out.txt";
+    const fs::path err = dir_ / "err.txt";
+    const std::string command = env + " '" KV_CLI_PATH "' --dir '" + dir_.string() + "' " +
+                                args + " >'" + out.string() + "' 2>'" + err.string() + "'";
+    CliRun r;
+    const int raw = std::system(command.c_str());
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    r.out = Slurp(out);
+    r.err = Slurp(err);
+    return r;
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(CliShell, UsageAndBadArguments) {
+  CliRun help = Cli("--help");
+  EXPECT_EQ(help.status, 0);
+  for (const char* command : {"convert FILE", "check-port", "ports"}) {
+    EXPECT_NE(help.out.find(command), std::string::npos) << command;
+  }
+  CliRun none = Cli("");
+  EXPECT_EQ(none.status, 2);
+  EXPECT_NE(none.err.find("Usage:"), std::string::npos);
+
+  CliRun badPort = Cli("--port 12 check-port");
+  EXPECT_EQ(badPort.status, 1);
+  EXPECT_NE(badPort.err.find("The port must be a number from 1 to 9, not 12."), std::string::npos);
+  CliRun badBaud = Cli("--baud fast check-port");
+  EXPECT_EQ(badBaud.status, 1);
+  EXPECT_NE(badBaud.err.find("'fast' is not a valid number for --baud."), std::string::npos);
+  CliRun unknown = Cli("frobnicate");
+  EXPECT_EQ(unknown.status, 2);
+  EXPECT_NE(unknown.err.find("Unknown command 'frobnicate'"), std::string::npos);
+  CliRun missing = Cli("convert");
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.err.find("takes one file name"), std::string::npos);
+}
+
+TEST_F(CliShell, ChecksAPortOnAPseudoTerminalAndRemembersIt) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  const std::string slave = ptsname(master);
+
+  CliRun ok = Cli("--port 3 --baud 57600 check-port", "KVUFLASH_PORTS='3=" + slave + "'");
+  EXPECT_EQ(ok.status, 0) << ok.err;
+  EXPECT_EQ(ok.out,
+            "Label12: Opening Com Port...\n"
+            "Label12: Port is open on Com 3 at 57600 baud\n");
+  EXPECT_EQ(Slurp(dir_ / "commsUP.txt"), "3,57600\n");
+
+  CliRun ports = Cli("ports", "KVUFLASH_PORTS='3=" + slave + "'");
+  EXPECT_EQ(ports.status, 0);
+  EXPECT_NE(ports.out.find("COM3: " + slave + "\n"), std::string::npos) << ports.out;
+  close(master);
+
+  // The remembered port is used again; its device is gone now.
+  CliRun gone = Cli("check-port", "KVUFLASH_PORTS='3=" + (dir_ / "no-such-tty").string() + "'");
+  EXPECT_EQ(gone.status, 1);
+  EXPECT_NE(gone.out.find("Label12: Port did not open on Com 3 at 38400 baud"), std::string::npos)
+      << gone.out;
+  EXPECT_FALSE(gone.err.empty());
+}
+
+}  // namespace
