@@ -85,12 +85,12 @@ void SequencerCore::ToggleCapture() {
   // Capture is on only once the file is open: a folder without write rights or a full disk
   // leaves it off, says so, and writes nothing anywhere.
   try {
-    Capture.Open(ProgramDir + "Capture.txt");
+    Capture.Open(CaptureFileName());
   } catch (const EInOutError& e) {
     S.CaptureEnabled = false;
     W.SetCaption("BtnCaptureFile", "&Enable Capture File");
     W.SetCaption("Label11", "Disabled");
-    Ui.ShowMessage("The capture file " + ProgramDir + "Capture.txt could not be opened (" +
+    Ui.ShowMessage("The capture file " + CaptureFileName() + " could not be opened (" +
                    e.what() + "). Capture stays off.");
     return;
   }

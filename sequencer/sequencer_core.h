@@ -27,6 +27,12 @@ class SequencerCore {
   IUiServices& Ui;
   CaptureFile Capture;
   std::string ProgramDir;  // with its trailing separator
+  // Where the capture file goes; empty: Capture.txt in ProgramDir. The command line names its
+  // own file here.
+  std::string CapturePath;
+  std::string CaptureFileName() const {
+    return CapturePath.empty() ? ProgramDir + "Capture.txt" : CapturePath;
+  }
 
   // One tick of a wait for `word`; the reply runs up to a carriage return (CR) or a line
   // feed (LF). On completion `reply` holds everything up to and including the terminator and
