@@ -103,11 +103,12 @@ class PosixSerialDevice final : public SerialDevice {
     lastModem_ = modemLines_ ? modemBits(lines) : 0;
     drainWake();
     {
-      std::lock_guard lock(pushbackMutex_);
+      std::lock_guard lock(readMutex_);
       pushback_.reset();
     }
     txPending_ = false;
-    rxRaised_ = false;
+    consumed_ = 0;
+    rxSeen_ = 0;
     fd_ = fd;
     if (modemLines_ && installLineWakeSignal()) {
       stopLines_ = false;
@@ -161,51 +162,19 @@ class PosixSerialDevice final : public SerialDevice {
     return true;
   }
 
+  // "New input" means bytes that arrived since the last such event: all bytes ever taken
+  // plus those queued, against that sum when the event was last raised. Bytes a handler
+  // leaves unread raise nothing more, and bytes that come between a handler's last read and
+  // the next wait are not missed.
   WaitResult WaitEvent() override {
     const int fd = fd_;
-    // Input left unread by the handler of the last "new input" event raises no event until
-    // more arrives; input that came before anyone was told about it does.
-    int held = rxRaised_ ? inputCount(fd) : 0;
-    rxRaised_ = false;
     while (true) {
       const std::uint32_t mask = mask_;
       if (mask == 0 || fd < 0) return {};
-      int timeout = -1;
-      auto shorten = [&](int ms) { timeout = timeout < 0 ? ms : std::min(timeout, ms); };
-      if (held > 0) shorten(kHeldInputPollMs);
-      if (txPending_) shorten(kTxEmptyPollMs);
-      // Without a line watcher (the driver has no TIOCMIWAIT) the lines are read now and then.
-      if (modemLines_ && !lineWaitWorks_) shorten(kModemPollMs);
-      pollfd fds[2] = {{fd, static_cast<short>(held > 0 ? 0 : POLLIN), 0}, {wakeFd_, POLLIN, 0}};
-      const int rc = ::poll(fds, 2, timeout);
-      if (rc < 0) {
-        if (errno == EINTR) continue;
-        return {false, true, 0, errno};
-      }
-      if (fds[1].revents & POLLIN) drainWake();
-      if (mask_ == 0) return {};
       std::uint32_t events = 0;
-      if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) return {false, true, 0, EIO};
-      if (fds[0].revents & POLLIN) {
-        if (inputCount(fd) > 0) {
-          events |= ev::RXCHAR;
-        } else {
-          // Readable with nothing queued: end of file, or an error waiting to be read.
-          std::uint8_t b = 0;
-          const ssize_t n = ::read(fd, &b, 1);
-          if (n == 1) {
-            std::lock_guard lock(pushbackMutex_);
-            pushback_ = b;
-            events |= ev::RXCHAR;
-          } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
-            return {false, true, 0, n == 0 ? EIO : errno};
-          }
-        }
-      } else if (held > 0) {
-        const int now = inputCount(fd);
-        if (now > held) events |= ev::RXCHAR;
-        held = now;
-      }
+      int queued = 0;
+      const std::uint64_t arrived = arrivals(fd, queued);
+      if (arrived > rxSeen_) events |= ev::RXCHAR;
       if (txPending_) {
         int out = 0;
         if (::ioctl(fd, TIOCOUTQ, &out) != 0 || out == 0) {
@@ -229,8 +198,35 @@ class PosixSerialDevice final : public SerialDevice {
       }
       events &= mask;
       if (events) {
-        rxRaised_ = (events & ev::RXCHAR) != 0;
+        if (events & ev::RXCHAR) rxSeen_ = arrived;
         return {true, false, events, 0};
+      }
+
+      int timeout = -1;
+      auto shorten = [&](int ms) { timeout = timeout < 0 ? ms : std::min(timeout, ms); };
+      // Unread input keeps the device readable, so its count is looked at instead.
+      if (queued > 0) shorten(kHeldInputPollMs);
+      if (txPending_) shorten(kTxEmptyPollMs);
+      // Without a line watcher (the driver has no TIOCMIWAIT) the lines are read now and then.
+      if (modemLines_ && !lineWaitWorks_) shorten(kModemPollMs);
+      pollfd fds[2] = {{fd, static_cast<short>(queued > 0 ? 0 : POLLIN), 0}, {wakeFd_, POLLIN, 0}};
+      const int rc = ::poll(fds, 2, timeout);
+      if (rc < 0) {
+        if (errno == EINTR) continue;
+        return {false, true, 0, errno};
+      }
+      if (fds[1].revents & POLLIN) drainWake();
+      if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) return {false, true, 0, EIO};
+      if ((fds[0].revents & POLLIN) && queuedCount(fd) == 0) {
+        // Readable with nothing queued: end of file, or an error waiting to be read.
+        std::uint8_t b = 0;
+        const ssize_t n = ::read(fd, &b, 1);
+        if (n == 1) {
+          std::lock_guard lock(readMutex_);
+          pushback_ = b;
+        } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+          return {false, true, 0, n == 0 ? EIO : errno};
+        }
       }
     }
   }
@@ -240,11 +236,9 @@ class PosixSerialDevice final : public SerialDevice {
   bool QueueCounts(std::int32_t& rx, std::int32_t& tx) override {
     rx = tx = 0;
     if (fd_ < 0) return false;
-    int in = 0, out = 0;
-    if (::ioctl(fd_, FIONREAD, &in) != 0) return fail();
+    int out = 0;
     if (::ioctl(fd_, TIOCOUTQ, &out) != 0) out = 0;
-    std::lock_guard lock(pushbackMutex_);
-    rx = in + (pushback_ ? 1 : 0);
+    rx = queuedCount(fd_);
     tx = out;
     return true;
   }
@@ -279,18 +273,21 @@ class PosixSerialDevice final : public SerialDevice {
   }
 
   int ReadByte(std::uint8_t& value, int) override {
-    {
-      std::lock_guard lock(pushbackMutex_);
-      if (pushback_) {
-        value = *pushback_;
-        pushback_.reset();
-        return 1;
-      }
+    // Held across the read, so that the event wait counts arrivals with no read in between.
+    std::lock_guard lock(readMutex_);
+    if (pushback_) {
+      value = *pushback_;
+      pushback_.reset();
+      ++consumed_;
+      return 1;
     }
     if (fd_ < 0) return 0;
     while (true) {
       const ssize_t n = ::read(fd_, &value, 1);
-      if (n == 1) return 1;
+      if (n == 1) {
+        ++consumed_;
+        return 1;
+      }
       if (n == 0) return 0;
       if (errno == EINTR) continue;
       // Nothing waiting; a device that has gone is reported by the event thread.
@@ -340,10 +337,21 @@ class PosixSerialDevice final : public SerialDevice {
     if (lines & TIOCM_CD) bits |= ms::RLSD_ON;
     return bits;
   }
-  static int inputCount(int fd) {
+  // Bytes waiting, the one the event wait may have taken included.
+  int queuedCount(int fd) {
+    std::lock_guard lock(readMutex_);
+    return queuedLocked(fd);
+  }
+  int queuedLocked(int fd) {
     int n = 0;
-    if (fd < 0 || ::ioctl(fd, FIONREAD, &n) != 0) return 0;
-    return n;
+    if (fd < 0 || ::ioctl(fd, FIONREAD, &n) != 0) n = 0;
+    return n + (pushback_ ? 1 : 0);
+  }
+  // Bytes waiting and bytes ever taken, counted with no read in between.
+  std::uint64_t arrivals(int fd, int& queued) {
+    std::lock_guard lock(readMutex_);
+    queued = queuedLocked(fd);
+    return static_cast<std::uint64_t>(queued) + consumed_;
   }
   static std::string openFailureText(const std::string& com, const std::string& path, int error) {
     const std::string where = com + " (" + path + ")";
@@ -384,13 +392,14 @@ class PosixSerialDevice final : public SerialDevice {
   std::atomic<std::uint32_t> mask_{0};
   std::atomic<bool> txPending_{false};
   bool modemLines_ = false;
-  bool rxRaised_ = false;  // event thread
+  std::uint64_t consumed_ = 0;  // guarded by readMutex_: bytes taken since the open
+  std::uint64_t rxSeen_ = 0;                // event thread: arrivals at the last event
   std::thread lineWatcher_;
   std::atomic<bool> stopLines_{false};
   std::atomic<bool> linesDone_{true};
   std::atomic<bool> lineWaitWorks_{false};
   std::uint32_t lastModem_ = 0;
-  std::mutex pushbackMutex_;
+  std::mutex readMutex_;
   std::optional<std::uint8_t> pushback_;
 };
 }  // namespace

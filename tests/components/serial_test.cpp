@@ -223,6 +223,22 @@ TEST(Serial, ReceivedDataReachTheHandlerOnTheMainThread) {
   EXPECT_EQ(reply, "READY\r\nSEND BLOCK\r\n");
   EXPECT_FALSE(offThread);
 
+  // Input that arrives after the handler's last read, before the event thread waits again,
+  // still raises the event.
+  bool sentLate = false;
+  f.serial.OnRxData = [&](TComponent*) {
+    std::string chunk;
+    f.serial.ReadString(chunk);
+    reply += chunk;
+    if (!sentLate) {
+      sentLate = true;
+      f.pty.Send("LATE");
+      std::this_thread::sleep_for(50ms);  // let it reach the input queue
+    }
+  };
+  f.pty.Send("ok\r\n");
+  EXPECT_TRUE(ServeUntil(f.main, [&] { return reply.find("LATE") != std::string::npos; }));
+
   // Input the handler leaves unread raises no further event until more arrives, and the
   // thread does not spin meanwhile.
   int events = 0;
