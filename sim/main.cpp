@@ -138,6 +138,8 @@ int main(int argc, char** argv) {
         }
       }
     }
+    // What fell due before these bytes arrived happens first (a reboot that has ended, say).
+    unit.onTime(now);
     if (n > 0 && (fds[0].revents & (POLLIN | POLLHUP | POLLERR))) {
       long got = line->readSome(buffer.data(), buffer.size());
       if (got > 0) {

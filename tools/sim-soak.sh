@@ -45,7 +45,7 @@ def record(addr, data):
     return r + bytes([sum(r) & 0xFF])
 rnd = random.Random(7)
 image = bytearray(b'\xff' * (4 << 20))
-runs = resends = records = 0
+runs = resends = records = swr_retries = 0
 start = time.time()
 while time.time() - start < seconds:
     speed(termios.B38400 if runs % 2 == 0 else termios.B57600)
@@ -65,7 +65,14 @@ while time.time() - start < seconds:
         records += 1
     os.write(fd, b'UPLOAD DONE\r'); read_until(b'THANK YOU\r')
     speed(termios.B9600); time.sleep(0.1)
-    os.write(fd, b'<0000/SWR?\r'); read_until(b'\n')
+    for attempt in range(20):  # as the uploader does: ask again until the rebooted unit answers
+        os.write(fd, b'<0000/SWR?\r')
+        try:
+            read_until(b'\n', 1.0); break
+        except SystemExit:
+            swr_retries += 1
+    else:
+        raise SystemExit('soak: no answer to SWR? after 20 queries')
     os.write(fd, b'<0000/FCS?\r'); reply = read_until(b'\n')
     def s(ranges): return sum(sum(image[a:b + 1]) for a, b in ranges) & 0xFFFF
     want = b'>0000/FCS=Boot:%04X Main:%04X FPGA:%04X\r\n' % (
@@ -74,7 +81,8 @@ while time.time() - start < seconds:
     if reply != want: raise SystemExit('soak: FCS %r, expected %r' % (reply, want))
     runs += 1
 open(image_path, 'wb').write(image)
-print('soak: %d uploads, %d records, %d asked again, %.0f s' % (runs, records, resends, time.time() - start))
+print('soak: %d uploads, %d records, %d asked again, %d SWR? repeated, %.0f s' % (
+    runs, records, resends, swr_retries, time.time() - start))
 PY
 
 echo "RSS after: $(rss) kB"
