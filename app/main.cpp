@@ -6,7 +6,9 @@
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("kvuflash"));
-  QApplication::setApplicationDisplayName(QStringLiteral("Korvane Flash Device Upload"));
+  // The application's title ("Korvane Flash Device Upload") heads its message boxes and the
+  // help window; it is not set as the display name, which some desktops append to every
+  // window caption, so the main window's caption stays as it is.
   TForm1 form1;
   if (form1.Model().Maximized) {
     form1.showMaximized();

@@ -132,8 +132,8 @@ void TForm1::buildWidgets() {
   // The screens sit in a column that grows with the window up to a comfortable size and is
   // centred beyond it, so that a maximised window does not spread its few controls thin.
   auto* outer = new QVBoxLayout(this);
-  outer->setContentsMargins(8, 6, 8, 6);
-  outer->setSpacing(4);
+  outer->setContentsMargins(8, 4, 8, 4);
+  outer->setSpacing(2);
   auto* column = new QWidget(this);
   column->setObjectName(QStringLiteral("ScreenColumn"));
   column->setMaximumSize(1040, 660);
@@ -146,7 +146,7 @@ void TForm1::buildWidgets() {
   outer->addStretch(0);
   auto* root = new QVBoxLayout(column);
   root->setContentsMargins(0, 0, 0, 0);
-  root->setSpacing(4);
+  root->setSpacing(2);
 
   // Logo and title.
   auto* header = new QHBoxLayout;
@@ -254,14 +254,18 @@ void TForm1::buildWidgets() {
   auto* mainLayout = new QGridLayout(mainBox);
   mainLayout->setContentsMargins(8, 4, 8, 4);
   mainLayout->setVerticalSpacing(2);
-  int row = 0;
-  for (const char* name : {"Label12", "Label8", "Label14"}) {
-    auto* label = make<QLabel>(name, mainBox);
-    label->setWordWrap(true);
-    mainLayout->addWidget(label, row++, 0);
-  }
-  mainLayout->addWidget(make<QPushButton>("BtnChooseFile", mainBox), 0, 1, 3, 1,
+  // Label14 (the comms status line) shares the first row: it is empty at start and stays so.
+  auto* label12 = make<QLabel>("Label12", mainBox);
+  auto* label14 = make<QLabel>("Label14", mainBox);
+  auto* label8 = make<QLabel>("Label8", mainBox);
+  label12->setWordWrap(true);
+  label8->setWordWrap(true);
+  mainLayout->addWidget(label12, 0, 0);
+  mainLayout->addWidget(label14, 0, 1);
+  mainLayout->addWidget(label8, 1, 0, 1, 2);
+  mainLayout->addWidget(make<QPushButton>("BtnChooseFile", mainBox), 0, 2, 2, 1,
                         Qt::AlignRight | Qt::AlignVCenter);
+  int row = 0;
   auto* runBox = make<QGroupBox>("RunBox", mainBox);
   auto* runLayout = new QGridLayout(runBox);
   runLayout->setContentsMargins(8, 4, 8, 6);
@@ -285,9 +289,10 @@ void TForm1::buildWidgets() {
   runLayout->addWidget(make<QLabel>("Label10", runBox), row, 2);
   runLayout->setColumnStretch(2, 1);
   runLayout->setHorizontalSpacing(12);
-  mainLayout->addWidget(runBox, 3, 0, 1, 2);
-  mainLayout->setRowStretch(4, 1);
-  mainLayout->setColumnStretch(0, 1);
+  mainLayout->addWidget(runBox, 2, 0, 1, 3);
+  mainLayout->setRowStretch(3, 1);
+  mainLayout->setColumnStretch(0, 2);
+  mainLayout->setColumnStretch(1, 1);
   root->addWidget(mainBox, 1);
 
   // Factory screen.
@@ -485,6 +490,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
   if (!m_closing) {
     m_closing = true;
     m_timer->SetEnabled(false);
+    if (THelpWindow* help = m_ui->HelpWindow()) help->close();
     if (m_form->S().CaptureEnabled) {
       try {
         m_form->Core.CloseCapture();

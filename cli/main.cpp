@@ -1,4 +1,5 @@
 // kvuflash-cli: the uploader's core without a window, for scripts and production lines.
+#include <clocale>
 #include <exception>
 #include <iostream>
 #include <string>
@@ -118,6 +119,9 @@ int Ports(const Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Capture lines carry the time of day in the user's format; numbers stay as the program
+  // writes them.
+  std::setlocale(LC_TIME, "");
   try {
     const Options o = Parse(argc, argv);
     if (o.command.empty() || o.command == "help") {
