@@ -132,7 +132,11 @@ void TSerial::closePort() {
   if (!device_->Purge()) ReportError(device_->LastError());
   SetSignal(1, false);
   SetSignal(0, false);
-  open_ = false;
+  {
+    std::lock_guard lock(stateMutex_);
+    open_ = false;
+    eventsOn_ = false;
+  }
   closing_ = true;
   if (!device_->SetMask(0)) ReportError(device_->LastError());
   // Wait for the event thread to leave the port. A hand-over it has already placed would
@@ -177,6 +181,10 @@ void TSerial::openPort() {
 
 void TSerial::StartEvents() {
   if (!device_->SetMask(ev::kOpenMask)) ReportError(device_->LastError());
+  {
+    std::lock_guard lock(stateMutex_);
+    eventsOn_ = true;
+  }
   stateChanged_.notify_all();
   if (!eventThread_.joinable()) eventThread_ = std::thread([this] { eventThreadBody(); });
 }
@@ -320,13 +328,14 @@ bool TSerial::handOver(std::function<void()> fn, std::uint64_t generation) {
 }
 
 void TSerial::eventThreadBody() {
+  std::uint64_t failureReportedFor = 0;
   std::unique_lock lock(stateMutex_);
   while (!terminate_) {
-    if (!open_) {
+    if (!open_ || !eventsOn_) {
       inWait_ = false;
       stateChanged_.notify_all();
-      // Idle without waking until the port is opened again or the component goes.
-      stateChanged_.wait(lock, [&] { return terminate_ || (open_ && !closing_); });
+      // Idle without waking until the port is open with its events set, or the component goes.
+      stateChanged_.wait(lock, [&] { return terminate_ || (open_ && eventsOn_); });
       continue;
     }
     inWait_ = true;
@@ -352,7 +361,11 @@ void TSerial::eventThreadBody() {
             generation);
         stopServing = true;
       } else {
-        handOver([this, code] { ReportError(code); }, generation);
+        // A failure that persists is reported once per open, not at every pass.
+        if (failureReportedFor != generation) {
+          failureReportedFor = generation;
+          handOver([this, code] { ReportError(code); }, generation);
+        }
         std::this_thread::sleep_for(kFailedWaitPause);
       }
     } else if (result.ok && !closing_ && open_) {

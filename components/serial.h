@@ -261,6 +261,7 @@ class TSerial : public TComponent, public ISerialPort {
   std::mutex stateMutex_;
   std::condition_variable stateChanged_;
   bool inWait_ = false;      // guarded by stateMutex_
+  bool eventsOn_ = false;    // guarded by stateMutex_: the open port's event mask is set
   bool terminate_ = false;   // guarded by stateMutex_
   bool eventThreadDone_ = false;  // guarded by stateMutex_
   std::uint64_t generation_ = 0;  // guarded by stateMutex_; one per successful open
