@@ -24,7 +24,9 @@ THelpWindow::THelpWindow(QWidget* parent) : QDialog(parent) {
 }
 
 // The pages are compiled into a static library: their resource must be registered by hand.
-static void InitHelpResources() { Q_INIT_RESOURCE(help); }
+static void InitHelpResources() {
+  Q_INIT_RESOURCE(help);
+}
 
 QString THelpWindow::TopicPage(int topic) {
   static const bool registered = (InitHelpResources(), true);

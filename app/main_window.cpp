@@ -49,7 +49,9 @@ QString Q(const std::string& s) {
   return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size()));
 }
 
-QColor ToQColor(TColor c) { return QColor(c.r, c.g, c.b); }
+QColor ToQColor(TColor c) {
+  return QColor(c.r, c.g, c.b);
+}
 
 QFont WindowFont() {
   QFont f(QStringLiteral("Arial"));
@@ -376,9 +378,8 @@ void TForm1::buildWidgets() {
     auto* box = qobject_cast<QComboBox*>(ControlWidget(QString::fromLatin1(name)));
     for (const std::string& item : Model().List(name).items) box->addItem(Q(item));
     const std::string list = name;
-    connect(box, &QComboBox::currentIndexChanged, this, [this, list](int index) {
-      Model().SetItemIndex(list, index);
-    });
+    connect(box, &QComboBox::currentIndexChanged, this,
+            [this, list](int index) { Model().SetItemIndex(list, index); });
   }
 
   resize(762, 409);

@@ -15,9 +15,13 @@ struct QtMainThread::Call {
 
 QtMainThread::QtMainThread() = default;
 
-QtMainThread::~QtMainThread() { Shutdown(); }
+QtMainThread::~QtMainThread() {
+  Shutdown();
+}
 
-bool QtMainThread::IsMainThread() const { return QThread::currentThread() == thread(); }
+bool QtMainThread::IsMainThread() const {
+  return QThread::currentThread() == thread();
+}
 
 bool QtMainThread::CallOnMainThread(std::function<void()> fn, const void* owner) {
   if (IsMainThread()) {

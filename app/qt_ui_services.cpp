@@ -47,6 +47,10 @@ void QtUiServices::ShowHelp(int topic) {
   m_help->ShowTopic(topic);
 }
 
-void QtUiServices::ProcessPendingMessages() { m_mainThread.ProcessPendingMessages(); }
+void QtUiServices::ProcessPendingMessages() {
+  m_mainThread.ProcessPendingMessages();
+}
 
-void QtUiServices::CloseWindow() { m_window.close(); }
+void QtUiServices::CloseWindow() {
+  m_window.close();
+}

@@ -12,9 +12,13 @@ namespace {
 constexpr int kTickMs = 60;
 std::atomic<bool> g_interrupted{false};
 
-extern "C" void OnInterrupt(int) { g_interrupted = true; }
+extern "C" void OnInterrupt(int) {
+  g_interrupted = true;
+}
 
-bool IsBlinking(int step) { return step >= 183 && step <= 204; }
+bool IsBlinking(int step) {
+  return step >= 183 && step <= 204;
+}
 
 }  // namespace
 
@@ -88,9 +92,13 @@ void Cli::SetBaud(int baud) {
   form_.W().SelectText("BaudRateBox", std::to_string(baud));
 }
 
-void Cli::Press(void (MainForm::*handler)()) { (form_.*handler)(); }
+void Cli::Press(void (MainForm::*handler)()) {
+  (form_.*handler)();
+}
 
-bool Cli::Interrupted() const { return g_interrupted; }
+bool Cli::Interrupted() const {
+  return g_interrupted;
+}
 
 bool Cli::RunUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
   const auto end = std::chrono::steady_clock::now() + limit;

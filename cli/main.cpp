@@ -135,8 +135,8 @@ int main(int argc, char** argv) {
     }
     if (o.command == "check-port") return CheckPort(o);
     if (o.command == "ports") return Ports(o);
-    std::cerr << "kvuflash-cli: Unknown command '" << o.command
-              << "'. Try kvuflash-cli --help." << std::endl;
+    std::cerr << "kvuflash-cli: Unknown command '" << o.command << "'. Try kvuflash-cli --help."
+              << std::endl;
     return 2;
   } catch (const std::exception& e) {
     std::cerr << "kvuflash-cli: " << e.what() << std::endl;

@@ -118,7 +118,9 @@ void MainForm::BtnCableClick() {
   }
 }
 
-void MainForm::BtnHelpClick() { Core.Ui.ShowHelp(Core.S.HelpContext); }
+void MainForm::BtnHelpClick() {
+  Core.Ui.ShowHelp(Core.S.HelpContext);
+}
 
 void MainForm::BtnCloseClick() {
   if (Core.S.CaptureEnabled) {

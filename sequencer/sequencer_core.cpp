@@ -58,7 +58,9 @@ void SequencerCore::SendAndAdvance(const std::string& address, const std::string
   S.Step = S.Step + 1;
 }
 
-void SequencerCore::SendByte(std::uint8_t value) { Serial1.WriteChar(value); }
+void SequencerCore::SendByte(std::uint8_t value) {
+  Serial1.WriteChar(value);
+}
 
 void SequencerCore::Log(const std::string& text, const std::string& tag) {
   if (!S.CaptureEnabled) return;
@@ -90,8 +92,8 @@ void SequencerCore::ToggleCapture() {
     S.CaptureEnabled = false;
     W.SetCaption("BtnCaptureFile", "&Enable Capture File");
     W.SetCaption("Label11", "Disabled");
-    Ui.ShowMessage("The capture file " + CaptureFileName() + " could not be opened (" +
-                   e.what() + "). Capture stays off.");
+    Ui.ShowMessage("The capture file " + CaptureFileName() + " could not be opened (" + e.what() +
+                   "). Capture stays off.");
     return;
   }
   S.CaptureEnabled = true;

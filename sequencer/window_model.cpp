@@ -39,8 +39,7 @@ constexpr Design kDesign[] = {
     {"Label22", "Leave at 38400 baud, unless instructed by Korvane", true},
     {"Btn2Upload", "&Software Upload", true},
     {"GroupBox3", "", true},
-    {"Label21",
-     "DO NOT CARRY OUT THIS PROCEDURE UNLESS SPECIFICALLY INSTRUCTED BY KORVANE", true},
+    {"Label21", "DO NOT CARRY OUT THIS PROCEDURE UNLESS SPECIFICALLY INSTRUCTED BY KORVANE", true},
     {"BtnBoot", "Factory Bootstrap Upload", true},
     // Software Upload screen
     {"MainBox", "Main Software Upload", false},
@@ -172,7 +171,9 @@ void WindowModel::SelectText(const std::string& name, const std::string& text) {
   SetItemIndex(name, index);
 }
 
-void WindowModel::GaugeChanged() { Notify("Gauge"); }
+void WindowModel::GaugeChanged() {
+  Notify("Gauge");
+}
 
 std::vector<std::string> WindowModel::ControlNames() const {
   std::vector<std::string> names;

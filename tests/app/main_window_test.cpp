@@ -1,5 +1,7 @@
 // The main window TForm1 offscreen: its start-up state, the buttons of the shell, the binding
 // to the window model, the hand-over of worker calls, and pictures of the opening screen.
+#include "app/main_window.h"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -20,7 +22,6 @@
 #include <thread>
 
 #include "app/help_window.h"
-#include "app/main_window.h"
 #include "app/qt_main_thread.h"
 #include "app/qt_ui_services.h"
 
@@ -78,7 +79,9 @@ QColor TextColor(TForm1& form, const char* name) {
   return Find<QWidget>(form, name)->palette().color(QPalette::WindowText);
 }
 
-void Click(TForm1& form, const char* name) { Find<QPushButton>(form, name)->click(); }
+void Click(TForm1& form, const char* name) {
+  Find<QPushButton>(form, name)->click();
+}
 
 // Runs the event loop until `done` holds or `ms` have passed.
 template <typename F>
@@ -142,9 +145,9 @@ TEST(MainWindow, StartsOnTheOpeningScreenWithItsCaptionsAndColours) {
   EXPECT_EQ(Find<QLabel>(form, "Label5")->font().pixelSize(), 32);
   EXPECT_TRUE(Find<QLabel>(form, "Label5")->font().italic());
 
-  for (const char* shown : {"OpeningBox", "Image1", "Label5", "BtnCaptureFile", "Label11",
-                            "BtnHelp", "BtnClose", "GroupBox2", "BtnCable", "GroupBox1",
-                            "GroupBox3"}) {
+  for (const char* shown :
+       {"OpeningBox", "Image1", "Label5", "BtnCaptureFile", "Label11", "BtnHelp", "BtnClose",
+        "GroupBox2", "BtnCable", "GroupBox1", "GroupBox3"}) {
     EXPECT_TRUE(Shown(form, shown)) << shown;
   }
   for (const char* hidden : {"MainBox", "RunBox", "FactoryBox", "MemoCable", "BtnRepeatUpload",
@@ -303,7 +306,8 @@ TEST(MainWindow, OpensAPortOnAPseudoTerminalAndReceivesThroughTheTimer) {
     Click(form, "Btn2Upload");
     const bool opened = PumpUntil([&] { return form.Form().S().Step == 0; });
     EXPECT_TRUE(opened);
-    EXPECT_EQ(Text(form, "Label12"), "Port is open on Com 1 at 38400 baud") << r.messages.join("; ").toStdString();
+    EXPECT_EQ(Text(form, "Label12"), "Port is open on Com 1 at 38400 baud")
+        << r.messages.join("; ").toStdString();
     EXPECT_TRUE(Shown(form, "BtnChooseFile"));
     EXPECT_FALSE(fs::exists(r.dir.Dir() + "commsUP.txt"));  // same port as loaded
     EXPECT_TRUE(Find<QLabel>(form, "PortDevice")->text().contains(QString::fromStdString(slave)));

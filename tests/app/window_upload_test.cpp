@@ -122,11 +122,11 @@ TEST(WindowUpload, SoftwareUploadOfAnIntelHexFileAgainstTheSimulatedUnit) {
     EXPECT_EQ(Caption(form, "Label12"), "Port is open on Com 1 at 38400 baud");
 
     Click(form, "BtnChooseFile");
-    ASSERT_TRUE(PumpUntil(
-        [&] { return f.S().Step == 0 && f.W().Visible("RunBox"); }, 60000))
+    ASSERT_TRUE(PumpUntil([&] { return f.S().Step == 0 && f.W().Visible("RunBox"); }, 60000))
         << messages.join("; ").toStdString();
     EXPECT_TRUE(fs::exists(dir / "demo-small.KVU"));
-    EXPECT_TRUE(Caption(form, "Label8").startsWith("Upload will be ")) << Caption(form, "Label8").toStdString();
+    EXPECT_TRUE(Caption(form, "Label8").startsWith("Upload will be "))
+        << Caption(form, "Label8").toStdString();
 
     Click(form, "BtnStartRun");
     const bool finished = PumpUntil(
@@ -138,7 +138,8 @@ TEST(WindowUpload, SoftwareUploadOfAnIntelHexFileAgainstTheSimulatedUnit) {
     EXPECT_EQ(Caption(form, "Label10"), "Now, CYCLE POWER on the RQ-410....");
     const QString history =
         qobject_cast<QPlainTextEdit*>(form.ControlWidget(QStringLiteral("FUpHist")))->toPlainText();
-    EXPECT_TRUE(history.startsWith("Got U,READY handshake\nSending GO\nErasing...")) << history.toStdString();
+    EXPECT_TRUE(history.startsWith("Got U,READY handshake\nSending GO\nErasing..."))
+        << history.toStdString();
     EXPECT_TRUE(messages.isEmpty()) << messages.join("; ").toStdString();
 
     // The finished screen, for a look.

@@ -40,8 +40,8 @@ class CliShell : public ::testing::Test {
   CliRun Cli(const std::string& args, const std::string& env = "") {
     const fs::path out = dir_ / "out.txt";
     const fs::path err = dir_ / "err.txt";
-    const std::string command = env + " '" KV_CLI_PATH "' --dir '" + dir_.string() + "' " +
-                                args + " >'" + out.string() + "' 2>'" + err.string() + "'";
+    const std::string command = env + " '" KV_CLI_PATH "' --dir '" + dir_.string() + "' " + args +
+                                " >'" + out.string() + "' 2>'" + err.string() + "'";
     CliRun r;
     const int raw = std::system(command.c_str());
     r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;

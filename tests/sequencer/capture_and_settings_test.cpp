@@ -89,7 +89,7 @@ TEST(CaptureFile, WritesTimedLinesOfStepsTrafficAndStartMarks) {
   r.form.Core.Log("FAC=D OK\r", "[in]");
   r.form.Core.Log("xFAC=1\r", "[in]");
   r.form.Core.Log("yFAC=2\r", "[in]");  // same masked body as the line before: not written
-  r.form.Core.Log("", "");               // empty body: not written
+  r.form.Core.Log("", "");              // empty body: not written
 
   r.form.BtnCaptureFileClick();
   EXPECT_FALSE(r.form.S().CaptureEnabled);

@@ -1,11 +1,10 @@
 // The sequencer core driven tick by tick: reply waits, command frames, the time-out and blink
 // steps, and the way a tick survives an error.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <stdexcept>
-
-#include <unistd.h>
 
 #include "components/file_errors.h"
 #include "sequencer/main_form.h"
