@@ -9,16 +9,8 @@ namespace {
 const QColor kNavy(16, 42, 96);
 const QColor kSky(36, 128, 208);
 const QColor kAmber(240, 160, 32);
-}  // namespace
-
-QPixmap KorvaneLogo() {
-  QPixmap pixmap(299, 68);
-  pixmap.fill(Qt::transparent);
-  QPainter p(&pixmap);
-  p.setRenderHint(QPainter::Antialiasing);
-  p.setRenderHint(QPainter::TextAntialiasing);
-
-  // The mark: a disc with a lighter lower half, crossed by a tilted orbit.
+// The mark in a 68 x 68 box: a disc with a lighter lower half, crossed by a tilted orbit.
+void PaintMark(QPainter& p) {
   const QRectF disc(6, 6, 56, 56);
   QLinearGradient fill(disc.topLeft(), disc.bottomLeft());
   fill.setColorAt(0.0, kNavy);
@@ -30,14 +22,35 @@ QPixmap KorvaneLogo() {
   p.save();
   p.translate(disc.center());
   p.rotate(-24);
-  QPen orbit(kAmber, 3.2);
-  p.setPen(orbit);
+  p.setPen(QPen(kAmber, 3.2));
   p.setBrush(Qt::NoBrush);
   p.drawEllipse(QRectF(-36, -11, 72, 22));
   p.setPen(Qt::NoPen);
   p.setBrush(Qt::white);
   p.drawEllipse(QPointF(33, -5), 4.2, 4.2);
   p.restore();
+}
+
+}  // namespace
+
+QPixmap KorvaneMark(int size) {
+  QPixmap pixmap(size, size);
+  pixmap.fill(Qt::transparent);
+  QPainter p(&pixmap);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.scale(size / 68.0, size / 68.0);
+  PaintMark(p);
+  return pixmap;
+}
+
+QPixmap KorvaneLogo() {
+  QPixmap pixmap(299, 68);
+  pixmap.fill(Qt::transparent);
+  QPainter p(&pixmap);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.setRenderHint(QPainter::TextAntialiasing);
+
+  PaintMark(p);
 
   // The wordmark.
   QFont font(QStringLiteral("Arial"));

@@ -5,3 +5,5 @@
 #include <QPixmap>
 
 QPixmap KorvaneLogo();
+// The round mark alone, `size` pixels square: the window icon.
+QPixmap KorvaneMark(int size);

@@ -5,11 +5,14 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QIcon>
+#include <QKeySequence>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QSignalBlocker>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -77,6 +80,7 @@ TForm1::TForm1(std::string programDir, bool startTimer, QWidget* parent) : QWidg
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QString::fromLatin1(kWindowCaption));
   setFont(WindowFont());
+  setWindowIcon(QIcon(KorvaneMark(64)));
 
   m_mainThread = std::make_unique<QtMainThread>();
   m_serial = std::make_unique<TSerial>(*m_mainThread);
@@ -373,6 +377,11 @@ void TForm1::buildWidgets() {
   connect(btnBoot, &QPushButton::clicked, this, [this] { guarded([this] { CallBoot(*m_form); }); });
   connect(qobject_cast<QPushButton*>(ControlWidget(QStringLiteral("BtnGoOn"))),
           &QPushButton::clicked, this, [this] { guarded([this] { CallGoOn(*m_form); }); });
+
+  // F1 is the Help button's key, as in any window.
+  auto* helpKey = new QShortcut(QKeySequence::HelpContents, this);
+  connect(helpKey, &QShortcut::activated, this,
+          [this] { guarded([this] { m_form->BtnHelpClick(); }); });
 
   for (const char* name : {"CommPortBox", "BaudRateBox"}) {
     auto* box = qobject_cast<QComboBox*>(ControlWidget(QString::fromLatin1(name)));
