@@ -411,6 +411,10 @@ TEST(MainWindowPictures, OpeningScreenAtDesignSizeAndMaximised) {
   for (const char* line : {"Com port open", "Sending Loader 1", "Loader 1 OK"}) w.HistAdd(line);
   QApplication::processEvents();
   EXPECT_TRUE(form.grab().save(out + "/factory.png"));
+
+  form.Ui().ShowHelp(4);
+  QApplication::processEvents();
+  EXPECT_TRUE(form.Ui().HelpWindow()->grab().save(out + "/help-topic4.png"));
 }
 
 }  // namespace
