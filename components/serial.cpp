@@ -168,6 +168,7 @@ void TSerial::openPort() {
   if (!device_->SetupQueues(rxQueueSize_, txQueueSize_)) ReportError(device_->LastError());
   messageState_ = 0;
   appendLeft_ = 0;
+  writeFailure_ = 0;
   {
     std::lock_guard lock(stateMutex_);
     ++generation_;
@@ -243,19 +244,30 @@ std::int32_t TSerial::TxWaiting() {
   return tx;
 }
 
-void TSerial::WriteChar(std::uint8_t value) {
-  if (device_->Write(&value, 1, kWriteCharBoundMs) != SerialDevice::IoResult::done)
-    ReportError(device_->LastError());
-}
+void TSerial::WriteChar(std::uint8_t value) { write(&value, 1, kWriteCharBoundMs); }
 
 void TSerial::WriteString(const std::string& text) {
   const long long perChar = baudrate_ > 0 ? 20000 / baudrate_ : 0;
   long long bound = static_cast<long long>(text.size()) * perChar;
   if (bound < kMinWriteStringBoundMs) bound = kMinWriteStringBoundMs;
   if (bound > 3600000) bound = 3600000;
-  const auto* data = reinterpret_cast<const std::uint8_t*>(text.data());
-  if (device_->Write(data, text.size(), static_cast<int>(bound)) != SerialDevice::IoResult::done)
-    ReportError(device_->LastError());
+  write(reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), static_cast<int>(bound));
+}
+
+void TSerial::write(const std::uint8_t* data, std::size_t size, int boundMs) {
+  if (device_->Write(data, size, boundMs) == SerialDevice::IoResult::done) {
+    writeFailure_ = 0;
+    return;
+  }
+  // A record goes out one byte per write: a device that has gone would otherwise raise one
+  // dialog per byte. The same failure again is reported once, until a write succeeds.
+  const int code = device_->LastError();
+  if (code != 0 && code == writeFailure_) {
+    errorCode_ = code;
+    return;
+  }
+  writeFailure_ = code;
+  ReportError(code);
 }
 
 int TSerial::ReadChar(std::uint8_t& value) {
@@ -355,7 +367,10 @@ void TSerial::eventThreadBody() {
         lock.unlock();
         handOver(
             [this, code] {
-              ReportError(code);
+              const std::string device = DeviceName(port_);
+              ReportError(code, "COM" + std::to_string(port_) +
+                                    (device.empty() || device.rfind("COM", 0) == 0 ? "" : " (" + device + ")") +
+                                    " is no longer there: " + device_->ErrorText(code));
               SetActive(false);
             },
             generation);

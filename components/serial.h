@@ -208,6 +208,7 @@ class TSerial : public TComponent, public ISerialPort {
 
  private:
   void reapply();
+  void write(const std::uint8_t* data, std::size_t size, int boundMs);
   void closePort();
   void openPort();
   void ApplySettings();
@@ -240,6 +241,7 @@ class TSerial : public TComponent, public ISerialPort {
   std::atomic<std::uint16_t> messageAppendCount_{0};
   eNotifyErr notifyErrors_ = neDialog;
   std::int32_t errorCode_ = 0;
+  int writeFailure_ = 0;  // error code of the last failed write, 0 after a good one
 
   LineSettingsRecord lineSettings_;
   TimeoutsRecord timeouts_;

@@ -362,9 +362,16 @@ TEST(Serial, VanishedDeviceIsReportedOnceAndThePortCloses) {
   f.serial.SetActive(true);
   ASSERT_TRUE(f.serial.Active());
   f.pty.CloseMaster();
+  // A record sent byte by byte to the dead device, before the main thread hears of the
+  // loss, raises one report, not one per byte.
+  for (int i = 0; i < 20; ++i) f.serial.WriteChar(static_cast<uint8_t>('A' + i));
+  EXPECT_EQ(f.dialogs.size(), 1u);
+  f.dialogs.clear();
   EXPECT_TRUE(ServeUntil(f.main, [&] { return !f.dialogs.empty() && !f.serial.Active(); }));
   EXPECT_FALSE(f.serial.Active());
   EXPECT_NE(f.serial.ErrorCode(), 0);
+  ASSERT_EQ(f.dialogs.size(), 1u);
+  EXPECT_EQ(f.dialogs[0].rfind("COM7 (" + f.pty.SlavePath() + ") is no longer there", 0), 0u) << f.dialogs[0];
 
   const double cpuBefore = ProcessCpuSeconds();
   ServeFor(f.main, 1000ms);
