@@ -271,7 +271,9 @@ What the unit does
   With --bootstrap it answers the zero byte with its identification byte, takes Loader 1
   (32 bytes) and Loader 2 (172 bytes), answers every line frame with its check byte, and
   after the end frame runs the loaded program: the flash-loader dialogue at 38400 baud with
-  the texts found in the loaded data at 0x080000.
+  the texts found in the loaded data at 0x080000 (a text missing there is never said).
+  At the end of each upload dialogue it prints "flash Boot:xxxx Main:xxxx FPGA:xxxx
+  records=N" (sums of its flash) and reboots into the remote control.
   Speeds: flash loader 38400 or 57600, remote control 9600, bootstrap 19200. On a
   pseudo-terminal it sees the speed that the other end set; at a wrong speed it answers
   garbage, as a real unit would.
