@@ -202,6 +202,17 @@ TEST(Serial, WritesAndBoundedReads) {
   uint8_t b = 0;
   EXPECT_EQ(f.serial.ReadChar(b), 0);
   EXPECT_TRUE(f.dialogs.empty());
+
+  // A write the other end never takes gives up after its bound (500 ms at 38400 baud and
+  // above, whatever the length) and is reported.
+  f.serial.SetBaudrate(115200);
+  const auto start = std::chrono::steady_clock::now();
+  f.serial.WriteString(std::string(1 << 20, 'x'));
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(took, 450ms);
+  EXPECT_LT(took, 3s);
+  EXPECT_EQ(f.dialogs.size(), 1u);
+  EXPECT_NE(f.serial.ErrorCode(), 0);
 }
 
 TEST(Serial, ReceivedDataReachTheHandlerOnTheMainThread) {
