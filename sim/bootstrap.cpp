@@ -91,7 +91,8 @@ void Bootstrap::onFrame(std::string frame) {
       std::uniform_real_distribution<double>(0.0, 1.0)(random_) < faults_.corruptLineRate) {
     size_t first = type == kTypeData && frame.size() > 4 ? 4 : 1;
     size_t at = first + std::uniform_int_distribution<size_t>(0, frame.size() - 1 - first)(random_);
-    frame[at] = static_cast<char>(frame[at] ^ (1 << std::uniform_int_distribution<int>(0, 7)(random_)));
+    frame[at] =
+        static_cast<char>(frame[at] ^ (1 << std::uniform_int_distribution<int>(0, 7)(random_)));
     io_.note("bootstrap: line " + std::to_string(line) + " damaged on the line (fault)");
   }
 
@@ -102,8 +103,10 @@ void Bootstrap::onFrame(std::string frame) {
   if (type == kTypeUpper) {
     upper_ = static_cast<uint8_t>(frame[1]);
   } else {
-    uint32_t address = (upper_ << 16) | (static_cast<uint8_t>(frame[2]) << 8) | static_cast<uint8_t>(frame[3]);
-    for (size_t i = 4; i < frame.size(); ++i) ram_[(address + static_cast<uint32_t>(i - 4)) & 0xFFFFFF] = static_cast<uint8_t>(frame[i]);
+    uint32_t address =
+        (upper_ << 16) | (static_cast<uint8_t>(frame[2]) << 8) | static_cast<uint8_t>(frame[3]);
+    for (size_t i = 4; i < frame.size(); ++i)
+      ram_[(address + static_cast<uint32_t>(i - 4)) & 0xFFFFFF] = static_cast<uint8_t>(frame[i]);
   }
 
   if (faults_.badCheckLines.take(line)) {

@@ -31,7 +31,9 @@ unsigned sumOf(const std::vector<uint8_t>& bytes, const Range (&ranges)[N]) {
 
 Flash::Flash() : bytes_(kSize, 0xFF) {}
 
-void Flash::erase() { std::fill(bytes_.begin(), bytes_.end(), 0xFF); }
+void Flash::erase() {
+  std::fill(bytes_.begin(), bytes_.end(), 0xFF);
+}
 
 bool Flash::program(uint32_t address, std::string_view data) {
   if (address >= kSize || data.size() > kSize - address) return false;
@@ -41,7 +43,9 @@ bool Flash::program(uint32_t address, std::string_view data) {
   return true;
 }
 
-FlashSums Flash::sums() const { return {sumOf(bytes_, kBoot), sumOf(bytes_, kMain), sumOf(bytes_, kFpga)}; }
+FlashSums Flash::sums() const {
+  return {sumOf(bytes_, kBoot), sumOf(bytes_, kMain), sumOf(bytes_, kFpga)};
+}
 
 std::string Flash::load(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -62,7 +66,8 @@ std::string Flash::dump(const std::string& path) const {
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     if (!out) return "cannot create dump file '" + temporary + "': " + std::strerror(errno);
-    out.write(reinterpret_cast<const char*>(bytes_.data()), static_cast<std::streamsize>(bytes_.size()));
+    out.write(reinterpret_cast<const char*>(bytes_.data()),
+              static_cast<std::streamsize>(bytes_.size()));
     out.flush();
     if (!out) {
       std::remove(temporary.c_str());

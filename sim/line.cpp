@@ -22,10 +22,10 @@ struct SpeedPair {
 };
 
 constexpr SpeedPair kSpeeds[] = {
-    {B0, 0},         {B50, 50},         {B75, 75},         {B110, 110},       {B134, 134},
-    {B150, 150},     {B200, 200},       {B300, 300},       {B600, 600},       {B1200, 1200},
-    {B1800, 1800},   {B2400, 2400},     {B4800, 4800},     {B9600, 9600},     {B19200, 19200},
-    {B38400, 38400}, {B57600, 57600},   {B115200, 115200}, {B230400, 230400}, {B460800, 460800},
+    {B0, 0},           {B50, 50},         {B75, 75},         {B110, 110},         {B134, 134},
+    {B150, 150},       {B200, 200},       {B300, 300},       {B600, 600},         {B1200, 1200},
+    {B1800, 1800},     {B2400, 2400},     {B4800, 4800},     {B9600, 9600},       {B19200, 19200},
+    {B38400, 38400},   {B57600, 57600},   {B115200, 115200}, {B230400, 230400},   {B460800, 460800},
     {B500000, 500000}, {B576000, 576000}, {B921600, 921600}, {B1000000, 1000000},
 };
 
@@ -65,7 +65,9 @@ Fd::~Fd() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-int Fd::release() { return std::exchange(fd_, -1); }
+int Fd::release() {
+  return std::exchange(fd_, -1);
+}
 
 std::unique_ptr<Line> Line::openPty(std::string& error) {
   int master = -1;
@@ -162,7 +164,8 @@ size_t Line::write(std::string_view bytes, int timeoutMs) {
       continue;
     }
     if (n < 0 && errno != EAGAIN && errno != EINTR) break;
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        until - std::chrono::steady_clock::now());
     if (left.count() <= 0) break;
     pollfd p{fd_.get(), POLLOUT, 0};
     ::poll(&p, 1, static_cast<int>(left.count()));

@@ -32,7 +32,9 @@ constexpr TextEntry kTexts[] = {
     {LoaderText::ThankYou, "THANK YOU\r"},
 };
 
-bool isUpperHex(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); }
+bool isUpperHex(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
+}
 
 std::string withoutCr(const std::string& text) {
   return !text.empty() && text.back() == kCr ? text.substr(0, text.size() - 1) : text;
@@ -217,9 +219,10 @@ void LoaderDialogue::onRecord(long now) {
   }
 
   uint8_t sum = 0;
-  for (size_t i = 0; i + 1 < kRecordSize; ++i) sum = static_cast<uint8_t>(sum + static_cast<uint8_t>(buffer_[i]));
-  bool damaged = faults_.corruptRecordRate > 0 &&
-                 std::uniform_real_distribution<double>(0.0, 1.0)(random_) < faults_.corruptRecordRate;
+  for (size_t i = 0; i + 1 < kRecordSize; ++i)
+    sum = static_cast<uint8_t>(sum + static_cast<uint8_t>(buffer_[i]));
+  bool damaged = faults_.corruptRecordRate > 0 && std::uniform_real_distribution<double>(0.0, 1.0)(
+                                                      random_) < faults_.corruptRecordRate;
   bool addressOk = true;
   uint32_t address = 0;
   for (size_t i = 0; i < 6; ++i) {
@@ -276,12 +279,14 @@ void LoaderDialogue::onTime(long now) {
     buffer_.clear();
     if (wasRecord && silentSince_ < 0) ask(true);
   }
-  if (state_ == State::WaitGo && !buffer_.empty() && now - lastByteAt_ >= byteTimeoutMs_) buffer_.clear();
+  if (state_ == State::WaitGo && !buffer_.empty() && now - lastByteAt_ >= byteTimeoutMs_)
+    buffer_.clear();
 }
 
 std::optional<long> LoaderDialogue::nextDeadline() const {
   if (state_ == State::Erasing) return eraseDoneAt_;
-  if ((state_ == State::Records && rx_ != Rx::Idle) || (state_ == State::WaitGo && !buffer_.empty())) {
+  if ((state_ == State::Records && rx_ != Rx::Idle) ||
+      (state_ == State::WaitGo && !buffer_.empty())) {
     return lastByteAt_ + byteTimeoutMs_;
   }
   return std::nullopt;

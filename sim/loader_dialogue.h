@@ -54,8 +54,8 @@ class LoaderDialogue {
 
   enum class State { WaitU, WaitGo, Erasing, Records, Finished, Halted };
 
-  LoaderDialogue(LoaderTexts texts, LoaderFaults faults, Flash& flash, UnitIo& io, long byteTimeoutMs,
-                 long eraseMs, uint32_t seed);
+  LoaderDialogue(LoaderTexts texts, LoaderFaults faults, Flash& flash, UnitIo& io,
+                 long byteTimeoutMs, long eraseMs, uint32_t seed);
 
   void onBytes(std::string_view bytes, long now);
   void onTime(long now);

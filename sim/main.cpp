@@ -26,8 +26,9 @@ using rqsim::Options;
 constexpr int kDrainWaitMs = 2000;
 
 long msSince(std::chrono::steady_clock::time_point start) {
-  return static_cast<long>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
+  return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                               std::chrono::steady_clock::now() - start)
+                               .count());
 }
 
 // The link is ours to replace only when it is a link; never a file that someone else made.
@@ -84,8 +85,9 @@ int main(int argc, char** argv) {
   }
 
   std::string error;
-  std::unique_ptr<rqsim::Line> line =
-      options.device.empty() ? rqsim::Line::openPty(error) : rqsim::Line::openDevice(options.device, error);
+  std::unique_ptr<rqsim::Line> line = options.device.empty()
+                                          ? rqsim::Line::openPty(error)
+                                          : rqsim::Line::openDevice(options.device, error);
   if (!line) {
     std::fprintf(stderr, "rq410-sim: %s\n", error.c_str());
     return 1;
@@ -153,11 +155,13 @@ int main(int argc, char** argv) {
     unit.onTime(now);
     if (unit.done()) why = "the upload is over (--once)";
     if (options.exitAfterMs > 0 && now >= options.exitAfterMs) why = "--exit-after-ms reached";
-    if (options.idleExitMs > 0 && now - lastInput >= options.idleExitMs) why = "nothing arrived for --idle-exit-ms";
+    if (options.idleExitMs > 0 && now - lastInput >= options.idleExitMs)
+      why = "nothing arrived for --idle-exit-ms";
   }
 
   // Let the other end take the last answer before the line goes away with us.
-  for (int waited = 0; waited < kDrainWaitMs && line->pendingToPeer() > 0; waited += 10) ::usleep(10000);
+  for (int waited = 0; waited < kDrainWaitMs && line->pendingToPeer() > 0; waited += 10)
+    ::usleep(10000);
 
   transcript.event(msSince(start), "stop: " + why);
   if (!options.dumpFile.empty()) {

@@ -29,7 +29,8 @@ bool parseCountList(const std::string& text, CountList& out) {
   size_t start = 0;
   while (start <= text.size()) {
     size_t comma = text.find(',', start);
-    std::string item = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+    std::string item =
+        text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
     size_t colon = item.find(':');
     long number = 0;
     long times = 1;
@@ -175,8 +176,8 @@ ParseResult parseOptions(const std::vector<std::string>& args) {
        {[&](const std::string& v) {
           std::string bytes;
           if (!parseHexBytes(v, bytes) || bytes.size() > 1) return false;
-          o.boot.idByte = bytes.empty() ? std::nullopt
-                                        : std::optional<uint8_t>(static_cast<uint8_t>(bytes[0]));
+          o.boot.idByte =
+              bytes.empty() ? std::nullopt : std::optional<uint8_t>(static_cast<uint8_t>(bytes[0]));
           return true;
         },
         "one byte in hex, such as D5, or none"}},
@@ -241,7 +242,8 @@ ParseResult parseOptions(const std::vector<std::string>& args) {
   o.speedCheck = !noSpeedCheck;
   o.autoPowerCycle = !noAutoPowerCycle;
   if (o.running && o.bootstrap) {
-    return {std::nullopt, "--running and --bootstrap exclude each other: a unit in bootstrap runs no firmware"};
+    return {std::nullopt,
+            "--running and --bootstrap exclude each other: a unit in bootstrap runs no firmware"};
   }
   if (!o.link.empty() && !o.device.empty()) {
     return {std::nullopt, "--link is for the pseudo-terminal; it cannot go with --device"};

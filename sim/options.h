@@ -13,32 +13,32 @@
 namespace rqsim {
 
 struct LoaderFaults {
-  int readyAfterU = 1;          // READY answers the N-th "U" that the powered unit receives
+  int readyAfterU = 1;  // READY answers the N-th "U" that the powered unit receives
   bool neverReady = false;
-  CountList resendRecords;      // answer RESEND BLOCK to these records
-  bool shortAnswers = false;    // "S" / "R" instead of SEND BLOCK / RESEND BLOCK
-  CountList unknownLineRecords; // answer "OK" to these records
-  long silentAfterRecords = -1; // go silent after this many accepted records
-  long silenceMs = -1;          // how long the silence lasts; -1: for good
-  long failAtRecord = -1;       // UPLOAD FAILED in answer to this record
-  int eraseErrors = 0;          // erase error reports before ERASE COMPLETE
-  bool eraseTimeout = false;    // ERASE BLOCK TIMEOUT instead of ERASE COMPLETE
+  CountList resendRecords;       // answer RESEND BLOCK to these records
+  bool shortAnswers = false;     // "S" / "R" instead of SEND BLOCK / RESEND BLOCK
+  CountList unknownLineRecords;  // answer "OK" to these records
+  long silentAfterRecords = -1;  // go silent after this many accepted records
+  long silenceMs = -1;           // how long the silence lasts; -1: for good
+  long failAtRecord = -1;        // UPLOAD FAILED in answer to this record
+  int eraseErrors = 0;           // erase error reports before ERASE COMPLETE
+  bool eraseTimeout = false;     // ERASE BLOCK TIMEOUT instead of ERASE COMPLETE
   bool noThankYou = false;
-  double corruptRecordRate = 0; // share of records that arrive damaged
+  double corruptRecordRate = 0;  // share of records that arrive damaged
 };
 
 struct RemoteFaults {
-  int swrAfter = 1;             // SWR? is answered from this query on
+  int swrAfter = 1;                // SWR? is answered from this query on
   std::set<std::string> fcsWrong;  // "boot", "main", "fpga": reported one off
   bool fcsLowerCase = false;
 };
 
 struct BootstrapFaults {
-  std::optional<uint8_t> idByte = 0xD5;        // nullopt: no answer to the zero byte
-  std::string loader1Reply = "\"";             // empty: no answer
+  std::optional<uint8_t> idByte = 0xD5;  // nullopt: no answer to the zero byte
+  std::string loader1Reply = "\"";       // empty: no answer
   std::string loader2Reply = "U";
-  CountList badCheckLines;                     // wrong check byte for these lines
-  double corruptLineRate = 0;                  // share of lines that arrive damaged
+  CountList badCheckLines;     // wrong check byte for these lines
+  double corruptLineRate = 0;  // share of lines that arrive damaged
 };
 
 struct Options {

@@ -8,7 +8,11 @@ constexpr size_t kMaxFrame = 64;
 
 RemoteControl::RemoteControl(std::string address, std::string version, RemoteFaults faults,
                              const Flash& flash, UnitIo& io)
-    : address_(std::move(address)), version_(std::move(version)), faults_(std::move(faults)), flash_(flash), io_(io) {}
+    : address_(std::move(address)),
+      version_(std::move(version)),
+      faults_(std::move(faults)),
+      flash_(flash),
+      io_(io) {}
 
 void RemoteControl::onBytes(std::string_view bytes) {
   for (char c : bytes) {
@@ -34,7 +38,8 @@ std::string RemoteControl::fcsValue() const {
     if (faults_.fcsWrong.count(name) != 0) value = (value + 1) & 0xFFFF;
     return hex4(value, faults_.fcsLowerCase);
   };
-  return "Boot:" + field(s.boot, "boot") + " Main:" + field(s.main, "main") + " FPGA:" + field(s.fpga, "fpga");
+  return "Boot:" + field(s.boot, "boot") + " Main:" + field(s.main, "main") +
+         " FPGA:" + field(s.fpga, "fpga");
 }
 
 void RemoteControl::onFrame(const std::string& frame) {
@@ -54,7 +59,8 @@ void RemoteControl::onFrame(const std::string& frame) {
   if (name == "SWR") {
     ++stats_.swrQueries;
     if (stats_.swrQueries < faults_.swrAfter) {
-      io_.note("remote control: SWR? number " + std::to_string(stats_.swrQueries) + " not answered (fault)");
+      io_.note("remote control: SWR? number " + std::to_string(stats_.swrQueries) +
+               " not answered (fault)");
       return;
     }
     ++stats_.swrAnswers;

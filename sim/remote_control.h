@@ -18,7 +18,8 @@ struct RemoteStats {
 
 class RemoteControl {
  public:
-  RemoteControl(std::string address, std::string version, RemoteFaults faults, const Flash& flash, UnitIo& io);
+  RemoteControl(std::string address, std::string version, RemoteFaults faults, const Flash& flash,
+                UnitIo& io);
 
   void onBytes(std::string_view bytes);
   const RemoteStats& stats() const { return stats_; }

@@ -25,7 +25,8 @@ std::string hexBytes(std::string_view bytes) {
   return out;
 }
 
-Transcript::Transcript(const std::string& path, bool verbose, std::string& error) : verbose_(verbose) {
+Transcript::Transcript(const std::string& path, bool verbose, std::string& error)
+    : verbose_(verbose) {
   if (path.empty()) return;
   file_.reset(std::fopen(path.c_str(), "w"));
   if (!file_) error = "cannot create transcript '" + path + "': " + std::strerror(errno);
@@ -33,7 +34,8 @@ Transcript::Transcript(const std::string& path, bool verbose, std::string& error
 
 void Transcript::event(long ms, std::string_view text) {
   line(ms, "ev", text, false);
-  if (verbose_) std::fprintf(stderr, "%ld ms: %.*s\n", ms, static_cast<int>(text.size()), text.data());
+  if (verbose_)
+    std::fprintf(stderr, "%ld ms: %.*s\n", ms, static_cast<int>(text.size()), text.data());
 }
 
 void Transcript::line(long ms, const char* dir, std::string_view payload, bool asHex) {

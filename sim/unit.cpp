@@ -20,7 +20,8 @@ constexpr unsigned char kGarbage[] = {0x00, 0x80, 0xC0, 0xE0, 0xF0, 0xF8, 0xFE};
 std::string garble(std::string_view bytes) {
   std::string out;
   out.reserve(bytes.size());
-  for (unsigned char b : bytes) out.push_back(static_cast<char>(kGarbage[(b * 7u + (b >> 4)) % 7u]));
+  for (unsigned char b : bytes)
+    out.push_back(static_cast<char>(kGarbage[(b * 7u + (b >> 4)) % 7u]));
   return out;
 }
 
@@ -40,7 +41,11 @@ void accumulate(LoaderStats& total, const LoaderStats& s) {
 }  // namespace
 
 Unit::Unit(const Options& options, Line& line, Transcript& transcript, Flash& flash)
-    : options_(options), line_(line), transcript_(transcript), flash_(flash), noise_(options.seed) {}
+    : options_(options),
+      line_(line),
+      transcript_(transcript),
+      flash_(flash),
+      noise_(options.seed) {}
 
 void Unit::send(std::string_view bytes) {
   std::string out(bytes);
@@ -48,20 +53,25 @@ void Unit::send(std::string_view bytes) {
     auto peer = line_.peerSpeeds();
     if (peer && !speedFits(peer->receive)) {
       out = garble(bytes);
-      note("the other end listens at " + std::to_string(peer->receive) + " baud: the answer arrives as garbage");
+      note("the other end listens at " + std::to_string(peer->receive) +
+           " baud: the answer arrives as garbage");
     }
   }
   size_t written = line_.write(out, kWriteTimeoutMs);
   transcript_.bytesOut(now_, std::string_view(out).substr(0, written));
-  if (written < out.size()) note("nobody takes the answer: " + std::to_string(out.size() - written) + " bytes lost");
+  if (written < out.size())
+    note("nobody takes the answer: " + std::to_string(out.size() - written) + " bytes lost");
 }
 
-void Unit::note(std::string_view event) { transcript_.event(now_, event); }
+void Unit::note(std::string_view event) {
+  transcript_.event(now_, event);
+}
 
 void Unit::start(long now) {
   now_ = now;
-  note(std::string("start: ") + (options_.bootstrap ? "C161 bootstrap (jumpers fitted)" : "resident flash loader") +
-       " on " + line_.path());
+  note(std::string("start: ") +
+       (options_.bootstrap ? "C161 bootstrap (jumpers fitted)" : "resident flash loader") + " on " +
+       line_.path());
   if (options_.powerOnAfterMs == 0) powerOn(now);
 }
 
@@ -125,7 +135,8 @@ void Unit::enter(Phase phase, long now) {
   int baud = 0;
   switch (phase) {
     case Phase::Loader:
-      loader_.emplace(residentTexts(), options_.loader, flash_, io(), options_.byteTimeoutMs, options_.eraseMs, seed);
+      loader_.emplace(residentTexts(), options_.loader, flash_, io(), options_.byteTimeoutMs,
+                      options_.eraseMs, seed);
       baud = options_.loaderBaud;
       break;
     case Phase::Bootstrap:
@@ -134,8 +145,10 @@ void Unit::enter(Phase phase, long now) {
       break;
     case Phase::LoadedProgram: {
       LoaderTexts texts = textsFoundIn(boot_->loadedFrom(Bootstrap::kTextBase));
-      note("loaded program runs with " + std::to_string(texts.size()) + " of 13 texts found at 080000");
-      loader_.emplace(std::move(texts), options_.loader, flash_, io(), options_.byteTimeoutMs, options_.eraseMs, seed);
+      note("loaded program runs with " + std::to_string(texts.size()) +
+           " of 13 texts found at 080000");
+      loader_.emplace(std::move(texts), options_.loader, flash_, io(), options_.byteTimeoutMs,
+                      options_.eraseMs, seed);
       baud = kLoadedProgramBaud;
       break;
     }
@@ -183,7 +196,8 @@ bool Unit::speedFits(int baud) const {
 bool Unit::dialogueOver() const {
   if (phase_ == Phase::Remote || phase_ == Phase::Rebooting) return true;
   if ((phase_ == Phase::Loader || phase_ == Phase::LoadedProgram) && loader_) {
-    return loader_->state() == LoaderDialogue::State::Halted || loader_->state() == LoaderDialogue::State::Finished;
+    return loader_->state() == LoaderDialogue::State::Halted ||
+           loader_->state() == LoaderDialogue::State::Finished;
   }
   return false;
 }
@@ -199,11 +213,13 @@ bool Unit::tryAutoPowerCycle(std::string_view bytes, long now) {
   if (options_.bootstrap) {
     if (peer->send != kBootstrapBaud) return false;
     handshake = '\0';
-  } else if (std::find(std::begin(kLoaderBauds), std::end(kLoaderBauds), peer->send) == std::end(kLoaderBauds)) {
+  } else if (std::find(std::begin(kLoaderBauds), std::end(kLoaderBauds), peer->send) ==
+             std::end(kLoaderBauds)) {
     return false;
   }
   if (bytes.find_first_not_of(handshake) != std::string_view::npos) return false;
-  powerCycle(now, options_.bootstrap ? "zero byte after the end of a run" : "\"U\" after the end of a run");
+  powerCycle(now, options_.bootstrap ? "zero byte after the end of a run"
+                                     : "\"U\" after the end of a run");
   return true;
 }
 
@@ -225,8 +241,8 @@ void Unit::onInput(std::string_view bytes, long now) {
     auto peer = line_.peerSpeeds();
     if (peer && !speedFits(peer->send)) {
       ++totals_.garbledChunks;
-      note("sent at " + std::to_string(peer->send) + " baud, the unit is at " + std::to_string(expectedSpeeds().front()) +
-           ": received as garbage");
+      note("sent at " + std::to_string(peer->send) + " baud, the unit is at " +
+           std::to_string(expectedSpeeds().front()) + ": received as garbage");
       std::string reply = garble(bytes);
       size_t written = line_.write(reply, kWriteTimeoutMs);
       transcript_.bytesOut(now, std::string_view(reply).substr(0, written));
@@ -263,7 +279,8 @@ void Unit::onInput(std::string_view bytes, long now) {
 void Unit::finishDialogue(long now) {
   ++totals_.uploads;
   FlashSums s = flash_.sums();
-  std::string report = "flash Boot:" + hex4(s.boot) + " Main:" + hex4(s.main) + " FPGA:" + hex4(s.fpga) +
+  std::string report = "flash Boot:" + hex4(s.boot) + " Main:" + hex4(s.main) +
+                       " FPGA:" + hex4(s.fpga) +
                        " records=" + std::to_string(loader_->stats().recordsAccepted);
   note(report);
   std::printf("%s\n", report.c_str());
@@ -339,14 +356,16 @@ std::string Unit::summary() const {
     b.badChecks += boot_->stats().badChecks;
   }
   FlashSums s = flash_.sums();
-  return "summary power_ons=" + std::to_string(t.powerOns) + " uploads=" + std::to_string(t.uploads) +
-         " u=" + std::to_string(l.uBytes) + " go=" + std::to_string(l.goCount) +
-         " records=" + std::to_string(l.recordsAccepted) + " resend_requests=" + std::to_string(l.resendRequests) +
+  return "summary power_ons=" + std::to_string(t.powerOns) +
+         " uploads=" + std::to_string(t.uploads) + " u=" + std::to_string(l.uBytes) +
+         " go=" + std::to_string(l.goCount) + " records=" + std::to_string(l.recordsAccepted) +
+         " resend_requests=" + std::to_string(l.resendRequests) +
          " bad_records=" + std::to_string(l.badRecords) + " swr=" + std::to_string(r.swrQueries) +
          " fcs=" + std::to_string(r.fcsAnswers) + " zero_bytes=" + std::to_string(b.zeroBytes) +
          " frames=" + std::to_string(b.frames) + " lines=" + std::to_string(b.lines) +
-         " bad_checks=" + std::to_string(b.badChecks) + " garbled=" + std::to_string(t.garbledChunks) +
-         " boot=" + hex4(s.boot) + " main=" + hex4(s.main) + " fpga=" + hex4(s.fpga);
+         " bad_checks=" + std::to_string(b.badChecks) +
+         " garbled=" + std::to_string(t.garbledChunks) + " boot=" + hex4(s.boot) +
+         " main=" + hex4(s.main) + " fpga=" + hex4(s.fpga);
 }
 
 }  // namespace rqsim

@@ -29,11 +29,14 @@ std::string dataFrame(uint16_t address, const std::string& data) {
   return f + data;
 }
 
-std::string upperFrame(uint8_t upper) { return std::string("\x04", 1) + static_cast<char>(upper); }
+std::string upperFrame(uint8_t upper) {
+  return std::string("\x04", 1) + static_cast<char>(upper);
+}
 
 // The frames of a small bootstrap image: code at 0, the texts at 080000 in 16-byte lines.
 std::vector<std::string> imageFrames(const std::string& texts) {
-  std::vector<std::string> frames = {upperFrame(0), dataFrame(0x0000, pattern(12, 9)), upperFrame(0x08)};
+  std::vector<std::string> frames = {upperFrame(0), dataFrame(0x0000, pattern(12, 9)),
+                                     upperFrame(0x08)};
   for (size_t at = 0; at < texts.size(); at += 16) {
     frames.push_back(dataFrame(static_cast<uint16_t>(at), texts.substr(at, 16)));
   }
@@ -70,8 +73,8 @@ void sendFrames(Client& c, const std::vector<std::string>& frames) {
 
 TEST(SimBootstrap, LoadsTheProgramAndItsDialogueWritesTheFlash) {
   TempDir dir;
-  SimProcess sim({"--bootstrap", "--erase-ms", "100", "--once", "--dump", dir.file("f.bin"), "--transcript",
-                  dir.file("t.txt")});
+  SimProcess sim({"--bootstrap", "--erase-ms", "100", "--once", "--dump", dir.file("f.bin"),
+                  "--transcript", dir.file("t.txt")});
   Client c(sim.ptyPath(), 19200);
   EXPECT_EQ(throughLoaders(c), "\xD5\"U");
 
@@ -99,7 +102,8 @@ TEST(SimBootstrap, LoadsTheProgramAndItsDialogueWritesTheFlash) {
   ASSERT_EQ(sim.wait(), 0);
   EXPECT_TRUE(readFile(dir.file("f.bin")) == image);
   // It reports its flash when the dialogue is over.
-  EXPECT_NE(sim.output().find("flash Boot:" + hex4(sumsOf(image).boot) + " Main:0000 FPGA:0000 records=4"),
+  EXPECT_NE(sim.output().find("flash Boot:" + hex4(sumsOf(image).boot) +
+                              " Main:0000 FPGA:0000 records=4"),
             std::string::npos)
       << sim.output();
   auto s = sim.summary();
@@ -137,7 +141,8 @@ TEST(SimBootstrap, TheLoadedProgramSaysOnlyTheTextsItWasGiven) {
 
 TEST(SimBootstrap, IdentificationAndLoaderFaults) {
   {
-    SimProcess sim({"--bootstrap", "--id-byte", "B5", "--loader1-reply", "41", "--loader2-reply", "2A55"});
+    SimProcess sim(
+        {"--bootstrap", "--id-byte", "B5", "--loader1-reply", "41", "--loader2-reply", "2A55"});
     Client c(sim.ptyPath(), 19200);
     c.send(std::string(1, '\0'));
     EXPECT_EQ(c.readBytes(1), "\xB5");
@@ -147,7 +152,8 @@ TEST(SimBootstrap, IdentificationAndLoaderFaults) {
     EXPECT_EQ(c.readBytes(2), "*U");
   }
   {
-    SimProcess sim({"--bootstrap", "--id-byte", "none", "--loader1-reply", "none", "--loader2-reply", "none"});
+    SimProcess sim(
+        {"--bootstrap", "--id-byte", "none", "--loader1-reply", "none", "--loader2-reply", "none"});
     Client c(sim.ptyPath(), 19200);
     c.send(std::string(1, '\0'));
     EXPECT_EQ(c.readFor(150), "");

@@ -18,13 +18,16 @@ std::vector<std::string> args(std::initializer_list<std::string> more) {
   return a;
 }
 
-long countOf(const std::string& bytes, char c) { return std::count(bytes.begin(), bytes.end(), c); }
+long countOf(const std::string& bytes, char c) {
+  return std::count(bytes.begin(), bytes.end(), c);
+}
 
 }  // namespace
 
 TEST(SimLoader, SoftwareUploadWritesEachRecordAtItsAddressAndReportsItsSums) {
   TempDir dir;
-  SimProcess sim(args({"--dump", dir.file("flash.bin"), "--transcript", dir.file("t.txt"), "--once"}));
+  SimProcess sim(
+      args({"--dump", dir.file("flash.bin"), "--transcript", dir.file("t.txt"), "--once"}));
   Client c(sim.ptyPath(), 38400);
 
   // Several "U" in one go (the computer was quicker than the unit) get one READY.
@@ -35,7 +38,8 @@ TEST(SimLoader, SoftwareUploadWritesEachRecordAtItsAddressAndReportsItsSums) {
   EXPECT_EQ(c.readUntil("SEND BLOCK\r"), "ERASE COMPLETE\rSEND BLOCK\r");
 
   std::string image(4 * 1024 * 1024, '\xFF');
-  const std::vector<uint32_t> addresses = {0x000000, 0x000080, 0x010000, 0x1C0000, 0x0A0000, 0x3FFF80};
+  const std::vector<uint32_t> addresses = {0x000000, 0x000080, 0x010000,
+                                           0x1C0000, 0x0A0000, 0x3FFF80};
   int n = 0;
   for (uint32_t a : addresses) {
     std::string data = pattern(128, static_cast<uint8_t>(n++));
@@ -59,8 +63,8 @@ TEST(SimLoader, SoftwareUploadWritesEachRecordAtItsAddressAndReportsItsSums) {
   EXPECT_EQ(c.readUntil("\n"), ">0000/SWR=1.01\r\n");
   c.send("<0000/FCS?\r");
   Sums s = sumsOf(image);
-  EXPECT_EQ(c.readUntil("\n"),
-            ">0000/FCS=Boot:" + hex4(s.boot) + " Main:" + hex4(s.main) + " FPGA:" + hex4(s.fpga) + "\r\n");
+  EXPECT_EQ(c.readUntil("\n"), ">0000/FCS=Boot:" + hex4(s.boot) + " Main:" + hex4(s.main) +
+                                   " FPGA:" + hex4(s.fpga) + "\r\n");
 
   ASSERT_EQ(sim.wait(), 0);  // --once: ends after the FCS answer
   EXPECT_TRUE(readFile(dir.file("flash.bin")) == image) << "the flash dump differs from the image";
@@ -153,7 +157,8 @@ TEST(SimLoader, HandshakeFaultsDelayOrWithholdReady) {
 
 TEST(SimLoader, PowerOnDelayIgnoresEarlyBytesAndNoiseIsRepeatable) {
   auto noiseOf = [](uint32_t seed) {
-    SimProcess sim(args({"--power-on-after-ms", "300", "--power-noise", "24", "--seed", std::to_string(seed)}));
+    SimProcess sim(args(
+        {"--power-on-after-ms", "300", "--power-noise", "24", "--seed", std::to_string(seed)}));
     Client c(sim.ptyPath(), 38400);
     c.send("U");  // the unit is still off
     std::string early = c.readFor(150);
@@ -173,14 +178,16 @@ TEST(SimLoader, PowerOnDelayIgnoresEarlyBytesAndNoiseIsRepeatable) {
 }
 
 TEST(SimLoader, RecordFaultsAnswerAsChosen) {
-  SimProcess sim(args({"--resend-records", "2", "--unknown-line-records", "3:2", "--short-answers"}));
+  SimProcess sim(
+      args({"--resend-records", "2", "--unknown-line-records", "3:2", "--short-answers"}));
   Client c(sim.ptyPath(), 38400);
   c.send("U");
   c.readUntil("READY\r");
   c.send("GO\r");
   EXPECT_EQ(c.readUntil("S\r"), "ERASING...\rERASE COMPLETE\rS\r");
   std::vector<std::string> recs;
-  for (int i = 0; i < 4; ++i) recs.push_back(record(0x80u * static_cast<uint32_t>(i), pattern(128, static_cast<uint8_t>(i))));
+  for (int i = 0; i < 4; ++i)
+    recs.push_back(record(0x80u * static_cast<uint32_t>(i), pattern(128, static_cast<uint8_t>(i))));
   c.send(recs[0]);
   EXPECT_EQ(c.readUntil("\r"), "S\r");
   c.send(recs[1]);
@@ -248,7 +255,8 @@ TEST(SimLoader, EraseFaultsReportErrorsOrATimeout) {
     Client c(sim.ptyPath(), 38400);
     std::string got = handshakeAndErase(c);
     EXPECT_EQ(got,
-              "READY\rERASING...\rERASE ERROR: 2\rBLOCK BASE INDEX: 010000\rERASE ERROR: 3\rBLOCK BASE INDEX: 020000\r"
+              "READY\rERASING...\rERASE ERROR: 2\rBLOCK BASE INDEX: 010000\rERASE ERROR: 3\rBLOCK "
+              "BASE INDEX: 020000\r"
               "ERASE COMPLETE\rSEND BLOCK\r");
   }
   {
@@ -274,7 +282,8 @@ TEST(SimLoader, EraseFaultsReportErrorsOrATimeout) {
 TEST(SimLoader, RandomDamageIsRepeatableAndEveryRecordGetsThrough) {
   auto run = [](uint32_t seed, std::string& flash) {
     TempDir dir;
-    SimProcess sim(args({"--corrupt-records", "0.4", "--seed", std::to_string(seed), "--dump", dir.file("f.bin")}));
+    SimProcess sim(args(
+        {"--corrupt-records", "0.4", "--seed", std::to_string(seed), "--dump", dir.file("f.bin")}));
     Client c(sim.ptyPath(), 38400);
     handshakeAndErase(c);
     std::string answers;
@@ -298,7 +307,8 @@ TEST(SimLoader, RandomDamageIsRepeatableAndEveryRecordGetsThrough) {
   EXPECT_EQ(a, run(11, flashB));
   EXPECT_NE(a.find('R'), std::string::npos) << "a share of 0.4 damaged none of 20 records";
   EXPECT_EQ(std::count(a.begin(), a.end(), 'S'), 20);
-  for (uint32_t i = 0; i < 20; ++i) EXPECT_EQ(flashA.substr(0x10000 + i * 0x80, 128), pattern(128, static_cast<uint8_t>(i)));
+  for (uint32_t i = 0; i < 20; ++i)
+    EXPECT_EQ(flashA.substr(0x10000 + i * 0x80, 128), pattern(128, static_cast<uint8_t>(i)));
 }
 
 TEST(SimLoader, ANewRunAfterTheEndIsAPowerCycle) {

@@ -2,10 +2,10 @@
 #include <gtest/gtest.h>
 #include <pty.h>
 #include <signal.h>
-#include <sys/stat.h>
-#include <termios.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -49,7 +49,8 @@ TEST(SimRemote, AnswersQueriesWithTheSumsOfItsFlash) {
   SimProcess sim({"--running", "--flash", dir.file("start.bin")});
   Client c(sim.ptyPath(), 9600);
   Sums s = sumsOf(image);
-  const std::string fcs = ">0000/FCS=Boot:" + hex4(s.boot) + " Main:" + hex4(s.main) + " FPGA:" + hex4(s.fpga) + "\r\n";
+  const std::string fcs =
+      ">0000/FCS=Boot:" + hex4(s.boot) + " Main:" + hex4(s.main) + " FPGA:" + hex4(s.fpga) + "\r\n";
 
   c.send("<0000/FCS?\r");
   EXPECT_EQ(c.readUntil("\n"), fcs);
@@ -88,8 +89,9 @@ TEST(SimRemote, FaultsDelaySwrAndSpoilTheSums) {
   l.send("<0000/FCS?\r");
   std::string got = l.readUntil("\n");
   std::string mainSum = hex4(sumsOf(image).main);
-  std::transform(mainSum.begin(), mainSum.end(), mainSum.begin(),
-                 [](char ch) { return static_cast<char>(std::tolower(static_cast<unsigned char>(ch))); });
+  std::transform(mainSum.begin(), mainSum.end(), mainSum.begin(), [](char ch) {
+    return static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  });
   EXPECT_EQ(got, ">0000/FCS=Boot:1000 Main:" + mainSum + " FPGA:0000\r\n");
   EXPECT_NE(got.find_first_of("abcdef", 15), std::string::npos) << got;
 }
@@ -166,8 +168,9 @@ TEST(SimLine, AWrongSpeedGetsGarbageAtEveryStage) {
 TEST(SimLine, HelpOptionsAndMistakesInThem) {
   RunResult help = runSim({"--help"});
   EXPECT_EQ(help.status, 0);
-  for (const char* option : {"--link", "--device", "--bootstrap", "--dump", "--transcript", "--once",
-                             "--resend-records", "--bad-check-lines", "--seed", "--power-on-after-ms"}) {
+  for (const char* option :
+       {"--link", "--device", "--bootstrap", "--dump", "--transcript", "--once", "--resend-records",
+        "--bad-check-lines", "--seed", "--power-on-after-ms"}) {
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
   }
   RunResult unknown = runSim({"--frobnicate"});
@@ -181,7 +184,8 @@ TEST(SimLine, HelpOptionsAndMistakesInThem) {
   EXPECT_NE(missing.err.find("needs a value"), std::string::npos);
   RunResult noDevice = runSim({"--device", "/dev/no-such-adapter"});
   EXPECT_EQ(noDevice.status, 1);
-  EXPECT_NE(noDevice.err.find("cannot open '/dev/no-such-adapter'"), std::string::npos) << noDevice.err;
+  EXPECT_NE(noDevice.err.find("cannot open '/dev/no-such-adapter'"), std::string::npos)
+      << noDevice.err;
   TempDir dir;
   writeFile(dir.file("big.bin"), std::string(4 * 1024 * 1024 + 1, 'x'));
   RunResult big = runSim({"--flash", dir.file("big.bin")});
@@ -236,16 +240,20 @@ TEST(SimLine, ServesOnASerialDeviceAndStopsWhenItGoes) {
   TempDir dir;
   const std::string unitEnd = dir.file("ttyA");
   const std::string pcEnd = dir.file("ttyB");
-  std::vector<std::string> socatArgs = {"socat", "pty,raw,echo=0,link=" + unitEnd, "pty,raw,echo=0,link=" + pcEnd};
+  std::vector<std::string> socatArgs = {"socat", "pty,raw,echo=0,link=" + unitEnd,
+                                        "pty,raw,echo=0,link=" + pcEnd};
   std::vector<char*> argv;
   for (auto& a : socatArgs) argv.push_back(a.data());
   argv.push_back(nullptr);
   pid_t socat = -1;
   ASSERT_EQ(posix_spawnp(&socat, "socat", nullptr, nullptr, argv.data(), environ), 0);
-  for (int i = 0; i < 100 && !(std::filesystem::exists(unitEnd) && std::filesystem::exists(pcEnd)); ++i) usleep(20000);
+  for (int i = 0; i < 100 && !(std::filesystem::exists(unitEnd) && std::filesystem::exists(pcEnd));
+       ++i)
+    usleep(20000);
   ASSERT_TRUE(std::filesystem::exists(pcEnd));
 
-  SimProcess sim({"--device", unitEnd, "--erase-ms", "50", "--reboot-ms", "50", "--dump", dir.file("f.bin")});
+  SimProcess sim(
+      {"--device", unitEnd, "--erase-ms", "50", "--reboot-ms", "50", "--dump", dir.file("f.bin")});
   EXPECT_EQ(sim.ptyPath(), unitEnd);
   {
     Client c(pcEnd, 38400);

@@ -25,17 +25,24 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 long msLeft(Clock::time_point until) {
-  return std::max<long>(0, std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count());
+  return std::max<long>(
+      0, std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count());
 }
 
 speed_t speedCode(int baud) {
   switch (baud) {
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    default: throw std::runtime_error("unsupported baud");
+    case 9600:
+      return B9600;
+    case 19200:
+      return B19200;
+    case 38400:
+      return B38400;
+    case 57600:
+      return B57600;
+    case 115200:
+      return B115200;
+    default:
+      throw std::runtime_error("unsupported baud");
   }
 }
 
@@ -108,7 +115,8 @@ SimProcess::SimProcess(const std::vector<std::string>& args) {
     if (::poll(&p, 1, static_cast<int>(msLeft(until))) <= 0 || ::read(out_, &c, 1) != 1) break;
     got.push_back(c);
   }
-  if (got.empty() || got.back() != '\n') throw std::runtime_error("rq410-sim printed no path: " + got);
+  if (got.empty() || got.back() != '\n')
+    throw std::runtime_error("rq410-sim printed no path: " + got);
   path_ = got.substr(0, got.size() - 1);
 }
 
@@ -120,7 +128,9 @@ SimProcess::~SimProcess() {
   if (out_ >= 0) ::close(out_);
 }
 
-void SimProcess::signal(int sig) { ::kill(pid_, sig); }
+void SimProcess::signal(int sig) {
+  ::kill(pid_, sig);
+}
 
 int SimProcess::wait(int timeoutMs) {
   if (status_ >= 0) return status_;
