@@ -139,6 +139,7 @@ bool IsValidBaudrate(int rate);
 
 class TSerial : public TComponent, public ISerialPort {
  public:
+  // `mainThread` must outlive the component.
   explicit TSerial(IMainThread& mainThread);
   ~TSerial() override;
 

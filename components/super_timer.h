@@ -16,6 +16,7 @@
 
 class TSuperTimer : public TComponent {
  public:
+  // `mainThread` must outlive the component.
   explicit TSuperTimer(IMainThread& mainThread);
   ~TSuperTimer() override;
 
