@@ -1,0 +1,478 @@
+#include "cli/upload_command.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <ostream>
+#include <stdexcept>
+#include <streambuf>
+#include <string>
+#include <system_error>
+
+#include "cli/cli.h"
+#include "components/port_map.h"
+#include "fileprep/file_names.h"
+
+namespace fs = std::filesystem;
+
+const char* const kUploadHelpText =
+    "Usage: kvuflash-cli upload [--port N|DEVICE] [--baud 38400|57600] [--capture FILE]\n"
+    "                           [--dir FOLDER] [--timeout SECONDS] FILE\n"
+    "\n"
+    "Runs a whole Software Upload of FILE (.KVU sent as it is; .hex, .h86, .mcs or .bin\n"
+    "converted to a .KVU beside it first): opens the port, waits for the unit to be\n"
+    "switched on (\"U\" until READY), erases, sends the records the unit asks for, and for\n"
+    "1000 records or more compares the unit's memory checksums with the file's.\n"
+    "\n"
+    "  --port N|DEVICE   port number 1 to 9, or a device such as /dev/ttyUSB0\n"
+    "  --baud B          38400 (default) or 57600\n"
+    "  --capture FILE    log every exchange to FILE (appended)\n"
+    "  --dir FOLDER      folder of the port settings file (default: the program's folder)\n"
+    "  --timeout S       give up after S seconds in all (default 600 plus 0.2 per record;\n"
+    "                    0: never). The unit's own time-outs apply as well.\n"
+    "\n"
+    "Exit status:\n"
+    "  0  upload complete (and, from 1000 records, \"Checksums match, Upload successful\")\n"
+    "  1  input/output error during the run, or another failure\n"
+    "  2  bad arguments\n"
+    "  3  bad input: file missing, unknown extension, malformed HEX, bad .KVU size, or\n"
+    "     the converted file cannot be written\n"
+    "  4  the port could not be opened\n"
+    "  5  time-out: the unit did not answer in time (or --timeout passed)\n"
+    "  6  halted by the unit (\"UPLOAD FAILED\")\n"
+    "  7  checksums different\n"
+    "  8  unexpected answer from the unit (such as an erase time-out)\n"
+    "  9  interrupted\n";
+
+namespace {
+
+constexpr double kTickSeconds = 0.06;
+constexpr int kBarWidth = 30;
+constexpr const char* kSendingBlock = "Sending block ";
+
+bool StartsWith(const std::string& text, const std::string& head) {
+  return text.compare(0, head.size(), head) == 0;
+}
+
+bool IsBlinking(int step) {
+  return step >= 183 && step <= 204;
+}
+
+// A stream buffer that hands over whole lines.
+class LineBuf final : public std::streambuf {
+ public:
+  explicit LineBuf(std::function<void(const std::string&)> sink) : sink_(std::move(sink)) {}
+  ~LineBuf() override {
+    if (!pending_.empty()) sink_(pending_);
+  }
+
+ protected:
+  int overflow(int c) override {
+    if (c == traits_type::eof()) return 0;
+    if (c == '\n') {
+      sink_(pending_);
+      pending_.clear();
+    } else {
+      pending_.push_back(static_cast<char>(c));
+    }
+    return c;
+  }
+
+ private:
+  std::function<void(const std::string&)> sink_;
+  std::string pending_;
+};
+
+std::string MinutesSeconds(double seconds) {
+  const long s = seconds < 0 ? 0 : static_cast<long>(seconds + 0.5);
+  char text[32];
+  std::snprintf(text, sizeof text, "%ld:%02ld", s / 60, s % 60);
+  return text;
+}
+
+// What the shell prints, with the per-record lines turned into a progress bar on a terminal
+// (redrawn in place) or into a line at every tenth of the run otherwise.
+class ProgressPrinter {
+ public:
+  ProgressPrinter(std::ostream& out, std::ostream& err, bool terminal)
+      : out_(out), err_(err), terminal_(terminal) {}
+
+  void OutLine(const std::string& line) {
+    if (StartsWith(line, std::string("Label2: ") + kSendingBlock)) return;
+    if (StartsWith(line, std::string("FUpHist: ") + kSendingBlock)) {
+      if (terminal_ || !state_) return;
+      const int sent = state_->BlocksSent;
+      const int total = state_->BlockCount;
+      const int tenth = total > 0 ? sent * 10 / total : 10;
+      if (sent != 1 && sent != total && tenth == lastTenth_) return;
+      lastTenth_ = tenth;
+      out_ << line << "  (" << Percent(sent, total) << "%, " << TimeLeft(sent, total) << " left)"
+           << std::endl;
+      return;
+    }
+    ClearBar();
+    out_ << line << std::endl;
+    DrawBar();
+  }
+
+  void ErrLine(const std::string& line) {
+    ClearBar();
+    out_.flush();
+    err_ << line << std::endl;
+    DrawBar();
+  }
+
+  // A record went out: records sent so far of the run's total.
+  void Progress() {
+    if (!state_) return;
+    const int sent = state_->BlocksSent;
+    const int total = state_->BlockCount;
+    if (sent == 1 || !started_) {
+      started_ = true;
+      firstRecord_ = Clock::now();
+    }
+    if (!terminal_) return;
+    const int filled = total > 0 ? sent * kBarWidth / total : kBarWidth;
+    bar_ = "[" + std::string(static_cast<std::size_t>(filled), '#') +
+           std::string(static_cast<std::size_t>(kBarWidth - filled), '-') + "] " +
+           std::to_string(sent) + "/" + std::to_string(total) + " records  " +
+           std::to_string(Percent(sent, total)) + "%  " + TimeLeft(sent, total) + " left";
+    out_ << '\r' << bar_ << "\033[K" << std::flush;
+    barShown_ = true;
+    if (sent >= total) Finish();
+  }
+
+  // The bar's line is ended; later lines go below it.
+  void Finish() {
+    if (barShown_) out_ << std::endl;
+    barShown_ = false;
+    bar_.clear();
+  }
+
+  void Watch(const SequencerState* state) { state_ = state; }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+
+  static int Percent(int sent, int total) { return total > 0 ? sent * 100 / total : 100; }
+
+  std::string TimeLeft(int sent, int total) const {
+    const int left = total - sent;
+    double perRecord = kTickSeconds;  // one record per tick until there is a measure
+    if (started_ && sent > 1) {
+      perRecord = std::chrono::duration<double>(Clock::now() - firstRecord_).count() / (sent - 1);
+    }
+    return MinutesSeconds(perRecord * left);
+  }
+
+  void ClearBar() {
+    if (barShown_) out_ << "\r\033[K";
+  }
+  void DrawBar() {
+    if (barShown_) out_ << bar_ << "\033[K" << std::flush;
+  }
+
+  std::ostream& out_;
+  std::ostream& err_;
+  bool terminal_;
+  const SequencerState* state_ = nullptr;
+  bool barShown_ = false;
+  std::string bar_;
+  bool started_ = false;
+  Clock::time_point firstRecord_{};
+  int lastTenth_ = -1;
+};
+
+// The intake takes a bare name in the folder that the chooser has made current; the command
+// does the same for the whole run (the upload file is opened again by name at the erase), so
+// that only the file's own name says its kind. The earlier folder comes back at the end.
+class FolderChange {
+ public:
+  explicit FolderChange(const fs::path& folder) {
+    previous_ = fs::current_path();
+    fs::current_path(folder);
+  }
+  ~FolderChange() {
+    std::error_code ec;
+    fs::current_path(previous_, ec);
+  }
+  FolderChange(const FolderChange&) = delete;
+  FolderChange& operator=(const FolderChange&) = delete;
+
+ private:
+  fs::path previous_;
+};
+
+struct UploadOptions {
+  std::string port;  // a number or a device
+  int baud = 0;
+  std::string capture;
+  std::string dir;
+  double timeoutSeconds = -1;  // < 0: the default for the file's size
+  std::string file;
+  bool help = false;
+};
+
+bool AllDigits(const std::string& text) {
+  return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+UploadOptions ParseUpload(const std::vector<std::string>& args, const UploadDefaults& defaults) {
+  UploadOptions o;
+  if (defaults.port) o.port = std::to_string(defaults.port);
+  o.baud = defaults.baud;
+  o.dir = defaults.dir;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto value = [&]() -> std::string {
+      if (i + 1 >= args.size()) throw std::invalid_argument(a + " needs a value.");
+      return args[++i];
+    };
+    if (a == "--help" || a == "-h") {
+      o.help = true;
+    } else if (a == "--port") {
+      o.port = value();
+      if (o.port.empty()) throw std::invalid_argument("--port needs a number or a device.");
+    } else if (a == "--baud") {
+      const std::string text = value();
+      if (!AllDigits(text) || text.size() > 6) {
+        throw std::invalid_argument("'" + text + "' is not a valid number for --baud.");
+      }
+      o.baud = std::stoi(text);
+    } else if (a == "--capture") {
+      o.capture = value();
+      if (o.capture.empty()) throw std::invalid_argument("--capture needs a file name.");
+    } else if (a == "--dir") {
+      o.dir = value();
+    } else if (a == "--timeout") {
+      const std::string text = value();
+      if (!AllDigits(text) || text.size() > 7) {
+        throw std::invalid_argument("'" + text +
+                                    "' is not a valid number of seconds for --timeout.");
+      }
+      o.timeoutSeconds = std::stod(text);
+    } else if (StartsWith(a, "--")) {
+      throw std::invalid_argument("Unknown option " + a + " for upload.");
+    } else if (o.file.empty()) {
+      o.file = a;
+    } else {
+      throw std::invalid_argument("upload takes one file name, not also '" + a + "'.");
+    }
+  }
+  if (!o.help && o.file.empty()) {
+    throw std::invalid_argument("upload needs the name of the file to send.");
+  }
+  return o;
+}
+
+// The port number that stands for `device`: the number the port map already gives it, else
+// COM 1, pointed at the device for this process only.
+int PortForDevice(const std::string& device) {
+  const char* env = std::getenv("KVUFLASH_PORTS");
+  const std::string entries = env ? env : "";
+  std::error_code ec;
+  const fs::path wanted = fs::weakly_canonical(device, ec);
+  for (const auto& [number, path] : ParsePortEntries(entries)) {
+    if (number < 1 || number > 9) continue;
+    std::error_code ec2;
+    if (path == device || (!ec && fs::weakly_canonical(path, ec2) == wanted)) return number;
+  }
+  const std::string updated = entries + (entries.empty() ? "" : ";") + "1=" + device;
+#ifdef _WIN32
+  _putenv_s("KVUFLASH_PORTS", updated.c_str());
+#else
+  ::setenv("KVUFLASH_PORTS", updated.c_str(), 1);
+#endif
+  return 1;
+}
+
+std::string Absolute(const std::string& path) {
+  if (path.empty()) return path;
+  return fs::absolute(fs::path(path)).lexically_normal().string();
+}
+
+}  // namespace
+
+int RunUpload(const std::vector<std::string>& args, const UploadDefaults& defaults,
+              std::ostream& out, std::ostream& err, bool terminal) {
+  UploadOptions o;
+  try {
+    o = ParseUpload(args, defaults);
+  } catch (const std::invalid_argument& e) {
+    err << "kvuflash-cli: " << e.what() << " Try kvuflash-cli upload --help." << std::endl;
+    return kUploadUsage;
+  }
+  if (o.help) {
+    out << kUploadHelpText;
+    return kUploadOk;
+  }
+
+  // Everything is named absolutely before the run moves into the input's folder.
+  const fs::path input = fs::absolute(fs::path(o.file)).lexically_normal();
+  std::string dir = Absolute(o.dir);
+  if (!dir.empty() && dir.back() != '/') dir += '/';
+  const std::string capture = Absolute(o.capture);
+  if (!FileExists(input.string())) {
+    err << "kvuflash-cli: File not found: " << o.file << std::endl;
+    return kUploadBadInput;
+  }
+
+  int port = 0;
+  if (!o.port.empty()) {
+    if (AllDigits(o.port) && o.port.size() <= 2) {
+      port = std::stoi(o.port);
+    } else if (AllDigits(o.port)) {
+      err << "kvuflash-cli: The port must be a number from 1 to 9, not " << o.port << "."
+          << std::endl;
+      return kUploadUsage;
+    } else {
+      port = PortForDevice(Absolute(o.port));
+    }
+  }
+
+  ProgressPrinter printer(out, err, terminal);
+  LineBuf outBuf([&printer](const std::string& line) { printer.OutLine(line); });
+  LineBuf errBuf([&printer](const std::string& line) { printer.ErrLine(line); });
+  std::ostream shellOut(&outBuf);
+  std::ostream shellErr(&errBuf);
+
+  try {
+    // Declared before the shell, so that files the run still holds are let go while their
+    // folder is the current one.
+    FolderChange folder(input.parent_path());
+    Cli cli(shellOut, shellErr, dir);
+    MainForm& form = cli.Form();
+    printer.Watch(&form.S());
+    form.W().AddListener([&printer, &form](const std::string& name) {
+      if (name == "Label2" && StartsWith(form.W().Caption("Label2"), kSendingBlock)) {
+        printer.Progress();
+      }
+    });
+    try {
+      if (port) cli.SetPort(port);
+      if (o.baud) cli.SetBaud(o.baud);
+    } catch (const std::invalid_argument& e) {
+      printer.ErrLine(std::string("kvuflash-cli: ") + e.what());
+      return kUploadUsage;
+    }
+    const auto interrupted = [&]() {
+      printer.Finish();
+      printer.ErrLine("kvuflash-cli: Interrupted.");
+      return kUploadInterrupted;
+    };
+
+    if (!capture.empty()) {
+      form.Core.CapturePath = capture;
+      cli.Press(&MainForm::BtnCaptureFileClick);
+      if (!form.S().CaptureEnabled) return kUploadError;  // the message has been shown
+    }
+
+    // "&Software Upload": the port opens (20 ticks at most).
+    cli.Press(&MainForm::Btn2UploadClick);
+    if (!cli.RunUntilIdle(std::chrono::seconds(30))) {
+      if (cli.Interrupted()) return interrupted();
+      printer.ErrLine("kvuflash-cli: The port did not open in time.");
+      return kUploadPortFailed;
+    }
+    if (!form.LastError.empty()) return kUploadError;
+    if (!form.W().Visible("BtnChooseFile")) {
+      printer.ErrLine("kvuflash-cli: The port could not be opened.");
+      return kUploadPortFailed;
+    }
+
+    // "Choose File": the chooser answers with the file's bare name in its own folder.
+    const std::size_t messagesBefore = cli.Ui().Messages.size();
+    cli.SetChosenFile(input.filename().string());
+    cli.Press(&MainForm::BtnChooseFileClick);
+    if (!cli.RunUntilIdle(std::chrono::minutes(10))) {
+      if (cli.Interrupted()) return interrupted();
+      printer.ErrLine("kvuflash-cli: The file could not be prepared in time.");
+      return kUploadBadInput;
+    }
+    const bool ready = form.LastError.empty() && cli.Ui().Messages.size() == messagesBefore &&
+                       form.W().Visible("BtnStartRun") &&
+                       form.W().Caption("Label15") == "THE UNIT MUST BE OFF";
+    if (!ready) {
+      if (form.LastError.empty() && cli.Ui().Messages.size() == messagesBefore) {
+        // Refusals are shown on the status line (already printed).
+        printer.ErrLine("kvuflash-cli: " + form.W().Caption("Label12"));
+      }
+      return kUploadBadInput;
+    }
+
+    // "Start &Upload": the dialogue with the unit runs until it ends.
+    const int records = form.S().BlockCount;
+    cli.Press(&MainForm::BtnStartRunClick);
+    if (form.S().Step != 44) {
+      printer.ErrLine("kvuflash-cli: " + form.W().Caption("Label12"));
+      return kUploadBadInput;
+    }
+    const double limitSeconds = o.timeoutSeconds >= 0 ? o.timeoutSeconds : 600.0 + 0.2 * records;
+    const auto limit = limitSeconds > 0
+                           ? std::chrono::milliseconds(static_cast<long long>(limitSeconds * 1000))
+                           : std::chrono::milliseconds(std::chrono::hours(24 * 365));
+    const bool ended = cli.RunUntilIdle(limit);
+    printer.Finish();
+    if (!ended) {
+      if (cli.Interrupted()) return interrupted();
+      printer.ErrLine("kvuflash-cli: Timed out: the upload did not end within " +
+                      std::to_string(static_cast<long long>(limitSeconds)) + " s (" +
+                      form.S().WaitingFor + ", " + std::to_string(form.S().BlocksSent) + " of " +
+                      std::to_string(records) + " records sent).");
+      return kUploadTimedOut;
+    }
+
+    const WindowModel& w = form.W();
+    const SequencerState& s = form.S();
+    if (IsBlinking(s.Step)) {
+      if (records < kChecksumCheckRecords) {
+        out << "kvuflash-cli: Upload complete: " << records << " records sent." << std::endl;
+        return kUploadOk;
+      }
+      const std::string verdict = w.Caption("Label15");
+      if (verdict == "Checksums match, Upload successful") {
+        out << "kvuflash-cli: Upload complete: " << records
+            << " records sent, the unit's checksums match the file's." << std::endl;
+        return kUploadOk;
+      }
+      if (verdict == "Checksums different") {
+        printer.ErrLine("kvuflash-cli: Checksums different: the unit reports " +
+                        s.UnitFirmwareChecksum + "/" + s.UnitFpgaChecksum + ", the file holds " +
+                        s.FileFirmwareChecksum + "/" + s.FileFpgaChecksum + ".");
+        return kUploadChecksumsDiffer;
+      }
+      // The file carries no checksums: nothing could be compared.
+      out << "kvuflash-cli: Upload complete: " << records
+          << " records sent; the file carries no checksums to compare." << std::endl;
+      return kUploadOk;
+    }
+    if (!form.LastError.empty()) return kUploadError;  // shown already
+    const std::string label2 = w.Caption("Label2");
+    if (StartsWith(label2, "Timed out ")) {
+      printer.ErrLine("kvuflash-cli: " + label2 + ".");
+      return kUploadTimedOut;
+    }
+    if (StartsWith(w.Caption("Label4"), "Upload HALTED")) {
+      printer.ErrLine("kvuflash-cli: The unit halted the upload (UPLOAD FAILED) after " +
+                      std::to_string(s.BlocksSent) + " of " + std::to_string(records) +
+                      " records.");
+      return kUploadHalted;
+    }
+    if (StartsWith(label2, "unexpected response: ")) {
+      std::string answer = label2.substr(std::string("unexpected response: ").size());
+      while (!answer.empty() && (answer.back() == '\r' || answer.back() == '\n')) answer.pop_back();
+      printer.ErrLine("kvuflash-cli: Unexpected answer from the unit: " + answer);
+      return kUploadUnexpected;
+    }
+    printer.ErrLine("kvuflash-cli: The upload stopped: " + label2);
+    return kUploadError;
+  } catch (const std::exception& e) {
+    printer.Finish();
+    printer.ErrLine(std::string("kvuflash-cli: ") + e.what());
+    return kUploadError;
+  }
+}

@@ -1,0 +1,39 @@
+// "kvuflash-cli upload FILE": a whole Software Upload on the command line. It presses the same
+// buttons of the same MainForm as the window does (port and baud rate, "&Software Upload",
+// "Choose File", "Start &Upload"), runs the ticks until the run ends, shows the progress, and
+// ends with an exit status that a script can trust.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+// Exit statuses of an upload. 0 only for a completed upload whose checksums, when the unit is
+// asked for them (1000 records or more), match the file's.
+enum UploadExit : int {
+  kUploadOk = 0,
+  kUploadError = 1,            // an input/output error during the run, or an internal fault
+  kUploadUsage = 2,            // bad arguments
+  kUploadBadInput = 3,         // the file is missing, of an unknown kind, or cannot be converted
+  kUploadPortFailed = 4,       // the port could not be opened
+  kUploadTimedOut = 5,         // the unit did not answer in time
+  kUploadHalted = 6,           // the unit ended the run with UPLOAD FAILED
+  kUploadChecksumsDiffer = 7,  // the unit's checksums differ from the file's
+  kUploadUnexpected = 8,       // the unit answered something the dialogue has no way on from
+  kUploadInterrupted = 9,      // Ctrl+C or SIGTERM
+};
+
+// What the shell's options before the command already said (0 or empty: not given).
+struct UploadDefaults {
+  int port = 0;
+  int baud = 0;
+  std::string dir;
+};
+
+// The options and exit statuses, for the shell's help text.
+extern const char* const kUploadHelpText;
+
+// Runs "upload" with the words that followed it. Progress goes to `out` as a bar redrawn in
+// place when `out` is a terminal (`terminal`), as plain lines otherwise.
+int RunUpload(const std::vector<std::string>& args, const UploadDefaults& defaults,
+              std::ostream& out, std::ostream& err, bool terminal);

@@ -1,0 +1,164 @@
+// The whole road through the real window as a user takes it, offscreen: mouse clicks on the
+// named buttons, the baud rate picked in its list, the file typed into the real file chooser
+// (TForm2) and confirmed with OK, against rq410-sim on a pseudo-terminal; then the completion
+// screen and the unit's flash, page for page.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "app/file_chooser.h"
+#include "app/main_window.h"
+#include "app/qt_ui_services.h"
+#include "support/sim_process.h"
+
+namespace {
+
+using namespace e2e;
+
+constexpr const char* kSimPath = KV_BINARY_DIR "/sim/rq410-sim";
+
+// Sets an environment variable for the life of the object; the earlier value comes back.
+class EnvSetting {
+ public:
+  EnvSetting(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    ::setenv(name, value.c_str(), 1);
+  }
+  ~EnvSetting() {
+    if (old_) {
+      ::setenv(name_, old_->c_str(), 1);
+    } else {
+      ::unsetenv(name_);
+    }
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+template <typename F>
+bool PumpUntil(F done, int ms) {
+  QElapsedTimer t;
+  t.start();
+  while (!done() && t.elapsed() < ms) {
+    QApplication::processEvents(QEventLoop::AllEvents, 20);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return done();
+}
+
+template <typename W>
+W* Control(QWidget& parent, const char* name) {
+  return parent.findChild<W*>(QString::fromLatin1(name));
+}
+
+QString Caption(TForm1& form, const char* name) {
+  auto* label = qobject_cast<QLabel*>(form.ControlWidget(QString::fromLatin1(name)));
+  return label ? label->text() : QString();
+}
+
+bool Shown(TForm1& form, const char* name) {
+  QWidget* w = form.ControlWidget(QString::fromLatin1(name));
+  return w && w->isVisibleTo(&form);
+}
+
+void ClickButton(TForm1& form, const char* name) {
+  auto* button = qobject_cast<QPushButton*>(form.ControlWidget(QString::fromLatin1(name)));
+  ASSERT_NE(button, nullptr) << name;
+  ASSERT_TRUE(button->isVisibleTo(&form)) << name << " is not shown";
+  QTest::mouseClick(button, Qt::LeftButton);
+}
+
+TEST(FullUpload, ClicksThroughTheWindowAndTheChooserPutTheHexFileIntoTheUnit) {
+  if (!fs::exists(kSimPath)) GTEST_SKIP() << "rq410-sim is not built";
+  TempFolder dir("kv-full-upload");
+  fs::create_directories(dir.Path() / "prog");
+  const Bytes image = MakeImage(SpreadPages(20, 500, 37), 91);
+  WriteText(dir.File("fw.hex"), IntelHex(image));
+  // The chooser opens in the folder remembered from an earlier run.
+  fs::create_directories(dir.Path() / "config" / "kvuflash");
+  WriteText(dir.File("config/kvuflash/KVUflash.set"), dir.Path().string() + "\n");
+  EnvSetting config("XDG_CONFIG_HOME", dir.File("config"));
+
+  Sim unit(kSimPath, dir, "unit");
+  EnvSetting ports("KVUFLASH_PORTS", "1=" + unit.Link());
+  {
+    TForm1 form(dir.File("prog") + "/", true);
+    QStringList messages;
+    form.Ui().MessageHook = [&](const QString& m) { messages << m; };
+    form.resize(762, 409);
+    form.show();
+    MainForm& f = form.Form();
+
+    auto* baud = qobject_cast<QComboBox*>(form.ControlWidget(QStringLiteral("BaudRateBox")));
+    ASSERT_NE(baud, nullptr);
+    baud->setCurrentIndex(baud->findText(QStringLiteral("57600")));
+    ASSERT_EQ(f.W().List("BaudRateBox").Text(), "57600");
+
+    ClickButton(form, "Btn2Upload");
+    ASSERT_TRUE(PumpUntil([&] { return f.S().Step == 0; }, 5000));
+    EXPECT_EQ(Caption(form, "Label12"), "Port is open on Com 1 at 57600 baud");
+    ASSERT_TRUE(Shown(form, "BtnChooseFile"));
+
+    // The chooser is modal: it is answered from the event loop that it runs.
+    TForm2* chooser = form.Ui().Chooser();
+    ASSERT_NE(chooser, nullptr);
+    bool answered = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+      if (answered || !chooser->isVisible()) return;
+      answered = true;
+      EXPECT_EQ(fs::path(chooser->CurrentFolder().toStdString()), dir.Path());
+      auto* name = Control<QLineEdit>(*chooser, "FileNameBox");
+      auto* ok = Control<QPushButton>(*chooser, "BtnOK");
+      ASSERT_NE(name, nullptr);
+      ASSERT_NE(ok, nullptr);
+      name->clear();
+      QTest::keyClicks(name, QStringLiteral("fw.hex"));
+      ASSERT_TRUE(ok->isVisible());
+      QTest::mouseClick(ok, Qt::LeftButton);
+    });
+    poll.start(20);
+    ClickButton(form, "BtnChooseFile");
+    poll.stop();
+    ASSERT_TRUE(answered);
+
+    ASSERT_TRUE(PumpUntil([&] { return f.S().Step == 0 && Shown(form, "BtnStartRun"); }, 60000))
+        << messages.join("; ").toStdString() << Caption(form, "Label12").toStdString();
+    EXPECT_EQ(Caption(form, "Label15"), "THE UNIT MUST BE OFF");
+    EXPECT_EQ(Caption(form, "Label8"), "Upload will be 20 blocks, less than 1 minute");
+    EXPECT_TRUE(fs::exists(dir.File("fw.KVU")));
+
+    ClickButton(form, "BtnStartRun");
+    EXPECT_EQ(Caption(form, "Label2"), "POWER UP THE UNIT, NOW");
+    ASSERT_TRUE(PumpUntil(
+        [&] { return f.S().Step == 0 || (f.S().Step >= 183 && f.S().Step <= 204); }, 60000));
+    EXPECT_GE(f.S().Step, 183) << Caption(form, "Label2").toStdString();
+    EXPECT_EQ(Caption(form, "Label10"), "Now, CYCLE POWER on the RQ-410....");
+    EXPECT_TRUE(Caption(form, "Label4").startsWith("Upload complete. Time taken: "))
+        << Caption(form, "Label4").toStdString();
+    EXPECT_EQ(Caption(form, "Label15"), "Software Upload complete");
+    EXPECT_TRUE(Shown(form, "BtnRepeatUpload"));
+    EXPECT_TRUE(Shown(form, "BtnBackToStart"));
+    EXPECT_FALSE(Shown(form, "Gauge"));
+    EXPECT_EQ(f.W().FUpHist().back(), "Sending block 20 of 20...");
+    EXPECT_TRUE(messages.isEmpty()) << messages.join("; ").toStdString();
+  }
+  ASSERT_EQ(unit.Stop(), 0);
+  EXPECT_EQ(FirstDifferentPage(unit.Flash(), image), -1);
+  EXPECT_EQ(unit.Summary()["records"], "20");
+}
+
+}  // namespace
