@@ -97,7 +97,7 @@ std::string TrailerText(ByteFile& file) {
 int RunConvert(const std::string& file, std::ostream& out, std::ostream& err) {
   if (file.empty()) {
     err << "No input file given\n";
-    return 1;
+    return kConvertBadArguments;
   }
   try {
     const fs::path input(file);
@@ -128,22 +128,27 @@ int RunConvert(const std::string& file, std::ostream& out, std::ostream& err) {
     }
     if (core.S.Step == 0) {
       err << core.W.Caption("Label12") << '\n';
-      return 1;
+      return kConvertBadInput;
     }
     const std::string where = (input.parent_path() / core.S.UploadFileName).string();
     if (core.S.InputExtension == "KVU") {
       const std::string sums = TrailerText(core.S.UploadFile);
-      out << "Upload file " << where << " is sent as it is";
-      if (!sums.empty()) out << ", chksums: " << sums;
-      out << '\n';
+      if (sums.empty()) {
+        err << "The upload file " << where << " is not a complete upload file: its "
+            << core.S.UploadFile.Size() << " bytes are not whole " << kRecordSize
+            << "-byte records followed by the " << kTrailerSize << "-byte checksum trailer\n";
+        return kConvertBadInput;
+      }
+      out << "Upload file " << where << " is sent as it is, chksums: " << sums << '\n';
     } else {
       out << core.W.Caption("Label12") << '\n';
       out << "Upload file: " << where << '\n';
     }
     out << "Records: " << core.S.BlockCount << '\n';
-    return 0;
+    return kConvertDone;
   } catch (const std::exception& e) {
-    err << e.what() << '\n';
-    return 1;
+    // The runtime's message alone ("File not found") does not say which file.
+    err << file << ": " << e.what() << '\n';
+    return kConvertBadInput;
   }
 }

@@ -6,6 +6,11 @@
 #include <iosfwd>
 #include <string>
 
-// Returns the exit status: 0 when the upload file is ready; 1 with the message on `err` for
-// a file that cannot be read, converted or written, or whose kind is not known.
+// Exit statuses, the same numbers as those of "upload".
+inline constexpr int kConvertDone = 0;
+inline constexpr int kConvertBadArguments = 2;  // no file name
+inline constexpr int kConvertBadInput = 3;      // missing, unknown kind, malformed, unwritable
+
+// Returns the exit status: 0 when the upload file is ready; 3 with the message on `err` for a
+// file that cannot be read, converted or written, or whose kind is not known.
 int RunConvert(const std::string& file, std::ostream& out, std::ostream& err);

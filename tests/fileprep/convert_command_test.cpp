@@ -60,27 +60,36 @@ TEST(ConvertCommand, FailuresExitNonZeroWithTheMessageAndNoUploadFile) {
   const fs::path before = fs::current_path();
 
   Result r = Convert("fw.rev.hex");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "File not found\n");
+  EXPECT_EQ(r.status, kConvertBadInput);
+  EXPECT_EQ(r.err, "fw.rev.hex: File not found\n");
 
   WriteText("fw.rev.hex", ":00000001FF\n");
   r = Convert("fw.rev.hex");
-  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.status, kConvertBadInput);
   EXPECT_EQ(r.err, "Unexpected file extension (REV), choose another file\n");
 
   r = Convert("missing/fw.hex");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "Path not found\n");
+  EXPECT_EQ(r.status, kConvertBadInput);
+  EXPECT_EQ(r.err, "missing/fw.hex: Path not found\n");
 
   r = Convert("");
-  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.status, kConvertBadArguments);
   EXPECT_FALSE(r.err.empty());
 
   WriteText("bad.hex", ":0400100001020304E2\n:04ZZ100001020304E2\n:00000001FF\n");
   r = Convert("bad.hex");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "'ZZ10' is not a valid integer value\n");
+  EXPECT_EQ(r.status, kConvertBadInput);
+  EXPECT_EQ(r.err, "bad.hex: 'ZZ10' is not a valid integer value\n");
   EXPECT_EQ(dir.Names(), (std::vector<std::string>{"bad.hex", "fw.rev.hex"}));
+
+  // An upload file cut short is no upload file.
+  WriteBytes("cut.kvu", std::vector<std::uint8_t>(kRecordSize + 3, 0x41));
+  r = Convert("cut.kvu");
+  EXPECT_EQ(r.status, kConvertBadInput);
+  EXPECT_EQ(r.err,
+            "The upload file cut.kvu is not a complete upload file: its 138 bytes are not whole "
+            "135-byte records followed by the 8-byte checksum trailer\n");
+  EXPECT_EQ(r.out, "");
   EXPECT_EQ(fs::current_path(), before);
 }
 
