@@ -1,0 +1,192 @@
+// Upload speed against rq410-sim: the window's logic (MainForm) with the real serial port and
+// the real 60 ms tick timer in this process, a Software Upload of N records (default 600) at
+// 38400 and at 57600 baud. Prints milliseconds per record beside the tick bound (one record
+// per 60 ms tick) and the line's own limit (a 135-byte record out and "SEND BLOCK" + CR back,
+// 10 bits a byte), and the lost ticks: firings that came more than 1.5 intervals after the
+// one before.
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "components/clock.h"
+#include "components/main_thread.h"
+#include "components/serial.h"
+#include "components/super_timer.h"
+#include "sequencer/main_form.h"
+#include "support/sim_process.h"
+
+#ifndef KV_SIM_PATH
+#define KV_SIM_PATH "rq410-sim"
+#endif
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int kTickMs = 60;
+constexpr int kReplyBytes = 11;  // "SEND BLOCK" + CR
+
+class BenchUi final : public IUiServices {
+ public:
+  explicit BenchUi(IMainThread& mainThread) : mainThread_(mainThread) {}
+  void ShowMessage(const std::string& text) override {
+    std::fprintf(stderr, "bench_upload: %s\n", text.c_str());
+  }
+  void SetChooserFilter(const std::string&) override {}
+  bool ChooseFile(std::string& chosenPath) override {
+    chosenPath = Chosen;
+    return true;
+  }
+  void ShowHelp(int) override {}
+  void ProcessPendingMessages() override { mainThread_.ProcessPendingMessages(); }
+  void CloseWindow() override {}
+  std::string Chosen;
+
+ private:
+  IMainThread& mainThread_;
+};
+
+struct Result {
+  bool ok = false;
+  int records = 0;
+  double msPerRecord = 0;
+  double firstToLastS = 0;
+  int ticks = 0;
+  int lostTicks = 0;
+  double maxGapMs = 0;
+  double meanGapMs = 0;
+};
+
+double Ms(Clock::duration d) {
+  return std::chrono::duration<double, std::milli>(d).count();
+}
+
+Result Run(int baud, int records) {
+  Result r;
+  e2e::TempFolder dir("kv-bench-upload");
+  const e2e::Bytes image =
+      e2e::MakeImage(e2e::SpreadPages(static_cast<std::size_t>(records), 0, 7), 5);
+  e2e::WriteBytes(dir.File("bench.kvu"), e2e::UploadFile(image, "00000000"));
+  e2e::Sim sim(KV_SIM_PATH, dir, "unit");
+  ::setenv("KVUFLASH_PORTS", ("1=" + sim.Link()).c_str(), 1);
+  const std::string before = std::filesystem::current_path().string();
+  std::filesystem::current_path(dir.Path());
+
+  {
+    StdMainThread mainThread;
+    TSerial serial(mainThread);
+    SystemClock clock;
+    BenchUi ui(mainThread);
+    MainForm form(serial, clock, ui, dir.Path().string() + "/");
+    TSuperTimer timer(mainThread);
+    serial.ProgramDir = form.Core.ProgramDir;
+    serial.SetDataBits(d8bit);
+    serial.SetCheckParity(false);
+    serial.OnRxData = [&form](TComponent*) { form.ReadMessage(); };
+    serial.ShowErrorDialog = [&ui](const std::string& text) { ui.ShowMessage(text); };
+
+    std::vector<Clock::time_point> ticks;
+    std::vector<Clock::time_point> sent;
+    bool recording = false;
+    timer.SetInterval(kTickMs);
+    timer.SetThreadPriority(tpTimeCritical);
+    timer.OnTimer = [&](TComponent*) {
+      if (recording) ticks.push_back(Clock::now());
+      form.Timer1Timer();
+    };
+    form.FormActivate();
+    form.W().AddListener([&](const std::string& name) {
+      if (name == "Label2" && form.W().Caption("Label2").rfind("Sending block ", 0) == 0) {
+        sent.push_back(Clock::now());
+      }
+    });
+    timer.SetEnabled(true);
+
+    const auto runUntil = [&](auto done, int seconds) {
+      const auto end = Clock::now() + std::chrono::seconds(seconds);
+      while (!done() && Clock::now() < end) mainThread.RunPendingFor(std::chrono::milliseconds(20));
+      return done();
+    };
+    const auto idle = [&] {
+      const int step = form.S().Step;
+      return step == 0 || (step >= 183 && step <= 204);
+    };
+
+    form.W().SelectText("CommPortBox", "1");
+    form.W().SelectText("BaudRateBox", std::to_string(baud));
+    form.Btn2UploadClick();
+    if (runUntil(idle, 10) && form.W().Visible("BtnChooseFile")) {
+      ui.Chosen = "bench.kvu";
+      form.BtnChooseFileClick();
+      if (runUntil(idle, 30) && form.W().Visible("BtnStartRun")) {
+        recording = true;
+        form.BtnStartRunClick();
+        runUntil(idle, 60 + records / 5);
+        recording = false;
+        r.ok = form.S().Step >= 183 && form.S().BlocksSent == records;
+        if (!r.ok)
+          std::fprintf(stderr, "bench_upload: the run ended: %s\n",
+                       form.W().Caption("Label2").c_str());
+      }
+    }
+    timer.SetEnabled(false);
+    mainThread.Shutdown();
+
+    r.records = static_cast<int>(sent.size());
+    if (sent.size() >= 2) {
+      r.firstToLastS = Ms(sent.back() - sent.front()) / 1000.0;
+      r.msPerRecord = Ms(sent.back() - sent.front()) / static_cast<double>(sent.size() - 1);
+    }
+    // Ticks from the first record to the last, where every tick should carry one record.
+    std::vector<double> gaps;
+    for (std::size_t i = 1; i < ticks.size(); ++i) {
+      if (!sent.empty() && (ticks[i] < sent.front() || ticks[i - 1] > sent.back())) continue;
+      gaps.push_back(Ms(ticks[i] - ticks[i - 1]));
+    }
+    r.ticks = static_cast<int>(gaps.size());
+    for (double g : gaps) {
+      if (g > 1.5 * kTickMs) ++r.lostTicks;
+      r.maxGapMs = std::max(r.maxGapMs, g);
+      r.meanGapMs += g;
+    }
+    if (!gaps.empty()) r.meanGapMs /= static_cast<double>(gaps.size());
+  }
+  std::filesystem::current_path(before);
+  sim.Stop();
+  if (r.ok && e2e::FirstDifferentPage(sim.Flash(), image) != -1) {
+    std::fprintf(stderr, "bench_upload: the unit's flash differs from the image\n");
+    r.ok = false;
+  }
+  return r;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int records = 600;
+  if (argc > 1) {
+    records = std::atoi(argv[1]);
+    if (records < 2 || records > 32000) {
+      std::fprintf(stderr, "usage: bench_upload [records, 2 to 32000; default 600]\n");
+      return 2;
+    }
+  }
+  std::printf("Software Upload of %d records against rq410-sim (tick %d ms)\n", records, kTickMs);
+  std::printf("%6s %8s %10s %11s %11s %12s %12s %12s %9s\n", "baud", "records", "ms/record",
+              "tick bound", "line limit", "lost ticks", "mean tick", "max tick", "run (s)");
+  int failures = 0;
+  for (int baud : {38400, 57600}) {
+    const Result r = Run(baud, records);
+    const double lineLimit = (135.0 + kReplyBytes) * 10.0 * 1000.0 / baud;
+    std::printf("%6d %8d %10.2f %11.1f %11.1f %6d/%-5d %10.2f ms %9.1f ms %9.1f%s\n", baud,
+                r.records, r.msPerRecord, static_cast<double>(kTickMs), lineLimit, r.lostTicks,
+                r.ticks, r.meanGapMs, r.maxGapMs, r.firstToLastS, r.ok ? "" : "  (run failed)");
+    std::fflush(stdout);
+    if (!r.ok) ++failures;
+  }
+  return failures ? 1 : 0;
+}
