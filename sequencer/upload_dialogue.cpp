@@ -124,6 +124,9 @@ bool UploadDialogue::PerformStep(int step) {
         s.Step = 66;
       } else {
         w.SetCaption("Label2", "unexpected response: " + s.LastReply);
+        // Offer the ways on that a time-out offers, so that the user is not left with Close.
+        w.Show("BtnBackToStart");
+        if (s.MainUploadMode) w.Show("BtnRepeatUpload");
         s.Step = 0;
       }
       return true;

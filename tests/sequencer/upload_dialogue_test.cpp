@@ -297,6 +297,8 @@ TEST(UploadRun, EraseErrorsAreShownAndAnUnexpectedEraseLineStops) {
   t.StartUpload();
   ASSERT_TRUE(t.TickUntil([&] { return t.S().Step == 0 && !timeout.commands.empty(); }, 30));
   EXPECT_EQ(t.W().Caption("Label2"), "unexpected response: ERASE BLOCK TIMEOUT: 7\r");
+  EXPECT_TRUE(t.W().Visible("BtnBackToStart"));
+  EXPECT_TRUE(t.W().Visible("BtnRepeatUpload"));
   EXPECT_TRUE(timeout.records.empty());
   EXPECT_FALSE(t.S().UploadFile.IsOpen());
 }
