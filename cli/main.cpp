@@ -7,6 +7,15 @@
 
 #include "cli/cli.h"
 #include "cli/convert_command.h"
+#include "cli/upload_command.h"
+
+#ifdef _WIN32
+#include <io.h>
+#define KV_STDOUT_IS_TERMINAL() (_isatty(_fileno(stdout)) != 0)
+#else
+#include <unistd.h>
+#define KV_STDOUT_IS_TERMINAL() (isatty(STDOUT_FILENO) != 0)
+#endif
 
 namespace {
 
@@ -14,6 +23,8 @@ constexpr const char* kUsage =
     "Usage: kvuflash-cli [--port N] [--baud 38400|57600] [--dir FOLDER] COMMAND [ARGS]\n"
     "\n"
     "Commands:\n"
+    "  upload FILE    a whole Software Upload of FILE to the unit (its options and exit\n"
+    "                 statuses below)\n"
     "  convert FILE   make the upload file (.KVU) from an Intel HEX file or a binary image,\n"
     "                 beside it, and print its checksums and record count\n"
     "  check-port     open the chosen port at the chosen baud rate as a Software Upload\n"
@@ -126,12 +137,17 @@ int main(int argc, char** argv) {
     const Options o = Parse(argc, argv);
     if (o.command.empty() || o.command == "help") {
       (o.command.empty() ? std::cerr : std::cout) << kUsage;
+      if (!o.command.empty()) std::cout << '\n' << kUploadHelpText;
       return o.command.empty() ? 2 : 0;
     }
     InstallInterruptHandler();
     if (o.command == "convert") {
       ExpectArgs(o, 1, "one file name");
       return RunConvert(o.args[0], std::cout, std::cerr);
+    }
+    if (o.command == "upload") {
+      return RunUpload(o.args, UploadDefaults{o.port, o.baud, o.dir}, std::cout, std::cerr,
+                       KV_STDOUT_IS_TERMINAL());
     }
     if (o.command == "check-port") return CheckPort(o);
     if (o.command == "ports") return Ports(o);

@@ -9,7 +9,23 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
 sim_pid=""
-cleanup() { [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true; }
+rundir=""
+# The simulated unit is stopped and its folder removed at the end; after a failure the folder
+# stays, with the unit's log, and its place is said.
+cleanup() {
+  status=$?
+  if [ -n "$sim_pid" ]; then
+    kill "$sim_pid" 2>/dev/null || true
+    wait "$sim_pid" 2>/dev/null || true
+  fi
+  if [ -n "$rundir" ]; then
+    if [ "$status" = 0 ]; then
+      rm -rf "$rundir"
+    else
+      echo "The simulated unit's log: $rundir/sim.log" >&2
+    fi
+  fi
+}
 trap cleanup EXIT
 
 have_real_unit=0

@@ -1,0 +1,428 @@
+// Whole uploads through the real kvuflash-cli against rq410-sim on a pseudo-terminal: every
+// input kind, the unit's faults, the checksum check, bad inputs, and the exit status a script
+// sees. The simulator's flash dump must hold exactly the input's pages.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <memory>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/sim_process.h"
+
+namespace {
+
+using namespace e2e;
+
+struct CliResult {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+std::vector<std::string> Lines(const std::string& text, const std::string& prefix) {
+  std::vector<std::string> lines;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    const auto end = text.find('\n', at);
+    const std::string line = text.substr(at, end == std::string::npos ? end : end - at);
+    if (line.rfind(prefix, 0) == 0) lines.push_back(line.substr(prefix.size()));
+    if (end == std::string::npos) break;
+    at = end + 1;
+  }
+  return lines;
+}
+
+bool Has(const std::string& text, const std::string& what) {
+  return text.find(what) != std::string::npos;
+}
+
+// The records the uploader sent, cut from the bytes the unit received: after "GO" + CR and up
+// to "UPLOAD DONE" + CR (or the end).
+std::string RecordBytes(const std::string& in) {
+  const auto go = in.find("GO\r");
+  if (go == std::string::npos) return {};
+  const auto done = in.find("UPLOAD DONE\r", go);
+  return in.substr(go + 3, done == std::string::npos ? std::string::npos : done - go - 3);
+}
+
+std::string AsString(const Bytes& bytes) {
+  return std::string(bytes.begin(), bytes.end());
+}
+
+std::string Record(const Bytes& upload, std::size_t index) {
+  return AsString(upload).substr(index * 135, 135);
+}
+
+class UploadEndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override { fs::create_directories(dir_.Path() / "prog"); }
+
+  // kvuflash-cli upload ARGS, with COM 1 on `link` unless `link` is empty; killed after
+  // `timeoutS` seconds.
+  CliResult Upload(const std::vector<std::string>& args, const std::string& link, int timeoutS = 60,
+                   const std::string& tag = "cli") {
+    std::vector<std::string> argv = {KV_CLI_PATH, "--dir", dir_.File("prog"), "upload"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<std::string> env;
+    if (!link.empty()) env.push_back("KVUFLASH_PORTS=1=" + link);
+    const std::string out = dir_.File(tag + ".out");
+    const std::string err = dir_.File(tag + ".err");
+    Child cli(argv, env, out, err);
+    CliResult r;
+    r.status = cli.Wait(timeoutS * 1000);
+    r.out = ReadText(out);
+    r.err = ReadText(err);
+    return r;
+  }
+
+  std::unique_ptr<Sim> StartSim(const std::vector<std::string>& extra = {},
+                                const std::string& name = "unit") {
+    return std::make_unique<Sim>(KV_SIM_PATH, dir_, name, extra);
+  }
+
+  TempFolder dir_{"kv-upload-e2e"};
+};
+
+TEST_F(UploadEndToEnd, HexFileLandsInFlashPageForPageWithTheWholeRunPrinted) {
+  // Pages on both sides of 64 KB boundaries, one of them only partly written.
+  const auto pages = SpreadPages(30, 3, 1091);
+  const Bytes image = MakeImage(pages, 11, {pages[4]});
+  WriteText(dir_.File("fw.hex"), IntelHex(image));
+  auto sim = StartSim();
+
+  const CliResult r = Upload({"--port", "1", dir_.File("fw.hex")}, sim->Link());
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  ASSERT_EQ(sim->Stop(), 0);
+
+  EXPECT_EQ(FirstDifferentPage(sim->Flash(), image), -1);
+  // On the wire: exactly the input's records, once each, between GO and UPLOAD DONE.
+  const std::string in = sim->Traffic("in");
+  EXPECT_EQ(RecordBytes(in), AsString(UploadFile(image, "")));
+  EXPECT_TRUE(Has(in, "UPLOAD DONE\r"));
+  EXPECT_EQ(sim->Summary()["records"], "30");
+
+  // The converted file beside the input holds the same records.
+  const Bytes kvu = ReadBytes(dir_.File("fw.KVU"));
+  ASSERT_EQ(kvu.size(), 30u * 135 + 8);
+  EXPECT_EQ(AsString(kvu).substr(0, 30 * 135), AsString(UploadFile(image, "")));
+
+  const std::vector<std::string> history = Lines(r.out, "FUpHist: ");
+  ASSERT_GE(history.size(), 7u) << r.out;
+  const std::vector<std::string> start(history.begin(), history.begin() + 6);
+  EXPECT_EQ(start, (std::vector<std::string>{"Got U,READY handshake", "Sending GO", "Erasing...",
+                                             "Erase complete", "Sending FlashCode...",
+                                             "Sending Lines..."}));
+  EXPECT_EQ(history[6].rfind("Sending block 1 of 30...", 0), 0u) << history[6];
+  EXPECT_EQ(history.back().rfind("Sending block 30 of 30...", 0), 0u) << history.back();
+  // Not one line per record when the output is not a terminal.
+  EXPECT_LE(history.size(), 6u + 12u);
+  EXPECT_TRUE(Has(r.out, "Label12: Port is open on Com 1 at 38400 baud\n")) << r.out;
+  EXPECT_TRUE(Has(r.out, "Label8: Upload will be 30 blocks, less than 1 minute\n")) << r.out;
+  EXPECT_TRUE(Has(r.out, "Label15: Software Upload complete\n")) << r.out;
+  EXPECT_TRUE(Has(r.out, "Label10: Now, CYCLE POWER on the RQ-410....\n")) << r.out;
+  EXPECT_TRUE(Has(r.out, "Label4: Upload complete. Time taken: ")) << r.out;
+  EXPECT_FALSE(Has(r.out, "Checksums")) << "no checksum query under 1000 records";
+  EXPECT_EQ(sim->Summary()["fcs"], "0");
+  EXPECT_TRUE(r.err.empty()) << r.err;
+}
+
+TEST_F(UploadEndToEnd, BinaryImageAt57600SurvivesResendsShortAnswersUnknownLinesAndEraseErrors) {
+  const auto pages = SpreadPages(25, 0, 150);
+  const Bytes image = MakeImage(pages, 22);
+  // An image shorter than the flash: the rest counts as erased.
+  const std::size_t used = (pages.back() + 1) * kPage;
+  WriteBytes(dir_.File("image.bin"), Bytes(image.begin(), image.begin() + static_cast<long>(used)));
+  auto sim = StartSim({"--short-answers", "--resend-records", "3,7", "--unknown-line-records", "5",
+                       "--erase-errors", "2"});
+
+  const CliResult r =
+      Upload({"--baud", "57600", "--capture", dir_.File("capture.txt"), dir_.File("image.bin")},
+             sim->Link());
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  ASSERT_EQ(sim->Stop(), 0);
+  EXPECT_EQ(FirstDifferentPage(sim->Flash(), image), -1);
+
+  // Records 3 and 7 (asked again) and 5 (answered with an unknown line) went out twice, every
+  // other record once, in file order.
+  const Bytes upload = UploadFile(image, "");
+  std::string expected;
+  for (std::size_t i = 0; i < 25; ++i) {
+    expected += Record(upload, i);
+    if (i + 1 == 3 || i + 1 == 5 || i + 1 == 7) expected += Record(upload, i);
+  }
+  EXPECT_EQ(RecordBytes(sim->Traffic("in")), expected);
+
+  EXPECT_TRUE(Has(r.out, "Label12: Port is open on Com 1 at 57600 baud\n")) << r.out;
+  const std::vector<std::string> history = Lines(r.out, "FUpHist: ");
+  std::size_t eraseErrors = 0, blockLines = 0;
+  for (const auto& line : history) {
+    eraseErrors += Has(line, "ERASE ERROR: ");
+    blockLines += Has(line, "BLOCK BASE INDEX: ");
+  }
+  EXPECT_EQ(eraseErrors, 2u) << r.out;
+  EXPECT_EQ(blockLines, 2u) << r.out;
+  EXPECT_TRUE(Has(r.out, "FUpHist: Erase complete\n"));
+  EXPECT_TRUE(Has(r.out, "Label10: Now, CYCLE POWER on the RQ-410....\n")) << r.out;
+
+  // The capture file, where the command line was told to put it.
+  const std::string capture = ReadText(dir_.File("capture.txt"));
+  EXPECT_TRUE(Has(capture, "[co]com port open at 57600")) << capture.substr(0, 400);
+  EXPECT_TRUE(Has(capture, "[out]U\n"));
+  EXPECT_TRUE(Has(capture, "[out]GO[cr]"));
+  EXPECT_EQ(Count(capture, "[out]resend"), 1u);  // the unknown line's repeat
+  EXPECT_EQ(Count(capture, "[info  ]  addr "), 28u);
+  char first[40];
+  std::snprintf(first, sizeof first, "[info  ]  addr %06X  cksm %02X",
+                static_cast<unsigned>(pages[0] * kPage), upload[134]);
+  EXPECT_TRUE(Has(capture, first)) << first;
+  EXPECT_TRUE(Has(capture, "[out]UPLOAD DONE[cr]"));
+  EXPECT_FALSE(fs::exists(dir_.File("prog/Capture.txt")));
+}
+
+TEST_F(UploadEndToEnd, UploadFileIsSentAsItIsThroughADevicePathToAUnitSwitchedOnLate) {
+  const Bytes image = MakeImage(SpreadPages(12, 700, 9), 33);
+  const Bytes upload = UploadFile(image, "12AB34CD");
+  WriteBytes(dir_.File("ready.kvu"), upload);
+  auto sim = StartSim({"--power-on-after-ms", "900"});
+
+  // No port map: the device itself is named.
+  const CliResult r = Upload({"--port", sim->Link(), dir_.File("ready.kvu")}, "");
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  ASSERT_EQ(sim->Stop(), 0);
+  EXPECT_EQ(FirstDifferentPage(sim->Flash(), image), -1);
+  EXPECT_EQ(RecordBytes(sim->Traffic("in")), AsString(upload).substr(0, 12 * 135));
+  // "U" until the unit, switched on late, answered.
+  const std::string in = sim->Traffic("in");
+  EXPECT_GT(in.find("GO\r"), 5u);
+  EXPECT_EQ(in.find_first_not_of('U'), in.find("GO\r"));
+
+  EXPECT_TRUE(Has(r.out, "Label12: Port is open on Com 1 at 38400 baud\n")) << r.out;
+  // Sent as it is: nothing converted beside it, the file unchanged.
+  EXPECT_EQ(ReadBytes(dir_.File("ready.kvu")), upload);
+  EXPECT_FALSE(fs::exists(dir_.File("ready.BIN")));
+  EXPECT_TRUE(Has(r.out, "FUpHist: Sending block 12 of 12..."));
+}
+
+TEST_F(UploadEndToEnd, ProgressOnATerminalIsOneBarRedrawnInPlace) {
+  const Bytes image = MakeImage(SpreadPages(8, 90, 2), 88);
+  WriteBytes(dir_.File("bar.kvu"), UploadFile(image, "00000000"));
+  auto sim = StartSim();
+
+  // The command's output goes to a pseudo-terminal, read here as a user's terminal would.
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(::grantpt(master), 0);
+  ASSERT_EQ(::unlockpt(master), 0);
+  const std::string slave = ::ptsname(master);
+  // Held open here as well, so that the terminal stays up until everything has been read.
+  const int keep = ::open(slave.c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(keep, 0);
+  std::string screen;
+  std::atomic<bool> ended{false};
+  std::thread reader([&] {
+    char buffer[512];
+    for (;;) {
+      pollfd p{master, POLLIN, 0};
+      const int ready = ::poll(&p, 1, 50);
+      if (ready > 0) {
+        const ssize_t n = ::read(master, buffer, sizeof buffer);
+        if (n <= 0) break;
+        screen.append(buffer, static_cast<std::size_t>(n));
+      } else if (ended) {
+        break;
+      }
+    }
+  });
+  int status = -1;
+  {
+    Child cli({KV_CLI_PATH, "--dir", dir_.File("prog"), "upload", dir_.File("bar.kvu")},
+              {"KVUFLASH_PORTS=1=" + sim->Link()}, slave, dir_.File("bar.err"));
+    status = cli.Wait(60 * 1000);
+  }
+  ended = true;
+  reader.join();
+  ::close(keep);
+  ::close(master);
+  EXPECT_EQ(status, 0) << screen << ReadText(dir_.File("bar.err"));
+  EXPECT_FALSE(Has(screen, "Sending block")) << screen;
+  EXPECT_EQ(Count(screen, "\r["), 8u) << screen;  // one redraw per record, in place
+  EXPECT_TRUE(Has(screen, "[##############################] 8/8 records  100%")) << screen;
+  EXPECT_TRUE(Has(screen, "] 1/8 records  12%")) << screen;
+  EXPECT_TRUE(Has(screen, "FUpHist: Sending FlashCode...")) << screen;
+  EXPECT_TRUE(Has(screen, "Label10: Now, CYCLE POWER on the RQ-410....")) << screen;
+  ASSERT_EQ(sim->Stop(), 0);
+  EXPECT_EQ(FirstDifferentPage(sim->Flash(), image), -1);
+}
+
+TEST_F(UploadEndToEnd, UnitThatHaltsTheRunKeepsWhatItTookAndTheExitSaysHalted) {
+  const Bytes image = MakeImage(SpreadPages(20, 40, 3), 44);
+  WriteText(dir_.File("halt.hex"), IntelHex(image));
+  auto sim = StartSim({"--fail-at-record", "8"});
+
+  const CliResult r =
+      Upload({"--capture", dir_.File("capture.txt"), dir_.File("halt.hex")}, sim->Link());
+  EXPECT_EQ(r.status, 6) << r.out << r.err;
+  ASSERT_EQ(sim->Stop(), 0);
+  EXPECT_EQ(FirstDifferentPage(sim->Flash(), FirstPagesOf(image, 7)), -1);
+  EXPECT_TRUE(Has(r.out, "Label2: Upload failed\n")) << r.out;
+  EXPECT_TRUE(Has(r.out, "Label4: Upload HALTED. Time taken: ")) << r.out;
+  EXPECT_TRUE(Has(r.out, "Label10: Click on <Close> button\n")) << r.out;
+  EXPECT_FALSE(Has(r.out, "CYCLE POWER"));
+  EXPECT_TRUE(Has(r.err, "UPLOAD FAILED")) << r.err;
+  EXPECT_FALSE(Has(sim->Traffic("in"), "UPLOAD DONE"));
+  // Logging stops with the failure; what was logged before is kept.
+  const std::string capture = ReadText(dir_.File("capture.txt"));
+  EXPECT_TRUE(Has(capture, "[in]UPLOAD FAILED[cr]"))
+      << capture.substr(capture.size() > 600 ? capture.size() - 600 : 0);
+  EXPECT_FALSE(Has(capture, "[pn]88"));
+}
+
+TEST_F(UploadEndToEnd, UnitThatStopsAnsweringOrAnswersWronglyGivesTimeOutOrUnexpectedAnswer) {
+  const Bytes image = MakeImage(SpreadPages(10, 0, 1), 55);
+  WriteBytes(dir_.File("small.kvu"), UploadFile(image, "00000000"));
+
+  {
+    auto sim = StartSim({"--erase-timeout"}, "erase");
+    const CliResult r = Upload({dir_.File("small.kvu")}, sim->Link(), 60, "erase");
+    EXPECT_EQ(r.status, 8) << r.out << r.err;
+    EXPECT_TRUE(Has(r.out, "Label2: unexpected response: ")) << r.out;
+    EXPECT_TRUE(Has(r.err, "Unexpected answer from the unit: ERASE BLOCK TIMEOUT: ")) << r.err;
+    ASSERT_EQ(sim->Stop(), 0);
+    EXPECT_EQ(RecordBytes(sim->Traffic("in")), "");
+  }
+  {
+    // No READY ever: exactly 251 "U", then the sequencer's own time-out (about 15 s).
+    auto sim = StartSim({"--never-ready"}, "silent");
+    const CliResult r = Upload({dir_.File("small.kvu")}, sim->Link(), 60, "silent");
+    EXPECT_EQ(r.status, 5) << r.out << r.err;
+    EXPECT_TRUE(Has(r.out, "Label2: Timed out waiting for response\n")) << r.out;
+    EXPECT_TRUE(Has(r.out, "FUpHist: Timed out waiting for response\n")) << r.out;
+    ASSERT_EQ(sim->Stop(), 0);
+    EXPECT_EQ(sim->Traffic("in"), std::string(251, 'U'));
+  }
+  {
+    // A unit gone silent in the middle of the records is resent to for ever by the
+    // sequencer; the command's own limit ends the run.
+    auto sim = StartSim({"--silent-after-records", "3"}, "gone");
+    const CliResult r = Upload({"--timeout", "4", dir_.File("small.kvu")}, sim->Link(), 60, "gone");
+    EXPECT_EQ(r.status, 5) << r.out << r.err;
+    EXPECT_TRUE(Has(r.err, "did not end within 4 s")) << r.err;
+    EXPECT_TRUE(Has(r.err, "4 of 10 records sent")) << r.err;  // the fourth unanswered
+    ASSERT_EQ(sim->Stop(), 0);
+    EXPECT_EQ(FirstDifferentPage(sim->Flash(), FirstPagesOf(image, 3)), -1);
+  }
+}
+
+TEST_F(UploadEndToEnd, BadInputsAndPortsStopBeforeAnythingReachesTheUnit) {
+  auto sim = StartSim();
+  const Bytes image = MakeImage(SpreadPages(3, 0, 1), 66);
+
+  CliResult r = Upload({dir_.File("missing.hex")}, sim->Link());
+  EXPECT_EQ(r.status, 3) << r.out << r.err;
+  EXPECT_TRUE(Has(r.err, "File not found")) << r.err;
+
+  WriteText(dir_.File("notes.txt"), "not firmware\n");
+  r = Upload({dir_.File("notes.txt")}, sim->Link());
+  EXPECT_EQ(r.status, 3) << r.out << r.err;
+  EXPECT_TRUE(Has(r.out, "Label12: Unexpected file extension (TXT), choose another file")) << r.out;
+
+  // A HEX file damaged in its third line: no upload file that looks whole is left.
+  std::string hex = IntelHex(image);
+  const auto third = hex.find(':', hex.find(':', hex.find(':') + 1) + 1);
+  hex.replace(third + 9, 2, "ZZ");
+  WriteText(dir_.File("broken.hex"), hex);
+  r = Upload({dir_.File("broken.hex")}, sim->Link());
+  EXPECT_EQ(r.status, 3) << r.out << r.err;
+  EXPECT_FALSE(r.err.empty());
+  EXPECT_FALSE(fs::exists(dir_.File("broken.KVU")));
+  EXPECT_FALSE(Has(r.out, "THE UNIT MUST BE OFF"));
+
+  Bytes shortFile = UploadFile(image, "ABCD1234");
+  shortFile.resize(shortFile.size() - 3);
+  WriteBytes(dir_.File("short.kvu"), shortFile);
+  r = Upload({dir_.File("short.kvu")}, sim->Link());
+  EXPECT_EQ(r.status, 3) << r.out << r.err;
+  EXPECT_TRUE(Has(r.err, "is not a complete upload file")) << r.err;
+
+  // Nothing of the dialogue went out for any of them.
+  ASSERT_EQ(sim->Stop(), 0);
+  EXPECT_EQ(sim->Traffic("in"), "");
+
+  WriteBytes(dir_.File("good.kvu"), UploadFile(image, "ABCD1234"));
+  r = Upload({dir_.File("good.kvu")}, dir_.File("no-such-tty"));
+  EXPECT_EQ(r.status, 4) << r.out << r.err;
+  EXPECT_TRUE(Has(r.out, "Label12: Port did not open on Com 1 at 38400 baud")) << r.out;
+
+  r = Upload({"--help"}, "");
+  EXPECT_EQ(r.status, 0);
+  for (const char* line : {"Exit status:", "3  bad input", "4  the port could not be opened",
+                           "5  time-out", "6  halted by the unit (\"UPLOAD FAILED\")",
+                           "7  checksums different", "8  unexpected answer"}) {
+    EXPECT_TRUE(Has(r.out, line)) << line;
+  }
+  for (const auto& args :
+       std::vector<std::vector<std::string>>{{},
+                                             {"--baud", "9600", dir_.File("good.kvu")},
+                                             {"--port", "12", dir_.File("good.kvu")},
+                                             {"--bogus", dir_.File("good.kvu")},
+                                             {dir_.File("good.kvu"), dir_.File("good.kvu")}}) {
+    r = Upload(args, dir_.File("no-such-tty"));
+    EXPECT_EQ(r.status, 2) << r.out << r.err;
+    EXPECT_FALSE(r.err.empty());
+  }
+}
+
+// The only long test: 1000 records take a minute of ticks. Two units at once, one of them
+// reporting a wrong main checksum after its reboot.
+TEST_F(UploadEndToEnd, ThousandRecordsAreCheckedAgainstTheUnitsChecksumsAfterItsReboot) {
+  const Bytes image = MakeImage(SpreadPages(1000, 0, 32), 77);
+  fs::create_directories(dir_.Path() / "good");
+  fs::create_directories(dir_.Path() / "bad");
+  WriteBytes(dir_.File("good/big.bin"), image);
+  WriteText(dir_.File("bad/big.hex"), IntelHex(image));
+  auto good = StartSim({}, "good");
+  auto bad = StartSim({"--fcs-wrong", "main"}, "bad");
+
+  const auto start = [&](const std::string& file, const std::string& link, const std::string& tag) {
+    return std::make_unique<Child>(
+        std::vector<std::string>{KV_CLI_PATH, "--dir", dir_.File("prog"), "upload", "--port", "1",
+                                 "--dir", dir_.File(tag), file},
+        std::vector<std::string>{"KVUFLASH_PORTS=1=" + link}, dir_.File(tag + ".out"),
+        dir_.File(tag + ".err"));
+  };
+  auto goodCli = start(dir_.File("good/big.bin"), good->Link(), "good");
+  auto badCli = start(dir_.File("bad/big.hex"), bad->Link(), "bad");
+  const int goodStatus = goodCli->Wait(240 * 1000);
+  const int badStatus = badCli->Wait(240 * 1000);
+  const std::string goodOut = ReadText(dir_.File("good.out"));
+  const std::string badOut = ReadText(dir_.File("bad.out"));
+  const std::string badErr = ReadText(dir_.File("bad.err"));
+
+  EXPECT_EQ(goodStatus, 0) << goodOut << ReadText(dir_.File("good.err"));
+  EXPECT_TRUE(Has(goodOut, "Label4: Unit re-booting, wait ...\n")) << goodOut;
+  EXPECT_TRUE(Has(goodOut, "Label4: Querying RQ-410 memory checksums ...\n")) << goodOut;
+  EXPECT_TRUE(Has(goodOut, "Label15: Checksums match, Upload successful\n")) << goodOut;
+  EXPECT_TRUE(Has(goodOut, "Label10: Now, CYCLE POWER on the RQ-410....\n")) << goodOut;
+  EXPECT_TRUE(Has(goodOut, "FUpHist: Sending block 1000 of 1000..."));
+
+  EXPECT_EQ(badStatus, 7) << badOut << badErr;
+  EXPECT_TRUE(Has(badOut, "Label15: Checksums different\n")) << badOut;
+  EXPECT_TRUE(Has(badErr, "Checksums different")) << badErr;
+
+  ASSERT_EQ(good->Stop(), 0);
+  ASSERT_EQ(bad->Stop(), 0);
+  EXPECT_EQ(good->Summary()["fcs"], "1");
+  EXPECT_EQ(FirstDifferentPage(good->Flash(), image), -1);
+  // The wrong report does not mean wrong data: the unit holds the image all the same.
+  EXPECT_EQ(FirstDifferentPage(bad->Flash(), image), -1);
+}
+
+}  // namespace
