@@ -1,6 +1,5 @@
-// "kvuflash-cli convert": the intake and conversion without a unit. The command line is a
-// program, not a library, so its command is compiled into this test.
-#include "cli/convert_command.cpp"  // NOLINT(bugprone-suspicious-include)
+// "kvuflash-cli convert": the intake and conversion without a unit.
+#include "cli/convert_command.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +7,7 @@
 #include <sstream>
 #include <string>
 
+#include "sequencer/sequencer_state.h"
 #include "temp_folder.h"
 
 namespace {
