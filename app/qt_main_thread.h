@@ -5,11 +5,8 @@
 #pragma once
 
 #include <QObject>
-#include <condition_variable>
-#include <deque>
-#include <memory>
-#include <mutex>
 
+#include "components/hand_over_queue.h"
 #include "components/main_thread.h"
 
 class QtMainThread final : public QObject, public IMainThread {
@@ -30,10 +27,7 @@ class QtMainThread final : public QObject, public IMainThread {
   void Shutdown();
 
  private:
-  struct Call;
   void runQueued();
 
-  std::mutex m_mutex;
-  std::deque<std::shared_ptr<Call>> m_queue;
-  bool m_shutDown = false;
+  HandOverQueue m_queue;
 };

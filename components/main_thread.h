@@ -3,13 +3,11 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
-#include <deque>
 #include <functional>
-#include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
+
+#include "components/hand_over_queue.h"
 
 class IMainThread {
  public:
@@ -51,10 +49,6 @@ class StdMainThread final : public IMainThread {
   void Shutdown();
 
  private:
-  struct Call;
-  mutable std::mutex mutex_;
-  std::condition_variable arrived_;
-  std::deque<std::shared_ptr<Call>> queue_;
-  bool shutDown_ = false;
+  HandOverQueue queue_;
   std::thread::id mainId_;
 };
