@@ -24,33 +24,11 @@
 #include "app/help_window.h"
 #include "app/qt_main_thread.h"
 #include "app/qt_ui_services.h"
+#include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-class TempDir {
- public:
-  TempDir() {
-    path_ = fs::temp_directory_path() /
-            ("kv-app-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++));
-    fs::remove_all(path_);
-    fs::create_directories(path_);
-  }
-  ~TempDir() { fs::remove_all(path_); }
-  std::string Dir() const { return path_.string() + "/"; }
-
- private:
-  fs::path path_;
-  static inline int counter_ = 0;
-};
-
-std::vector<std::string> Lines(const std::string& path) {
-  std::ifstream in(path);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
 
 template <typename W>
 W* Find(TForm1& form, const char* name) {

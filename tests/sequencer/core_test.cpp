@@ -9,26 +9,11 @@
 #include "components/file_errors.h"
 #include "sequencer/main_form.h"
 #include "support/fakes.h"
+#include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-class TempDir {
- public:
-  TempDir() {
-    path_ = fs::temp_directory_path() /
-            ("kv-seq-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++));
-    fs::remove_all(path_);
-    fs::create_directories(path_);
-  }
-  ~TempDir() { fs::remove_all(path_); }
-  std::string Dir() const { return path_.string() + "/"; }
-
- private:
-  fs::path path_;
-  static inline int counter_ = 0;
-};
 
 struct CoreRig {
   FakePort port;
