@@ -1,6 +1,8 @@
 # make run   : install what is missing, build, and open the window (on a simulated unit
 #              when no real one is attached; the command-line uploader when there is no display)
 # make test  : install what is missing, build, and run every test
+#              (SANITIZE_PASS=1 also runs the core's tests built with ASan and UBSan)
+# make bench : the benchmarks, printing their figures
 BUILD ?= build
 BUILD_TYPE ?= RelWithDebInfo
 CMAKE_FLAGS ?=
@@ -23,6 +25,12 @@ run: build
 
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j2
+ifeq ($(SANITIZE_PASS),1)
+	@cmake -S . -B $(BUILD)-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKV_SANITIZE=ON -DKV_BUILD_GUI=OFF $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(BUILD)-asan --target test_components test_sequencer test_fileprep test_sim
+	@cd $(BUILD)-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --output-on-failure -j2 -E 'NOT_BUILT|mingw'
+endif
 
 bench: build
 	@tools/bench.sh $(BUILD)
