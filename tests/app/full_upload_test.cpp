@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -154,7 +155,21 @@ TEST(FullUpload, ClicksThroughTheWindowAndTheChooserPutTheHexFileIntoTheUnit) {
     EXPECT_TRUE(Shown(form, "BtnBackToStart"));
     EXPECT_FALSE(Shown(form, "Gauge"));
     EXPECT_EQ(f.W().FUpHist().back(), "Sending block 20 of 20...");
+    const QString history =
+        qobject_cast<QPlainTextEdit*>(form.ControlWidget(QStringLiteral("FUpHist")))->toPlainText();
+    EXPECT_TRUE(history.startsWith("Got U,READY handshake\nSending GO\nErasing..."))
+        << history.toStdString();
     EXPECT_TRUE(messages.isEmpty()) << messages.join("; ").toStdString();
+
+    // The finished screen, for a look.
+    QApplication::processEvents();
+    const QString out = QStringLiteral(KV_BINARY_DIR "/screenshots");
+    fs::create_directories(out.toStdString());
+    form.grab().save(out + "/upload-finished.png");
+
+    ClickButton(form, "BtnBackToStart");
+    EXPECT_EQ(f.S().Step, 0);
+    EXPECT_TRUE(Shown(form, "OpeningBox"));
   }
   ASSERT_EQ(unit.Stop(), 0);
   EXPECT_EQ(FirstDifferentPage(unit.Flash(), image), -1);
