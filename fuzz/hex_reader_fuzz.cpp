@@ -4,10 +4,10 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
-#include <vector>
 
 #include "components/file_errors.h"
 #include "fileprep/hex_image.h"
@@ -28,29 +28,26 @@ std::string Folder() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  std::vector<std::string> lines;
-  std::string line;
-  for (std::size_t i = 0; i < size; ++i) {
-    const char c = static_cast<char>(data[i]);
-    if (c == '\n') {
-      lines.push_back(line);
-      line.clear();
-    } else {
-      line += c;
-    }
+  // Through the file road, so the reader's own line splitting and line cap are fuzzed too.
+  const std::string input = Folder() + "Fuzz.hex";
+  {
+    std::FILE* f = std::fopen(input.c_str(), "wb");
+    if (f == nullptr) std::abort();
+    if (size > 0 && std::fwrite(data, 1, size, f) != size) std::abort();
+    std::fclose(f);
   }
-  lines.push_back(line);
-  lines.push_back(":00000001FF");  // the embedded image always ends with its end record
 
   SequencerState s;
-  s.MainUploadMode = false;  // the embedded-image road: no input file to read
-  s.ImagePages = kFactoryImagePages;
+  s.MainUploadMode = true;
+  s.InputFileName = input;
+  s.ImagePages = kFactoryImagePages;  // a small image keeps each run fast
   s.BinFileName = Folder() + "Fuzz.BIN";
   s.UploadFileName = Folder() + "Fuzz.KVU";
+  std::filesystem::remove(s.BinFileName);
   std::filesystem::remove(s.UploadFileName);
   try {
     EmptyImage(s);
-    ReadHexImage(s, lines, [](const std::string&) {});
+    ReadHexImage(s, {}, {});
     s.UploadFile.Open(s.UploadFileName, ByteFile::Mode::CreateTemp);
     WriteUploadFile(s);
   } catch (const EConvertError&) {

@@ -1,6 +1,7 @@
 // Any received text, cut into receive events at any points, against the reply waits: a wait
 // takes only what ends in its terminator, keeps at most 125 characters behind it, and never
 // reads outside the text.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
