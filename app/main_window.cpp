@@ -20,15 +20,12 @@
 #include <algorithm>
 #include <exception>
 
+#include "app/gauge_widget.h"
 #include "app/logo.h"
 #include "app/qt_main_thread.h"
 #include "app/qt_ui_services.h"
 #include "components/program_dir.h"
 
-#if __has_include("app/gauge_widget.h")
-#include "app/gauge_widget.h"
-#define KV_HAVE_GAUGE_WIDGET 1
-#endif
 
 const std::vector<std::string> kCableText = {
     "  Serial Cable Detail for Modems:",
@@ -60,17 +57,6 @@ QFont WindowFont() {
   QFont f(QStringLiteral("Arial"));
   f.setPixelSize(13);
   return f;
-}
-
-// Calls `f.BtnBootClick()` and the like where the form has them: the factory path's handlers
-// join the form as that subsystem lands.
-template <typename F>
-void CallBoot(F& f) {
-  if constexpr (requires { f.BtnBootClick(); }) f.BtnBootClick();
-}
-template <typename F>
-void CallGoOn(F& f) {
-  if constexpr (requires { f.BtnGoOnClick(); }) f.BtnGoOnClick();
 }
 
 }  // namespace
@@ -105,8 +91,8 @@ TForm1::TForm1(std::string programDir, bool startTimer, QWidget* parent) : QWidg
   m_timer->OnTimer = [this](TComponent*) { m_form->Timer1Timer(); };
 
   WindowModel& w = Model();
-  w.SetCaption("Title1", kMakerTitle1);
-  w.SetCaption("Title2", kMakerTitle2);
+  w.SetCaption(Ctl::Title1, kMakerTitle1);
+  w.SetCaption(Ctl::Title2, kMakerTitle2);
   buildWidgets();
   bindModel();
   m_form->FormActivate();
@@ -123,14 +109,19 @@ TForm1::~TForm1() {
   // owned by the front-end services go first of all.
   m_ui.reset();
   qDeleteAll(findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly));
-  m_controls.clear();
+  m_controls.fill(nullptr);
 }
 
 template <typename W>
-W* TForm1::make(const char* name, QWidget* parent) {
-  auto* widget = new W(parent);  // owned by its parent widget
-  widget->setObjectName(QString::fromLatin1(name));
-  m_controls.insert(widget->objectName(), widget);
+W* TForm1::make(Ctl control, QWidget* parent) {
+  return adopt(control, new W(parent));  // owned by its parent widget
+}
+
+template <typename W>
+W* TForm1::adopt(Ctl control, W* widget) {
+  const std::string_view name = ControlName(control);
+  widget->setObjectName(QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size())));
+  m_controls[static_cast<std::size_t>(control)] = widget;
   return widget;
 }
 
@@ -156,11 +147,11 @@ void TForm1::buildWidgets() {
 
   // Logo and title.
   auto* header = new QHBoxLayout;
-  auto* image1 = make<QLabel>("Image1", this);
+  auto* image1 = make<QLabel>(Ctl::Image1, this);
   image1->setPixmap(KorvaneLogo());
   image1->setAlignment(Qt::AlignCenter);
   image1->setFixedSize(361, 87);
-  auto* label5 = make<QLabel>("Label5", this);
+  auto* label5 = make<QLabel>(Ctl::Label5, this);
   QFont titleFont = WindowFont();
   titleFont.setPixelSize(32);
   titleFont.setBold(true);
@@ -176,21 +167,21 @@ void TForm1::buildWidgets() {
   root->addLayout(header);
 
   // Opening screen.
-  auto* opening = make<QGroupBox>("OpeningBox", this);
+  auto* opening = make<QGroupBox>(Ctl::OpeningBox, this);
   auto* openingLayout = new QHBoxLayout(opening);
   auto* left = new QVBoxLayout;
-  auto* label6 = make<QLabel>("Label6", opening);
+  auto* label6 = make<QLabel>(Ctl::Label6, opening);
   label6->setWordWrap(true);
-  auto* label13 = make<QLabel>("Label13", opening);
+  auto* label13 = make<QLabel>(Ctl::Label13, opening);
   label13->setWordWrap(true);
   left->addWidget(label6);
   left->addWidget(label13);
   auto* cableRow = new QHBoxLayout;
-  auto* btnCable = make<QPushButton>("BtnCable", opening);
+  auto* btnCable = make<QPushButton>(Ctl::BtnCable, opening);
   cableRow->addWidget(btnCable);
   cableRow->addStretch(1);
   left->addLayout(cableRow);
-  auto* memoCable = make<QPlainTextEdit>("MemoCable", opening);
+  auto* memoCable = make<QPlainTextEdit>(Ctl::MemoCable, opening);
   memoCable->setReadOnly(true);
   memoCable->setMinimumHeight(60);
   QFont mono(QStringLiteral("Courier New"));
@@ -202,8 +193,8 @@ void TForm1::buildWidgets() {
   memoCable->setPlainText(cable.join(QLatin1Char('\n')));
   left->addWidget(memoCable, 1);
   auto* portRow = new QHBoxLayout;
-  auto* label3 = make<QLabel>("Label3", opening);
-  auto* commPortBox = make<QComboBox>("CommPortBox", opening);
+  auto* label3 = make<QLabel>(Ctl::Label3, opening);
+  auto* commPortBox = make<QComboBox>(Ctl::CommPortBox, opening);
   commPortBox->setMinimumWidth(52);
   m_portDevice = new QLabel(opening);
   m_portDevice->setObjectName(QStringLiteral("PortDevice"));
@@ -218,18 +209,18 @@ void TForm1::buildWidgets() {
   openingLayout->addLayout(left, 1);
 
   auto* right = new QVBoxLayout;
-  auto* label7 = make<QLabel>("Label7", opening);
+  auto* label7 = make<QLabel>(Ctl::Label7, opening);
   right->addWidget(label7);
-  auto* groupBox1 = make<QGroupBox>("GroupBox1", opening);
+  auto* groupBox1 = make<QGroupBox>(Ctl::GroupBox1, opening);
   auto* g1 = new QGridLayout(groupBox1);
   g1->setVerticalSpacing(3);
-  auto* label9 = make<QLabel>("Label9", groupBox1);
-  auto* baudRateBox = make<QComboBox>("BaudRateBox", groupBox1);
+  auto* label9 = make<QLabel>(Ctl::Label9, groupBox1);
+  auto* baudRateBox = make<QComboBox>(Ctl::BaudRateBox, groupBox1);
   baudRateBox->setMaximumWidth(96);
   label9->setBuddy(baudRateBox);
-  auto* label22 = make<QLabel>("Label22", groupBox1);
+  auto* label22 = make<QLabel>(Ctl::Label22, groupBox1);
   label22->setWordWrap(true);
-  auto* btn2Upload = make<QPushButton>("Btn2Upload", groupBox1);
+  auto* btn2Upload = make<QPushButton>(Ctl::Btn2Upload, groupBox1);
   auto* baudRow = new QHBoxLayout;
   baudRow->addWidget(label9);
   baudRow->addWidget(baudRateBox);
@@ -239,15 +230,15 @@ void TForm1::buildWidgets() {
   g1->addWidget(btn2Upload, 0, 1, 2, 1, Qt::AlignVCenter);
   g1->setColumnStretch(0, 1);
   right->addWidget(groupBox1);
-  auto* groupBox3 = make<QGroupBox>("GroupBox3", opening);
+  auto* groupBox3 = make<QGroupBox>(Ctl::GroupBox3, opening);
   auto* g3 = new QHBoxLayout(groupBox3);
-  auto* label21 = make<QLabel>("Label21", groupBox3);
+  auto* label21 = make<QLabel>(Ctl::Label21, groupBox3);
   label21->setWordWrap(true);
   QFont warnFont = WindowFont();
   warnFont.setPixelSize(12);
   label21->setFont(warnFont);
   label21->setProperty("kvBaseFont", warnFont);
-  auto* btnBoot = make<QPushButton>("BtnBoot", groupBox3);
+  auto* btnBoot = make<QPushButton>(Ctl::BtnBoot, groupBox3);
   g3->addWidget(label21, 1);
   g3->addWidget(btnBoot, 0, Qt::AlignVCenter);
   right->addWidget(groupBox3);
@@ -256,43 +247,37 @@ void TForm1::buildWidgets() {
   root->addWidget(opening, 1);
 
   // Software Upload screen.
-  auto* mainBox = make<QGroupBox>("MainBox", this);
+  auto* mainBox = make<QGroupBox>(Ctl::MainBox, this);
   auto* mainLayout = new QGridLayout(mainBox);
   mainLayout->setContentsMargins(8, 4, 8, 4);
   mainLayout->setVerticalSpacing(2);
   // Label14 (the comms status line) shares the first row: it is empty at start and stays so.
-  auto* label12 = make<QLabel>("Label12", mainBox);
-  auto* label14 = make<QLabel>("Label14", mainBox);
-  auto* label8 = make<QLabel>("Label8", mainBox);
+  auto* label12 = make<QLabel>(Ctl::Label12, mainBox);
+  auto* label14 = make<QLabel>(Ctl::Label14, mainBox);
+  auto* label8 = make<QLabel>(Ctl::Label8, mainBox);
   label12->setWordWrap(true);
   label8->setWordWrap(true);
   mainLayout->addWidget(label12, 0, 0);
   mainLayout->addWidget(label14, 0, 1);
   mainLayout->addWidget(label8, 1, 0, 1, 2);
-  mainLayout->addWidget(make<QPushButton>("BtnChooseFile", mainBox), 0, 2, 2, 1,
+  mainLayout->addWidget(make<QPushButton>(Ctl::BtnChooseFile, mainBox), 0, 2, 2, 1,
                         Qt::AlignRight | Qt::AlignVCenter);
   int row = 0;
-  auto* runBox = make<QGroupBox>("RunBox", mainBox);
+  auto* runBox = make<QGroupBox>(Ctl::RunBox, mainBox);
   auto* runLayout = new QGridLayout(runBox);
   runLayout->setContentsMargins(8, 4, 8, 6);
   runLayout->setVerticalSpacing(2);
   row = 0;
-  for (const char* name : {"Label15", "Label4", "Label2"}) {
+  for (Ctl name : {Ctl::Label15, Ctl::Label4, Ctl::Label2}) {
     auto* label = make<QLabel>(name, runBox);
     label->setWordWrap(true);
     runLayout->addWidget(label, row++, 0, 1, 3);
   }
-#ifdef KV_HAVE_GAUGE_WIDGET
-  auto* gauge = new TGauge(Model().Gauge(), runBox);  // owned by the run box
-  gauge->setObjectName(QStringLiteral("Gauge"));
-  m_controls.insert(gauge->objectName(), gauge);
-#else
-  auto* gauge = make<QWidget>("Gauge", runBox);
-#endif
+  auto* gauge = adopt(Ctl::Gauge, new TGauge(Model().Gauge(), runBox));  // owned by the run box
   gauge->setFixedSize(233, 33);
   runLayout->addWidget(gauge, row, 0);
-  runLayout->addWidget(make<QPushButton>("BtnStartRun", runBox), row, 1);
-  runLayout->addWidget(make<QLabel>("Label10", runBox), row, 2);
+  runLayout->addWidget(make<QPushButton>(Ctl::BtnStartRun, runBox), row, 1);
+  runLayout->addWidget(make<QLabel>(Ctl::Label10, runBox), row, 2);
   runLayout->setColumnStretch(2, 1);
   runLayout->setHorizontalSpacing(12);
   mainLayout->addWidget(runBox, 2, 0, 1, 3);
@@ -302,24 +287,25 @@ void TForm1::buildWidgets() {
   root->addWidget(mainBox, 1);
 
   // Factory screen.
-  auto* factory = make<QGroupBox>("FactoryBox", this);
+  auto* factory = make<QGroupBox>(Ctl::FactoryBox, this);
   auto* factoryLayout = new QHBoxLayout(factory);
   auto* factoryLeft = new QVBoxLayout;
-  factoryLeft->addWidget(make<QLabel>("Label19", factory));
-  factoryLeft->addWidget(make<QLabel>("Label18", factory));
-  m_history = make<QPlainTextEdit>("FUpHist", factory);
+  factoryLeft->addWidget(make<QLabel>(Ctl::Label19, factory));
+  factoryLeft->addWidget(make<QLabel>(Ctl::Label18, factory));
+  m_history = make<QPlainTextEdit>(Ctl::FUpHist, factory);
   m_history->setReadOnly(true);
   m_history->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   m_history->setMinimumHeight(60);
   factoryLeft->addWidget(m_history, 1);
   factoryLayout->addLayout(factoryLeft, 1);
   auto* factoryRight = new QVBoxLayout;
-  for (const char* name : {"Label1", "Label16"}) {
-    make<QLabel>(name, factory)->setWordWrap(true);
-    factoryRight->addWidget(m_controls.value(QString::fromLatin1(name)));
+  for (Ctl name : {Ctl::Label1, Ctl::Label16}) {
+    auto* label = make<QLabel>(name, factory);
+    label->setWordWrap(true);
+    factoryRight->addWidget(label);
   }
   auto* goOnRow = new QHBoxLayout;
-  goOnRow->addWidget(make<QPushButton>("BtnGoOn", factory));
+  goOnRow->addWidget(make<QPushButton>(Ctl::BtnGoOn, factory));
   goOnRow->addStretch(1);
   factoryRight->addLayout(goOnRow);
   factoryRight->addStretch(1);
@@ -328,27 +314,27 @@ void TForm1::buildWidgets() {
 
   // Buttons present on every screen.
   auto* buttons = new QHBoxLayout;
-  buttons->addWidget(make<QPushButton>("BtnRepeatUpload", this));
-  buttons->addWidget(make<QPushButton>("BtnBackToStart", this));
+  buttons->addWidget(make<QPushButton>(Ctl::BtnRepeatUpload, this));
+  buttons->addWidget(make<QPushButton>(Ctl::BtnBackToStart, this));
   buttons->addStretch(1);
-  buttons->addWidget(make<QPushButton>("BtnCaptureFile", this));
-  auto* label11 = make<QLabel>("Label11", this);
+  buttons->addWidget(make<QPushButton>(Ctl::BtnCaptureFile, this));
+  auto* label11 = make<QLabel>(Ctl::Label11, this);
   label11->setMinimumWidth(60);
   buttons->addWidget(label11);
   buttons->addSpacing(16);
-  buttons->addWidget(make<QPushButton>("BtnHelp", this));
-  buttons->addWidget(make<QPushButton>("BtnClose", this));
+  buttons->addWidget(make<QPushButton>(Ctl::BtnHelp, this));
+  buttons->addWidget(make<QPushButton>(Ctl::BtnClose, this));
   root->addLayout(buttons);
 
   // Footer with the maker's lines.
-  auto* footer = make<QGroupBox>("GroupBox2", this);
+  auto* footer = make<QGroupBox>(Ctl::GroupBox2, this);
   footer->setMaximumWidth(1040);
   auto* footerLayout = new QVBoxLayout(footer);
   footerLayout->setContentsMargins(6, 2, 6, 2);
   footerLayout->setSpacing(0);
   QFont small = WindowFont();
   small.setPixelSize(11);
-  for (const char* name : {"Title1", "Title2"}) {
+  for (Ctl name : {Ctl::Title1, Ctl::Title2}) {
     auto* title = make<QLabel>(name, footer);
     title->setAlignment(Qt::AlignCenter);
     title->setFont(small);
@@ -365,28 +351,24 @@ void TForm1::buildWidgets() {
     if (auto* label = qobject_cast<QLabel*>(widget)) label->setTextFormat(Qt::PlainText);
   }
 
-  onClick("Btn2Upload", &MainForm::Btn2UploadClick);
-  onClick("BtnBackToStart", &MainForm::BtnBackToStartClick);
-  onClick("BtnCable", &MainForm::BtnCableClick);
-  onClick("BtnHelp", &MainForm::BtnHelpClick);
-  onClick("BtnClose", &MainForm::BtnCloseClick);
-  onClick("BtnCaptureFile", &MainForm::BtnCaptureFileClick);
-  onClick("BtnChooseFile", &MainForm::BtnChooseFileClick);
-  onClick("BtnRepeatUpload", &MainForm::BtnRepeatUploadClick);
-  onClick("BtnStartRun", &MainForm::BtnStartRunClick);
-  connect(btnBoot, &QPushButton::clicked, this, [this] { guarded([this] { CallBoot(*m_form); }); });
-  connect(qobject_cast<QPushButton*>(ControlWidget(QStringLiteral("BtnGoOn"))),
-          &QPushButton::clicked, this, [this] { guarded([this] { CallGoOn(*m_form); }); });
+  onClick(Ctl::Btn2Upload, &MainForm::Btn2UploadClick);
+  onClick(Ctl::BtnBackToStart, &MainForm::BtnBackToStartClick);
+  onClick(Ctl::BtnCable, &MainForm::BtnCableClick);
+  onClick(Ctl::BtnHelp, &MainForm::BtnHelpClick);
+  onClick(Ctl::BtnClose, &MainForm::BtnCloseClick);
+  onClick(Ctl::BtnCaptureFile, &MainForm::BtnCaptureFileClick);
+  onClick(Ctl::BtnChooseFile, &MainForm::BtnChooseFileClick);
+  onClick(Ctl::BtnRepeatUpload, &MainForm::BtnRepeatUploadClick);
+  onClick(Ctl::BtnStartRun, &MainForm::BtnStartRunClick);
 
   // F1 is the Help button's key, as in any window.
   auto* helpKey = new QShortcut(QKeySequence::HelpContents, this);
   connect(helpKey, &QShortcut::activated, this,
           [this] { guarded([this] { m_form->BtnHelpClick(); }); });
 
-  for (const char* name : {"CommPortBox", "BaudRateBox"}) {
-    auto* box = qobject_cast<QComboBox*>(ControlWidget(QString::fromLatin1(name)));
-    for (const std::string& item : Model().List(name).items) box->addItem(Q(item));
-    const std::string list = name;
+  for (Ctl list : {Ctl::CommPortBox, Ctl::BaudRateBox}) {
+    auto* box = qobject_cast<QComboBox*>(ControlWidget(list));
+    for (const std::string& item : Model().List(list).items) box->addItem(Q(item));
     connect(box, &QComboBox::currentIndexChanged, this,
             [this, list](int index) { Model().SetItemIndex(list, index); });
   }
@@ -394,8 +376,8 @@ void TForm1::buildWidgets() {
   resize(762, 409);
 }
 
-void TForm1::onClick(const char* button, void (MainForm::*handler)()) {
-  auto* widget = qobject_cast<QPushButton*>(ControlWidget(QString::fromLatin1(button)));
+void TForm1::onClick(Ctl button, void (MainForm::*handler)()) {
+  auto* widget = qobject_cast<QPushButton*>(ControlWidget(button));
   connect(widget, &QPushButton::clicked, this,
           [this, handler] { guarded([this, handler] { (m_form.get()->*handler)(); }); });
 }
@@ -410,20 +392,18 @@ void TForm1::guarded(const std::function<void()>& action) {
 }
 
 void TForm1::bindModel() {
-  Model().AddListener([this](const std::string& name) { refresh(name); });
-  for (const std::string& name : Model().ControlNames()) refresh(name);
-  refreshList("CommPortBox");
-  refreshList("BaudRateBox");
+  Model().AddListener([this](Ctl control) { refresh(control); });
+  for (const Ctl control : WindowModel::Controls()) refresh(control);
   refreshHistory();
 }
 
-void TForm1::refresh(const std::string& name) {
-  if (name == "FUpHist") refreshHistory();
-  if (name == "CommPortBox" || name == "BaudRateBox") {
+void TForm1::refresh(Ctl name) {
+  if (name == Ctl::FUpHist) refreshHistory();
+  if (name == Ctl::CommPortBox || name == Ctl::BaudRateBox) {
     refreshList(name);
     return;
   }
-  QWidget* widget = ControlWidget(Q(name));
+  QWidget* widget = ControlWidget(name);
   if (!widget) return;
   const ControlState& c = Model().Control(name);
   if (auto* label = qobject_cast<QLabel*>(widget)) {
@@ -448,22 +428,22 @@ void TForm1::refresh(const std::string& name) {
   if (c.fontSize > 0) font.setPointSize(c.fontSize);
   widget->setFont(font);
   widget->setHidden(!c.visible);
-  if (name == "Gauge") widget->update();
+  if (name == Ctl::Gauge) widget->update();
 }
 
-void TForm1::refreshList(const std::string& name) {
-  auto* box = qobject_cast<QComboBox*>(ControlWidget(Q(name)));
+void TForm1::refreshList(Ctl name) {
+  auto* box = qobject_cast<QComboBox*>(ControlWidget(name));
   if (!box) return;
   const ListState& list = Model().List(name);
   if (box->currentIndex() != list.itemIndex) {
     const QSignalBlocker block(box);
     box->setCurrentIndex(list.itemIndex);
   }
-  if (name == "CommPortBox") refreshPortDevice();
+  if (name == Ctl::CommPortBox) refreshPortDevice();
 }
 
 void TForm1::refreshPortDevice() {
-  const std::string text = Model().List("CommPortBox").Text();
+  const std::string text = Model().List(Ctl::CommPortBox).Text();
   if (text.empty()) {
     m_portDevice->setText(QString());
     return;

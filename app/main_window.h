@@ -3,8 +3,8 @@
 // Timer1 that drive the sequencer.
 #pragma once
 
-#include <QHash>
 #include <QWidget>
+#include <array>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,7 +12,7 @@
 #include "components/clock.h"
 #include "components/serial.h"
 #include "components/super_timer.h"
-#include "sequencer/main_form.h"
+#include "form/main_form.h"
 
 class QComboBox;
 class QLabel;
@@ -48,8 +48,8 @@ class TForm1 : public QWidget {
   QtMainThread& MainThread() { return *m_mainThread; }
   QtUiServices& Ui() { return *m_ui; }
 
-  // The widget bound to a control of the model, by its name.
-  QWidget* ControlWidget(const QString& name) const { return m_controls.value(name); }
+  // The widget bound to a control of the model (its objectName is the control's name).
+  QWidget* ControlWidget(Ctl control) const { return m_controls[static_cast<std::size_t>(control)]; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -57,13 +57,15 @@ class TForm1 : public QWidget {
  private:
   void buildWidgets();
   void bindModel();
-  void refresh(const std::string& name);
+  void refresh(Ctl name);
   void refreshHistory();
-  void refreshList(const std::string& name);
+  void refreshList(Ctl name);
   void refreshPortDevice();
   template <typename W>
-  W* make(const char* name, QWidget* parent);
-  void onClick(const char* button, void (MainForm::*handler)());
+  W* make(Ctl control, QWidget* parent);
+  template <typename W>
+  W* adopt(Ctl control, W* widget);
+  void onClick(Ctl button, void (MainForm::*handler)());
   void guarded(const std::function<void()>& action);
 
   std::unique_ptr<QtMainThread> m_mainThread;
@@ -73,7 +75,7 @@ class TForm1 : public QWidget {
   std::unique_ptr<MainForm> m_form;
   std::unique_ptr<TSuperTimer> m_timer;
 
-  QHash<QString, QWidget*> m_controls;
+  std::array<QWidget*, kControlCount> m_controls{};
   QLabel* m_portDevice = nullptr;
   QPlainTextEdit* m_history = nullptr;
   std::vector<std::string> m_shownHistory;

@@ -16,10 +16,6 @@ extern "C" void OnInterrupt(int) {
   g_interrupted = true;
 }
 
-bool IsBlinking(int step) {
-  return step >= 183 && step <= 204;
-}
-
 }  // namespace
 
 void InstallInterruptHandler() {
@@ -56,11 +52,9 @@ Cli::Cli(std::ostream& out, std::ostream& err, std::string programDir)
   timer_.OnTimer = [this](TComponent*) { form_.Timer1Timer(); };
   form_.FormActivate();
   // Only what changes from here on is printed.
-  for (const std::string& name : form_.W().ControlNames()) {
-    printed_[name] = form_.W().Caption(name);
-  }
+  for (const Ctl control : WindowModel::Controls()) printed_[control] = form_.W().Caption(control);
   printedHistorySize_ = form_.W().FUpHist().size();
-  form_.W().AddListener([this](const std::string& name) { Echo(name); });
+  form_.W().AddListener([this](Ctl control) { Echo(control); });
   timer_.SetEnabled(true);
 }
 
@@ -81,7 +75,7 @@ void Cli::SetPort(int port) {
     throw std::invalid_argument("The port must be a number from 1 to 9, not " +
                                 std::to_string(port) + ".");
   }
-  form_.W().SelectText("CommPortBox", std::to_string(port));
+  form_.W().SelectText(Ctl::CommPortBox, std::to_string(port));
 }
 
 void Cli::SetBaud(int baud) {
@@ -89,7 +83,7 @@ void Cli::SetBaud(int baud) {
     throw std::invalid_argument("The baud rate must be 38400 or 57600, not " +
                                 std::to_string(baud) + ".");
   }
-  form_.W().SelectText("BaudRateBox", std::to_string(baud));
+  form_.W().SelectText(Ctl::BaudRateBox, std::to_string(baud));
 }
 
 void Cli::Press(void (MainForm::*handler)()) {
@@ -110,17 +104,12 @@ bool Cli::RunUntil(const std::function<bool()>& done, std::chrono::milliseconds 
 }
 
 bool Cli::RunUntilIdle(std::chrono::milliseconds limit) {
-  return RunUntil(
-      [this] {
-        const int step = form_.S().Step;
-        return step == 0 || IsBlinking(step);
-      },
-      limit);
+  return RunUntil([this] { return IsRestingStep(form_.S().Step); }, limit);
 }
 
-void Cli::Echo(const std::string& name) {
+void Cli::Echo(Ctl name) {
   WindowModel& w = form_.W();
-  if (name == "FUpHist") {
+  if (name == Ctl::FUpHist) {
     const auto& lines = w.FUpHist();
     if (lines.empty()) {
       printedHistorySize_ = 0;
@@ -133,10 +122,10 @@ void Cli::Echo(const std::string& name) {
     out_ << "FUpHist: " << printedHistory_ << std::endl;
     return;
   }
-  if (name.rfind("Label", 0) != 0) return;
+  if (!IsLabel(name)) return;
   const std::string& caption = w.Caption(name);
   std::string& last = printed_[name];
   if (caption == last) return;
   last = caption;
-  out_ << name << ": " << caption << std::endl;
+  out_ << ControlName(name) << ": " << caption << std::endl;
 }

@@ -15,7 +15,7 @@
 #include "components/main_thread.h"
 #include "components/serial.h"
 #include "components/super_timer.h"
-#include "sequencer/main_form.h"
+#include "form/main_form.h"
 
 // What the core asks of a front end, answered on a terminal: messages go to the error stream
 // and the file chooser returns the file named on the command line.
@@ -69,7 +69,7 @@ class Cli {
   bool Interrupted() const;
 
   // Prints the line of a control when its text changes ("Label12: ...", "FUpHist: ...").
-  void Echo(const std::string& name);
+  void Echo(Ctl control);
 
  private:
   std::ostream& out_;
@@ -80,7 +80,7 @@ class Cli {
   CliUi ui_;
   MainForm form_;
   TSuperTimer timer_;
-  std::map<std::string, std::string> printed_;
+  std::map<Ctl, std::string> printed_;
   std::string printedHistory_;
   std::size_t printedHistorySize_ = 0;
 };

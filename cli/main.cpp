@@ -114,7 +114,7 @@ int CheckPort(const Options& o) {
     return 1;
   }
   if (!cli.Form().LastError.empty()) return 1;
-  return cli.Form().W().Visible("BtnChooseFile") ? 0 : 1;
+  return cli.Form().S().Phase == RunPhase::ChoosingFile ? 0 : 1;
 }
 
 int Ports(const Options& o) {

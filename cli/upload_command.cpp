@@ -48,18 +48,37 @@ const char* const kUploadHelpText =
     "  8  unexpected answer from the unit (such as an erase time-out)\n"
     "  9  interrupted\n";
 
+int ExitStatusOf(RunOutcome outcome) {
+  struct Row {
+    RunOutcome outcome;
+    int status;
+  };
+  static constexpr Row kTable[] = {
+      {RunOutcome::Completed, kUploadOk},
+      {RunOutcome::ChecksumsMatch, kUploadOk},
+      {RunOutcome::ChecksumsDifferent, kUploadChecksumsDiffer},
+      {RunOutcome::HaltedByUnit, kUploadHalted},
+      {RunOutcome::TimedOut, kUploadTimedOut},
+      {RunOutcome::UnexpectedAnswer, kUploadUnexpected},
+      {RunOutcome::PortFailure, kUploadPortFailed},
+      {RunOutcome::InputOutputError, kUploadError},
+      {RunOutcome::BadInput, kUploadBadInput},
+      {RunOutcome::RefusedBeforeSending, kUploadBadInput},
+  };
+  for (const Row& row : kTable) {
+    if (row.outcome == outcome) return row.status;
+  }
+  return kUploadError;  // a run that did not end is no success
+}
+
 namespace {
 
 constexpr double kTickSeconds = 0.06;
 constexpr int kBarWidth = 30;
-constexpr const char* kSendingBlock = "Sending block ";
+constexpr const char* kSendingBlock = "Sending block ";  // the per-record lines, drawn as a bar
 
 bool StartsWith(const std::string& text, const std::string& head) {
   return text.compare(0, head.size(), head) == 0;
-}
-
-bool IsBlinking(int step) {
-  return step >= 183 && step <= 204;
 }
 
 // A stream buffer that hands over whole lines.
@@ -104,9 +123,9 @@ class ProgressPrinter {
   void OutLine(const std::string& line) {
     if (StartsWith(line, std::string("Label2: ") + kSendingBlock)) return;
     if (StartsWith(line, std::string("FUpHist: ") + kSendingBlock)) {
-      if (terminal_ || !state_) return;
-      const int sent = state_->BlocksSent;
-      const int total = state_->BlockCount;
+      if (terminal_) return;
+      const int sent = sent_;
+      const int total = total_;
       const int tenth = total > 0 ? sent * 10 / total : 10;
       if (sent != 1 && sent != total && tenth == lastTenth_) return;
       lastTenth_ = tenth;
@@ -127,10 +146,9 @@ class ProgressPrinter {
   }
 
   // A record went out: records sent so far of the run's total.
-  void Progress() {
-    if (!state_) return;
-    const int sent = state_->BlocksSent;
-    const int total = state_->BlockCount;
+  void Progress(int sent, int total) {
+    sent_ = sent;
+    total_ = total;
     if (sent == 1 || !started_) {
       started_ = true;
       firstRecord_ = Clock::now();
@@ -152,8 +170,6 @@ class ProgressPrinter {
     barShown_ = false;
     bar_.clear();
   }
-
-  void Watch(const SequencerState* state) { state_ = state; }
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -179,32 +195,13 @@ class ProgressPrinter {
   std::ostream& out_;
   std::ostream& err_;
   bool terminal_;
-  const SequencerState* state_ = nullptr;
+  int sent_ = 0;
+  int total_ = 0;
   bool barShown_ = false;
   std::string bar_;
   bool started_ = false;
   Clock::time_point firstRecord_{};
   int lastTenth_ = -1;
-};
-
-// The intake takes a bare name in the folder that the chooser has made current; the command
-// does the same for the whole run (the upload file is opened again by name at the erase), so
-// that only the file's own name says its kind. The earlier folder comes back at the end.
-class FolderChange {
- public:
-  explicit FolderChange(const fs::path& folder) {
-    previous_ = fs::current_path();
-    fs::current_path(folder);
-  }
-  ~FolderChange() {
-    std::error_code ec;
-    fs::current_path(previous_, ec);
-  }
-  FolderChange(const FolderChange&) = delete;
-  FolderChange& operator=(const FolderChange&) = delete;
-
- private:
-  fs::path previous_;
 };
 
 struct UploadOptions {
@@ -341,17 +338,11 @@ int RunUpload(const std::vector<std::string>& args, const UploadDefaults& defaul
   std::ostream shellErr(&errBuf);
 
   try {
-    // Declared before the shell, so that files the run still holds are let go while their
-    // folder is the current one.
-    FolderChange folder(input.parent_path());
     Cli cli(shellOut, shellErr, dir);
     MainForm& form = cli.Form();
-    printer.Watch(&form.S());
-    form.W().AddListener([&printer, &form](const std::string& name) {
-      if (name == "Label2" && StartsWith(form.W().Caption("Label2"), kSendingBlock)) {
-        printer.Progress();
-      }
-    });
+    form.Core.OnProgress = [&printer](const RunProgress& p) {
+      if (p.phase == RunPhase::Records && p.recordsSent > 0) printer.Progress(p.recordsSent, p.recordsTotal);
+    };
     try {
       if (port) cli.SetPort(port);
       if (o.baud) cli.SetBaud(o.baud);
@@ -378,38 +369,36 @@ int RunUpload(const std::vector<std::string>& args, const UploadDefaults& defaul
       printer.ErrLine("kvuflash-cli: The port did not open in time.");
       return kUploadPortFailed;
     }
-    if (!form.LastError.empty()) return kUploadError;
-    if (!form.W().Visible("BtnChooseFile")) {
-      printer.ErrLine("kvuflash-cli: The port could not be opened.");
-      return kUploadPortFailed;
+    if (form.S().Phase != RunPhase::ChoosingFile) {
+      if (form.S().Outcome == RunOutcome::PortFailure)
+        printer.ErrLine("kvuflash-cli: The port could not be opened.");
+      return ExitStatusOf(form.S().Outcome);
     }
 
-    // "Choose File": the chooser answers with the file's bare name in its own folder.
+    // "Choose File": the chooser answers with the file named on the command line.
     const std::size_t messagesBefore = cli.Ui().Messages.size();
-    cli.SetChosenFile(input.filename().string());
+    cli.SetChosenFile(input.string());
     cli.Press(&MainForm::BtnChooseFileClick);
     if (!cli.RunUntilIdle(std::chrono::minutes(10))) {
       if (cli.Interrupted()) return interrupted();
       printer.ErrLine("kvuflash-cli: The file could not be prepared in time.");
       return kUploadBadInput;
     }
-    const bool ready = form.LastError.empty() && cli.Ui().Messages.size() == messagesBefore &&
-                       form.W().Visible("BtnStartRun") &&
-                       form.W().Caption("Label15") == "THE UNIT MUST BE OFF";
-    if (!ready) {
-      if (form.LastError.empty() && cli.Ui().Messages.size() == messagesBefore) {
-        // Refusals are shown on the status line (already printed).
-        printer.ErrLine("kvuflash-cli: " + form.W().Caption("Label12"));
+    if (form.S().Phase != RunPhase::Ready) {
+      // A refusal on the status line has been printed as it was shown; say it once more as the
+      // reason, unless a message box said it already.
+      if (cli.Ui().Messages.size() == messagesBefore) {
+        printer.ErrLine("kvuflash-cli: " + form.W().Caption(Ctl::Label12));
       }
-      return kUploadBadInput;
+      return form.S().Outcome == RunOutcome::None ? kUploadBadInput : ExitStatusOf(form.S().Outcome);
     }
 
     // "Start &Upload": the dialogue with the unit runs until it ends.
     const int records = form.S().BlockCount;
     cli.Press(&MainForm::BtnStartRunClick);
-    if (form.S().Step != 44) {
-      printer.ErrLine("kvuflash-cli: " + form.W().Caption("Label12"));
-      return kUploadBadInput;
+    if (form.S().Phase != RunPhase::Handshake) {
+      printer.ErrLine("kvuflash-cli: " + form.W().Caption(Ctl::Label12));
+      return ExitStatusOf(form.S().Outcome);
     }
     const double limitSeconds = o.timeoutSeconds >= 0 ? o.timeoutSeconds : 600.0 + 0.2 * records;
     const auto limit = limitSeconds > 0
@@ -426,50 +415,45 @@ int RunUpload(const std::vector<std::string>& args, const UploadDefaults& defaul
       return kUploadTimedOut;
     }
 
-    const WindowModel& w = form.W();
     const SequencerState& s = form.S();
-    if (IsBlinking(s.Step)) {
-      if (records < kChecksumCheckRecords) {
-        out << "kvuflash-cli: Upload complete: " << records << " records sent." << std::endl;
-        return kUploadOk;
-      }
-      const std::string verdict = w.Caption("Label15");
-      if (verdict == "Checksums match, Upload successful") {
+    const int status = ExitStatusOf(s.Outcome);
+    switch (s.Outcome) {
+      case RunOutcome::Completed:
+        out << "kvuflash-cli: Upload complete: " << records << " records sent"
+            << (records >= kChecksumCheckRecords ? "; the file carries no checksums to compare."
+                                                 : ".")
+            << std::endl;
+        break;
+      case RunOutcome::ChecksumsMatch:
         out << "kvuflash-cli: Upload complete: " << records
             << " records sent, the unit's checksums match the file's." << std::endl;
-        return kUploadOk;
-      }
-      if (verdict == "Checksums different") {
+        break;
+      case RunOutcome::ChecksumsDifferent:
         printer.ErrLine("kvuflash-cli: Checksums different: the unit reports " +
                         s.UnitFirmwareChecksum + "/" + s.UnitFpgaChecksum + ", the file holds " +
                         s.FileFirmwareChecksum + "/" + s.FileFpgaChecksum + ".");
-        return kUploadChecksumsDiffer;
+        break;
+      case RunOutcome::TimedOut:
+        printer.ErrLine("kvuflash-cli: Timed out " + s.WaitingFor + ".");
+        break;
+      case RunOutcome::HaltedByUnit:
+        printer.ErrLine("kvuflash-cli: The unit halted the upload (UPLOAD FAILED) after " +
+                        std::to_string(s.BlocksSent) + " of " + std::to_string(records) +
+                        " records.");
+        break;
+      case RunOutcome::UnexpectedAnswer: {
+        std::string answer = s.LastReply;
+        while (!answer.empty() && (answer.back() == '\r' || answer.back() == '\n')) answer.pop_back();
+        printer.ErrLine("kvuflash-cli: Unexpected answer from the unit: " + answer);
+        break;
       }
-      // The file carries no checksums: nothing could be compared.
-      out << "kvuflash-cli: Upload complete: " << records
-          << " records sent; the file carries no checksums to compare." << std::endl;
-      return kUploadOk;
+      case RunOutcome::InputOutputError:
+        break;  // the message has been shown
+      default:
+        printer.ErrLine(std::string("kvuflash-cli: The upload stopped: ") + OutcomeName(s.Outcome) + ".");
+        break;
     }
-    if (!form.LastError.empty()) return kUploadError;  // shown already
-    const std::string label2 = w.Caption("Label2");
-    if (StartsWith(label2, "Timed out ")) {
-      printer.ErrLine("kvuflash-cli: " + label2 + ".");
-      return kUploadTimedOut;
-    }
-    if (StartsWith(w.Caption("Label4"), "Upload HALTED")) {
-      printer.ErrLine("kvuflash-cli: The unit halted the upload (UPLOAD FAILED) after " +
-                      std::to_string(s.BlocksSent) + " of " + std::to_string(records) +
-                      " records.");
-      return kUploadHalted;
-    }
-    if (StartsWith(label2, "unexpected response: ")) {
-      std::string answer = label2.substr(std::string("unexpected response: ").size());
-      while (!answer.empty() && (answer.back() == '\r' || answer.back() == '\n')) answer.pop_back();
-      printer.ErrLine("kvuflash-cli: Unexpected answer from the unit: " + answer);
-      return kUploadUnexpected;
-    }
-    printer.ErrLine("kvuflash-cli: The upload stopped: " + label2);
-    return kUploadError;
+    return status;
   } catch (const std::exception& e) {
     printer.Finish();
     printer.ErrLine(std::string("kvuflash-cli: ") + e.what());

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "sequencer/run_outcome.h"
+
 // Exit statuses of an upload. 0 only for a completed upload whose checksums, when the unit is
 // asked for them (1000 records or more), match the file's.
 enum UploadExit : int {
@@ -22,6 +24,9 @@ enum UploadExit : int {
   kUploadUnexpected = 8,       // the unit answered something the dialogue has no way on from
   kUploadInterrupted = 9,      // Ctrl+C or SIGTERM
 };
+
+// The exit status of a run that ended this way; one table for every command.
+int ExitStatusOf(RunOutcome outcome);
 
 // What the shell's options before the command already said (0 or empty: not given).
 struct UploadDefaults {

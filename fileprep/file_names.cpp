@@ -29,6 +29,16 @@ InputNameParts SplitInputName(const std::string& name) {
   return parts;
 }
 
+InputNameParts SplitChosenName(const std::string& path) {
+  const fs::path p(path);
+  const std::string name = p.filename().string();
+  InputNameParts parts = SplitInputName(name);
+  // The folder as it was written, separator included, so that a bare name stays bare.
+  const std::string folder = path.substr(0, path.size() - name.size());
+  parts.BaseName = folder + parts.BaseName;
+  return parts;
+}
+
 bool FileExists(const std::string& path) {
   if (path.empty()) return false;
   std::error_code ec;

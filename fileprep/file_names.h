@@ -13,6 +13,10 @@ struct InputNameParts {
 // "R2." and "fw"; a name without "." gives its first three characters and an empty base.
 InputNameParts SplitInputName(const std::string& name);
 
+// SplitInputName of a path's last part; the base keeps the path's folder ("/a.b/fw.hex" gives
+// HEX and "/a.b/fw"), so a chosen file may be named with its folder, whatever that is called.
+InputNameParts SplitChosenName(const std::string& path);
+
 // Windows file names ignore case, and users rely on it: fw.bin is opened as fw.BIN, FW.KVU
 // replaces fw.kvu. On a case-sensitive file system a derived name that matches an existing
 // file but for case therefore means that file; the name is returned unchanged when the file

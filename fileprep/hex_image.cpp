@@ -69,56 +69,79 @@ std::string hexAddress(std::uint64_t address) {
   return text;
 }
 
-void writeData(SequencerState& S, std::string_view line) {
-  const std::uint32_t linearBase = baseValue(S.ExtLinearAddress) << 16;
-  const std::uint32_t segmentBase = baseValue(S.ExtSegmentAddress) << 4;
-  const std::uint32_t count = field(line, kCountColumn, 2);
-  const std::uint32_t offset = field(line, kOffsetColumn, 4);
-  const std::uint32_t address = linearBase + segmentBase + offset;  // wraps at 4 GB
-  std::array<std::uint8_t, 255> data{};
-  const char* text = line.data() + kDataColumn;
-  if (line.size() >= kDataColumn + 2 * std::size_t{count}) {
-    for (std::uint32_t i = 0; i < count; ++i) {
-      const int high = hexDigit(text[2 * i]);
-      const int low = hexDigit(text[2 * i + 1]);
-      if ((high | low) < 0) field(line, kDataColumn + 2 * i, 2);  // raises with the field's text
-      data[i] = static_cast<std::uint8_t>((high << 4) | low);
-    }
-  } else {
-    for (std::uint32_t i = 0; i < count; ++i)
-      data[i] = static_cast<std::uint8_t>(field(line, kDataColumn + 2 * i, 2));
-  }
-  if (count == 0) return;
-  if (std::uint64_t{address} + count > kHexAddressLimit) {
-    const std::string where =
-        S.HexLineNumber > 0 ? "Intel HEX line " + std::to_string(S.HexLineNumber) : "An Intel HEX line";
-    throw EConvertError(where + " puts data at address " + hexAddress(address) +
-                        ", at or beyond the 16 MB limit (" + hexAddress(kHexAddressLimit) +
-                        ") of a binary image");
-  }
-  S.BinaryImage.Seek(address);
-  S.BinaryImage.Write(data.data(), count);
-}
+// The state of one conversion: the image and the two address bases, kept as the text the
+// extended address records carried (read as numbers where a data record uses them).
+class HexConversion {
+ public:
+  explicit HexConversion(ImageBytes& image) : image_(image) {}
 
-void actOnLine(SequencerState& S, std::string_view line) {
-  if (line.size() <= kTypeColumn) return;  // no record type to examine
-  switch (line[kTypeColumn]) {
-    case '0':
-      writeData(S, line);
-      break;
-    case '1':
-      S.EndRecordSeen = true;
-      break;
-    case '2':
-      S.ExtSegmentAddress = std::string(line.substr(kDataColumn, kBaseDigits));
-      break;
-    case '4':
-      S.ExtLinearAddress = std::string(line.substr(kDataColumn, kBaseDigits));
-      break;
-    default:  // start addresses and anything else
-      break;
+  void line(std::string_view text) {
+    ++report_.lines;
+    if (text.size() <= kTypeColumn) {  // no record type to examine
+      ++report_.linesSkipped;
+      return;
+    }
+    switch (text[kTypeColumn]) {
+      case '0':
+        writeData(text);
+        break;
+      case '1':
+        report_.endRecordSeen = true;
+        break;
+      case '2':
+        segmentBase_ = std::string(text.substr(kDataColumn, kBaseDigits));
+        break;
+      case '4':
+        linearBase_ = std::string(text.substr(kDataColumn, kBaseDigits));
+        break;
+      default:  // start addresses and anything else
+        ++report_.linesSkipped;
+        break;
+    }
   }
-}
+
+  bool ended() const { return report_.endRecordSeen; }
+  const HexReadReport& report() const { return report_; }
+
+ private:
+  void writeData(std::string_view line) {
+    const std::uint32_t linearBase = baseValue(linearBase_) << 16;
+    const std::uint32_t segmentBase = baseValue(segmentBase_) << 4;
+    const std::uint32_t count = field(line, kCountColumn, 2);
+    const std::uint32_t offset = field(line, kOffsetColumn, 4);
+    const std::uint32_t address = linearBase + segmentBase + offset;  // wraps at 4 GB
+    std::array<std::uint8_t, 255> data{};
+    const char* text = line.data() + kDataColumn;
+    if (line.size() >= kDataColumn + 2 * std::size_t{count}) {
+      for (std::uint32_t i = 0; i < count; ++i) {
+        const int high = hexDigit(text[2 * i]);
+        const int low = hexDigit(text[2 * i + 1]);
+        if ((high | low) < 0) field(line, kDataColumn + 2 * i, 2);  // raises with the field's text
+        data[i] = static_cast<std::uint8_t>((high << 4) | low);
+      }
+    } else {
+      for (std::uint32_t i = 0; i < count; ++i)
+        data[i] = static_cast<std::uint8_t>(field(line, kDataColumn + 2 * i, 2));
+    }
+    ++report_.dataRecords;
+    if (count == 0) return;
+    if (std::uint64_t{address} + count > kHexAddressLimit) {
+      throw EConvertError("Intel HEX line " + std::to_string(report_.lines) + " puts data at address " +
+                          hexAddress(address) + ", at or beyond the 16 MB limit (" +
+                          hexAddress(kHexAddressLimit) + ") of a binary image");
+    }
+    // Data past the image make it grow; a gap between is left as the file system leaves the
+    // gap of a file written past its end, zero bytes.
+    if (std::size_t{address} + count > image_.size()) image_.resize(std::size_t{address} + count, 0x00);
+    std::memcpy(image_.data() + address, data.data(), count);
+    report_.dataBytes += count;
+  }
+
+  ImageBytes& image_;
+  std::string linearBase_ = "00";
+  std::string segmentBase_;
+  HexReadReport report_;
+};
 
 // The lines of a text file, read in large pieces. A line ends at LF, CR or CR LF; the last
 // line needs no line end.
@@ -186,59 +209,21 @@ class TextLineReader {
 
 }  // namespace
 
-void EmptyImage(SequencerState& S) {
-  const std::uint64_t imageBytes = std::uint64_t{static_cast<std::uint32_t>(S.ImagePages)} * kPageSize;
-  S.BinaryImage.Open(S.BinFileName, ByteFile::Mode::CreateTemp);
-  try {
-    // Built in memory and written in one piece.
-    S.BinaryImage.HoldInMemory(imageBytes);
-    std::array<std::uint8_t, kPageSize> erased;
-    erased.fill(0xFF);
-    for (int page = 0; page < S.ImagePages; ++page) S.BinaryImage.Write(erased.data(), erased.size());
-    S.BinaryImage.Flush();
-  } catch (...) {
-    S.BinaryImage.Discard();
-    throw;
-  }
+HexReadReport ReadIntelHexFile(const std::string& path, ImageBytes& image) {
+  HexConversion conversion(image);
+  TextLineReader input(path);
+  std::string_view line;
+  while (!conversion.ended() && input.next(line)) conversion.line(line);
+  return conversion.report();
 }
 
-void ReadHexImage(SequencerState& S, const std::vector<std::string>& embeddedImage,
-                  const std::function<void(const std::string& line)>& logLine) {
-  S.EndRecordSeen = false;
-  S.ImageLineIndex = 0;
-  S.ExtLinearAddress = "00";
-  S.ExtSegmentAddress.clear();
-  S.HexLineNumber = 0;
-  try {
-    if (!S.BinaryImage.IsOpen()) throw EInOutError("File not open", 103);
-    S.BinaryImage.HoldInMemory(std::uint64_t{static_cast<std::uint32_t>(S.ImagePages)} * kPageSize);
-    if (S.MainUploadMode) {
-      TextLineReader input(S.InputFileName);
-      std::string_view line;
-      while (!S.EndRecordSeen && input.next(line)) {
-        ++S.HexLineNumber;
-        actOnLine(S, line);
-      }
-    } else {
-      // The embedded image ends with its end-of-file record; its last line is a stop all the same.
-      while (!S.EndRecordSeen && S.ImageLineIndex >= 0 &&
-             static_cast<std::size_t>(S.ImageLineIndex) < embeddedImage.size()) {
-        const std::string& line = embeddedImage[static_cast<std::size_t>(S.ImageLineIndex)];
-        if (S.CaptureEnabled && logLine) logLine(line);
-        ++S.ImageLineIndex;
-        S.HexLineNumber = S.ImageLineIndex;
-        actOnLine(S, line);
-      }
-    }
-    // The image is whole: on disk under its own name, and still open for the upload file.
-    if (S.BinaryImage.IsTemporary())
-      S.BinaryImage.Commit(true);
-    else
-      S.BinaryImage.Flush();
-  } catch (...) {
-    S.BinaryImage.Discard();
-    throw;
+HexReadReport ReadIntelHexLines(const std::vector<std::string>& lines, ImageBytes& image,
+                                const std::function<void(const std::string& line)>& onLine) {
+  HexConversion conversion(image);
+  for (const std::string& line : lines) {
+    if (conversion.ended()) break;
+    if (onLine) onLine(line);
+    conversion.line(line);
   }
+  return conversion.report();
 }
-
-void WriteHexData(SequencerState& S, const std::string& line) { writeData(S, line); }

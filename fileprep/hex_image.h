@@ -1,6 +1,6 @@
-// Intel HEX text to the binary image file: first an image of erased flash (0xFF), then every
-// data record written at its address. Used by the Software Upload of a HEX file and by the
-// Factory upload's flash-code stage; the upload file is then written from the image.
+// Intel HEX text to a binary image: every data record written at its address into an image
+// of erased flash. A function of its source alone (a file, or the lines of an image the
+// program carries); it knows nothing of the unit or of the run that uses it.
 #pragma once
 
 #include <cstdint>
@@ -8,32 +8,33 @@
 #include <string>
 #include <vector>
 
-#include "sequencer/sequencer_state.h"
+#include "fileprep/binary_image.h"
 
-// Data addressed past the image's pages still go into the image file, which grows to hold
-// them (the factory flash code has records above its 64 KB image), but only below 16 MB: a
-// broken or crafted address must not make a file of gigabytes.
+// Data addressed past the image's pages still go into the image, which grows to hold them
+// (the factory flash code has records above its 64 KB image), but only below 16 MB: a broken
+// or crafted address must not make a file of gigabytes.
 inline constexpr std::uint32_t kHexAddressLimit = 0x1000000;
 
-// Creates S.BinFileName (replacing it), opens it as S.BinaryImage (read/write) and fills it
-// with S.ImagePages * 128 bytes of 0xFF. The image is written under a temporary name and
-// ReadHexImage renames it to its final name once the data are in, so that a failed conversion
-// never leaves an image file that looks complete. On return the image is at its end.
-void EmptyImage(SequencerState& S);
+// What a conversion read.
+struct HexReadReport {
+  int lines = 0;          // lines read, the end-of-file record's included
+  int dataRecords = 0;    // data records written into the image
+  std::uint64_t dataBytes = 0;
+  int linesSkipped = 0;   // lines too short to hold a record type, and records of other types
+  bool endRecordSeen = false;
+};
 
-// Reads the whole Intel HEX source into S.BinaryImage (which stays open). Software upload
-// (S.MainUploadMode): the text file S.InputFileName, opened read-only; Factory: the lines of
-// `embeddedImage` from line 0 on, each passed to `logLine` (the capture log "[fsh]") before it
-// is used when S.CaptureEnabled. Starts with EndRecordSeen false, ImageLineIndex 0 and both
-// address bases 0; stops after the end-of-file record or at the end of the source. Lines of
-// fewer than nine characters hold no record type and are skipped. On an error the image is
-// closed and its temporary file removed, and the error goes on to the caller.
-void ReadHexImage(SequencerState& S, const std::vector<std::string>& embeddedImage,
-                  const std::function<void(const std::string& line)>& logLine);
+// Reads an Intel HEX text file into `image` (made by EmptyImage): each data record at the
+// extended linear base (type 04, × 65536) plus the extended segment base (type 02, × 16) plus
+// its offset, in 32-bit arithmetic; both bases start at 0. Stops after the end-of-file record
+// or at the end of the file; a line ends at LF, CR or CR LF. Lines of fewer than nine
+// characters hold no record type and are skipped, as are start-address records. Up to 255
+// data bytes a record. A field that is not hexadecimal text raises EConvertError "'%s' is not
+// a valid integer value"; data at or past kHexAddressLimit raise EConvertError naming the line
+// and the address; a file that cannot be read raises EInOutError.
+HexReadReport ReadIntelHexFile(const std::string& path, ImageBytes& image);
 
-// Writes the data bytes of one data record line into S.BinaryImage at its address: the
-// extended linear base (S.ExtLinearAddress * 65536) plus the extended segment base
-// (S.ExtSegmentAddress * 16) plus the line's offset, in 32-bit arithmetic. Up to 255 bytes.
-// A field that is not hexadecimal text raises EConvertError "'%s' is not a valid integer
-// value"; data at or past kHexAddressLimit raise EConvertError naming line and address.
-void WriteHexData(SequencerState& S, const std::string& line);
+// The same from lines the program carries, from the first until the end-of-file record.
+// `onLine` (may be empty) sees each line before it is used.
+HexReadReport ReadIntelHexLines(const std::vector<std::string>& lines, ImageBytes& image,
+                                const std::function<void(const std::string& line)>& onLine);

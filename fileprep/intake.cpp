@@ -5,8 +5,7 @@
 
 #include "components/file_errors.h"
 #include "fileprep/file_names.h"
-#include "fileprep/hex_image.h"
-#include "fileprep/upload_file_writer.h"
+#include "sequencer/upload_dialogue.h"
 
 namespace {
 
@@ -24,48 +23,48 @@ void InputIntake::BtnChooseFileClick() {
   // The chooser answers OK only for an existing file, so this fails only when the file
   // vanished in between; saying so beats a window with nothing left to press.
   if (!FileExists(chosen)) throw EInOutError("File not found", 2);
+  core_.BeginRun(RunPhase::Preparing);
   core_.S.InputFileName = chosen;
   IntakeInputFile();
-  core_.W.Hide("BtnChooseFile");
+  core_.W.Hide(Ctl::BtnChooseFile);
 }
 
 void InputIntake::IntakeInputFile() {
   SequencerState& s = core_.S;
   WindowModel& w = core_.W;
-  w.Hide("Gauge");
-  const InputNameParts parts = SplitInputName(s.InputFileName);
+  w.Hide(Ctl::Gauge);
+  const InputNameParts parts = SplitChosenName(s.InputFileName);
   s.ImagePages = s.MainUploadMode ? kSoftwareImagePages : kFactoryImagePages;
 
   if (IsIntelHex(parts.Extension)) {
     s.InputExtension = parts.Extension;
     s.BaseName = parts.BaseName;
-    w.Hide("RunBox");
+    w.Hide(Ctl::RunBox);
     s.HelpContext = kConversionHelpTopic;
     // The derived files go beside the input and replace files of those names, whatever
     // case those are spelt in.
     s.UploadFileName = ResolveExistingName(s.BaseName + ".KVU");
     s.BinFileName = ResolveExistingName(s.BaseName + ".BIN");
-    w.SetFontColor("Label12", clBlue);
-    w.SetCaption("Label12", kPreparingText);
-    w.SetCaption("Label8", "Emptying binary file:  " + s.BinFileName + " ...");
+    w.SetFontColor(Ctl::Label12, clBlue);
+    w.SetCaption(Ctl::Label12, kPreparingText);
+    w.SetCaption(Ctl::Label8, "Emptying binary file:  " + s.BinFileName + " ...");
     s.Step = kEmptyImageStep;
   } else if (parts.Extension == "BIN") {
-    // The image is only read, so an image on read-only media converts as well. It is opened
-    // before anything is shown or named, so a failed open leaves the run as it was.
+    // The image is only read, so an image on read-only media converts as well. It is read
+    // before anything is shown or named, so a failed read leaves the run as it was.
     const std::string binName = ResolveExistingName(parts.BaseName + ".BIN");
-    ByteFile image;
-    image.Open(binName, ByteFile::Mode::Read);
+    ImageBytes image = ReadBinaryImage(binName, s.ImagePages);
     s.InputExtension = parts.Extension;
     s.BaseName = parts.BaseName;
-    w.Hide("RunBox");
+    w.Hide(Ctl::RunBox);
     s.HelpContext = kConversionHelpTopic;
     s.BinFileName = binName;
     s.UploadFileName = ResolveExistingName(s.BaseName + ".KVU");
-    w.SetFontColor("Label12", clBlue);
-    w.SetCaption("Label12", kPreparingText);
-    w.SetCaption("Label8", "Converting .BIN file to .KVU format ...");
-    s.BinaryImage = std::move(image);
-    s.Step = kCreateUploadFileStep;
+    w.SetFontColor(Ctl::Label12, clBlue);
+    w.SetCaption(Ctl::Label12, kPreparingText);
+    w.SetCaption(Ctl::Label8, "Converting .BIN file to .KVU format ...");
+    image_ = std::move(image);
+    s.Step = kMakeUploadFileStep;
   } else if (parts.Extension == "KVU") {
     const std::string previous = s.UploadFileName;
     s.UploadFileName = s.InputFileName;
@@ -81,7 +80,7 @@ void InputIntake::IntakeInputFile() {
     s.InputExtension = parts.Extension;
     s.BaseName = parts.BaseName;
   }
-  if (s.Step < 40) s.Step = kRejectedInputStep;
+  if (s.Step < kReadyStep) s.Step = kRejectedInputStep;
 }
 
 void InputIntake::OpenUploadFile() {
@@ -95,13 +94,13 @@ void InputIntake::OpenUploadFile() {
   s.UploadFile = std::move(file);
 
   w.Gauge().SetProgress(0);
-  w.Hide("Gauge");
-  w.Hide("Label10");
-  w.Clear("Label2");
-  w.Clear("Label12");
-  w.Hide("BtnRepeatUpload");
-  w.Show("RunBox");
-  w.Show("BtnStartRun");
+  w.Hide(Ctl::Gauge);
+  w.Hide(Ctl::Label10);
+  w.Clear(Ctl::Label2);
+  w.Clear(Ctl::Label12);
+  w.Hide(Ctl::BtnRepeatUpload);
+  w.Show(Ctl::RunBox);
+  w.Show(Ctl::BtnStartRun);
   s.HelpContext = kConversionHelpTopic;
   s.BlockCount = BlockCountOfSize(size);
   core_.Serial1.SetBaudrate(s.UploadBaud);
@@ -110,9 +109,10 @@ void InputIntake::OpenUploadFile() {
 
 void InputIntake::BtnRepeatUploadClick() {
   // The buttons go only once the file is open again, so a failure leaves the way back.
+  core_.BeginRun(RunPhase::Preparing);
   OpenUploadFile();
-  core_.W.Hide("BtnRepeatUpload");
-  core_.W.Hide("BtnBackToStart");
+  core_.W.Hide(Ctl::BtnRepeatUpload);
+  core_.W.Hide(Ctl::BtnBackToStart);
 }
 
 bool InputIntake::PerformStep(int step) {
@@ -120,39 +120,50 @@ bool InputIntake::PerformStep(int step) {
   WindowModel& w = core_.W;
   switch (step) {
     case kRejectedInputStep:
-      w.SetCaption("Label12",
+      w.SetCaption(Ctl::Label12,
                    "Unexpected file extension (" + s.InputExtension + "), choose another file");
-      w.Show("BtnChooseFile");
-      s.Step = 0;
+      w.Show(Ctl::BtnChooseFile);
+      core_.EndRun(RunOutcome::BadInput);
+      s.Step = kIdleStep;
       return true;
     case kEmptyImageStep:
-      EmptyImage(s);
-      w.SetCaption("Label8", "Processing .H86 input file to .BIN binary file ...");
+      image_ = EmptyImage(s.ImagePages);
+      w.SetCaption(Ctl::Label8, "Processing .H86 input file to .BIN binary file ...");
       s.Step = kReadHexStep;
       return true;
-    case kReadHexStep: {
-      static const std::vector<std::string> kNoEmbeddedImage;
-      ReadHexImage(s, kNoEmbeddedImage,
-                   [this](const std::string& line) { core_.Log(line, "[fsh]"); });
-      w.SetCaption("Label8", "Processing .BIN file to .KVU format ...");
-      s.Step = kCreateUploadFileStep;
+    case kReadHexStep:
+      try {
+        hexReport_ = ReadIntelHexFile(s.InputFileName, image_);
+        // Beside the input, whole or not at all.
+        WriteWholeFile(s.BinFileName, image_);
+      } catch (...) {
+        image_ = ImageBytes();
+        throw;
+      }
+      w.SetCaption(Ctl::Label8, "Processing .BIN file to .KVU format ...");
+      s.Step = kMakeUploadFileStep;
       return true;
-    }
-    case kCreateUploadFileStep:
-      // Written under a temporary name: the writer puts it in place only when it is whole.
-      s.UploadFile.Open(s.UploadFileName, ByteFile::Mode::CreateTemp);
+    case kMakeUploadFileStep:
+      content_ = MakeUploadFile(image_, s.ImagePages);
+      image_ = ImageBytes();
       s.Step = kWriteUploadFileStep;
       return true;
-    case kWriteUploadFileStep:
-      WriteUploadFile(s);
-      // The writer has put the whole file in place; it stays open for the ready screen, as
-      // a chosen upload file does.
-      if (!s.UploadFile.IsOpen()) s.UploadFile.Open(s.UploadFileName, ByteFile::Mode::Read);
-      w.SetCaption("Label12", "Data file conversion complete, chksums: " + s.LastReply);
-      w.SetFontColor("Label12", clBlack);
-      w.Show("RunBox");
+    case kWriteUploadFileStep: {
+      s.BlockCount = 0;
+      const UploadFileContent content = std::move(content_);
+      content_ = UploadFileContent();
+      // Put in place only when whole; it is then opened for the ready screen, as a chosen
+      // upload file is.
+      WriteWholeFile(s.UploadFileName, content.bytes);
+      s.UploadFile.Open(s.UploadFileName, ByteFile::Mode::Read);
+      s.BlockCount = content.blockCount;
+      s.LastReply = ChecksumText(content, s.MainUploadMode);
+      w.SetCaption(Ctl::Label12, "Data file conversion complete, chksums: " + s.LastReply);
+      w.SetFontColor(Ctl::Label12, clBlack);
+      w.Show(Ctl::RunBox);
       s.Step = kReadyStep;
       return true;
+    }
     default:
       return false;
   }

@@ -3,14 +3,16 @@
 // file after conversion beside it). Also "&Repeat Upload".
 #pragma once
 
+#include "fileprep/binary_image.h"
+#include "fileprep/hex_image.h"
+#include "fileprep/upload_file_writer.h"
 #include "sequencer/sequencer_core.h"
 #include "sequencer/step_owner.h"
 
-inline constexpr int kReadyStep = 42;  // ready screen of a Software Upload
 inline constexpr int kRejectedInputStep = 102;
 inline constexpr int kEmptyImageStep = 104;
 inline constexpr int kReadHexStep = 112;
-inline constexpr int kCreateUploadFileStep = 123;
+inline constexpr int kMakeUploadFileStep = 123;
 inline constexpr int kWriteUploadFileStep = 124;
 inline constexpr int kConversionHelpTopic = 4;
 
@@ -31,6 +33,13 @@ class InputIntake final : public StepOwner {
   // Sends the last run's upload file again, without converting anew.
   void BtnRepeatUploadClick();
 
+  // What the last Intel HEX conversion read.
+  const HexReadReport& LastHexReport() const { return hexReport_; }
+
  private:
   SequencerCore& core_;
+  // The image between the conversion's steps, and the upload file made from it.
+  ImageBytes image_;
+  UploadFileContent content_;
+  HexReadReport hexReport_;
 };

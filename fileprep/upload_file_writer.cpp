@@ -6,8 +6,6 @@
 #include <cstring>
 #include <vector>
 
-#include "components/byte_file.h"
-
 namespace {
 
 constexpr int kAddressDigits = 6;
@@ -20,9 +18,6 @@ constexpr int kFpgaFirst = 3072, kFpgaLast = 4095;           // 0x060000 - 0x07F
 constexpr int kFpga2First = 5120, kFpga2Last = 14335;        // 0x0A0000 - 0x1BFFFF
 constexpr int kFirmware2First = 14336, kFirmware2Last = 14847;  // 0x1C0000 - 0x1CFFFF
 constexpr int kFpga3First = 14848, kFpga3Last = 16383;       // 0x1D0000 - 0x1FFFFF
-
-// Pages read, and records gathered, per system call.
-constexpr int kPagesPerChunk = 512;
 
 enum class Region { Boot, Firmware, Fpga, None };
 
@@ -54,67 +49,48 @@ int BlockCountOfSize(std::uint64_t size) {
   return static_cast<int>(std::min<std::uint64_t>(size / kRecordSize, INT_MAX));
 }
 
-void WriteUploadFile(SequencerState& S) {
-  try {
-    S.BinaryImage.Seek(0);
-    S.BlockCount = 0;
-    std::int32_t bootSum = 0, firmwareSum = 0, fpgaSum = 0;
-    std::vector<std::uint8_t> pages(static_cast<std::size_t>(kPagesPerChunk) * kPageSize);
-    std::vector<std::uint8_t> records;
-    records.reserve(static_cast<std::size_t>(kPagesPerChunk) * kRecordSize);
-    bool imageEnded = false;
-    for (int first = 0; first < S.ImagePages; first += kPagesPerChunk) {
-      const int count = std::min(kPagesPerChunk, S.ImagePages - first);
-      const std::size_t want = static_cast<std::size_t>(count) * kPageSize;
-      const std::size_t got = imageEnded ? 0 : S.BinaryImage.Read(pages.data(), want);
-      if (got < want) {
-        // An image shorter than its pages: the rest is erased flash, which makes no records.
-        imageEnded = true;
-        std::fill(pages.begin() + static_cast<std::ptrdiff_t>(got), pages.begin() + static_cast<std::ptrdiff_t>(want),
-                  std::uint8_t{0xFF});
-      }
-      for (int i = 0; i < count; ++i) {
-        const int page = first + i;
-        const std::uint8_t* data = pages.data() + static_cast<std::size_t>(i) * kPageSize;
-        std::int32_t sum = 0;
-        bool erased = true;
-        for (int b = 0; b < kPageSize; ++b) {
-          sum += data[b];
-          erased = erased && data[b] == 0xFF;
-        }
-        switch (regionOf(page)) {
-          case Region::Boot: bootSum += sum; break;
-          case Region::Firmware: firmwareSum += sum; break;
-          case Region::Fpga: fpgaSum += sum; break;
-          case Region::None: break;
-        }
-        if (erased) continue;
-        char address[kAddressDigits + 1];
-        std::snprintf(address, sizeof address, "%06X", static_cast<unsigned>(page) * kPageSize);
-        std::memcpy(S.RecordBuffer.data(), address, kAddressDigits);
-        std::memcpy(S.RecordBuffer.data() + kAddressDigits, data, kPageSize);
-        S.RecordBuffer[kChecksumOffset] = RecordChecksum(S.RecordBuffer);
-        records.insert(records.end(), S.RecordBuffer.begin(), S.RecordBuffer.end());
-        ++S.BlockCount;
-      }
-      if (records.size() >= static_cast<std::size_t>(kPagesPerChunk) * kRecordSize / 2) {
-        S.UploadFile.Write(records.data(), records.size());
-        records.clear();
-      }
+UploadFileContent MakeUploadFile(const ImageBytes& image, int pages) {
+  UploadFileContent out;
+  std::int32_t bootSum = 0, firmwareSum = 0, fpgaSum = 0;
+  std::array<std::uint8_t, kRecordSize> record{};
+  std::array<std::uint8_t, kPageSize> erased;
+  erased.fill(0xFF);
+  const std::size_t held = image.size() / kPageSize;
+  for (int page = 0; page < pages; ++page) {
+    const std::size_t at = static_cast<std::size_t>(page) * kPageSize;
+    // A page the image does not hold whole is erased flash past its end.
+    const std::uint8_t* data = static_cast<std::size_t>(page) < held ? image.data() + at : erased.data();
+    std::array<std::uint8_t, kPageSize> tail;
+    if (data == erased.data() && at < image.size()) {
+      tail = erased;
+      std::memcpy(tail.data(), image.data() + at, image.size() - at);
+      data = tail.data();
     }
-    const std::string firmwareText = hex4(firmwareSum);
-    const std::string fpgaText = hex4(fpgaSum);
-    std::memcpy(S.RecordBuffer.data(), firmwareText.data(), 4);
-    std::memcpy(S.RecordBuffer.data() + 4, fpgaText.data(), 4);
-    records.insert(records.end(), S.RecordBuffer.begin(), S.RecordBuffer.begin() + kTrailerSize);
-    S.UploadFile.Write(records.data(), records.size());
-    S.BinaryImage.Close();
-    S.UploadFile.Commit();
-    S.LastReply = S.MainUploadMode ? firmwareText + ", " + fpgaText : hex4(bootSum);
-  } catch (...) {
-    S.BinaryImage.Discard();
-    S.UploadFile.Discard();
-    S.BlockCount = 0;
-    throw;
+    std::int32_t sum = 0;
+    bool isErased = true;
+    for (int b = 0; b < kPageSize; ++b) {
+      sum += data[b];
+      isErased = isErased && data[b] == 0xFF;
+    }
+    switch (regionOf(page)) {
+      case Region::Boot: bootSum += sum; break;
+      case Region::Firmware: firmwareSum += sum; break;
+      case Region::Fpga: fpgaSum += sum; break;
+      case Region::None: break;
+    }
+    if (isErased) continue;
+    char address[kAddressDigits + 1];
+    std::snprintf(address, sizeof address, "%06X", static_cast<unsigned>(page) * kPageSize);
+    std::memcpy(record.data(), address, kAddressDigits);
+    std::memcpy(record.data() + kAddressDigits, data, kPageSize);
+    record[kChecksumOffset] = RecordChecksum(record);
+    out.bytes.insert(out.bytes.end(), record.begin(), record.end());
+    ++out.blockCount;
   }
+  out.firmwareSum = hex4(firmwareSum);
+  out.fpgaSum = hex4(fpgaSum);
+  out.bootSum = hex4(bootSum);
+  out.bytes.insert(out.bytes.end(), out.firmwareSum.begin(), out.firmwareSum.end());
+  out.bytes.insert(out.bytes.end(), out.fpgaSum.begin(), out.fpgaSum.end());
+  return out;
 }

@@ -12,7 +12,6 @@
 #include "components/file_errors.h"
 #include "fileprep/hex_image.h"
 #include "fileprep/upload_file_writer.h"
-#include "sequencer/sequencer_state.h"
 
 namespace {
 
@@ -37,26 +36,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::fclose(f);
   }
 
-  SequencerState s;
-  s.MainUploadMode = true;
-  s.InputFileName = input;
-  s.ImagePages = kFactoryImagePages;  // a small image keeps each run fast
-  s.BinFileName = Folder() + "Fuzz.BIN";
-  s.UploadFileName = Folder() + "Fuzz.KVU";
-  std::filesystem::remove(s.BinFileName);
-  std::filesystem::remove(s.UploadFileName);
+  const std::string bin = Folder() + "Fuzz.BIN";
+  const std::string kvu = Folder() + "Fuzz.KVU";
+  std::filesystem::remove(bin);
+  std::filesystem::remove(kvu);
   try {
-    EmptyImage(s);
-    ReadHexImage(s, {}, {});
-    s.UploadFile.Open(s.UploadFileName, ByteFile::Mode::CreateTemp);
-    WriteUploadFile(s);
+    ImageBytes image = EmptyImage(kFactoryImagePages);  // a small image keeps each run fast
+    ReadIntelHexFile(input, image);
+    WriteWholeFile(bin, image);
+    WriteWholeFile(kvu, MakeUploadFile(image, kFactoryImagePages).bytes);
   } catch (const EConvertError&) {
   } catch (const EInOutError&) {
   }
   std::error_code ec;
-  const auto bin = std::filesystem::file_size(s.BinFileName, ec);
+  const auto bin = std::filesystem::file_size(bin, ec);
   if (!ec && bin > kHexAddressLimit + 256) std::abort();
-  const auto kvu = std::filesystem::file_size(s.UploadFileName, ec);
+  const auto kvu = std::filesystem::file_size(kvu, ec);
   if (!ec && (kvu < kTrailerSize || (kvu - kTrailerSize) % kRecordSize != 0)) std::abort();
   return 0;
 }

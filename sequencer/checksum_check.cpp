@@ -2,13 +2,14 @@
 
 #include <string>
 
+#include "sequencer/upload_dialogue.h"
+
 namespace {
 
 constexpr int kRebootWaitTicks = 90;   // 5.4 s for the unit to restart its firmware
 constexpr int kSwrBudgetTicks = 100;   // 6 s per "SWR?"
 constexpr int kMaxSwrQueries = 20;     // about 2 minutes in all
 constexpr int kFcsBudgetTicks = 200;   // 12 s
-constexpr int kCompletionStep = 82;
 constexpr const char* kRemoteAddress = "0000";
 constexpr const char* kNoChecksum = "0000";  // the file carries no such checksum
 
@@ -25,35 +26,36 @@ bool ChecksumCheck::PerformStep(int step) {
   WindowModel& w = core_.W;
   std::string reply;
   switch (step) {
-    case 76:
+    case kRebootStep:
       ++s.RebootTicks;
       if (s.RebootTicks >= kRebootWaitTicks) {
         s.WaitLimit = kSwrBudgetTicks;
-        w.SetCaption("Label4", "Querying RQ-410 memory checksums ...");
+        w.SetCaption(Ctl::Label4, "Querying RQ-410 memory checksums ...");
         s.AttemptCount = 0;
-        s.Step = 77;
+        core_.SetPhase(RunPhase::Checksums);
+        s.Step = kSwrQueryStep;
       }
       return true;
-    case 77:
+    case kSwrQueryStep:
       core_.SendAndAdvance(kRemoteAddress, "SWR?", true);
       ++s.AttemptCount;
       return true;
-    case 78:
+    case kSwrWaitStep:
       s.WaitingFor = "waiting for SWR=";
-      core_.WaitReplyLF("SWR=", 77, reply, 79);
+      core_.WaitReplyLF("SWR=", kSwrQueryStep, reply, kFcsQueryStep);
       s.LastReply = reply;
-      if (s.Step == 77 && s.AttemptCount >= kMaxSwrQueries) s.Step = kTimeOutStep;
+      if (s.Step == kSwrQueryStep && s.AttemptCount >= kMaxSwrQueries) s.Step = kTimeOutStep;
       return true;
-    case 79:
+    case kFcsQueryStep:
       core_.SendAndAdvance(kRemoteAddress, "FCS?", true);
       s.WaitLimit = kFcsBudgetTicks;
       return true;
-    case 80:
+    case kFcsWaitStep:
       s.WaitingFor = "waiting for FCS";
-      core_.WaitReplyLF("FCS", kTimeOutStep, reply, 81);
+      core_.WaitReplyLF("FCS", kTimeOutStep, reply, kCompareStep);
       s.LastReply = reply;
       return true;
-    case 81:
+    case kCompareStep:
       CompareChecksums();
       s.Step = kCompletionStep;
       return true;
@@ -71,34 +73,35 @@ void ChecksumCheck::CompareChecksums() {
   const std::size_t p = found == std::string::npos ? 0 : found + 1;
   s.UnitFirmwareChecksum = FourAt(s.LastReply, p + 5);
   s.UnitFpgaChecksum = FourAt(s.LastReply, p + 15);
-  w.SetCaption("Label12", "RQ-410 memory checksums: Firmware:" + s.UnitFirmwareChecksum +
+  w.SetCaption(Ctl::Label12, "RQ-410 memory checksums: Firmware:" + s.UnitFirmwareChecksum +
                               "  FPGA:" + s.UnitFpgaChecksum);
-  w.SetFontColor("Label8", clBlue);
+  w.SetFontColor(Ctl::Label8, clBlue);
 
-  const auto report = [&w](bool match) {
+  const auto report = [this, &w](bool match) {
+    core_.EndRun(match ? RunOutcome::ChecksumsMatch : RunOutcome::ChecksumsDifferent);
     if (match) {
-      w.SetCaption("Label15", "Checksums match, Upload successful");
-      w.SetFontColor("Label15", clGreen);
+      w.SetCaption(Ctl::Label15, "Checksums match, Upload successful");
+      w.SetFontColor(Ctl::Label15, clGreen);
     } else {
-      w.SetCaption("Label15", "Checksums different");
-      w.SetFontColor("Label15", clRed);
+      w.SetCaption(Ctl::Label15, "Checksums different");
+      w.SetFontColor(Ctl::Label15, clRed);
     }
   };
   const bool hasFirmware = s.FileFirmwareChecksum != kNoChecksum;
   const bool hasFpga = s.FileFpgaChecksum != kNoChecksum;
   if (hasFirmware && hasFpga) {
-    w.SetCaption("Label8", "Upload file checksums: Firmware:" + s.FileFirmwareChecksum +
+    w.SetCaption(Ctl::Label8, "Upload file checksums: Firmware:" + s.FileFirmwareChecksum +
                                "  FPGA:" + s.FileFpgaChecksum);
     report(s.UnitFirmwareChecksum == s.FileFirmwareChecksum &&
            s.UnitFpgaChecksum == s.FileFpgaChecksum);
     return;
   }
   if (hasFirmware) {
-    w.SetCaption("Label8", "Upload file checksum: Firmware:" + s.FileFirmwareChecksum + "       ");
+    w.SetCaption(Ctl::Label8, "Upload file checksum: Firmware:" + s.FileFirmwareChecksum + "       ");
     report(s.UnitFirmwareChecksum == s.FileFirmwareChecksum);
   }
   if (hasFpga) {
-    w.SetCaption("Label8", "Upload file checksum      FPGA:" + s.FileFpgaChecksum);
+    w.SetCaption(Ctl::Label8, "Upload file checksum      FPGA:" + s.FileFpgaChecksum);
     report(s.UnitFpgaChecksum == s.FileFpgaChecksum);
   }
 }

@@ -5,6 +5,13 @@
 #include "sequencer/sequencer_core.h"
 #include "sequencer/step_owner.h"
 
+inline constexpr int kRebootStep = 76;
+inline constexpr int kSwrQueryStep = 77;
+inline constexpr int kSwrWaitStep = 78;
+inline constexpr int kFcsQueryStep = 79;
+inline constexpr int kFcsWaitStep = 80;
+inline constexpr int kCompareStep = 81;
+
 class ChecksumCheck final : public StepOwner {
  public:
   explicit ChecksumCheck(SequencerCore& core) : core_(core) {}

@@ -62,11 +62,12 @@ void RecordSender::SendRecord() {
   s.UploadFile.Read(s.RecordBuffer.data(), s.RecordBuffer.size());
   ResendRecord();
   ++s.BlocksSent;
+  core_.RecordsProgressed();
   core_.W.Gauge().SetProgress(s.BlocksSent);
   const std::string text = "Sending block " + std::to_string(s.BlocksSent) + " of " +
                            std::to_string(s.BlockCount) + "...";
   core_.W.HistReplaceLast(text);
-  core_.W.SetCaption("Label2", text);
+  core_.W.SetCaption(Ctl::Label2, text);
 }
 
 void RecordSender::ResendRecord() {

@@ -74,8 +74,8 @@ void SequencerCore::Log(const std::string& text, const std::string& tag) {
 
 void SequencerCore::CloseCapture() {
   S.CaptureEnabled = false;
-  W.SetCaption("BtnCaptureFile", "&Enable Capture File");
-  W.SetCaption("Label11", "Disabled");
+  W.SetCaption(Ctl::BtnCaptureFile, "&Enable Capture File");
+  W.SetCaption(Ctl::Label11, "Disabled");
   Capture.Close();
 }
 
@@ -90,16 +90,16 @@ void SequencerCore::ToggleCapture() {
     Capture.Open(CaptureFileName());
   } catch (const EInOutError& e) {
     S.CaptureEnabled = false;
-    W.SetCaption("BtnCaptureFile", "&Enable Capture File");
-    W.SetCaption("Label11", "Disabled");
+    W.SetCaption(Ctl::BtnCaptureFile, "&Enable Capture File");
+    W.SetCaption(Ctl::Label11, "Disabled");
     Ui.ShowMessage("The capture file " + CaptureFileName() + " could not be opened (" + e.what() +
                    "). Capture stays off.");
     return;
   }
   S.CaptureEnabled = true;
-  W.SetCaption("BtnCaptureFile", "&Disable Capture File");
-  W.SetCaption("Label11", "Enabled");
-  W.Show("Label11");
+  W.SetCaption(Ctl::BtnCaptureFile, "&Disable Capture File");
+  W.SetCaption(Ctl::Label11, "Enabled");
+  W.Show(Ctl::Label11);
 }
 
 void SequencerCore::ReadMessage() {
@@ -112,30 +112,32 @@ void SequencerCore::ReadMessage() {
 }
 
 void SequencerCore::TimeOut() {
-  W.Show("BtnBackToStart");
-  if (S.MainUploadMode) W.Show("BtnRepeatUpload");
+  EndRun(RunOutcome::TimedOut);
+  W.Show(Ctl::BtnBackToStart);
+  if (S.MainUploadMode) W.Show(Ctl::BtnRepeatUpload);
   W.HistAdd("Timed out " + S.WaitingFor);
-  W.SetCaption("Label2", "Timed out " + S.WaitingFor);
-  W.Clear("Label10");
+  W.SetCaption(Ctl::Label2, "Timed out " + S.WaitingFor);
+  W.Clear(Ctl::Label10);
   S.Step = 0;
 }
 
 void SequencerCore::Blink(int step) {
-  if (step >= 183 && step <= 193) {
-    W.SetFontColor("Label10", clRed);
+  constexpr int kLastRedStep = kBlinkFirstStep + 10;
+  if (step >= kBlinkFirstStep && step <= kLastRedStep) {
+    W.SetFontColor(Ctl::Label10, clRed);
     S.Step = step + 1;
-  } else if (step >= 194 && step <= 203) {
-    W.SetFontColor("Label10", clBlue);
+  } else if (step > kLastRedStep && step < kBlinkLastStep) {
+    W.SetFontColor(Ctl::Label10, clBlue);
     S.Step = step + 1;
-  } else if (step == 204) {
-    W.SetFontColor("Label10", clBlue);
-    S.Step = 183;
+  } else if (step == kBlinkLastStep) {
+    W.SetFontColor(Ctl::Label10, clBlue);
+    S.Step = kBlinkFirstStep;
   }
 }
 
 void SequencerCore::LoadPortSettings() {
-  W.SetItemIndex("CommPortBox", 0);
-  W.SetItemIndex("BaudRateBox", 0);
+  W.SetItemIndex(Ctl::CommPortBox, 0);
+  W.SetItemIndex(Ctl::BaudRateBox, 0);
   const std::string path = ProgramDir + "commsUP.txt";
   std::error_code ec;
   const bool present = std::filesystem::exists(path, ec);
@@ -147,30 +149,56 @@ void SequencerCore::LoadPortSettings() {
     std::string line;
     while (std::getline(in, line)) {
       if (!line.empty() && line.back() == '\r') line.pop_back();
-      W.SelectText("CommPortBox", line.substr(0, 1));
-      W.SelectText("BaudRateBox", "38400");
+      W.SelectText(Ctl::CommPortBox, line.substr(0, 1));
+      W.SelectText(Ctl::BaudRateBox, "38400");
     }
   }
-  LoadedPort = W.List("CommPortBox").Text();
+  LoadedPort = W.List(Ctl::CommPortBox).Text();
 }
 
 void SequencerCore::SavePortSettings() {
-  const std::string port = W.List("CommPortBox").Text();
+  const std::string port = W.List(Ctl::CommPortBox).Text();
   if (port == LoadedPort) return;
   const std::string path = ProgramDir + "commsUP.txt";
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   if (!out) throw EInOutError::FromErrno(errno);
 #ifdef _WIN32
-  out << port << ',' << W.List("BaudRateBox").Text() << "\r\n";
+  out << port << ',' << W.List(Ctl::BaudRateBox).Text() << "\r\n";
 #else
-  out << port << ',' << W.List("BaudRateBox").Text() << "\n";
+  out << port << ',' << W.List(Ctl::BaudRateBox).Text() << "\n";
 #endif
   out.close();
   if (!out) throw EInOutError::FromErrno(errno);
 }
 
 void SequencerCore::StopRunWithError(const std::string& message) {
+  EndRun(S.Phase == RunPhase::Preparing ? RunOutcome::BadInput : RunOutcome::InputOutputError);
   S.Step = 0;
-  W.Show("BtnBackToStart");
+  W.Show(Ctl::BtnBackToStart);
   Ui.ShowMessage(message);
+}
+
+void SequencerCore::BeginRun(RunPhase phase) {
+  S.Outcome = RunOutcome::None;
+  S.Phase = RunPhase::Idle;
+  SetPhase(phase);
+}
+
+void SequencerCore::SetPhase(RunPhase phase) {
+  if (S.Phase == phase) return;
+  S.Phase = phase;
+  RaiseProgress();
+}
+
+void SequencerCore::EndRun(RunOutcome outcome) {
+  S.Outcome = outcome;
+  SetPhase(RunPhase::Ended);
+}
+
+void SequencerCore::RecordsProgressed() {
+  RaiseProgress();
+}
+
+void SequencerCore::RaiseProgress() {
+  if (OnProgress) OnProgress(RunProgress{S.Phase, S.BlocksSent, S.BlockCount});
 }

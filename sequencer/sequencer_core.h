@@ -9,12 +9,21 @@
 #include "components/clock.h"
 #include "components/serial_port.h"
 #include "sequencer/capture_file.h"
+#include "sequencer/run_outcome.h"
 #include "sequencer/sequencer_state.h"
 #include "sequencer/ui_services.h"
 #include "sequencer/window_model.h"
 
+inline constexpr int kIdleStep = 0;
 inline constexpr int kTimeOutStep = 99;
-inline constexpr int kReplyWindow = 125;  // characters kept around a reply
+inline constexpr int kBlinkFirstStep = 183;  // 11 ticks red, 183 to 193
+inline constexpr int kBlinkLastStep = 204;   // 11 ticks blue, 194 to 204
+inline constexpr int kReplyWindow = 125;     // characters kept around a reply
+
+// Nothing happens at these steps until the user acts: idle, or the closing message blinking.
+constexpr bool IsRestingStep(int step) {
+  return step == kIdleStep || (step >= kBlinkFirstStep && step <= kBlinkLastStep);
+}
 
 class SequencerCore {
  public:
@@ -67,10 +76,22 @@ class SequencerCore {
   std::string LoadedPort;
 
   // Ends a run after an error raised inside a tick or a receive event: shows the message,
-  // Step := 0, offers "&Go Back to Start"; the window stays usable.
+  // Step := 0, offers "&Go Back to Start"; the window stays usable. The outcome is bad input
+  // while the chosen file is being prepared, an input/output error otherwise.
   void StopRunWithError(const std::string& message);
 
+  // How the run stands and ends (S.Phase, S.Outcome), told to OnProgress.
+  ProgressListener OnProgress;
+  // A new sequence starts from a button: no outcome yet.
+  void BeginRun(RunPhase phase);
+  void SetPhase(RunPhase phase);
+  // The run has ended this way (the phase becomes Ended).
+  void EndRun(RunOutcome outcome);
+  // A record went out (BlocksSent of BlockCount).
+  void RecordsProgressed();
+
  private:
+  void RaiseProgress();
   void WaitReply(char terminator, const std::string& word, int timeoutStep, std::string& reply,
                  int nextStep);
 };

@@ -7,12 +7,8 @@
 #include <string>
 
 #include "components/byte_file.h"
-
-inline constexpr int kRecordSize = 135;   // bytes of one upload record
-inline constexpr int kTrailerSize = 8;    // checksum trailer behind the last record
-inline constexpr int kPageSize = 128;     // bytes of one image page
-inline constexpr int kSoftwareImagePages = 32768;  // 4 MB
-inline constexpr int kFactoryImagePages = 512;     // 64 KB
+#include "components/upload_format.h"
+#include "sequencer/run_outcome.h"
 
 struct SequencerState {
   int Step = 0;
@@ -41,6 +37,10 @@ struct SequencerState {
   // True once the unit has asked for a record in this run (RecordBuffer then holds one of it).
   bool RecordRequested = false;
 
+  // Where the run stands and how it ended (SequencerCore raises the progress event).
+  RunPhase Phase = RunPhase::Idle;
+  RunOutcome Outcome = RunOutcome::None;
+
   // Files of a run.
   int ImagePages = kSoftwareImagePages;
   std::string InputFileName;
@@ -48,16 +48,4 @@ struct SequencerState {
   std::string BaseName;
   std::string BinFileName;
   std::string UploadFileName;
-  ByteFile BinaryImage;
-
-  // Line index into an embedded Intel HEX image, and its end flag.
-  int ImageLineIndex = 0;
-  bool EndRecordSeen = false;
-
-  // Intel HEX reading: the base texts of the last extended linear and extended segment address
-  // records of the current conversion, and the number (from 1) of the line being read, for
-  // messages.
-  std::string ExtLinearAddress = "00";
-  std::string ExtSegmentAddress;
-  int HexLineNumber = 0;
 };

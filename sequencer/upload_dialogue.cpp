@@ -5,17 +5,10 @@
 #include <string>
 #include <system_error>
 
+#include "sequencer/checksum_check.h"
+
 namespace {
 
-constexpr int kFactoryStartStep = 541;
-constexpr int kFactoryPortFailedStep = 9;
-constexpr int kFactoryEndStep = 599;
-constexpr int kCompletionStep = 82;
-constexpr int kHaltStep = 88;
-constexpr int kResendStep = 999;
-constexpr int kRecordReplyStep = 68;
-constexpr int kBlinkStep = 183;
-constexpr int kRebootStep = 76;
 constexpr int kHelpCompleted = 5;
 
 bool Contains(const std::string& text, const char* word) {
@@ -45,128 +38,134 @@ bool UploadDialogue::PerformStep(int step) {
   WindowModel& w = core_.W;
   std::string reply;
   switch (step) {
-    case 5:
+    case kOpenPortStep:
       OpenPort();
       return true;
-    case 6:
+    case kPortWaitStep:
       ++s.PortOpenTicks;
       if (core_.Serial1.Active()) {
         s.ReplyText.clear();
-        s.Step = s.MainUploadMode ? 10 : kFactoryStartStep;
+        s.Step = s.MainUploadMode ? kPortOpenedStep : factoryPortOpenedStep_;
       } else if (s.PortOpenTicks >= kPortOpenTicks) {
-        s.Step = s.MainUploadMode ? 10 : kFactoryPortFailedStep;
+        s.Step = s.MainUploadMode ? kPortOpenedStep : kFactoryPortFailedStep;
       }
       return true;
-    case 9:
+    case kFactoryPortFailedStep:
       w.HistAdd("Com Port failed to open");
-      s.Step = 0;
+      core_.EndRun(RunOutcome::PortFailure);
+      s.Step = kIdleStep;
       return true;
-    case 10:
+    case kPortOpenedStep:
       PortOpened();
       return true;
-    case 42:
+    case kReadyStep:
       ReadyScreen();
       return true;
-    case 44:
+    case kHandshakeStep:
+      core_.SetPhase(RunPhase::Handshake);
       SendU();
-      s.Step = 45;
+      s.Step = kHandshakeWaitStep;
       return true;
-    case 45:
+    case kHandshakeWaitStep:
       s.WaitingFor = "waiting for response";
       if (Contains(s.ReplyText, "READY")) {
         // Nothing is consumed: the "GO" that follows clears the received text.
-        w.Show("Label10");
-        s.Step = 54;
+        w.Show(Ctl::Label10);
+        s.Step = kSendGoStep;
         return true;
       }
       SendU();
       if (s.AttemptCount > kHandshakeMaxSends) s.Step = kTimeOutStep;
       return true;
-    case 54:
+    case kSendGoStep:
+      core_.SetPhase(RunPhase::Erase);
       s.StartTime = core_.Clock.TimeOfDay();
       s.BlocksSent = 0;
       s.RecordRequested = false;
       w.HistAdd("Got U,READY handshake");
       w.HistAdd("Sending GO");
-      w.SetCaption("Label2", "Got READY, sending GO...");
+      w.SetCaption(Ctl::Label2, "Got READY, sending GO...");
       core_.SendAndAdvance("", "GO", false);
       s.WaitLimit = kDialogueBudgetTicks;
       return true;
-    case 55:
+    case kErasingWaitStep:
       s.WaitingFor = "waiting for Erasing message";
-      core_.WaitReplyCR("ERASING", kTimeOutStep, reply, 56);
+      core_.WaitReplyCR("ERASING", kTimeOutStep, reply, kErasingStep);
       s.LastReply = reply;
       return true;
-    case 56:
+    case kErasingStep:
       w.HistAdd("Erasing...");
-      w.SetCaption("Label2", "Erasing...");
+      w.SetCaption(Ctl::Label2, "Erasing...");
       s.WaitTicks = 0;
-      s.Step = 57;
+      s.Step = kEraseResultWaitStep;
       return true;
-    case 57:
+    case kEraseResultWaitStep:
       // "ERASING..." does not contain "ERASE": the erase result is the next such line.
       s.WaitingFor = "waiting for Erase Complete/Timeout";
-      core_.WaitReplyCR("ERASE", kTimeOutStep, reply, 58);
+      core_.WaitReplyCR("ERASE", kTimeOutStep, reply, kEraseResultStep);
       s.LastReply = reply;
       return true;
-    case 58:
+    case kEraseResultStep:
       if (Contains(s.LastReply, "ERASE ERROR")) {
         w.HistAdd(s.LastReply);
-        w.SetCaption("Label2", s.LastReply);
+        w.SetCaption(Ctl::Label2, s.LastReply);
         s.WaitTicks = 0;
-        s.Step = 59;
+        s.Step = kEraseErrorBlockWaitStep;
       } else if (Contains(s.LastReply, "COMPLETE")) {
         w.HistAdd("Erase complete");
-        w.SetCaption("Label2", "Erase complete...");
+        w.SetCaption(Ctl::Label2, "Erase complete...");
         // Read only, so that a file on read-only media can be sent.
         s.UploadFile.Close();
         s.UploadFile.Open(s.UploadFileName, ByteFile::Mode::Read);
-        s.Step = 66;
+        s.Step = kRecordsStartStep;
       } else {
-        w.SetCaption("Label2", "unexpected response: " + s.LastReply);
+        w.SetCaption(Ctl::Label2, "unexpected response: " + s.LastReply);
         // Offer the ways on that a time-out offers, so that the user is not left with Close.
-        w.Show("BtnBackToStart");
-        if (s.MainUploadMode) w.Show("BtnRepeatUpload");
-        s.Step = 0;
+        w.Show(Ctl::BtnBackToStart);
+        if (s.MainUploadMode) w.Show(Ctl::BtnRepeatUpload);
+        core_.EndRun(RunOutcome::UnexpectedAnswer);
+        s.Step = kIdleStep;
       }
       return true;
-    case 59:
+    case kEraseErrorBlockWaitStep:
       s.WaitingFor = "waiting for Error Block";
-      core_.WaitReplyCR("BLOCK", kTimeOutStep, reply, 60);
+      core_.WaitReplyCR("BLOCK", kTimeOutStep, reply, kEraseErrorBlockStep);
       s.LastReply = reply;
       if (s.CaptureEnabled) core_.Log(s.LastReply, "[in]");
       return true;
-    case 60:
+    case kEraseErrorBlockStep:
       w.HistAdd(s.LastReply);
-      w.SetCaption("Label2", s.LastReply);
+      w.SetCaption(Ctl::Label2, s.LastReply);
       s.WaitTicks = 0;
-      s.Step = 57;
+      s.Step = kEraseResultWaitStep;
       return true;
-    case 66:
+    case kRecordsStartStep:
       s.UploadFile.Seek(0);
       w.Gauge().SetMaxValue(s.BlockCount);
       w.Gauge().SetProgress(0);
-      w.Show("Gauge");
+      w.Show(Ctl::Gauge);
       s.WaitTicks = 0;
       // No record goes out until the unit asks for the first one.
       s.RecordRequested = false;
       w.HistAdd("Sending FlashCode...");
       w.HistAdd("Sending Lines...");
-      s.Step = 67;
+      core_.SetPhase(RunPhase::Records);
+      s.Step = kRecordRequestStep;
       return true;
-    case 67:
+    case kRecordRequestStep:
       RecordRequest();
       return true;
-    case 73:
+    case kUploadDoneStep:
+      core_.SetPhase(RunPhase::Finishing);
       core_.SendAndAdvance("", "UPLOAD DONE", false);
-      w.SetCaption("Label15", "Upload done...");
+      w.SetCaption(Ctl::Label15, "Upload done...");
       return true;
-    case 74:
+    case kThankYouWaitStep:
       s.WaitingFor = "waiting for Thank You";
-      core_.WaitReplyCR("THANK YOU", kTimeOutStep, reply, 75);
+      core_.WaitReplyCR("THANK YOU", kTimeOutStep, reply, kDialogueEndStep);
       s.LastReply = reply;
       return true;
-    case 75:
+    case kDialogueEndStep:
       EndOfDialogue();
       return true;
     case kCompletionStep:
@@ -186,25 +185,26 @@ bool UploadDialogue::PerformStep(int step) {
 void UploadDialogue::OpenPort() {
   SequencerState& s = core_.S;
   WindowModel& w = core_.W;
-  const int port = PortNumber(w.List("CommPortBox").Text());
+  const int port = PortNumber(w.List(Ctl::CommPortBox).Text());
   if (port == 0) {
     // Without a chosen number no port is opened at all: another one could belong to
     // something else on this computer.
     const std::string text = "No Com port selected: go back to start and choose one";
     ShowRefusal(text);
     if (!s.MainUploadMode) w.HistAdd(text);
-    w.Show("BtnBackToStart");
-    s.Step = 0;
+    w.Show(Ctl::BtnBackToStart);
+    core_.EndRun(RunOutcome::PortFailure);
+    s.Step = kIdleStep;
     return;
   }
   ForgetRefusal();
   core_.Serial1.SetBaudrate(s.UploadBaud);
   core_.Serial1.SetPort(port);
-  if (s.CaptureEnabled) core_.Log("com port open at " + w.List("BaudRateBox").Text(), "[co]");
+  if (s.CaptureEnabled) core_.Log("com port open at " + w.List(Ctl::BaudRateBox).Text(), "[co]");
   s.ReplyText.clear();
   core_.Serial1.SetActive(true);  // an open port is closed and opened again
   s.PortOpenTicks = 0;
-  s.Step = 6;
+  s.Step = kPortWaitStep;
 }
 
 void UploadDialogue::PortOpened() {
@@ -212,12 +212,16 @@ void UploadDialogue::PortOpened() {
   WindowModel& w = core_.W;
   const bool open = core_.Serial1.Active();
   const std::string word = open ? "is" : "did not";
-  w.SetCaption("Label12", "Port " + word + " open on Com " + std::to_string(core_.Serial1.Port()) +
+  w.SetCaption(Ctl::Label12, "Port " + word + " open on Com " + std::to_string(core_.Serial1.Port()) +
                               " at " + std::to_string(core_.Serial1.Baudrate()) + " baud");
-  w.Hide("Label10");
-  s.Step = 0;
-  if (!open) return;
-  w.Show("BtnChooseFile");
+  w.Hide(Ctl::Label10);
+  s.Step = kIdleStep;
+  if (!open) {
+    core_.EndRun(RunOutcome::PortFailure);
+    return;
+  }
+  core_.SetPhase(RunPhase::ChoosingFile);
+  w.Show(Ctl::BtnChooseFile);
   // Failing to remember the settings must not keep the user from uploading.
   try {
     core_.SavePortSettings();
@@ -251,23 +255,24 @@ bool UploadDialogue::RefuseBadUploadFile() {
   if (problem.empty()) return false;
   WindowModel& w = core_.W;
   ShowRefusal(problem);
-  w.Hide("BtnStartRun");
-  for (const char* name : {"Label15", "Label4", "Label8", "Label2"}) w.Clear(name);
-  w.Show("BtnBackToStart");
-  core_.S.Step = 0;
+  w.Hide(Ctl::BtnStartRun);
+  for (Ctl name : {Ctl::Label15, Ctl::Label4, Ctl::Label8, Ctl::Label2}) w.Clear(name);
+  w.Show(Ctl::BtnBackToStart);
+  core_.EndRun(RunOutcome::RefusedBeforeSending);
+  core_.S.Step = kIdleStep;
   return true;
 }
 
 void UploadDialogue::ShowRefusal(const std::string& text) {
   WindowModel& w = core_.W;
-  if (!label12Before_) label12Before_ = w.FontColor("Label12");
-  w.SetCaption("Label12", text);
-  w.SetFontColor("Label12", clRed);
+  if (!label12Before_) label12Before_ = w.FontColor(Ctl::Label12);
+  w.SetCaption(Ctl::Label12, text);
+  w.SetFontColor(Ctl::Label12, clRed);
 }
 
 void UploadDialogue::ForgetRefusal() {
   if (!label12Before_) return;
-  if (core_.W.FontColor("Label12") == clRed) core_.W.SetFontColor("Label12", *label12Before_);
+  if (core_.W.FontColor(Ctl::Label12) == clRed) core_.W.SetFontColor(Ctl::Label12, *label12Before_);
   label12Before_.reset();
 }
 
@@ -276,18 +281,19 @@ void UploadDialogue::ReadyScreen() {
   WindowModel& w = core_.W;
   if (RefuseBadUploadFile()) return;
   ForgetRefusal();
-  w.Clear("Label2");
-  w.SetCaption("Label15", "THE UNIT MUST BE OFF");
-  w.SetFontSize("Label15", 12);
-  w.SetFontColor("Label15", clRed);
-  w.SetCaption("Label4", "Click on <Start Upload> button");
-  w.Show("BtnStartRun");
-  w.SetFontColor("Label4", clBlue);
-  w.SetFontSize("Label4", 12);
-  w.SetCaption("Label8", "Upload will be " + std::to_string(s.BlockCount) + " blocks," +
+  w.Clear(Ctl::Label2);
+  w.SetCaption(Ctl::Label15, "THE UNIT MUST BE OFF");
+  w.SetFontSize(Ctl::Label15, 12);
+  w.SetFontColor(Ctl::Label15, clRed);
+  w.SetCaption(Ctl::Label4, "Click on <Start Upload> button");
+  w.Show(Ctl::BtnStartRun);
+  w.SetFontColor(Ctl::Label4, clBlue);
+  w.SetFontSize(Ctl::Label4, 12);
+  w.SetCaption(Ctl::Label8, "Upload will be " + std::to_string(s.BlockCount) + " blocks," +
                              UploadEstimate(s.BlockCount, core_.Serial1.Baudrate()));
-  w.SetFontColor("Label8", clBlue);
-  s.Step = 0;
+  w.SetFontColor(Ctl::Label8, clBlue);
+  core_.SetPhase(RunPhase::Ready);
+  s.Step = kIdleStep;
 }
 
 void UploadDialogue::BtnStartRunClick() {
@@ -295,22 +301,24 @@ void UploadDialogue::BtnStartRunClick() {
   WindowModel& w = core_.W;
   // The file may have changed since the ready screen: nothing goes on the wire unless it
   // can be sent whole.
+  core_.BeginRun(RunPhase::Ready);
   if (RefuseBadUploadFile()) return;
   ForgetRefusal();
-  w.Clear("Label4");
-  w.Clear("Label12");
-  w.Clear("Label15");
-  w.SetCaption("Label10", "DO NOT INTERRUPT UPLOAD");
-  w.SetFontSize("Label10", 14);
-  w.SetFontColor("Label10", clRed);
-  w.Hide("Label10");  // shown once the unit has answered the handshake
-  w.Hide("BtnStartRun");
+  w.Clear(Ctl::Label4);
+  w.Clear(Ctl::Label12);
+  w.Clear(Ctl::Label15);
+  w.SetCaption(Ctl::Label10, "DO NOT INTERRUPT UPLOAD");
+  w.SetFontSize(Ctl::Label10, 14);
+  w.SetFontColor(Ctl::Label10, clRed);
+  w.Hide(Ctl::Label10);  // shown once the unit has answered the handshake
+  w.Hide(Ctl::BtnStartRun);
   s.AttemptCount = 0;
-  w.SetFontColor("Label8", clBlack);
-  w.SetFontColor("Label15", clBlack);
-  w.SetFontSize("Label2", 13);
-  w.SetCaption("Label2", "POWER UP THE UNIT, NOW");
-  s.Step = 44;
+  w.SetFontColor(Ctl::Label8, clBlack);
+  w.SetFontColor(Ctl::Label15, clBlack);
+  w.SetFontSize(Ctl::Label2, 13);
+  w.SetCaption(Ctl::Label2, "POWER UP THE UNIT, NOW");
+  core_.SetPhase(RunPhase::Handshake);
+  s.Step = kHandshakeStep;
 }
 
 void UploadDialogue::SendU() {
@@ -340,19 +348,19 @@ void UploadDialogue::RecordRequest() {
       sender_.SendRecord();
     }
     s.WaitTicks = 0;
-    s.Step = 67;
+    s.Step = kRecordRequestStep;
   } else if (Contains(line, "SEND") || FirstLetterEndsLine(line, 'S')) {
     s.RecordRequested = true;
     if (s.BlocksSent == s.BlockCount) {
-      s.Step = 73;  // all records are out
+      s.Step = kUploadDoneStep;  // all records are out
       return;
     }
     sender_.SendRecord();
     s.WaitTicks = 0;
-    s.Step = 67;
+    s.Step = kRecordRequestStep;
   } else if (Contains(line, "FAILED")) {
-    w.SetCaption("Label2", "Upload failed");
-    w.Clear("Label4");
+    w.SetCaption(Ctl::Label2, "Upload failed");
+    w.Clear(Ctl::Label4);
     // Logging stops with the run; the file is closed properly so that nothing is lost.
     if (s.CaptureEnabled) {
       try {
@@ -366,7 +374,7 @@ void UploadDialogue::RecordRequest() {
     // An unknown line before the first request: RecordBuffer holds nothing of this run, so
     // nothing is sent; wait on for the request.
     s.WaitTicks = 0;
-    s.Step = 67;
+    s.Step = kRecordRequestStep;
   } else {
     s.Step = kResendStep;
   }
@@ -381,27 +389,28 @@ void UploadDialogue::SendSameRecordAgain() {
   }
   // Before the first request a silent unit gets nothing: RecordBuffer is not of this run.
   s.WaitTicks = 0;
-  s.Step = 67;
+  s.Step = kRecordRequestStep;
 }
 
 void UploadDialogue::EndOfDialogue() {
   SequencerState& s = core_.S;
   WindowModel& w = core_.W;
   if (!s.MainUploadMode) {
-    s.Step = kFactoryEndStep;
+    s.Step = factoryEndStep_;
     return;
   }
   s.EndTime = core_.Clock.TimeOfDay();
-  w.Clear("Label2");
-  w.Hide("Gauge");
+  w.Clear(Ctl::Label2);
+  w.Hide(Ctl::Gauge);
   // The trailer stands right behind the last record.
   s.UploadFile.Seek(static_cast<std::uint64_t>(s.BlockCount) * kRecordSize);
   sender_.ReadFileChecksums();
-  w.SetCaption("Label15", "Software Upload complete");
+  w.SetCaption(Ctl::Label15, "Software Upload complete");
   s.UploadFile.Close();
   s.HelpContext = kHelpCompleted;
   if (s.BlockCount >= kChecksumCheckRecords) {
-    w.SetCaption("Label4", "Unit re-booting, wait ...");
+    w.SetCaption(Ctl::Label4, "Unit re-booting, wait ...");
+    core_.SetPhase(RunPhase::Reboot);
     s.Step = kRebootStep;
     s.RebootTicks = 0;
     core_.Serial1.SetBaudrate(kRemoteControlBaud);
@@ -413,14 +422,16 @@ void UploadDialogue::EndOfDialogue() {
 void UploadDialogue::CompletionScreen() {
   SequencerState& s = core_.S;
   WindowModel& w = core_.W;
-  w.Show("BtnBackToStart");
-  w.Show("BtnRepeatUpload");
-  w.SetFontSize("Label10", 15);
-  w.SetFontColor("Label10", clBlue);
-  w.SetCaption("Label10", "Now, CYCLE POWER on the RQ-410....");
-  w.SetCaption("Label4", "Upload complete. Time taken: " + TimeTakenText(s.StartTime, s.EndTime));
-  w.SetFontColor("Label4", clBlack);
-  s.Step = kBlinkStep;
+  w.Show(Ctl::BtnBackToStart);
+  w.Show(Ctl::BtnRepeatUpload);
+  w.SetFontSize(Ctl::Label10, 15);
+  w.SetFontColor(Ctl::Label10, clBlue);
+  w.SetCaption(Ctl::Label10, "Now, CYCLE POWER on the RQ-410....");
+  w.SetCaption(Ctl::Label4, "Upload complete. Time taken: " + TimeTakenText(s.StartTime, s.EndTime));
+  w.SetFontColor(Ctl::Label4, clBlack);
+  // The checksum check has already said how a large upload ended.
+  if (s.Outcome == RunOutcome::None) core_.EndRun(RunOutcome::Completed);
+  s.Step = kBlinkFirstStep;
 }
 
 void UploadDialogue::HaltScreen() {
@@ -429,13 +440,14 @@ void UploadDialogue::HaltScreen() {
   s.EndTime = core_.Clock.TimeOfDay();
   // The run is over: the upload file is not left open behind it.
   s.UploadFile.Close();
-  w.SetCaption("Label4", "Upload HALTED. Time taken: " + TimeTakenText(s.StartTime, s.EndTime));
-  w.SetFontColor("Label4", clRed);
-  w.Clear("Label15");
-  w.SetFontSize("Label10", 12);
-  w.SetFontColor("Label10", clBlue);
-  w.SetCaption("Label10", "Click on <Close> button");
-  w.Show("BtnBackToStart");
-  if (s.MainUploadMode) w.Show("BtnRepeatUpload");
-  s.Step = 0;
+  w.SetCaption(Ctl::Label4, "Upload HALTED. Time taken: " + TimeTakenText(s.StartTime, s.EndTime));
+  w.SetFontColor(Ctl::Label4, clRed);
+  w.Clear(Ctl::Label15);
+  w.SetFontSize(Ctl::Label10, 12);
+  w.SetFontColor(Ctl::Label10, clBlue);
+  w.SetCaption(Ctl::Label10, "Click on <Close> button");
+  w.Show(Ctl::BtnBackToStart);
+  if (s.MainUploadMode) w.Show(Ctl::BtnRepeatUpload);
+  core_.EndRun(RunOutcome::HaltedByUnit);
+  s.Step = kIdleStep;
 }

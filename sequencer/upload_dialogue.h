@@ -11,6 +11,33 @@
 #include "sequencer/sequencer_core.h"
 #include "sequencer/step_owner.h"
 
+// Steps of the port opening, the ready screen and the flash-loader dialogue.
+inline constexpr int kOpenPortStep = 5;
+inline constexpr int kPortWaitStep = 6;
+inline constexpr int kFactoryPortFailedStep = 9;
+inline constexpr int kPortOpenedStep = 10;
+inline constexpr int kReadyStep = 42;
+inline constexpr int kHandshakeStep = 44;  // a factory run joins the dialogue here
+inline constexpr int kHandshakeWaitStep = 45;
+inline constexpr int kSendGoStep = 54;
+inline constexpr int kErasingWaitStep = 55;
+inline constexpr int kErasingStep = 56;
+inline constexpr int kEraseResultWaitStep = 57;
+inline constexpr int kEraseResultStep = 58;
+inline constexpr int kEraseErrorBlockWaitStep = 59;
+inline constexpr int kEraseErrorBlockStep = 60;
+inline constexpr int kRecordsStartStep = 66;
+inline constexpr int kRecordRequestStep = 67;
+// The record wait's next step: handled on the same tick by kRecordRequestStep, so Step never
+// holds it between ticks.
+inline constexpr int kRecordReplyStep = 68;
+inline constexpr int kUploadDoneStep = 73;
+inline constexpr int kThankYouWaitStep = 74;
+inline constexpr int kDialogueEndStep = 75;  // a factory run leaves the dialogue here
+inline constexpr int kCompletionStep = 82;
+inline constexpr int kHaltStep = 88;
+inline constexpr int kResendStep = 999;
+
 inline constexpr int kHandshakeMaxSends = 250;  // "U" sends after the first before giving up
 inline constexpr int kDialogueBudgetTicks = 2000;  // 120 s for each answer of the loader
 inline constexpr int kPortOpenTicks = 20;          // 1.2 s for the port to open
@@ -24,6 +51,13 @@ class UploadDialogue final : public StepOwner {
   // Steps 5, 6, 9, 10, 42, 44, 45, 54 to 60, 66, 67, 73 to 75, 82, 88 and 999.
   bool PerformStep(int step) override;
   void BtnStartRunClick();
+
+  // Where a factory run goes once its port is open and once the dialogue has ended; the
+  // factory subsystem names its steps here. Until then a factory run stops at those points.
+  void SetFactorySteps(int portOpenedStep, int dialogueEndStep) {
+    factoryPortOpenedStep_ = portOpenedStep;
+    factoryEndStep_ = dialogueEndStep;
+  }
 
   // Empty when UploadFileName names a file of whole records plus the checksum trailer whose
   // record count is BlockCount; otherwise what is wrong with it, in the user's words.
@@ -47,6 +81,8 @@ class UploadDialogue final : public StepOwner {
   void ForgetRefusal();
 
   std::optional<TColor> label12Before_;
+  int factoryPortOpenedStep_ = kIdleStep;
+  int factoryEndStep_ = kIdleStep;
 
   SequencerCore& core_;
   RecordSender& sender_;

@@ -6,11 +6,12 @@
 
 #include <cstdint>
 #include <functional>
-#include <map>
+#include <array>
 #include <string>
 #include <vector>
 
 #include "sequencer/colors.h"
+#include "sequencer/controls.h"
 #include "sequencer/gauge_model.h"
 
 struct ControlState {
@@ -31,28 +32,27 @@ struct ListState {
 
 class WindowModel {
  public:
-  // What changed: a control's name ("Label12", "FUpHist", "Gauge", "CommPortBox", ...).
-  using Listener = std::function<void(const std::string& name)>;
+  // What changed: a control (Ctl::Label12, Ctl::FUpHist, Ctl::Gauge, Ctl::CommPortBox, ...).
+  using Listener = std::function<void(Ctl control)>;
 
   WindowModel();  // every control of the main window, in its design-time state
   WindowModel(const WindowModel&) = delete;
   WindowModel& operator=(const WindowModel&) = delete;
 
-  // Controls by name; an unknown name throws std::out_of_range (a misspelt name is a bug).
-  const ControlState& Control(const std::string& name) const;
-  const std::string& Caption(const std::string& name) const { return Control(name).caption; }
-  TColor FontColor(const std::string& name) const { return Control(name).color; }
-  int FontSize(const std::string& name) const { return Control(name).fontSize; }
-  bool Visible(const std::string& name) const { return Control(name).visible; }
+  const ControlState& Control(Ctl c) const { return controls_[static_cast<std::size_t>(c)]; }
+  const std::string& Caption(Ctl name) const { return Control(name).caption; }
+  TColor FontColor(Ctl name) const { return Control(name).color; }
+  int FontSize(Ctl name) const { return Control(name).fontSize; }
+  bool Visible(Ctl name) const { return Control(name).visible; }
 
   // Writers notify the listeners only when the value changes.
-  void SetCaption(const std::string& name, const std::string& text);
-  void SetFontColor(const std::string& name, TColor color);
-  void SetFontSize(const std::string& name, int points);
-  void SetVisible(const std::string& name, bool visible);
-  void Show(const std::string& name) { SetVisible(name, true); }
-  void Hide(const std::string& name) { SetVisible(name, false); }
-  void Clear(const std::string& name) { SetCaption(name, ""); }
+  void SetCaption(Ctl name, const std::string& text);
+  void SetFontColor(Ctl name, TColor color);
+  void SetFontSize(Ctl name, int points);
+  void SetVisible(Ctl name, bool visible);
+  void Show(Ctl name) { SetVisible(name, true); }
+  void Hide(Ctl name) { SetVisible(name, false); }
+  void Clear(Ctl name) { SetCaption(name, ""); }
 
   // The history list FUpHist.
   const std::vector<std::string>& FUpHist() const { return history_; }
@@ -60,11 +60,12 @@ class WindowModel {
   void HistReplaceLast(const std::string& line);  // adds when the list is empty
   void HistClear();
 
-  // CommPortBox ("1" ... "9") and BaudRateBox ("38400", "57600").
-  const ListState& List(const std::string& name) const;
-  void SetItemIndex(const std::string& name, int index);
+  // CommPortBox ("1" ... "9") and BaudRateBox ("38400", "57600"); any other control throws
+  // std::logic_error.
+  const ListState& List(Ctl name) const;
+  void SetItemIndex(Ctl name, int index);
   // Selects the entry equal to `text`; none matches: no selection.
-  void SelectText(const std::string& name, const std::string& text);
+  void SelectText(Ctl name, const std::string& text);
 
   // The progress gauge: arithmetic in the core; the widget draws it.
   TGaugeModel& Gauge() { return gauge_; }
@@ -75,14 +76,17 @@ class WindowModel {
   bool Maximized = false;
 
   void AddListener(Listener listener) { listeners_.push_back(std::move(listener)); }
-  std::vector<std::string> ControlNames() const;
+  // Every control, in the order of the design.
+  static std::vector<Ctl> Controls();
 
  private:
-  void Notify(const std::string& name);
-  ControlState& Mutable(const std::string& name);
+  void Notify(Ctl name);
+  ControlState& Mutable(Ctl c) { return controls_[static_cast<std::size_t>(c)]; }
+  ListState& MutableList(Ctl name);
 
-  std::map<std::string, ControlState> controls_;
-  std::map<std::string, ListState> lists_;
+  std::array<ControlState, kControlCount> controls_;
+  ListState ports_;
+  ListState bauds_;
   std::vector<std::string> history_;
   TGaugeModel gauge_;
   std::vector<Listener> listeners_;

@@ -24,7 +24,7 @@ for gen in "$root"/build*/generated; do
 done
 failed=0
 count=0
-for dir in components sequencer fileprep bootstrap resources; do
+for dir in components sequencer fileprep bootstrap form resources; do
   for src in "$root/$dir"/*.cpp; do
     [ -e "$src" ] || continue
     case "$src" in *_posix.cpp) continue ;; esac

@@ -22,7 +22,6 @@
 
 #include "fileprep/hex_image.h"
 #include "fileprep/upload_file_writer.h"
-#include "sequencer/sequencer_state.h"
 
 namespace {
 
@@ -98,22 +97,17 @@ RunResult runChild(const std::vector<std::string>& args) {
   return r;
 }
 
-// The child: one whole conversion, as steps 104, 112, 123 and 124 run it.
+// The child: one whole conversion, as the intake's steps run it.
 int convertOnce(const std::string& hex, const std::string& dir) {
   try {
-    SequencerState S;
-    S.MainUploadMode = true;
-    S.ImagePages = kSoftwareImagePages;
-    S.InputFileName = hex;
-    S.BinFileName = dir + "/bench.BIN";
-    S.UploadFileName = dir + "/bench.KVU";
     const auto start = Clock::now();
-    EmptyImage(S);
-    ReadHexImage(S, {}, {});
-    S.UploadFile.Open(S.UploadFileName, ByteFile::Mode::CreateTemp);
-    WriteUploadFile(S);
+    ImageBytes image = EmptyImage(kSoftwareImagePages);
+    ReadIntelHexFile(hex, image);
+    WriteWholeFile(dir + "/bench.BIN", image);
+    const UploadFileContent content = MakeUploadFile(image, kSoftwareImagePages);
+    WriteWholeFile(dir + "/bench.KVU", content.bytes);
     const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-    std::printf("%.2f %d %s\n", ms, S.BlockCount, S.LastReply.c_str());
+    std::printf("%.2f %d %s\n", ms, content.blockCount, ChecksumText(content, true).c_str());
     return 0;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "conversion failed: %s\n", e.what());

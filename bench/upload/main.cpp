@@ -17,7 +17,7 @@
 #include "components/main_thread.h"
 #include "components/serial.h"
 #include "components/super_timer.h"
-#include "sequencer/main_form.h"
+#include "form/main_form.h"
 #include "support/sim_process.h"
 
 #ifndef KV_SIM_PATH
@@ -99,11 +99,9 @@ Result Run(int baud, int records) {
       form.Timer1Timer();
     };
     form.FormActivate();
-    form.W().AddListener([&](const std::string& name) {
-      if (name == "Label2" && form.W().Caption("Label2").rfind("Sending block ", 0) == 0) {
-        sent.push_back(Clock::now());
-      }
-    });
+    form.Core.OnProgress = [&](const RunProgress& p) {
+      if (p.phase == RunPhase::Records && p.recordsSent > 0) sent.push_back(Clock::now());
+    };
     timer.SetEnabled(true);
 
     const auto runUntil = [&](auto done, int seconds) {
@@ -111,26 +109,23 @@ Result Run(int baud, int records) {
       while (!done() && Clock::now() < end) mainThread.RunPendingFor(std::chrono::milliseconds(20));
       return done();
     };
-    const auto idle = [&] {
-      const int step = form.S().Step;
-      return step == 0 || (step >= 183 && step <= 204);
-    };
+    const auto idle = [&] { return IsRestingStep(form.S().Step); };
 
-    form.W().SelectText("CommPortBox", "1");
-    form.W().SelectText("BaudRateBox", std::to_string(baud));
+    form.W().SelectText(Ctl::CommPortBox, "1");
+    form.W().SelectText(Ctl::BaudRateBox, std::to_string(baud));
     form.Btn2UploadClick();
-    if (runUntil(idle, 10) && form.W().Visible("BtnChooseFile")) {
+    if (runUntil(idle, 10) && form.S().Phase == RunPhase::ChoosingFile) {
       ui.Chosen = "bench.kvu";
       form.BtnChooseFileClick();
-      if (runUntil(idle, 30) && form.W().Visible("BtnStartRun")) {
+      if (runUntil(idle, 30) && form.S().Phase == RunPhase::Ready) {
         recording = true;
         form.BtnStartRunClick();
         runUntil(idle, 60 + records / 5);
         recording = false;
-        r.ok = form.S().Step >= 183 && form.S().BlocksSent == records;
+        r.ok = form.S().Outcome == RunOutcome::Completed && form.S().BlocksSent == records;
         if (!r.ok)
           std::fprintf(stderr, "bench_upload: the run ended: %s\n",
-                       form.W().Caption("Label2").c_str());
+                       form.W().Caption(Ctl::Label2).c_str());
       }
     }
     timer.SetEnabled(false);

@@ -21,7 +21,7 @@
 #include <string>
 
 #include "fileprep/data_files_dir.h"
-#include "sequencer/main_form.h"
+#include "form/main_form.h"
 
 // Readable failure messages.
 inline void PrintTo(const QString& text, std::ostream* os) {

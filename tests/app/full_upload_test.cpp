@@ -20,6 +20,7 @@
 
 #include "app/file_chooser.h"
 #include "app/main_window.h"
+#include "app/own_control.h"
 #include "app/qt_ui_services.h"
 #include "support/sim_process.h"
 
@@ -66,17 +67,17 @@ W* Control(QWidget& parent, const char* name) {
 }
 
 QString Caption(TForm1& form, const char* name) {
-  auto* label = qobject_cast<QLabel*>(form.ControlWidget(QString::fromLatin1(name)));
+  auto* label = qobject_cast<QLabel*>(OwnControl(form, name));
   return label ? label->text() : QString();
 }
 
 bool Shown(TForm1& form, const char* name) {
-  QWidget* w = form.ControlWidget(QString::fromLatin1(name));
+  QWidget* w = OwnControl(form, name);
   return w && w->isVisibleTo(&form);
 }
 
 void ClickButton(TForm1& form, const char* name) {
-  auto* button = qobject_cast<QPushButton*>(form.ControlWidget(QString::fromLatin1(name)));
+  auto* button = qobject_cast<QPushButton*>(OwnControl(form, name));
   ASSERT_NE(button, nullptr) << name;
   ASSERT_TRUE(button->isVisibleTo(&form)) << name << " is not shown";
   QTest::mouseClick(button, Qt::LeftButton);
@@ -103,10 +104,10 @@ TEST(FullUpload, ClicksThroughTheWindowAndTheChooserPutTheHexFileIntoTheUnit) {
     form.show();
     MainForm& f = form.Form();
 
-    auto* baud = qobject_cast<QComboBox*>(form.ControlWidget(QStringLiteral("BaudRateBox")));
+    auto* baud = qobject_cast<QComboBox*>(OwnControl(form, "BaudRateBox"));
     ASSERT_NE(baud, nullptr);
     baud->setCurrentIndex(baud->findText(QStringLiteral("57600")));
-    ASSERT_EQ(f.W().List("BaudRateBox").Text(), "57600");
+    ASSERT_EQ(f.W().List(Ctl::BaudRateBox).Text(), "57600");
 
     ClickButton(form, "Btn2Upload");
     ASSERT_TRUE(PumpUntil([&] { return f.S().Step == 0; }, 5000));
@@ -156,7 +157,7 @@ TEST(FullUpload, ClicksThroughTheWindowAndTheChooserPutTheHexFileIntoTheUnit) {
     EXPECT_FALSE(Shown(form, "Gauge"));
     EXPECT_EQ(f.W().FUpHist().back(), "Sending block 20 of 20...");
     const QString history =
-        qobject_cast<QPlainTextEdit*>(form.ControlWidget(QStringLiteral("FUpHist")))->toPlainText();
+        qobject_cast<QPlainTextEdit*>(OwnControl(form, "FUpHist"))->toPlainText();
     EXPECT_TRUE(history.startsWith("Got U,READY handshake\nSending GO\nErasing..."))
         << history.toStdString();
     EXPECT_TRUE(messages.isEmpty()) << messages.join("; ").toStdString();

@@ -1,6 +1,7 @@
 // The main window TForm1 offscreen: its start-up state, the buttons of the shell, the binding
 // to the window model, the hand-over of worker calls, and pictures of the opening screen.
 #include "app/main_window.h"
+#include "app/own_control.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -34,14 +35,14 @@ template <typename W>
 W* Find(TForm1& form, const char* name) {
   // The chooser is a child of the main window and has controls of the same names: the
   // window's own control comes first.
-  QWidget* own = form.ControlWidget(QString::fromLatin1(name));
+  QWidget* own = OwnControl(form, name, false);
   W* widget = own ? qobject_cast<W*>(own) : form.findChild<W*>(QString::fromLatin1(name));
   EXPECT_NE(widget, nullptr) << name;
   return widget;
 }
 
 QString Text(TForm1& form, const char* name) {
-  QWidget* w = form.ControlWidget(QString::fromLatin1(name));
+  QWidget* w = OwnControl(form, name);
   if (auto* l = qobject_cast<QLabel*>(w)) return l->text();
   if (auto* b = qobject_cast<QPushButton*>(w)) return b->text();
   if (auto* g = qobject_cast<QGroupBox*>(w)) return g->title();
@@ -165,12 +166,12 @@ TEST(MainWindow, PortSettingsFileThroughTheWindow) {
     // The user's choice reaches the model.
     Find<QComboBox>(form, "CommPortBox")->setCurrentIndex(2);
     Find<QComboBox>(form, "BaudRateBox")->setCurrentIndex(1);
-    EXPECT_EQ(form.Model().List("CommPortBox").Text(), "3");
-    EXPECT_EQ(form.Model().List("BaudRateBox").Text(), "57600");
+    EXPECT_EQ(form.Model().List(Ctl::CommPortBox).Text(), "3");
+    EXPECT_EQ(form.Model().List(Ctl::BaudRateBox).Text(), "57600");
     form.Form().Core.SavePortSettings();
     EXPECT_EQ(Lines(dir.Dir() + "commsUP.txt"), std::vector<std::string>{"3,57600"});
     // And the model's choice reaches the list.
-    form.Model().SelectText("CommPortBox", "9");
+    form.Model().SelectText(Ctl::CommPortBox, "9");
     EXPECT_EQ(Find<QComboBox>(form, "CommPortBox")->currentText(), "9");
   }
   {
@@ -214,8 +215,8 @@ TEST(MainWindow, CableDetailBackToStartHelpAndHistory) {
     EXPECT_GT(help->Browser()->toPlainText().size(), 200) << topic;
   }
 
-  form.Model().Show("BtnBackToStart");
-  form.Model().Show("BtnRepeatUpload");
+  form.Model().Show(Ctl::BtnBackToStart);
+  form.Model().Show(Ctl::BtnRepeatUpload);
   EXPECT_TRUE(Shown(form, "BtnBackToStart"));
   Click(form, "BtnBackToStart");
   EXPECT_EQ(form.Form().S().Step, 0);
@@ -235,9 +236,9 @@ TEST(MainWindow, CableDetailBackToStartHelpAndHistory) {
   form.Model().HistClear();
   EXPECT_EQ(hist->toPlainText(), "");
   // Colours and sizes that the steps set reach the widgets.
-  form.Model().SetFontColor("Label15", clGreen);
-  form.Model().SetFontSize("Label15", 12);
-  form.Model().SetCaption("Label15", "Checksums match, Upload successful");
+  form.Model().SetFontColor(Ctl::Label15, clGreen);
+  form.Model().SetFontSize(Ctl::Label15, 12);
+  form.Model().SetCaption(Ctl::Label15, "Checksums match, Upload successful");
   EXPECT_EQ(TextColor(form, "Label15"), QColor(0, 128, 0));
   EXPECT_EQ(Find<QLabel>(form, "Label15")->font().pointSize(), 12);
   EXPECT_EQ(Text(form, "Label15"), "Checksums match, Upload successful");
@@ -357,35 +358,35 @@ TEST(MainWindowPictures, OpeningScreenAtDesignSizeAndMaximised) {
   // The Software Upload screen with a run under way, and the factory screen.
   WindowModel& w = form.Model();
   form.Form().BtnBackToStartClick();
-  w.Hide("OpeningBox");
-  w.Show("MainBox");
-  w.Show("RunBox");
-  w.SetCaption("Label12", "Port is open on Com 1 at 38400 baud");
-  w.SetCaption("Label8", "Upload will be 3000 blocks, about 3.5 minutes");
-  w.SetCaption("Label15", "THE UNIT MUST BE OFF");
-  w.SetFontColor("Label15", clRed);
-  w.SetFontSize("Label15", 12);
-  w.SetCaption("Label2", "POWER UP THE UNIT, NOW");
-  w.SetFontSize("Label2", 13);
-  w.Show("Label10");
-  w.SetFontColor("Label10", clRed);
-  w.SetFontSize("Label10", 14);
-  w.Show("Gauge");
-  w.Show("BtnRepeatUpload");
-  w.Show("BtnBackToStart");
+  w.Hide(Ctl::OpeningBox);
+  w.Show(Ctl::MainBox);
+  w.Show(Ctl::RunBox);
+  w.SetCaption(Ctl::Label12, "Port is open on Com 1 at 38400 baud");
+  w.SetCaption(Ctl::Label8, "Upload will be 3000 blocks, about 3.5 minutes");
+  w.SetCaption(Ctl::Label15, "THE UNIT MUST BE OFF");
+  w.SetFontColor(Ctl::Label15, clRed);
+  w.SetFontSize(Ctl::Label15, 12);
+  w.SetCaption(Ctl::Label2, "POWER UP THE UNIT, NOW");
+  w.SetFontSize(Ctl::Label2, 13);
+  w.Show(Ctl::Label10);
+  w.SetFontColor(Ctl::Label10, clRed);
+  w.SetFontSize(Ctl::Label10, 14);
+  w.Show(Ctl::Gauge);
+  w.Show(Ctl::BtnRepeatUpload);
+  w.Show(Ctl::BtnBackToStart);
   QApplication::processEvents();
   EXPECT_TRUE(form.grab().save(out + "/software-upload.png"));
-  w.Hide("MainBox");
-  w.Show("FactoryBox");
-  w.SetCaption("Label19", "Factory Upload will take about 19 seconds");
-  w.SetCaption("Label1",
+  w.Hide(Ctl::MainBox);
+  w.Show(Ctl::FactoryBox);
+  w.SetCaption(Ctl::Label19, "Factory Upload will take about 19 seconds");
+  w.SetCaption(Ctl::Label1,
                "With power off, put a jumper on the Bootstrap Loader Enable header (JP2) and a "
                "jumper on the BootBlock Erase Enable header (JP3)");
-  w.SetFontColor("Label1", clRed);
-  w.SetFontSize("Label1", 11);
-  w.SetCaption("Label16", "Turn the Unit power on, then click on <Proceed>");
-  w.SetFontColor("Label16", clBlue);
-  w.Show("BtnGoOn");
+  w.SetFontColor(Ctl::Label1, clRed);
+  w.SetFontSize(Ctl::Label1, 11);
+  w.SetCaption(Ctl::Label16, "Turn the Unit power on, then click on <Proceed>");
+  w.SetFontColor(Ctl::Label16, clBlue);
+  w.Show(Ctl::BtnGoOn);
   for (const char* line : {"Com port open", "Sending Loader 1", "Loader 1 OK"}) w.HistAdd(line);
   QApplication::processEvents();
   EXPECT_TRUE(form.grab().save(out + "/factory.png"));

@@ -28,7 +28,7 @@ Bytes randomImage(std::size_t bytes, unsigned seed) {
 // Converts `hex` and checks the image against srec_cat's reading of the same file, filled
 // with 0xFF over the 4 MB, and the upload file against that image.
 void expectSameAsSrecCat(const ScratchDir& dir, const std::string& hex) {
-  SequencerState S;
+  ConvertRun S;
   S.InputFileName = hex;
   convert(S, dir.path().string(), "ours");
   run("srec_cat '" + hex + "' -intel -fill 0xFF 0 0x400000 -crop 0 0x400000 -o '" + (dir / "oracle.bin") +

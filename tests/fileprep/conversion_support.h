@@ -19,9 +19,9 @@
 #include <string>
 #include <vector>
 
+#include "fileprep/binary_image.h"
 #include "fileprep/hex_image.h"
 #include "fileprep/upload_file_writer.h"
-#include "sequencer/sequencer_state.h"
 
 namespace kvtest {
 
@@ -67,19 +67,50 @@ inline std::string readText(const std::string& path) {
   return std::string(b.begin(), b.end());
 }
 
-// Steps 104, 112, 123 and 124 of a Software Upload (or 573 to 576 of a Factory upload).
-inline void convert(SequencerState& S, const std::string& dir, const std::string& base,
+// A conversion as the intake's steps run it, with what they keep of it.
+struct ConvertRun {
+  bool MainUploadMode = true;
+  int ImagePages = kSoftwareImagePages;
+  bool CaptureEnabled = false;
+  std::string InputFileName;
+  std::string BinFileName;
+  std::string UploadFileName;
+  HexReadReport report;
+  int BlockCount = 0;
+  std::string LastReply;
+};
+
+inline void makeUploadFile(ConvertRun& S, const ImageBytes& image) {
+  S.BlockCount = 0;
+  const UploadFileContent content = MakeUploadFile(image, S.ImagePages);
+  WriteWholeFile(S.UploadFileName, content.bytes);
+  S.BlockCount = content.blockCount;
+  S.LastReply = ChecksumText(content, S.MainUploadMode);
+}
+
+// An Intel HEX conversion (steps 104 to 124 of a Software Upload, or 573 to 576 of a Factory
+// upload, whose lines are `embedded` and are shown to `log` while capture is on).
+inline void convert(ConvertRun& S, const std::string& dir, const std::string& base,
                     const std::vector<std::string>& embedded = {},
                     const std::function<void(const std::string&)>& log = {}) {
   S.BinFileName = dir + "/" + base + ".BIN";
   S.UploadFileName = dir + "/" + base + ".KVU";
-  EmptyImage(S);
-  ReadHexImage(S, embedded, log);
-  S.UploadFile.Open(S.UploadFileName, ByteFile::Mode::CreateTemp);
-  WriteUploadFile(S);
+  ImageBytes image = EmptyImage(S.ImagePages);
+  S.report = S.MainUploadMode
+                 ? ReadIntelHexFile(S.InputFileName, image)
+                 : ReadIntelHexLines(embedded, image, S.CaptureEnabled ? log : nullptr);
+  WriteWholeFile(S.BinFileName, image);
+  makeUploadFile(S, image);
 }
 
-inline void convertHexText(SequencerState& S, const ScratchDir& dir, const std::string& hex) {
+// A chosen binary image converted beside it.
+inline void convertBinary(ConvertRun& S, const std::string& bin, const std::string& kvu) {
+  S.BinFileName = bin;
+  S.UploadFileName = kvu;
+  makeUploadFile(S, ReadBinaryImage(bin, S.ImagePages));
+}
+
+inline void convertHexText(ConvertRun& S, const ScratchDir& dir, const std::string& hex) {
   S.MainUploadMode = true;
   S.ImagePages = kSoftwareImagePages;
   S.InputFileName = dir / "in.hex";

@@ -16,7 +16,7 @@ Bytes erasedImage(std::size_t bytes = kSoftwareBytes) { return Bytes(bytes, 0xFF
 // Where 01 02 03 04 at offset 0x0010 land after the given lines.
 Bytes placeFourBytes(const std::string& before) {
   ScratchDir dir;
-  SequencerState S;
+  ConvertRun S;
   convertHexText(S, dir, before + ":0400100001020304E2\n:00000001FF\n");
   return readBytes(dir / "in.BIN");
 }
@@ -29,13 +29,12 @@ std::size_t findNonErased(const Bytes& image) {
 
 std::string conversionError(const std::string& hex) {
   ScratchDir dir;
-  SequencerState S;
+  ConvertRun S;
   try {
     convertHexText(S, dir, hex);
   } catch (const EConvertError& e) {
     EXPECT_FALSE(fs::exists(dir / "in.BIN")) << "a failed conversion left an image";
     EXPECT_FALSE(fs::exists(dir / "in.BIN.part"));
-    EXPECT_FALSE(S.BinaryImage.IsOpen());
     return e.what();
   }
   return "no error";
@@ -45,20 +44,17 @@ std::string conversionError(const std::string& hex) {
 
 TEST(HexImage, EndRecordAloneGivesErasedImageAndTrailerOnly) {
   ScratchDir dir;
-  SequencerState S;
+  ConvertRun S;
   convertHexText(S, dir, ":00000001FF\r\n");
-  EXPECT_TRUE(S.EndRecordSeen);
+  EXPECT_TRUE(S.report.endRecordSeen);
   EXPECT_EQ(readBytes(dir / "in.BIN"), erasedImage());
   EXPECT_EQ(readText(dir / "in.KVU"), "00000000");
   EXPECT_EQ(S.BlockCount, 0);
   EXPECT_EQ(S.LastReply, "0000, 0000");
-  EXPECT_FALSE(S.BinaryImage.IsOpen());
-  EXPECT_FALSE(S.UploadFile.IsOpen());
-  EXPECT_EQ(S.UploadFile.Path(), dir / "in.KVU");  // bound to its name for the upload
   EXPECT_FALSE(fs::exists(dir / "in.KVU.part"));
 
   // The same as a Factory conversion: 64 KB, and the boot sum of 480 erased pages.
-  SequencerState F;
+  ConvertRun F;
   F.MainUploadMode = false;
   F.ImagePages = kFactoryImagePages;
   convert(F, dir.path().string(), "Reserved", {":00000001FF"});
@@ -91,7 +87,7 @@ TEST(HexImage, AddsBothAddressBases) {
 
 TEST(HexImage, TakesLinesAsTheReaderDefines) {
   ScratchDir dir;
-  SequencerState S;
+  ConvertRun S;
   convertHexText(S, dir,
                  "\n"                       // empty line
                  "junk\r\n"                 // too short to hold a record type
@@ -111,15 +107,18 @@ TEST(HexImage, TakesLinesAsTheReaderDefines) {
   expected[6] = 0xAA;
   expected[7] = 0xBB;
   EXPECT_EQ(readBytes(dir / "in.BIN"), expected);
-  EXPECT_EQ(S.HexLineNumber, 8);
+  EXPECT_EQ(S.report.lines, 8);
+  EXPECT_EQ(S.report.dataRecords, 3);
+  EXPECT_EQ(S.report.dataBytes, 6u);
+  EXPECT_EQ(S.report.linesSkipped, 4);
   const UploadFileContents kvu = parseUploadFile(readBytes(dir / "in.KVU"));
   ASSERT_EQ(kvu.pages.size(), 1u);
   EXPECT_EQ(kvu.pages.begin()->first, 0);
 
   // Without an end record the file is read to its last line, which needs no line end.
-  SequencerState T;
+  ConvertRun T;
   convertHexText(T, dir, ":0100000042BD\r\n:01000100434B");
-  EXPECT_FALSE(T.EndRecordSeen);
+  EXPECT_FALSE(T.report.endRecordSeen);
   const Bytes image = readBytes(dir / "in.BIN");
   EXPECT_EQ(image[0], 0x42);
   EXPECT_EQ(image[1], 0x43);
@@ -137,7 +136,7 @@ TEST(HexImage, LongRecordsAreTakenWhole) {
   }
   line += "00";
   ScratchDir dir;
-  SequencerState S;
+  ConvertRun S;
   convertHexText(S, dir, line + "\n:0100000077\n:00000001FF\n");
   expected[0] = 0x77;
   EXPECT_EQ(readBytes(dir / "in.BIN"), expected);
@@ -146,20 +145,17 @@ TEST(HexImage, LongRecordsAreTakenWhole) {
 
 TEST(HexImage, BasesStartAtZeroInEveryConversion) {
   ScratchDir dir;
-  SequencerState S;
+  ConvertRun S;
   convertHexText(S, dir, ":02000004001FDB\n:020000021000EC\n:0100000011EE\n:00000001FF\n");
   EXPECT_EQ(findNonErased(readBytes(dir / "in.BIN")), 0x1F0000u + 0x10000u);
   convertHexText(S, dir, ":0100000022DD\n:00000001FF\n");
   EXPECT_EQ(findNonErased(readBytes(dir / "in.BIN")), 0u);
-  EXPECT_EQ(S.ExtLinearAddress, "00");
-  EXPECT_EQ(S.ExtSegmentAddress, "");
 
   // A Factory conversion after it starts from zero too, and from the memo's first line.
   S.MainUploadMode = false;
   S.ImagePages = kFactoryImagePages;
-  S.ImageLineIndex = 17;
   convert(S, dir.path().string(), "Reserved", {":0100000033CC", ":00000001FF", ":0100010044BA"});
-  EXPECT_EQ(S.ImageLineIndex, 2);
+  EXPECT_EQ(S.report.lines, 2);
   const Bytes image = readBytes(dir / "Reserved.BIN");
   EXPECT_EQ(image[0], 0x33);
   EXPECT_EQ(image[1], 0xFF);
@@ -201,7 +197,7 @@ TEST(HexImage, FactoryImageGrowsPastItsPagesAndLogsEveryLine) {
   ASSERT_EQ(memo.size(), 401u);
 
   ScratchDir dir;
-  SequencerState S;
+  ConvertRun S;
   S.MainUploadMode = false;
   S.ImagePages = kFactoryImagePages;
   S.CaptureEnabled = true;
@@ -210,7 +206,7 @@ TEST(HexImage, FactoryImageGrowsPastItsPagesAndLogsEveryLine) {
   ASSERT_EQ(logged.size(), 400u);
   EXPECT_EQ(logged.front(), memo.front());
   EXPECT_EQ(logged.back(), ":00000001FF");
-  EXPECT_EQ(S.ImageLineIndex, 400);
+  EXPECT_EQ(S.report.lines, 400);
   EXPECT_EQ(readBytes(dir / "Reserved.BIN"), image);  // 66,206 bytes
   const Bytes kvu = readBytes(dir / "Reserved.KVU");
   EXPECT_EQ(kvu.size(), 6623u);
@@ -228,7 +224,7 @@ TEST(HexImage, FactoryImageGrowsPastItsPagesAndLogsEveryLine) {
   logged.clear();
   convert(S, dir.path().string(), "Reserved", {":0100000033CC"}, [&](const std::string& l) { logged.push_back(l); });
   EXPECT_TRUE(logged.empty());
-  EXPECT_FALSE(S.EndRecordSeen);
+  EXPECT_FALSE(S.report.endRecordSeen);
   EXPECT_EQ(S.BlockCount, 1);
 }
 
@@ -248,7 +244,7 @@ TEST(HexImage, BadFieldsNameTheTextThatIsNoNumber) {
 TEST(HexImage, RefusesDataAtOrPastSixteenMegabytes) {
   // Just past the image is fine: the image file grows to hold it.
   ScratchDir dir;
-  SequencerState S;
+  ConvertRun S;
   convertHexText(S, dir, ":020000040050AA\n:0200100011220000\n:00000001FF\n");
   EXPECT_EQ(fs::file_size(dir / "in.BIN"), 0x500012u);
   EXPECT_EQ(S.BlockCount, 0);
@@ -269,7 +265,7 @@ TEST(HexImage, RefusesDataAtOrPastSixteenMegabytes) {
 
 TEST(HexImage, FailedConversionKeepsTheFilesOfTheLastGoodOne) {
   ScratchDir dir;
-  SequencerState S;
+  ConvertRun S;
   convertHexText(S, dir, ":0100000011EE\n:00000001FF\n");
   const Bytes goodBin = readBytes(dir / "in.BIN");
   const Bytes goodKvu = readBytes(dir / "in.KVU");
@@ -281,10 +277,8 @@ TEST(HexImage, FailedConversionKeepsTheFilesOfTheLastGoodOne) {
 
   // A missing input file: the runtime's message, and no image left behind.
   S.InputFileName = dir / "missing.hex";
-  S.BinFileName = dir / "missing.BIN";
-  EmptyImage(S);
   try {
-    ReadHexImage(S, {}, {});
+    convert(S, dir.path().string(), "missing");
     ADD_FAILURE() << "no error";
   } catch (const EInOutError& e) {
     EXPECT_STREQ(e.what(), "File not found");
@@ -300,7 +294,7 @@ TEST(HexImage, ReadOnlyInputConvertsAndUnwritableFolderFails) {
   writeFile(input, ":0100000011EE\n:00000001FF\n");
   fs::permissions(input, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
   const std::string outcome = runUnprivileged([&] {
-    SequencerState S;
+    ConvertRun S;
     S.InputFileName = input;
     convert(S, dir.path().string(), "ro");
     if (S.BlockCount != 1) throw std::runtime_error("wrong BlockCount");
@@ -309,16 +303,14 @@ TEST(HexImage, ReadOnlyInputConvertsAndUnwritableFolderFails) {
   EXPECT_EQ(readBytes(dir / "ro.KVU").size(), 135u + 8u);
 
   // Nothing can be created where the image is to go.
-  SequencerState S;
+  ConvertRun S;
   S.InputFileName = input;
-  S.BinFileName = "/proc/kvflash-test/ro.BIN";
   try {
-    EmptyImage(S);
+    convert(S, "/proc/kvflash-test", "ro");
     ADD_FAILURE() << "no error";
   } catch (const EInOutError& e) {
     EXPECT_STREQ(e.what(), "File not found");
   }
-  EXPECT_FALSE(S.BinaryImage.IsOpen());
 }
 
 TEST(HexImage, DamagedLinesGiveAnErrorOrAnImageButNeverMore) {
@@ -339,7 +331,7 @@ TEST(HexImage, DamagedLinesGiveAnErrorOrAnImageButNeverMore) {
         default: line = ":" + std::string(rng() % 20, 'F'); break;
       }
     }
-    SequencerState S;
+    ConvertRun S;
     S.MainUploadMode = false;
     S.ImagePages = kFactoryImagePages;
     try {
@@ -377,7 +369,7 @@ TEST(HexImage, LinesSpanningReadsAndEndlessLines) {
     for (int i = 0; i < 4; ++i) expected[a + static_cast<unsigned>(i)] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
   }
   ScratchDir dir;
-  SequencerState S;
+  ConvertRun S;
   convertHexText(S, dir, hex + ":00000001FF");
   EXPECT_TRUE(readBytes(dir / "in.BIN") == expected);
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "fileprep/file_names.h"
-#include "sequencer/main_form.h"
+#include "form/main_form.h"
 #include "support/fakes.h"
 #include "temp_folder.h"
 
@@ -31,8 +31,8 @@ struct IntakeRig {
     form.Btn2UploadClick();
     form.S().UploadBaud = 57600;
     form.S().Step = 10;
-    form.W().Show("BtnChooseFile");
-    form.W().Clear("Label12");
+    form.W().Show(Ctl::BtnChooseFile);
+    form.W().Clear(Ctl::Label12);
   }
   void Choose(const std::string& name) {
     answer = name;
@@ -48,7 +48,7 @@ struct IntakeRig {
     }
     return seen;
   }
-  const std::string& Caption(const char* name) { return form.W().Caption(name); }
+  const std::string& Caption(Ctl name) { return form.W().Caption(name); }
 };
 
 std::vector<std::uint8_t> UploadFileOf(int records) {
@@ -120,12 +120,12 @@ TEST(InputIntakeTest, IntelHexInputsOfAnyCaseTakeTheConversionRoad) {
     EXPECT_EQ(s.UploadFileName, c.kvu);
     EXPECT_EQ(s.ImagePages, kSoftwareImagePages);
     EXPECT_EQ(s.HelpContext, 4);
-    EXPECT_EQ(rig.Caption("Label12"), "Preparing input file, please wait ...");
-    EXPECT_EQ(rig.form.W().FontColor("Label12"), clBlue);
-    EXPECT_EQ(rig.Caption("Label8"), std::string("Emptying binary file:  ") + c.bin + " ...");
-    EXPECT_FALSE(rig.form.W().Visible("RunBox"));
-    EXPECT_FALSE(rig.form.W().Visible("BtnChooseFile"));
-    EXPECT_FALSE(rig.form.W().Visible("Gauge"));
+    EXPECT_EQ(rig.Caption(Ctl::Label12), "Preparing input file, please wait ...");
+    EXPECT_EQ(rig.form.W().FontColor(Ctl::Label12), clBlue);
+    EXPECT_EQ(rig.Caption(Ctl::Label8), std::string("Emptying binary file:  ") + c.bin + " ...");
+    EXPECT_FALSE(rig.form.W().Visible(Ctl::RunBox));
+    EXPECT_FALSE(rig.form.W().Visible(Ctl::BtnChooseFile));
+    EXPECT_FALSE(rig.form.W().Visible(Ctl::Gauge));
     fs::remove(c.input);
   }
 }
@@ -136,16 +136,16 @@ TEST(InputIntakeTest, UnknownExtensionsAreRejectedAndChooseFileComesBack) {
            {"fw.rev.hex", "REV"}, {"fw.r2.hex", "R2."}, {"firmware", "FIR"}, {"fw.txt", "TXT"}}) {
     WriteText(input, ":00000001FF\n");
     IntakeRig rig;
-    rig.form.W().SetFontColor("Label12", clRed);
+    rig.form.W().SetFontColor(Ctl::Label12, clRed);
     rig.Choose(input);
     EXPECT_EQ(rig.form.S().Step, kRejectedInputStep) << input;
-    EXPECT_FALSE(rig.form.W().Visible("BtnChooseFile"));
+    EXPECT_FALSE(rig.form.W().Visible(Ctl::BtnChooseFile));
     rig.form.Timer1Timer();
     EXPECT_EQ(rig.form.S().Step, 0);
-    EXPECT_EQ(rig.Caption("Label12"),
+    EXPECT_EQ(rig.Caption(Ctl::Label12),
               "Unexpected file extension (" + extension + "), choose another file");
-    EXPECT_EQ(rig.form.W().FontColor("Label12"), clRed);  // colour left as it was
-    EXPECT_TRUE(rig.form.W().Visible("BtnChooseFile"));
+    EXPECT_EQ(rig.form.W().FontColor(Ctl::Label12), clRed);  // colour left as it was
+    EXPECT_TRUE(rig.form.W().Visible(Ctl::BtnChooseFile));
   }
   EXPECT_EQ(dir.Names(),
             (std::vector<std::string>{"firmware", "fw.r2.hex", "fw.rev.hex", "fw.txt"}));
@@ -158,8 +158,8 @@ TEST(InputIntakeTest, ChosenUploadFileGoesStraightToTheReadyScreenUntouched) {
   WriteBytes("fw.kvu", kvu);
   chmod("fw.kvu", 0444);  // sending only reads it
   IntakeRig rig;
-  rig.form.W().SetCaption("Label2", "old");
-  rig.form.W().Show("BtnRepeatUpload");
+  rig.form.W().SetCaption(Ctl::Label2, "old");
+  rig.form.W().Show(Ctl::BtnRepeatUpload);
   rig.Choose("fw.kvu");
   const SequencerState& s = rig.form.S();
   EXPECT_TRUE(rig.ui.messages.empty()) << rig.ui.messages.front();
@@ -170,13 +170,13 @@ TEST(InputIntakeTest, ChosenUploadFileGoesStraightToTheReadyScreenUntouched) {
   EXPECT_TRUE(s.UploadFile.IsOpen());
   EXPECT_EQ(s.HelpContext, 4);
   EXPECT_EQ(rig.port.baud, 57600);
-  EXPECT_TRUE(rig.form.W().Visible("RunBox"));
-  EXPECT_TRUE(rig.form.W().Visible("BtnStartRun"));
-  EXPECT_FALSE(rig.form.W().Visible("BtnRepeatUpload"));
-  EXPECT_FALSE(rig.form.W().Visible("BtnChooseFile"));
-  EXPECT_FALSE(rig.form.W().Visible("Label10"));
-  EXPECT_EQ(rig.Caption("Label2"), "");
-  EXPECT_EQ(rig.Caption("Label12"), "");
+  EXPECT_TRUE(rig.form.W().Visible(Ctl::RunBox));
+  EXPECT_TRUE(rig.form.W().Visible(Ctl::BtnStartRun));
+  EXPECT_FALSE(rig.form.W().Visible(Ctl::BtnRepeatUpload));
+  EXPECT_FALSE(rig.form.W().Visible(Ctl::BtnChooseFile));
+  EXPECT_FALSE(rig.form.W().Visible(Ctl::Label10));
+  EXPECT_EQ(rig.Caption(Ctl::Label2), "");
+  EXPECT_EQ(rig.Caption(Ctl::Label12), "");
   EXPECT_EQ(dir.Names(), std::vector<std::string>{"fw.kvu"});
   EXPECT_EQ(ReadBytes("fw.kvu"), kvu);
 }
@@ -186,15 +186,15 @@ TEST(InputIntakeTest, CancellingTheChooserChangesNothing) {
   IntakeRig rig;
   rig.form.S().InputFileName = "earlier.hex";
   rig.form.S().UploadFileName = "earlier.KVU";
-  rig.form.W().SetCaption("Label12", "Port open");
+  rig.form.W().SetCaption(Ctl::Label12, "Port open");
   rig.ui.chooserAnswer = nullptr;
   rig.form.BtnChooseFileClick();
   EXPECT_EQ(rig.ui.chooserShown, 1);
   EXPECT_EQ(rig.form.S().Step, 10);
   EXPECT_EQ(rig.form.S().InputFileName, "earlier.hex");
   EXPECT_EQ(rig.form.S().UploadFileName, "earlier.KVU");
-  EXPECT_EQ(rig.Caption("Label12"), "Port open");
-  EXPECT_TRUE(rig.form.W().Visible("BtnChooseFile"));
+  EXPECT_EQ(rig.Caption(Ctl::Label12), "Port open");
+  EXPECT_TRUE(rig.form.W().Visible(Ctl::BtnChooseFile));
   EXPECT_TRUE(rig.ui.messages.empty());
 }
 
@@ -205,13 +205,13 @@ TEST(InputIntakeTest, BinaryImageIsConvertedBesideItAndReplacesTheOldUploadFile)
   IntakeRig rig;
   rig.Choose("fw.bin");
   const SequencerState& s = rig.form.S();
-  ASSERT_EQ(s.Step, kCreateUploadFileStep) << (rig.ui.messages.empty() ? "" : rig.ui.messages[0]);
+  ASSERT_EQ(s.Step, kMakeUploadFileStep) << (rig.ui.messages.empty() ? "" : rig.ui.messages[0]);
   EXPECT_EQ(s.BinFileName, "fw.bin");
   EXPECT_EQ(s.UploadFileName, "fw.kvu");
-  EXPECT_EQ(rig.Caption("Label12"), "Preparing input file, please wait ...");
-  EXPECT_EQ(rig.form.W().FontColor("Label12"), clBlue);
-  EXPECT_EQ(rig.Caption("Label8"), "Converting .BIN file to .KVU format ...");
-  EXPECT_FALSE(rig.form.W().Visible("RunBox"));
+  EXPECT_EQ(rig.Caption(Ctl::Label12), "Preparing input file, please wait ...");
+  EXPECT_EQ(rig.form.W().FontColor(Ctl::Label12), clBlue);
+  EXPECT_EQ(rig.Caption(Ctl::Label8), "Converting .BIN file to .KVU format ...");
+  EXPECT_FALSE(rig.form.W().Visible(Ctl::RunBox));
 
   rig.form.Timer1Timer();
   EXPECT_EQ(s.Step, kWriteUploadFileStep);
@@ -222,9 +222,9 @@ TEST(InputIntakeTest, BinaryImageIsConvertedBesideItAndReplacesTheOldUploadFile)
   // The sums cover every page of their regions, erased ones too; those come to 0 modulo
   // 65536, so page 512's single 0x12 in place of 0xFF leaves 0x12 - 0xFF = 0xFF13.
   EXPECT_EQ(s.LastReply, "FF13, 0000");
-  EXPECT_EQ(rig.Caption("Label12"), "Data file conversion complete, chksums: FF13, 0000");
-  EXPECT_EQ(rig.form.W().FontColor("Label12"), clBlack);
-  EXPECT_TRUE(rig.form.W().Visible("RunBox"));
+  EXPECT_EQ(rig.Caption(Ctl::Label12), "Data file conversion complete, chksums: FF13, 0000");
+  EXPECT_EQ(rig.form.W().FontColor(Ctl::Label12), clBlack);
+  EXPECT_TRUE(rig.form.W().Visible(Ctl::RunBox));
   EXPECT_EQ(dir.Names(), (std::vector<std::string>{"fw.bin", "fw.kvu"}));
   const auto kvu = ReadBytes("fw.kvu");
   ASSERT_EQ(kvu.size(), 2u * kRecordSize + kTrailerSize);
@@ -252,10 +252,10 @@ TEST(InputIntakeTest, IntelHexTakesFourTicksWithEachStepsText) {
 
   rig.form.Timer1Timer();
   EXPECT_EQ(s.Step, kReadHexStep);
-  EXPECT_EQ(rig.Caption("Label8"), "Processing .H86 input file to .BIN binary file ...");
+  EXPECT_EQ(rig.Caption(Ctl::Label8), "Processing .H86 input file to .BIN binary file ...");
   rig.form.Timer1Timer();
-  EXPECT_EQ(s.Step, kCreateUploadFileStep);
-  EXPECT_EQ(rig.Caption("Label8"), "Processing .BIN file to .KVU format ...");
+  EXPECT_EQ(s.Step, kMakeUploadFileStep);
+  EXPECT_EQ(rig.Caption(Ctl::Label8), "Processing .BIN file to .KVU format ...");
   rig.form.Timer1Timer();
   EXPECT_EQ(s.Step, kWriteUploadFileStep);
   EXPECT_FALSE(fs::exists("FW.KVU")) << "no complete-looking upload file before it is written";
@@ -263,7 +263,7 @@ TEST(InputIntakeTest, IntelHexTakesFourTicksWithEachStepsText) {
   EXPECT_EQ(s.Step, kReadyStep);
   EXPECT_TRUE(rig.ui.messages.empty()) << rig.ui.messages.front();
   EXPECT_EQ(s.BlockCount, 2);
-  EXPECT_EQ(rig.Caption("Label12"), "Data file conversion complete, chksums: 0000, FF56");
+  EXPECT_EQ(rig.Caption(Ctl::Label12), "Data file conversion complete, chksums: 0000, FF56");
   EXPECT_EQ(dir.Names(), (std::vector<std::string>{"FW.KVU", "FW.hex", "fw.bin"}));
   EXPECT_EQ(fs::file_size("fw.bin"), 4u * 1024 * 1024);
   const auto kvu = ReadBytes("FW.KVU");
@@ -285,10 +285,10 @@ TEST(InputIntakeTest, RepeatUploadReopensTheConvertedFileWithoutConverting) {
   rig.form.S().UploadFile.Close();
   rig.form.S().Step = 0;
   rig.form.S().BlockCount = 0;
-  rig.form.W().Show("BtnRepeatUpload");
-  rig.form.W().Show("BtnBackToStart");
-  rig.form.W().Hide("RunBox");
-  rig.form.W().SetCaption("Label12", "Upload complete");
+  rig.form.W().Show(Ctl::BtnRepeatUpload);
+  rig.form.W().Show(Ctl::BtnBackToStart);
+  rig.form.W().Hide(Ctl::RunBox);
+  rig.form.W().SetCaption(Ctl::Label12, "Upload complete");
   WriteBytes("fw.bin", std::vector<std::uint8_t>(kPageSize, 0x00));
   rig.port.baud = 9600;
 
@@ -300,10 +300,10 @@ TEST(InputIntakeTest, RepeatUploadReopensTheConvertedFileWithoutConverting) {
   EXPECT_EQ(s.UploadFileName, "fw.KVU");
   EXPECT_TRUE(s.UploadFile.IsOpen());
   EXPECT_EQ(rig.port.baud, 57600);
-  EXPECT_FALSE(rig.form.W().Visible("BtnRepeatUpload"));
-  EXPECT_FALSE(rig.form.W().Visible("BtnBackToStart"));
-  EXPECT_TRUE(rig.form.W().Visible("RunBox"));
-  EXPECT_EQ(rig.Caption("Label12"), "");
+  EXPECT_FALSE(rig.form.W().Visible(Ctl::BtnRepeatUpload));
+  EXPECT_FALSE(rig.form.W().Visible(Ctl::BtnBackToStart));
+  EXPECT_TRUE(rig.form.W().Visible(Ctl::RunBox));
+  EXPECT_EQ(rig.Caption(Ctl::Label12), "");
   EXPECT_EQ(ReadBytes("fw.KVU"), kvu);
 }
 
@@ -311,14 +311,14 @@ TEST(InputIntakeTest, MissingFilesAreReportedAndLeaveTheRunAsItWas) {
   TempFolder dir;
   IntakeRig rig;
   rig.form.S().UploadFileName = "earlier.KVU";
-  rig.form.W().SetCaption("Label12", "Port open");
+  rig.form.W().SetCaption(Ctl::Label12, "Port open");
 
   // The chosen file vanished between the chooser and the intake.
   rig.Choose("gone.hex");
   ASSERT_EQ(rig.ui.messages.size(), 1u);
   EXPECT_EQ(rig.ui.messages[0], "File not found");
   EXPECT_EQ(rig.form.S().Step, 10);
-  EXPECT_TRUE(rig.form.W().Visible("BtnChooseFile"));
+  EXPECT_TRUE(rig.form.W().Visible(Ctl::BtnChooseFile));
 
   // fw.bin2 means the image fw.BIN, which is not there.
   WriteText("fw.bin2", "x");
@@ -327,20 +327,19 @@ TEST(InputIntakeTest, MissingFilesAreReportedAndLeaveTheRunAsItWas) {
   EXPECT_EQ(rig.ui.messages[1], "File not found");
   EXPECT_EQ(rig.form.S().Step, 10);
   EXPECT_EQ(rig.form.S().UploadFileName, "earlier.KVU");
-  EXPECT_EQ(rig.Caption("Label12"), "Port open");
-  EXPECT_TRUE(rig.form.W().Visible("BtnChooseFile"));
-  EXPECT_FALSE(rig.form.S().BinaryImage.IsOpen());
+  EXPECT_EQ(rig.Caption(Ctl::Label12), "Port open");
+  EXPECT_TRUE(rig.form.W().Visible(Ctl::BtnChooseFile));
 
   // "&Repeat Upload" after the last upload file was deleted: the way back stays offered.
   rig.form.S().Step = 0;
-  rig.form.W().Show("BtnRepeatUpload");
-  rig.form.W().Show("BtnBackToStart");
+  rig.form.W().Show(Ctl::BtnRepeatUpload);
+  rig.form.W().Show(Ctl::BtnBackToStart);
   rig.form.BtnRepeatUploadClick();
   ASSERT_EQ(rig.ui.messages.size(), 3u);
   EXPECT_EQ(rig.ui.messages[2], "File not found");
   EXPECT_EQ(rig.form.S().Step, 0);
-  EXPECT_TRUE(rig.form.W().Visible("BtnRepeatUpload"));
-  EXPECT_TRUE(rig.form.W().Visible("BtnBackToStart"));
+  EXPECT_TRUE(rig.form.W().Visible(Ctl::BtnRepeatUpload));
+  EXPECT_TRUE(rig.form.W().Visible(Ctl::BtnBackToStart));
   EXPECT_EQ(dir.Names(), std::vector<std::string>{"fw.bin2"});
 }
 
@@ -376,7 +375,7 @@ TEST(InputIntakeTest, FailedConversionStopsTheRunAndLeavesNoUploadFile) {
   EXPECT_EQ(steps, (std::vector<int>{kEmptyImageStep, kReadHexStep, 0}));
   ASSERT_EQ(rig.ui.messages.size(), 1u);
   EXPECT_EQ(rig.ui.messages[0], "'ZZ10' is not a valid integer value");
-  EXPECT_TRUE(rig.form.W().Visible("BtnBackToStart"));
+  EXPECT_TRUE(rig.form.W().Visible(Ctl::BtnBackToStart));
   for (const std::string& name : dir.Names()) {
     EXPECT_EQ(name.find(".KVU"), std::string::npos) << name;
   }

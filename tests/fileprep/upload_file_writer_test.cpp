@@ -8,15 +8,11 @@ using namespace kvtest;
 namespace {
 
 // Writes `image` as a .bin input and converts it the way a chosen .bin file is converted.
-Bytes convertImage(SequencerState& S, const ScratchDir& dir, const Bytes& image, int pages = kSoftwareImagePages) {
+Bytes convertImage(ConvertRun& S, const ScratchDir& dir, const Bytes& image, int pages = kSoftwareImagePages) {
   S.MainUploadMode = pages == kSoftwareImagePages;
   S.ImagePages = pages;
-  S.BinFileName = dir / "img.BIN";
-  S.UploadFileName = dir / "img.KVU";
-  writeBytes(S.BinFileName, image);
-  S.BinaryImage.Open(S.BinFileName, ByteFile::Mode::Read);
-  S.UploadFile.Open(S.UploadFileName, ByteFile::Mode::CreateTemp);
-  WriteUploadFile(S);
+  writeBytes(dir / "img.BIN", image);
+  convertBinary(S, dir / "img.BIN", dir / "img.KVU");
   return readBytes(S.UploadFileName);
 }
 
@@ -26,7 +22,7 @@ Bytes erased(std::size_t bytes = 4194304) { return Bytes(bytes, 0xFF); }
 
 TEST(UploadFileWriter, RecordsOnlyForPagesThatHoldData) {
   ScratchDir dir;
-  SequencerState S;
+  ConvertRun S;
   Bytes image = erased();
   image[5] = 0x00;          // page 0: a single 0x00
   image[2 * 128] = 0xFE;    // page 2, after an erased page 1
@@ -47,7 +43,6 @@ TEST(UploadFileWriter, RecordsOnlyForPagesThatHoldData) {
   record[0] = 0xFF;
   EXPECT_EQ(RecordChecksum(record), (134 + 0xFE) & 0xFF);
   expectUploadFileOf(kvu, image, kSoftwareImagePages);
-  EXPECT_FALSE(S.BinaryImage.IsOpen());
 
   Bytes seventh = erased();
   seventh[7 * 128 + 127] = 0x01;
@@ -58,7 +53,7 @@ TEST(UploadFileWriter, RecordsOnlyForPagesThatHoldData) {
 
 TEST(UploadFileWriter, ChecksumRegions) {
   ScratchDir dir;
-  SequencerState S;
+  ConvertRun S;
   Bytes image = erased();
   // Pages 480 to 511 and 4096 to 5119 belong to no sum, and 0x200000 on neither.
   for (std::size_t a : {0x00F000u, 0x00FFFFu, 0x080000u, 0x09FFFFu, 0x200000u, 0x3FFFFFu}) image[a] = 0x00;
@@ -101,7 +96,7 @@ TEST(UploadFileWriter, ChecksumRegions) {
 
 TEST(UploadFileWriter, ImageOfOtherLengthsAndReadOnlyMedia) {
   ScratchDir dir;
-  SequencerState S;
+  ConvertRun S;
   // Shorter than its pages: the missing bytes are erased flash (in the sums too).
   Bytes shortImage(1000, 0x55);
   const Bytes kvu = convertImage(S, dir, shortImage);
@@ -124,10 +119,8 @@ TEST(UploadFileWriter, ImageOfOtherLengthsAndReadOnlyMedia) {
   writeBytes(dir / "ro.bin", image);
   fs::permissions(dir / "ro.bin", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
   EXPECT_EQ(runUnprivileged([&] {
-              SequencerState R;
-              R.BinaryImage.Open(dir / "ro.bin", ByteFile::Mode::Read);
-              R.UploadFile.Open(dir / "ro.KVU", ByteFile::Mode::CreateTemp);
-              WriteUploadFile(R);
+              ConvertRun R;
+              convertBinary(R, dir / "ro.bin", dir / "ro.KVU");
               if (R.BlockCount != 1) throw std::runtime_error("wrong BlockCount");
             }),
             "");
@@ -150,14 +143,12 @@ TEST(UploadFileWriter, FailedWriteLeavesNoFileThatLooksComplete) {
   // The disk fills up half way: the older file stays as it was, no part file remains.
   const std::string message = runUnprivileged(
       [&] {
-        SequencerState S;
-        S.BinaryImage.Open(dir / "full.BIN", ByteFile::Mode::Read);
-        S.UploadFile.Open(dir / "full.KVU", ByteFile::Mode::CreateTemp);
+        ConvertRun S;
+        S.BlockCount = 7;
         try {
-          WriteUploadFile(S);
+          convertBinary(S, dir / "full.BIN", dir / "full.KVU");
         } catch (...) {
-          if (S.BlockCount != 0 || S.UploadFile.IsOpen() || S.BinaryImage.IsOpen())
-            throw std::runtime_error("files left open");
+          if (S.BlockCount != 0) throw std::runtime_error("BlockCount kept");
           throw;
         }
       },
@@ -168,11 +159,9 @@ TEST(UploadFileWriter, FailedWriteLeavesNoFileThatLooksComplete) {
 
   // The final name is taken by a folder: the rename fails, and nothing is left over.
   fs::create_directory(dir / "taken.KVU");
-  SequencerState S;
-  S.BinaryImage.Open(dir / "full.BIN", ByteFile::Mode::Read);
-  S.UploadFile.Open(dir / "taken.KVU", ByteFile::Mode::CreateTemp);
+  ConvertRun S;
   try {
-    WriteUploadFile(S);
+    convertBinary(S, dir / "full.BIN", dir / "taken.KVU");
     ADD_FAILURE() << "no error";
   } catch (const EInOutError& e) {
     EXPECT_STREQ(e.what(), "File access denied");
@@ -182,11 +171,11 @@ TEST(UploadFileWriter, FailedWriteLeavesNoFileThatLooksComplete) {
   EXPECT_FALSE(fs::exists(dir / "taken.KVU.part"));
 
   // The folder cannot take a new file at all.
-  EXPECT_THROW(S.UploadFile.Open("/proc/self/kv.KVU", ByteFile::Mode::CreateTemp), EInOutError);
+  EXPECT_THROW(WriteWholeFile("/proc/self/kv.KVU", Bytes(8, '0')), EInOutError);
 
   // A binary image that is a folder is refused at once.
   try {
-    S.BinaryImage.Open(dir / "taken.KVU", ByteFile::Mode::Read);
+    ReadBinaryImage(dir / "taken.KVU", kSoftwareImagePages);
     ADD_FAILURE() << "no error";
   } catch (const EInOutError& e) {
     EXPECT_STREQ(e.what(), "File access denied");

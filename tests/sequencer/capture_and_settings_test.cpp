@@ -9,7 +9,7 @@
 #include <sstream>
 
 #include "components/file_errors.h"
-#include "sequencer/main_form.h"
+#include "form/main_form.h"
 #include "support/fakes.h"
 #include "support/temp_dir.h"
 
@@ -44,8 +44,8 @@ TEST(CaptureFile, WritesTimedLinesOfStepsTrafficAndStartMarks) {
 
   r.form.BtnCaptureFileClick();
   EXPECT_TRUE(r.form.S().CaptureEnabled);
-  EXPECT_EQ(w.Caption("BtnCaptureFile"), "&Disable Capture File");
-  EXPECT_EQ(w.Caption("Label11"), "Enabled");
+  EXPECT_EQ(w.Caption(Ctl::BtnCaptureFile), "&Disable Capture File");
+  EXPECT_EQ(w.Caption(Ctl::Label11), "Enabled");
 
   // An idle sequencer logs its step once while nothing else comes between.
   r.form.Timer1Timer();
@@ -70,8 +70,8 @@ TEST(CaptureFile, WritesTimedLinesOfStepsTrafficAndStartMarks) {
 
   r.form.BtnCaptureFileClick();
   EXPECT_FALSE(r.form.S().CaptureEnabled);
-  EXPECT_EQ(w.Caption("BtnCaptureFile"), "&Enable Capture File");
-  EXPECT_EQ(w.Caption("Label11"), "Disabled");
+  EXPECT_EQ(w.Caption(Ctl::BtnCaptureFile), "&Enable Capture File");
+  EXPECT_EQ(w.Caption(Ctl::Label11), "Disabled");
   r.form.Core.Log("not written", "[out]");
   r.form.Timer1Timer();
 
@@ -120,8 +120,8 @@ TEST(CaptureFile, AFileThatCannotBeOpenedLeavesCaptureOff) {
     FormRig r(programDir);
     r.form.BtnCaptureFileClick();
     EXPECT_FALSE(r.form.S().CaptureEnabled) << programDir;
-    EXPECT_EQ(r.form.W().Caption("BtnCaptureFile"), "&Enable Capture File");
-    EXPECT_EQ(r.form.W().Caption("Label11"), "Disabled");
+    EXPECT_EQ(r.form.W().Caption(Ctl::BtnCaptureFile), "&Enable Capture File");
+    EXPECT_EQ(r.form.W().Caption(Ctl::Label11), "Disabled");
     ASSERT_EQ(r.ui.messages.size(), 1u);
     EXPECT_NE(r.ui.messages[0].find("Capture.txt"), std::string::npos);
     r.form.Timer1Timer();  // nothing to write to, and no error
@@ -135,7 +135,7 @@ TEST(CaptureFile, AFileThatCannotBeOpenedLeavesCaptureOff) {
   fs::create_symlink("/dev/full", dir.Dir() + "Capture.txt");
   full.form.BtnCaptureFileClick();
   EXPECT_FALSE(full.form.S().CaptureEnabled);
-  EXPECT_EQ(full.form.W().Caption("Label11"), "Disabled");
+  EXPECT_EQ(full.form.W().Caption(Ctl::Label11), "Disabled");
   ASSERT_EQ(full.ui.messages.size(), 1u);
   EXPECT_NE(full.ui.messages[0].find("Disk full"), std::string::npos);
 }
@@ -161,9 +161,9 @@ TEST(CaptureFile, AWriteFailureInsideATickStopsTheRunAndCapture) {
 
   EXPECT_EQ(r.form.S().Step, 0);
   EXPECT_FALSE(r.form.S().CaptureEnabled);
-  EXPECT_EQ(r.form.W().Caption("Label11"), "Disabled");
-  EXPECT_EQ(r.form.W().Caption("BtnCaptureFile"), "&Enable Capture File");
-  EXPECT_TRUE(r.form.W().Visible("BtnBackToStart"));
+  EXPECT_EQ(r.form.W().Caption(Ctl::Label11), "Disabled");
+  EXPECT_EQ(r.form.W().Caption(Ctl::BtnCaptureFile), "&Enable Capture File");
+  EXPECT_TRUE(r.form.W().Visible(Ctl::BtnBackToStart));
   ASSERT_EQ(r.ui.messages.size(), 1u);
   r.form.Timer1Timer();
   EXPECT_EQ(r.ui.messages.size(), 1u);
@@ -176,15 +176,15 @@ TEST(PortSettings, FileRulesOnLoadAndSave) {
   {
     // No file: the first entries of both lists.
     FormRig r(dir.Dir());
-    EXPECT_EQ(r.form.W().List("CommPortBox").Text(), "1");
-    EXPECT_EQ(r.form.W().List("BaudRateBox").Text(), "38400");
+    EXPECT_EQ(r.form.W().List(Ctl::CommPortBox).Text(), "1");
+    EXPECT_EQ(r.form.W().List(Ctl::BaudRateBox).Text(), "38400");
     EXPECT_EQ(r.form.Core.LoadedPort, "1");
     // Opening on the loaded port writes nothing.
     r.form.Core.SavePortSettings();
     EXPECT_FALSE(fs::exists(settings));
     // Another port writes port and baud, and again at each later opening.
-    r.form.W().SelectText("CommPortBox", "4");
-    r.form.W().SelectText("BaudRateBox", "57600");
+    r.form.W().SelectText(Ctl::CommPortBox, "4");
+    r.form.W().SelectText(Ctl::BaudRateBox, "57600");
     r.form.Core.SavePortSettings();
     EXPECT_EQ(Lines(settings), std::vector<std::string>{"4,57600"});
     fs::remove(settings);
@@ -195,20 +195,20 @@ TEST(PortSettings, FileRulesOnLoadAndSave) {
     // The port is read back; the baud rate always comes back as 38400.
     std::ofstream(settings, std::ios::trunc) << "7,57600\n";
     FormRig r(dir.Dir());
-    EXPECT_EQ(r.form.W().List("CommPortBox").Text(), "7");
-    EXPECT_EQ(r.form.W().List("BaudRateBox").Text(), "38400");
+    EXPECT_EQ(r.form.W().List(Ctl::CommPortBox).Text(), "7");
+    EXPECT_EQ(r.form.W().List(Ctl::BaudRateBox).Text(), "38400");
     EXPECT_EQ(r.form.Core.LoadedPort, "7");
   }
   {
     // Only the first character counts, and the last line wins.
     std::ofstream(settings, std::ios::trunc) << "2,38400\r\n35,38400\r\n";
     FormRig r(dir.Dir());
-    EXPECT_EQ(r.form.W().List("CommPortBox").Text(), "3");
+    EXPECT_EQ(r.form.W().List(Ctl::CommPortBox).Text(), "3");
   }
   {
     std::ofstream(settings, std::ios::trunc) << "x,38400\n";
     FormRig r(dir.Dir());
-    EXPECT_EQ(r.form.W().List("CommPortBox").itemIndex, -1);
+    EXPECT_EQ(r.form.W().List(Ctl::CommPortBox).itemIndex, -1);
     EXPECT_EQ(r.form.Core.LoadedPort, "");
     EXPECT_TRUE(r.ui.messages.empty());
   }
@@ -217,7 +217,7 @@ TEST(PortSettings, FileRulesOnLoadAndSave) {
     const std::string plainFile = dir.Dir() + "plain";
     std::ofstream(plainFile) << "x";
     FormRig r(plainFile + "/");
-    r.form.W().SelectText("CommPortBox", "2");
+    r.form.W().SelectText(Ctl::CommPortBox, "2");
     EXPECT_THROW(r.form.Core.SavePortSettings(), EInOutError);
   }
 }
@@ -226,50 +226,50 @@ TEST(Buttons, ScreensHelpTopicsAndTheChooserFilter) {
   TempDir dir;
   FormRig r(dir.Dir());
   WindowModel& w = r.form.W();
-  EXPECT_EQ(w.Caption("Label2"), "");
-  EXPECT_EQ(w.FontColor("Label12"), clBlue);
-  EXPECT_EQ(w.FontColor("Label22"), clRed);
-  EXPECT_EQ(w.FontSize("Label6"), 13);
-  EXPECT_FALSE(w.Visible("MainBox"));
-  EXPECT_TRUE(w.Visible("OpeningBox"));
+  EXPECT_EQ(w.Caption(Ctl::Label2), "");
+  EXPECT_EQ(w.FontColor(Ctl::Label12), clBlue);
+  EXPECT_EQ(w.FontColor(Ctl::Label22), clRed);
+  EXPECT_EQ(w.FontSize(Ctl::Label6), 13);
+  EXPECT_FALSE(w.Visible(Ctl::MainBox));
+  EXPECT_TRUE(w.Visible(Ctl::OpeningBox));
   EXPECT_TRUE(w.Maximized);
 
   r.form.BtnHelpClick();
-  r.form.W().SelectText("BaudRateBox", "57600");
+  r.form.W().SelectText(Ctl::BaudRateBox, "57600");
   r.form.Btn2UploadClick();
   EXPECT_EQ(r.form.S().Step, 5);
   EXPECT_EQ(r.form.S().UploadBaud, 57600);
   EXPECT_TRUE(r.form.S().MainUploadMode);
-  EXPECT_EQ(w.Caption("Label12"), "Opening Com Port...");
-  EXPECT_TRUE(w.Visible("MainBox"));
-  EXPECT_FALSE(w.Visible("OpeningBox"));
-  EXPECT_FALSE(w.Visible("RunBox"));
+  EXPECT_EQ(w.Caption(Ctl::Label12), "Opening Com Port...");
+  EXPECT_TRUE(w.Visible(Ctl::MainBox));
+  EXPECT_FALSE(w.Visible(Ctl::OpeningBox));
+  EXPECT_FALSE(w.Visible(Ctl::RunBox));
   EXPECT_EQ(r.ui.filter,
             "Korvane Upload (.kvu)|*.kvu|Binary (.bin)|*.bin|Intel HEX (.h86)|*.h86|"
             "Intel HEX (.mcs)|*.mcs|Intel HEX (.hex)|*.hex|");
   r.form.BtnHelpClick();
 
   r.form.S().ReplyText = "left over";
-  w.Show("BtnChooseFile");
-  w.Show("BtnRepeatUpload");
-  w.Show("BtnBackToStart");
+  w.Show(Ctl::BtnChooseFile);
+  w.Show(Ctl::BtnRepeatUpload);
+  w.Show(Ctl::BtnBackToStart);
   r.form.BtnBackToStartClick();
   EXPECT_EQ(r.form.S().Step, 0);
   EXPECT_EQ(r.form.S().ReplyText, "");
-  for (const char* hidden :
-       {"BtnChooseFile", "BtnRepeatUpload", "BtnBackToStart", "FactoryBox", "MainBox"}) {
+  for (Ctl hidden :
+       {Ctl::BtnChooseFile, Ctl::BtnRepeatUpload, Ctl::BtnBackToStart, Ctl::FactoryBox, Ctl::MainBox}) {
     EXPECT_FALSE(w.Visible(hidden)) << hidden;
   }
-  EXPECT_TRUE(w.Visible("OpeningBox"));
+  EXPECT_TRUE(w.Visible(Ctl::OpeningBox));
   r.form.BtnHelpClick();
   EXPECT_EQ(r.ui.helpTopics, (std::vector<int>{1, 3, 1}));
 
   r.form.BtnCableClick();
-  EXPECT_TRUE(w.Visible("MemoCable"));
-  EXPECT_EQ(w.Caption("BtnCable"), "Hide Detail");
+  EXPECT_TRUE(w.Visible(Ctl::MemoCable));
+  EXPECT_EQ(w.Caption(Ctl::BtnCable), "Hide Detail");
   r.form.BtnCableClick();
-  EXPECT_FALSE(w.Visible("MemoCable"));
-  EXPECT_EQ(w.Caption("BtnCable"), "Cable Detail");
+  EXPECT_FALSE(w.Visible(Ctl::MemoCable));
+  EXPECT_EQ(w.Caption(Ctl::BtnCable), "Cable Detail");
 }
 
 }  // namespace

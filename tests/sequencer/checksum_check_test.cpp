@@ -44,7 +44,7 @@ struct CheckRig : UploadRig {
   CheckRig(const std::string& fileFirmware, const std::string& fileFpga) {
     S().FileFirmwareChecksum = fileFirmware;
     S().FileFpgaChecksum = fileFpga;
-    W().SetCaption("Label15", "Software Upload complete");
+    W().SetCaption(Ctl::Label15, "Software Upload complete");
     port.baud = 9600;
     S().RebootTicks = 0;
     S().Step = 76;
@@ -69,7 +69,7 @@ TEST(ChecksumCheck, WaitsForTheRebootAndQueriesUntilTheUnitAnswers) {
   r.Tick();
   EXPECT_EQ(r.S().Step, 77);
   EXPECT_EQ(r.S().WaitLimit, 100);
-  EXPECT_EQ(r.W().Caption("Label4"), "Querying RQ-410 memory checksums ...");
+  EXPECT_EQ(r.W().Caption(Ctl::Label4), "Querying RQ-410 memory checksums ...");
   r.Tick();
   EXPECT_EQ(r.port.TakeWritten(), "<0000/SWR?\r");
   ASSERT_TRUE(r.TickUntilStep(79, 400));
@@ -78,11 +78,11 @@ TEST(ChecksumCheck, WaitsForTheRebootAndQueriesUntilTheUnitAnswers) {
   r.RunCheck();
   EXPECT_EQ(r.S().Step, 82);
   EXPECT_EQ(unit.fcsQueries, 1);
-  EXPECT_EQ(r.W().Caption("Label12"), "RQ-410 memory checksums: Firmware:12AB  FPGA:34CD");
-  EXPECT_EQ(r.W().Caption("Label8"), "Upload file checksums: Firmware:12AB  FPGA:34CD");
-  EXPECT_EQ(r.W().FontColor("Label8"), clBlue);
-  EXPECT_EQ(r.W().Caption("Label15"), "Checksums match, Upload successful");
-  EXPECT_EQ(r.W().FontColor("Label15"), clGreen);
+  EXPECT_EQ(r.W().Caption(Ctl::Label12), "RQ-410 memory checksums: Firmware:12AB  FPGA:34CD");
+  EXPECT_EQ(r.W().Caption(Ctl::Label8), "Upload file checksums: Firmware:12AB  FPGA:34CD");
+  EXPECT_EQ(r.W().FontColor(Ctl::Label8), clBlue);
+  EXPECT_EQ(r.W().Caption(Ctl::Label15), "Checksums match, Upload successful");
+  EXPECT_EQ(r.W().FontColor(Ctl::Label15), clGreen);
 }
 
 TEST(ChecksumCheck, GivesUpAfterTwentyUnansweredQueries) {
@@ -94,16 +94,16 @@ TEST(ChecksumCheck, GivesUpAfterTwentyUnansweredQueries) {
   EXPECT_EQ(r.S().Step, 0);
   EXPECT_EQ(unit.swrQueries, 20);
   EXPECT_EQ(unit.fcsQueries, 0);
-  EXPECT_EQ(r.W().Caption("Label2"), "Timed out waiting for SWR=");
+  EXPECT_EQ(r.W().Caption(Ctl::Label2), "Timed out waiting for SWR=");
   EXPECT_EQ(r.W().FUpHist().back(), "Timed out waiting for SWR=");
-  EXPECT_EQ(r.W().Caption("Label15"), "Software Upload complete");
+  EXPECT_EQ(r.W().Caption(Ctl::Label15), "Software Upload complete");
 
   CheckRig f("12AB", "34CD");
   RemoteControl mute;
   mute.fcsReply = "";
   mute.Attach(f.port);
   f.RunCheck();
-  EXPECT_EQ(f.W().Caption("Label2"), "Timed out waiting for FCS");
+  EXPECT_EQ(f.W().Caption(Ctl::Label2), "Timed out waiting for FCS");
 }
 
 TEST(ChecksumCheck, ComparesExactlyWhatTheFileCarries) {
@@ -113,8 +113,8 @@ TEST(ChecksumCheck, ComparesExactlyWhatTheFileCarries) {
   a.fcsReply = FcsReply("12ab", "34CD");
   a.Attach(lower.port);
   lower.RunCheck();
-  EXPECT_EQ(lower.W().Caption("Label15"), "Checksums different");
-  EXPECT_EQ(lower.W().FontColor("Label15"), clRed);
+  EXPECT_EQ(lower.W().Caption(Ctl::Label15), "Checksums different");
+  EXPECT_EQ(lower.W().FontColor(Ctl::Label15), clRed);
 
   // Only a firmware checksum in the file: the FPGA checksums are not compared.
   CheckRig firmwareOnly("12AB", "0000");
@@ -122,8 +122,8 @@ TEST(ChecksumCheck, ComparesExactlyWhatTheFileCarries) {
   b.fcsReply = FcsReply("12AB", "9999");
   b.Attach(firmwareOnly.port);
   firmwareOnly.RunCheck();
-  EXPECT_EQ(firmwareOnly.W().Caption("Label8"), "Upload file checksum: Firmware:12AB       ");
-  EXPECT_EQ(firmwareOnly.W().Caption("Label15"), "Checksums match, Upload successful");
+  EXPECT_EQ(firmwareOnly.W().Caption(Ctl::Label8), "Upload file checksum: Firmware:12AB       ");
+  EXPECT_EQ(firmwareOnly.W().Caption(Ctl::Label15), "Checksums match, Upload successful");
 
   // Only an FPGA checksum: the firmware checksums are not compared.
   CheckRig fpgaOnly("0000", "34CD");
@@ -131,20 +131,20 @@ TEST(ChecksumCheck, ComparesExactlyWhatTheFileCarries) {
   c.fcsReply = FcsReply("1111", "34CE");
   c.Attach(fpgaOnly.port);
   fpgaOnly.RunCheck();
-  EXPECT_EQ(fpgaOnly.W().Caption("Label8"), "Upload file checksum      FPGA:34CD");
-  EXPECT_EQ(fpgaOnly.W().Caption("Label15"), "Checksums different");
+  EXPECT_EQ(fpgaOnly.W().Caption(Ctl::Label8), "Upload file checksum      FPGA:34CD");
+  EXPECT_EQ(fpgaOnly.W().Caption(Ctl::Label15), "Checksums different");
 
   // No checksum in the file: nothing is compared and the completion text stays.
   CheckRig none("0000", "0000");
   RemoteControl d;
   d.fcsReply = FcsReply("1111", "2222");
   d.Attach(none.port);
-  none.W().SetCaption("Label8", "before");
+  none.W().SetCaption(Ctl::Label8, "before");
   none.RunCheck();
   EXPECT_EQ(none.S().Step, 82);
-  EXPECT_EQ(none.W().Caption("Label8"), "before");
-  EXPECT_EQ(none.W().Caption("Label15"), "Software Upload complete");
-  EXPECT_EQ(none.W().Caption("Label12"), "RQ-410 memory checksums: Firmware:1111  FPGA:2222");
+  EXPECT_EQ(none.W().Caption(Ctl::Label8), "before");
+  EXPECT_EQ(none.W().Caption(Ctl::Label15), "Software Upload complete");
+  EXPECT_EQ(none.W().Caption(Ctl::Label12), "RQ-410 memory checksums: Firmware:1111  FPGA:2222");
 
   // A reply without "Main" is read from its start and does not match.
   CheckRig odd("12AB", "34CD");
@@ -155,7 +155,7 @@ TEST(ChecksumCheck, ComparesExactlyWhatTheFileCarries) {
   EXPECT_EQ(odd.S().Step, 82);
   EXPECT_EQ(odd.S().UnitFirmwareChecksum, "0/FC");
   EXPECT_EQ(odd.S().UnitFpgaChecksum, "\n");
-  EXPECT_EQ(odd.W().Caption("Label15"), "Checksums different");
+  EXPECT_EQ(odd.W().Caption(Ctl::Label15), "Checksums different");
 }
 
 TEST(ChecksumCheck, FollowsAThousandRecordUploadToTheEnd) {
@@ -169,7 +169,7 @@ TEST(ChecksumCheck, FollowsAThousandRecordUploadToTheEnd) {
   unit.fcsReply = FcsReply("1A2B", "3C4D");
   unit.Attach(r.port);
   ASSERT_TRUE(r.TickUntilStep(183, 500));
-  EXPECT_EQ(r.W().Caption("Label15"), "Checksums match, Upload successful");
+  EXPECT_EQ(r.W().Caption(Ctl::Label15), "Checksums match, Upload successful");
   EXPECT_EQ(r.port.baud, 9600);
-  EXPECT_EQ(r.W().Caption("Label10"), "Now, CYCLE POWER on the RQ-410....");
+  EXPECT_EQ(r.W().Caption(Ctl::Label10), "Now, CYCLE POWER on the RQ-410....");
 }

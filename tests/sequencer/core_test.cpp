@@ -7,7 +7,7 @@
 #include <stdexcept>
 
 #include "components/file_errors.h"
-#include "sequencer/main_form.h"
+#include "form/main_form.h"
 #include "support/fakes.h"
 #include "support/temp_dir.h"
 
@@ -156,22 +156,22 @@ TEST(TimeOutStep, ReportsWhatWasAwaitedAndOffersTheRightButtons) {
   s.Step = 99;
   s.MainUploadMode = true;
   s.WaitingFor = "waiting for response";
-  w.SetCaption("Label10", "DO NOT INTERRUPT UPLOAD");
+  w.SetCaption(Ctl::Label10, "DO NOT INTERRUPT UPLOAD");
   r.core.TimeOut();
   EXPECT_EQ(s.Step, 0);
   EXPECT_EQ(w.FUpHist().back(), "Timed out waiting for response");
-  EXPECT_EQ(w.Caption("Label2"), "Timed out waiting for response");
-  EXPECT_EQ(w.Caption("Label10"), "");
-  EXPECT_TRUE(w.Visible("BtnBackToStart"));
-  EXPECT_TRUE(w.Visible("BtnRepeatUpload"));
+  EXPECT_EQ(w.Caption(Ctl::Label2), "Timed out waiting for response");
+  EXPECT_EQ(w.Caption(Ctl::Label10), "");
+  EXPECT_TRUE(w.Visible(Ctl::BtnBackToStart));
+  EXPECT_TRUE(w.Visible(Ctl::BtnRepeatUpload));
 
   CoreRig f;
   f.core.S.MainUploadMode = false;
   f.core.S.WaitingFor = "waiting for SWR=";
   f.core.TimeOut();
-  EXPECT_EQ(f.core.W.Caption("Label2"), "Timed out waiting for SWR=");
-  EXPECT_TRUE(f.core.W.Visible("BtnBackToStart"));
-  EXPECT_FALSE(f.core.W.Visible("BtnRepeatUpload"));
+  EXPECT_EQ(f.core.W.Caption(Ctl::Label2), "Timed out waiting for SWR=");
+  EXPECT_TRUE(f.core.W.Visible(Ctl::BtnBackToStart));
+  EXPECT_FALSE(f.core.W.Visible(Ctl::BtnRepeatUpload));
 }
 
 TEST(Blink, ElevenTicksRedElevenTicksBlueUntilGoBackToStart) {
@@ -185,7 +185,7 @@ TEST(Blink, ElevenTicksRedElevenTicksBlueUntilGoBackToStart) {
   std::string colours;
   for (int tick = 0; tick < 44; ++tick) {
     form.Timer1Timer();
-    colours += form.W().FontColor("Label10") == clRed ? 'r' : 'b';
+    colours += form.W().FontColor(Ctl::Label10) == clRed ? 'r' : 'b';
   }
   const std::string cycle = std::string(11, 'r') + std::string(11, 'b');
   EXPECT_EQ(colours, cycle + cycle);
@@ -196,7 +196,7 @@ TEST(Blink, ElevenTicksRedElevenTicksBlueUntilGoBackToStart) {
   form.BtnBackToStartClick();
   for (int tick = 0; tick < 30; ++tick) form.Timer1Timer();
   EXPECT_EQ(form.S().Step, 0);
-  EXPECT_EQ(form.W().FontColor("Label10"), clRed);
+  EXPECT_EQ(form.W().FontColor(Ctl::Label10), clRed);
 }
 
 // A port whose reads fail as a pulled-out adapter's would.
@@ -220,8 +220,8 @@ TEST(ErrorsInsideHandlers, StopTheRunAndKeepTheWindowUsable) {
   EXPECT_EQ(form.S().Step, 0);
   ASSERT_EQ(ui.messages.size(), 1u);
   EXPECT_NE(ui.messages[0].find("I/O error 5"), std::string::npos);
-  EXPECT_TRUE(form.W().Visible("BtnBackToStart"));
-  EXPECT_EQ(form.W().Caption("BtnBackToStart"), "&Go Back to Start");
+  EXPECT_TRUE(form.W().Visible(Ctl::BtnBackToStart));
+  EXPECT_EQ(form.W().Caption(Ctl::BtnBackToStart), "&Go Back to Start");
   EXPECT_EQ(form.LastError, "I/O error 5");
 
   // An error inside a tick (here raised while pending events run).
@@ -236,10 +236,10 @@ TEST(ErrorsInsideHandlers, StopTheRunAndKeepTheWindowUsable) {
   ui.pending = nullptr;
   form.Timer1Timer();
   form.BtnBackToStartClick();
-  EXPECT_TRUE(form.W().Visible("OpeningBox"));
-  EXPECT_FALSE(form.W().Visible("BtnBackToStart"));
+  EXPECT_TRUE(form.W().Visible(Ctl::OpeningBox));
+  EXPECT_FALSE(form.W().Visible(Ctl::BtnBackToStart));
   form.BtnCableClick();
-  EXPECT_EQ(form.W().Caption("BtnCable"), "Hide Detail");
+  EXPECT_EQ(form.W().Caption(Ctl::BtnCable), "Hide Detail");
   EXPECT_EQ(ui.messages.size(), 2u);
 }
 

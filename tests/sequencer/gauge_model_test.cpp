@@ -122,7 +122,7 @@ TEST(GaugeModel, WindowGaugeGeometryAndListeners) {
   // The window model's notification and a widget's listener both hear a repaint.
   WindowModel w;
   std::string heard;
-  w.AddListener([&](const std::string& name) { heard += name + ";"; });
+  w.AddListener([&](Ctl name) { heard += std::string(ControlName(name)) + ";"; });
   int widget = 0;
   const int id = w.Gauge().AddRepaintListener([&] { ++widget; });
   w.Gauge().SetMaxValue(10);

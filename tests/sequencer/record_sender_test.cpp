@@ -30,15 +30,15 @@ TEST(RecordSender, SendsCountsAndShowsProgressButResendsOnlyRepeat) {
   EXPECT_EQ(s.BlocksSent, 1);
   EXPECT_EQ(r.W().FUpHist().back(), "Sending block 1 of 2...");
   EXPECT_EQ(r.W().FUpHist().size(), 2u);
-  EXPECT_EQ(r.W().Caption("Label2"), "Sending block 1 of 2...");
+  EXPECT_EQ(r.W().Caption(Ctl::Label2), "Sending block 1 of 2...");
   EXPECT_EQ(r.W().Gauge().Progress(), 1);
 
-  r.W().SetCaption("Label2", "unchanged");
+  r.W().SetCaption(Ctl::Label2, "unchanged");
   r.form.Sender.ResendRecord();
   EXPECT_EQ(r.port.TakeWritten(), r.fileRecords[0]);
   EXPECT_EQ(s.BlocksSent, 1);
   EXPECT_EQ(r.W().Gauge().Progress(), 1);
-  EXPECT_EQ(r.W().Caption("Label2"), "unchanged");
+  EXPECT_EQ(r.W().Caption(Ctl::Label2), "unchanged");
 
   r.form.Sender.SendRecord();
   EXPECT_EQ(r.port.TakeWritten(), r.fileRecords[1]);

@@ -27,7 +27,7 @@ bool HistHas(WindowModel& w, const std::string& line) {
 TEST(UploadPortOpening, OpensTheChosenPortReportsItAndRemembersIt) {
   UploadRig r;
   r.port.active = false;
-  r.W().SetItemIndex("CommPortBox", 2);  // "3"
+  r.W().SetItemIndex(Ctl::CommPortBox, 2);  // "3"
   r.form.Btn2UploadClick();
   r.Tick();  // 5
   EXPECT_EQ(r.port.port, 3);
@@ -35,9 +35,9 @@ TEST(UploadPortOpening, OpensTheChosenPortReportsItAndRemembersIt) {
   EXPECT_TRUE(r.port.active);
   EXPECT_EQ(r.S().Step, 6);
   r.Tick(2);  // 6, 10
-  EXPECT_EQ(r.W().Caption("Label12"), "Port is open on Com 3 at 38400 baud");
-  EXPECT_TRUE(r.W().Visible("BtnChooseFile"));
-  EXPECT_FALSE(r.W().Visible("Label10"));
+  EXPECT_EQ(r.W().Caption(Ctl::Label12), "Port is open on Com 3 at 38400 baud");
+  EXPECT_TRUE(r.W().Visible(Ctl::BtnChooseFile));
+  EXPECT_FALSE(r.W().Visible(Ctl::Label10));
   EXPECT_EQ(r.S().Step, 0);
   std::ifstream settings(r.dir.Dir() + "commsUP.txt");
   std::string line;
@@ -55,23 +55,23 @@ TEST(UploadPortOpening, OpensTheChosenPortReportsItAndRemembersIt) {
     ASSERT_EQ(bad.S().Step, 6) << "tick " << i;
   }
   bad.Tick(2);
-  EXPECT_EQ(bad.W().Caption("Label12"), "Port did not open on Com 1 at 38400 baud");
-  EXPECT_FALSE(bad.W().Visible("BtnChooseFile"));
+  EXPECT_EQ(bad.W().Caption(Ctl::Label12), "Port did not open on Com 1 at 38400 baud");
+  EXPECT_FALSE(bad.W().Visible(Ctl::BtnChooseFile));
   EXPECT_EQ(bad.S().Step, 0);
 }
 
 TEST(UploadPortOpening, WithoutAChosenPortNoneIsOpened) {
   UploadRig r;
   r.port.active = false;
-  r.W().SetItemIndex("CommPortBox", -1);
+  r.W().SetItemIndex(Ctl::CommPortBox, -1);
   r.form.Btn2UploadClick();
   r.Tick(3);
   EXPECT_EQ(r.port.activeWrites, 0);
   EXPECT_FALSE(r.port.active);
-  EXPECT_EQ(r.W().Caption("Label12"), "No Com port selected: go back to start and choose one");
-  EXPECT_EQ(r.W().FontColor("Label12"), clRed);
-  EXPECT_TRUE(r.W().Visible("BtnBackToStart"));
-  EXPECT_FALSE(r.W().Visible("BtnChooseFile"));
+  EXPECT_EQ(r.W().Caption(Ctl::Label12), "No Com port selected: go back to start and choose one");
+  EXPECT_EQ(r.W().FontColor(Ctl::Label12), clRed);
+  EXPECT_TRUE(r.W().Visible(Ctl::BtnBackToStart));
+  EXPECT_FALSE(r.W().Visible(Ctl::BtnChooseFile));
   EXPECT_EQ(r.S().Step, 0);
 }
 
@@ -80,14 +80,14 @@ TEST(UploadReadyScreen, ShowsTheEstimateAndRefusesAFileOfBrokenRecords) {
   r.UseUploadFile(3);
   r.S().Step = 42;
   r.Tick();
-  EXPECT_EQ(r.W().Caption("Label15"), "THE UNIT MUST BE OFF");
-  EXPECT_EQ(r.W().FontSize("Label15"), 12);
-  EXPECT_EQ(r.W().FontColor("Label15"), clRed);
-  EXPECT_EQ(r.W().Caption("Label4"), "Click on <Start Upload> button");
-  EXPECT_EQ(r.W().FontColor("Label4"), clBlue);
-  EXPECT_EQ(r.W().Caption("Label8"), "Upload will be 3 blocks, less than 1 minute");
-  EXPECT_EQ(r.W().FontColor("Label8"), clBlue);
-  EXPECT_TRUE(r.W().Visible("BtnStartRun"));
+  EXPECT_EQ(r.W().Caption(Ctl::Label15), "THE UNIT MUST BE OFF");
+  EXPECT_EQ(r.W().FontSize(Ctl::Label15), 12);
+  EXPECT_EQ(r.W().FontColor(Ctl::Label15), clRed);
+  EXPECT_EQ(r.W().Caption(Ctl::Label4), "Click on <Start Upload> button");
+  EXPECT_EQ(r.W().FontColor(Ctl::Label4), clBlue);
+  EXPECT_EQ(r.W().Caption(Ctl::Label8), "Upload will be 3 blocks, less than 1 minute");
+  EXPECT_EQ(r.W().FontColor(Ctl::Label8), clBlue);
+  EXPECT_TRUE(r.W().Visible(Ctl::BtnStartRun));
   EXPECT_EQ(r.S().Step, 0);
 
   // The file loses a byte after the ready screen: "Start Upload" sends nothing.
@@ -96,10 +96,10 @@ TEST(UploadReadyScreen, ShowsTheEstimateAndRefusesAFileOfBrokenRecords) {
   r.Tick(5);
   EXPECT_EQ(r.port.TakeWritten(), "");
   EXPECT_EQ(r.S().Step, 0);
-  EXPECT_EQ(r.W().FontColor("Label12"), clRed);
-  EXPECT_NE(r.W().Caption("Label12").find("not a complete upload file"), std::string::npos)
-      << r.W().Caption("Label12");
-  EXPECT_FALSE(r.W().Visible("BtnStartRun"));
+  EXPECT_EQ(r.W().FontColor(Ctl::Label12), clRed);
+  EXPECT_NE(r.W().Caption(Ctl::Label12).find("not a complete upload file"), std::string::npos)
+      << r.W().Caption(Ctl::Label12);
+  EXPECT_FALSE(r.W().Visible(Ctl::BtnStartRun));
 
   // Chosen that way, the ready screen refuses it at once.
   UploadRig t;
@@ -107,22 +107,22 @@ TEST(UploadReadyScreen, ShowsTheEstimateAndRefusesAFileOfBrokenRecords) {
   std::ofstream(t.S().UploadFileName, std::ios::binary | std::ios::app) << "x";
   t.S().Step = 42;
   t.Tick();
-  EXPECT_FALSE(t.W().Visible("BtnStartRun"));
-  EXPECT_EQ(t.W().Caption("Label8"), "");
-  EXPECT_NE(t.W().Caption("Label12").find("279 bytes"), std::string::npos);
+  EXPECT_FALSE(t.W().Visible(Ctl::BtnStartRun));
+  EXPECT_EQ(t.W().Caption(Ctl::Label8), "");
+  EXPECT_NE(t.W().Caption(Ctl::Label12).find("279 bytes"), std::string::npos);
   // A file without its trailer is refused too.
   std::filesystem::resize_file(t.S().UploadFileName, 2 * 135);
   t.S().Step = 42;
   t.Tick();
-  EXPECT_FALSE(t.W().Visible("BtnStartRun"));
-  EXPECT_EQ(t.W().FontColor("Label12"), clRed);
+  EXPECT_FALSE(t.W().Visible(Ctl::BtnStartRun));
+  EXPECT_EQ(t.W().FontColor(Ctl::Label12), clRed);
   // A whole file afterwards gets the ready screen and Label12 its colour back.
   t.UseUploadFile(2);
   t.S().Step = 42;
   t.Tick();
-  EXPECT_TRUE(t.W().Visible("BtnStartRun"));
-  EXPECT_EQ(t.W().FontColor("Label12"), clBlue);
-  EXPECT_EQ(t.W().Caption("Label8"), "Upload will be 2 blocks, less than 1 minute");
+  EXPECT_TRUE(t.W().Visible(Ctl::BtnStartRun));
+  EXPECT_EQ(t.W().FontColor(Ctl::Label12), clBlue);
+  EXPECT_EQ(t.W().Caption(Ctl::Label8), "Upload will be 2 blocks, less than 1 minute");
 }
 
 TEST(UploadRun, ThreeRecordsFromHandshakeToCompletion) {
@@ -133,28 +133,28 @@ TEST(UploadRun, ThreeRecordsFromHandshakeToCompletion) {
   unit.onUploadDone = [&] { r.clock.AdvanceSeconds(25); };
   unit.Attach(r.port);
   r.StartUpload();
-  EXPECT_EQ(r.W().Caption("Label2"), "POWER UP THE UNIT, NOW");
-  EXPECT_EQ(r.W().FontSize("Label2"), 13);
-  EXPECT_EQ(r.W().Caption("Label10"), "DO NOT INTERRUPT UPLOAD");
-  EXPECT_EQ(r.W().FontSize("Label10"), 14);
-  EXPECT_EQ(r.W().FontColor("Label10"), clRed);
-  EXPECT_FALSE(r.W().Visible("BtnStartRun"));
-  EXPECT_FALSE(r.W().Visible("Label10"));
+  EXPECT_EQ(r.W().Caption(Ctl::Label2), "POWER UP THE UNIT, NOW");
+  EXPECT_EQ(r.W().FontSize(Ctl::Label2), 13);
+  EXPECT_EQ(r.W().Caption(Ctl::Label10), "DO NOT INTERRUPT UPLOAD");
+  EXPECT_EQ(r.W().FontSize(Ctl::Label10), 14);
+  EXPECT_EQ(r.W().FontColor(Ctl::Label10), clRed);
+  EXPECT_FALSE(r.W().Visible(Ctl::BtnStartRun));
+  EXPECT_FALSE(r.W().Visible(Ctl::Label10));
   EXPECT_EQ(r.S().Step, 44);
 
   ASSERT_TRUE(r.TickUntilStep(54, 10));
   EXPECT_EQ(r.S().AttemptCount, 3);
   EXPECT_EQ(unit.uCount, 3);
-  EXPECT_TRUE(r.W().Visible("Label10"));
+  EXPECT_TRUE(r.W().Visible(Ctl::Label10));
 
   ASSERT_TRUE(r.TickUntilStep(67, 20));
   EXPECT_EQ(r.S().WaitLimit, 2000);
-  EXPECT_TRUE(r.W().Visible("Gauge"));
+  EXPECT_TRUE(r.W().Visible(Ctl::Gauge));
   EXPECT_EQ(r.W().Gauge().MaxValue(), 3);
   EXPECT_TRUE(unit.records.empty()) << "no record before the unit asks";
 
   ASSERT_TRUE(r.TickUntil([&] { return unit.records.size() == 2; }, 20));
-  EXPECT_EQ(r.W().Caption("Label2"), "Sending block 2 of 3...");
+  EXPECT_EQ(r.W().Caption(Ctl::Label2), "Sending block 2 of 3...");
   EXPECT_EQ(r.W().FUpHist().back(), "Sending block 2 of 3...");
   EXPECT_EQ(r.W().Gauge().Progress(), 2);
 
@@ -171,18 +171,18 @@ TEST(UploadRun, ThreeRecordsFromHandshakeToCompletion) {
   EXPECT_EQ(r.S().FileFpgaChecksum, "34CD");
   EXPECT_FALSE(r.S().UploadFile.IsOpen());
   EXPECT_EQ(r.S().HelpContext, 5);
-  EXPECT_FALSE(r.W().Visible("Gauge"));
-  EXPECT_EQ(r.W().Caption("Label2"), "");
-  EXPECT_EQ(r.W().Caption("Label15"), "Software Upload complete");
-  EXPECT_EQ(r.W().Caption("Label4"), "Upload complete. Time taken: 25 seconds");
-  EXPECT_EQ(r.W().FontColor("Label4"), clBlack);
-  EXPECT_EQ(r.W().Caption("Label10"), "Now, CYCLE POWER on the RQ-410....");
-  EXPECT_EQ(r.W().FontSize("Label10"), 15);
-  EXPECT_TRUE(r.W().Visible("BtnBackToStart"));
-  EXPECT_TRUE(r.W().Visible("BtnRepeatUpload"));
+  EXPECT_FALSE(r.W().Visible(Ctl::Gauge));
+  EXPECT_EQ(r.W().Caption(Ctl::Label2), "");
+  EXPECT_EQ(r.W().Caption(Ctl::Label15), "Software Upload complete");
+  EXPECT_EQ(r.W().Caption(Ctl::Label4), "Upload complete. Time taken: 25 seconds");
+  EXPECT_EQ(r.W().FontColor(Ctl::Label4), clBlack);
+  EXPECT_EQ(r.W().Caption(Ctl::Label10), "Now, CYCLE POWER on the RQ-410....");
+  EXPECT_EQ(r.W().FontSize(Ctl::Label10), 15);
+  EXPECT_TRUE(r.W().Visible(Ctl::BtnBackToStart));
+  EXPECT_TRUE(r.W().Visible(Ctl::BtnRepeatUpload));
   EXPECT_TRUE(r.port.baudChanges.empty()) << "no checksum check below 1000 records";
   r.Tick();
-  EXPECT_EQ(r.W().FontColor("Label10"), clRed);  // the closing message blinks
+  EXPECT_EQ(r.W().FontColor(Ctl::Label10), clRed);  // the closing message blinks
 }
 
 TEST(UploadRun, HandshakeGivesUpAfter251U) {
@@ -195,9 +195,9 @@ TEST(UploadRun, HandshakeGivesUpAfter251U) {
   ASSERT_TRUE(r.TickUntilStep(0, 400));
   EXPECT_EQ(unit.uCount, 251);
   EXPECT_EQ(CountOf(r.port.TakeWritten(), 'U'), 251);
-  EXPECT_EQ(r.W().Caption("Label2"), "Timed out waiting for response");
+  EXPECT_EQ(r.W().Caption(Ctl::Label2), "Timed out waiting for response");
   EXPECT_TRUE(HistHas(r.W(), "Timed out waiting for response"));
-  EXPECT_TRUE(r.W().Visible("BtnRepeatUpload"));
+  EXPECT_TRUE(r.W().Visible(Ctl::BtnRepeatUpload));
 }
 
 TEST(UploadRun, ResendsRepeatTheRecordWithoutCountingIt) {
@@ -220,7 +220,7 @@ TEST(UploadRun, ResendsRepeatTheRecordWithoutCountingIt) {
   ASSERT_TRUE(r.TickUntil([&] { return unit.records.size() == 4; }, 100));
   EXPECT_EQ(r.S().BlocksSent, 2) << "resends are not counted";
   EXPECT_EQ(r.W().Gauge().Progress(), 2);
-  EXPECT_EQ(r.W().Caption("Label2"), "Sending block 2 of 3...");
+  EXPECT_EQ(r.W().Caption(Ctl::Label2), "Sending block 2 of 3...");
   ASSERT_TRUE(r.TickUntilStep(183, 100));
   const auto& f = r.fileRecords;
   const std::vector<std::string> expected = {f[0], f[1], f[1], f[1], f[2], f[2]};
@@ -280,9 +280,9 @@ TEST(UploadRun, EraseErrorsAreShownAndAnUnexpectedEraseLineStops) {
   unit.Attach(r.port);
   r.StartUpload();
   ASSERT_TRUE(r.TickUntilStep(60, 30));
-  EXPECT_EQ(r.W().Caption("Label2"), "ERASE ERROR: 3\r");
+  EXPECT_EQ(r.W().Caption(Ctl::Label2), "ERASE ERROR: 3\r");
   r.Tick();
-  EXPECT_EQ(r.W().Caption("Label2"), "BLOCK BASE INDEX: 40000\r");
+  EXPECT_EQ(r.W().Caption(Ctl::Label2), "BLOCK BASE INDEX: 40000\r");
   EXPECT_EQ(r.S().Step, 57);
   ASSERT_TRUE(r.TickUntilStep(183, 30));
   EXPECT_TRUE(HistHas(r.W(), "ERASE ERROR: 3\r"));
@@ -296,9 +296,9 @@ TEST(UploadRun, EraseErrorsAreShownAndAnUnexpectedEraseLineStops) {
   timeout.Attach(t.port);
   t.StartUpload();
   ASSERT_TRUE(t.TickUntil([&] { return t.S().Step == 0 && !timeout.commands.empty(); }, 30));
-  EXPECT_EQ(t.W().Caption("Label2"), "unexpected response: ERASE BLOCK TIMEOUT: 7\r");
-  EXPECT_TRUE(t.W().Visible("BtnBackToStart"));
-  EXPECT_TRUE(t.W().Visible("BtnRepeatUpload"));
+  EXPECT_EQ(t.W().Caption(Ctl::Label2), "unexpected response: ERASE BLOCK TIMEOUT: 7\r");
+  EXPECT_TRUE(t.W().Visible(Ctl::BtnBackToStart));
+  EXPECT_TRUE(t.W().Visible(Ctl::BtnRepeatUpload));
   EXPECT_TRUE(timeout.records.empty());
   EXPECT_FALSE(t.S().UploadFile.IsOpen());
 }
@@ -316,21 +316,21 @@ TEST(UploadRun, UploadFailedHaltsWithTheTimeTakenAndClosesTheCapture) {
   unit.Attach(r.port);
   r.StartUpload();
   ASSERT_TRUE(r.TickUntil([&] { return r.S().Step == 88; }, 50));
-  EXPECT_EQ(r.W().Caption("Label2"), "Upload failed");
+  EXPECT_EQ(r.W().Caption(Ctl::Label2), "Upload failed");
   EXPECT_FALSE(r.S().CaptureEnabled);
   EXPECT_FALSE(r.form.Core.Capture.IsOpen());
-  EXPECT_EQ(r.W().Caption("BtnCaptureFile"), "&Enable Capture File");
-  EXPECT_EQ(r.W().Caption("Label11"), "Disabled");
+  EXPECT_EQ(r.W().Caption(Ctl::BtnCaptureFile), "&Enable Capture File");
+  EXPECT_EQ(r.W().Caption(Ctl::Label11), "Disabled");
   r.Tick();
   EXPECT_EQ(r.S().Step, 0);
-  EXPECT_EQ(r.W().Caption("Label4"), "Upload HALTED. Time taken: 7 seconds");
-  EXPECT_EQ(r.W().FontColor("Label4"), clRed);
-  EXPECT_EQ(r.W().Caption("Label15"), "");
-  EXPECT_EQ(r.W().Caption("Label10"), "Click on <Close> button");
-  EXPECT_EQ(r.W().FontSize("Label10"), 12);
-  EXPECT_EQ(r.W().FontColor("Label10"), clBlue);
-  EXPECT_TRUE(r.W().Visible("BtnBackToStart"));
-  EXPECT_TRUE(r.W().Visible("BtnRepeatUpload"));
+  EXPECT_EQ(r.W().Caption(Ctl::Label4), "Upload HALTED. Time taken: 7 seconds");
+  EXPECT_EQ(r.W().FontColor(Ctl::Label4), clRed);
+  EXPECT_EQ(r.W().Caption(Ctl::Label15), "");
+  EXPECT_EQ(r.W().Caption(Ctl::Label10), "Click on <Close> button");
+  EXPECT_EQ(r.W().FontSize(Ctl::Label10), 12);
+  EXPECT_EQ(r.W().FontColor(Ctl::Label10), clBlue);
+  EXPECT_TRUE(r.W().Visible(Ctl::BtnBackToStart));
+  EXPECT_TRUE(r.W().Visible(Ctl::BtnRepeatUpload));
   EXPECT_FALSE(r.S().UploadFile.IsOpen());
   // Nothing more is logged after the halt.
   const std::string logged = r.CaptureText();
@@ -357,7 +357,7 @@ TEST(UploadRun, AThousandRecordsLeadToTheChecksumCheck) {
   ASSERT_TRUE(big.TickUntil([&] { return big.S().Step == 76; }, 3000));
   EXPECT_EQ(b.records.size(), 1000u);
   EXPECT_EQ(big.port.baud, 9600);
-  EXPECT_EQ(big.W().Caption("Label4"), "Unit re-booting, wait ...");
+  EXPECT_EQ(big.W().Caption(Ctl::Label4), "Unit re-booting, wait ...");
   EXPECT_EQ(big.S().RebootTicks, 0);
-  EXPECT_EQ(big.W().Caption("Label15"), "Software Upload complete");
+  EXPECT_EQ(big.W().Caption(Ctl::Label15), "Software Upload complete");
 }

@@ -14,7 +14,7 @@
 
 #include <unistd.h>
 
-#include "sequencer/main_form.h"
+#include "form/main_form.h"
 #include "support/fakes.h"
 
 namespace upload_test {

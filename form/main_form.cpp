@@ -1,4 +1,4 @@
-#include "sequencer/main_form.h"
+#include "form/main_form.h"
 
 #include <exception>
 #include <utility>
@@ -15,21 +15,21 @@ MainForm::MainForm(ISerialPort& serial, IClock& clock, IUiServices& ui, std::str
 void MainForm::FormActivate() {
   WindowModel& w = Core.W;
   SequencerState& s = Core.S;
-  w.Show("BtnCable");
+  w.Show(Ctl::BtnCable);
   w.Maximized = true;
-  for (const char* name : {"Label2", "Label4", "Label8", "Label14", "Label15"}) w.Clear(name);
-  for (const char* name : {"Label2", "Label3", "Label11", "Label12", "Label13", "Label14"}) {
+  for (Ctl name : {Ctl::Label2, Ctl::Label4, Ctl::Label8, Ctl::Label14, Ctl::Label15}) w.Clear(name);
+  for (Ctl name : {Ctl::Label2, Ctl::Label3, Ctl::Label11, Ctl::Label12, Ctl::Label13, Ctl::Label14}) {
     w.SetFontColor(name, clBlue);
   }
-  w.SetFontColor("Label7", clRed);
-  w.SetFontColor("Label22", clRed);
-  w.SetFontSize("Label6", 13);
-  w.SetFontSize("Label7", 12);
-  w.SetFontSize("Label13", 11);
-  w.SetFontSize("Label22", 11);
+  w.SetFontColor(Ctl::Label7, clRed);
+  w.SetFontColor(Ctl::Label22, clRed);
+  w.SetFontSize(Ctl::Label6, 13);
+  w.SetFontSize(Ctl::Label7, 12);
+  w.SetFontSize(Ctl::Label13, 11);
+  w.SetFontSize(Ctl::Label22, 11);
   s.HelpContext = 1;
-  w.Hide("MainBox");
-  w.Hide("RunBox");
+  w.Hide(Ctl::MainBox);
+  w.Hide(Ctl::RunBox);
   s.MainUploadMode = true;
   s.CaptureEnabled = false;
   try {
@@ -38,7 +38,7 @@ void MainForm::FormActivate() {
     Core.Ui.ShowMessage(e.what());
   }
   s.WaitLimit = 8;
-  s.Step = 0;
+  s.Step = kIdleStep;
 }
 
 void MainForm::Timer1Timer() {
@@ -62,12 +62,12 @@ void MainForm::ReadMessage() {
 }
 
 void MainForm::PerformStep(int step) {
-  if (step == 0) return;
+  if (step == kIdleStep) return;
   if (step == kTimeOutStep) {
     Core.TimeOut();
     return;
   }
-  if (step >= 183 && step <= 204) {
+  if (step >= kBlinkFirstStep && step <= kBlinkLastStep) {
     Core.Blink(step);
     return;
   }
@@ -81,17 +81,18 @@ void MainForm::Btn2UploadClick() {
   SequencerState& s = Core.S;
   WindowModel& w = Core.W;
   s.MainUploadMode = true;
-  const std::string baud = w.List("BaudRateBox").Text();
+  const std::string baud = w.List(Ctl::BaudRateBox).Text();
   s.UploadBaud = baud.empty() ? 38400 : std::stoi(baud);
-  w.SetCaption("Label12", "Opening Com Port...");
-  w.Clear("Label8");
-  w.Show("MainBox");
-  w.SetCaption("MainBox", "Main Software Upload");
-  w.Hide("OpeningBox");
-  w.Hide("RunBox");
+  w.SetCaption(Ctl::Label12, "Opening Com Port...");
+  w.Clear(Ctl::Label8);
+  w.Show(Ctl::MainBox);
+  w.SetCaption(Ctl::MainBox, "Main Software Upload");
+  w.Hide(Ctl::OpeningBox);
+  w.Hide(Ctl::RunBox);
   s.HelpContext = 3;
   Core.Ui.SetChooserFilter(kSoftwareUploadFilter);
-  s.Step = 5;
+  Core.BeginRun(RunPhase::OpeningPort);
+  s.Step = kOpenPortStep;
 }
 
 void MainForm::BtnBackToStartClick() {
@@ -99,22 +100,23 @@ void MainForm::BtnBackToStartClick() {
   WindowModel& w = Core.W;
   s.HelpContext = 1;
   s.ReplyText.clear();
-  for (const char* name :
-       {"BtnChooseFile", "BtnRepeatUpload", "BtnBackToStart", "FactoryBox", "MainBox"}) {
+  for (Ctl name :
+       {Ctl::BtnChooseFile, Ctl::BtnRepeatUpload, Ctl::BtnBackToStart, Ctl::FactoryBox, Ctl::MainBox}) {
     w.Hide(name);
   }
-  w.Show("OpeningBox");
-  s.Step = 0;
+  w.Show(Ctl::OpeningBox);
+  Core.SetPhase(RunPhase::Idle);
+  s.Step = kIdleStep;
 }
 
 void MainForm::BtnCableClick() {
   WindowModel& w = Core.W;
-  if (w.Visible("MemoCable")) {
-    w.Hide("MemoCable");
-    w.SetCaption("BtnCable", "Cable Detail");
+  if (w.Visible(Ctl::MemoCable)) {
+    w.Hide(Ctl::MemoCable);
+    w.SetCaption(Ctl::BtnCable, "Cable Detail");
   } else {
-    w.Show("MemoCable");
-    w.SetCaption("BtnCable", "Hide Detail");
+    w.Show(Ctl::MemoCable);
+    w.SetCaption(Ctl::BtnCable, "Hide Detail");
   }
 }
 
@@ -145,6 +147,7 @@ void MainForm::BtnChooseFileClick() {
   try {
     Intake.BtnChooseFileClick();
   } catch (const std::exception& e) {
+    Core.EndRun(RunOutcome::BadInput);
     Core.Ui.ShowMessage(e.what());
   }
 }
@@ -153,6 +156,7 @@ void MainForm::BtnRepeatUploadClick() {
   try {
     Intake.BtnRepeatUploadClick();
   } catch (const std::exception& e) {
+    Core.EndRun(RunOutcome::BadInput);
     Core.Ui.ShowMessage(e.what());
   }
 }
@@ -161,6 +165,7 @@ void MainForm::BtnStartRunClick() {
   try {
     Upload.BtnStartRunClick();
   } catch (const std::exception& e) {
+    Core.EndRun(RunOutcome::InputOutputError);
     Core.Ui.ShowMessage(e.what());
   }
 }

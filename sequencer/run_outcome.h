@@ -1,0 +1,47 @@
+// How a run stands and how it ended, as data: the front ends decide on these (the command
+// line's exit status, its progress bar), never on the texts the window shows.
+#pragma once
+
+#include <functional>
+
+// How the last run ended; None while a run goes on or before any has ended.
+enum class RunOutcome {
+  None,
+  Completed,           // the upload went through; no checksums were compared
+  ChecksumsMatch,      // the unit's memory checksums equal the file's
+  ChecksumsDifferent,  // the unit's memory checksums differ from the file's
+  HaltedByUnit,        // the unit answered "UPLOAD FAILED"
+  TimedOut,            // the unit did not answer in time
+  UnexpectedAnswer,    // the unit answered something the dialogue does not expect
+  PortFailure,         // no port chosen, or it did not open
+  InputOutputError,    // a file or port operation failed during the run
+  BadInput,            // the chosen file cannot be used (kind, content, conversion)
+  RefusedBeforeSending,  // the upload file is not whole, or changed: nothing was sent
+};
+
+// Where a run stands.
+enum class RunPhase {
+  Idle,
+  OpeningPort,
+  ChoosingFile,  // the port is open; the file chooser is offered
+  Preparing,     // the chosen file is being taken in or converted
+  Ready,         // the ready screen waits for "Start Upload"
+  Handshake,     // "U" until the unit answers READY
+  Erase,
+  Records,
+  Finishing,  // "UPLOAD DONE" sent, waiting for "THANK YOU"
+  Reboot,     // waiting for the unit to restart before its checksums are asked for
+  Checksums,
+  Ended,
+};
+
+// Raised when the phase changes and whenever a record goes out.
+struct RunProgress {
+  RunPhase phase = RunPhase::Idle;
+  int recordsSent = 0;
+  int recordsTotal = 0;
+};
+using ProgressListener = std::function<void(const RunProgress&)>;
+
+// Words for an outcome, for logs and tables ("completed", "timed out", ...).
+const char* OutcomeName(RunOutcome outcome);
