@@ -8,10 +8,14 @@
 
 namespace {
 
-QColor ToQColor(TColor c) { return QColor(c.r, c.g, c.b); }
+QColor ToQColor(TColor c) {
+  return QColor(c.r, c.g, c.b);
+}
 
 // A rectangle with the window system's meaning (right and bottom excluded) as Qt's.
-QRect ToQRect(int l, int t, int r, int b) { return QRect(l, t, r - l, b - t); }
+QRect ToQRect(int l, int t, int r, int b) {
+  return QRect(l, t, r - l, b - t);
+}
 
 // The wedge of the ellipse inscribed in the box (l, t, r, b), from the radial through
 // `from` counter-clockwise to the radial through `to`, as a polygon with the centre first.
@@ -52,7 +56,9 @@ TGauge::TGauge(TGaugeModel& model, QWidget* parent) : QWidget(parent), m_model(m
   m_listener = m_model.AddRepaintListener([this] { update(); });
 }
 
-TGauge::~TGauge() { m_model.RemoveRepaintListener(m_listener); }
+TGauge::~TGauge() {
+  m_model.RemoveRepaintListener(m_listener);
+}
 
 void TGauge::paintEvent(QPaintEvent*) {
   QPainter p(this);
@@ -110,8 +116,8 @@ void TGauge::drawKind(QImage& overlay, const GaugeRect& area) const {
       if (percent > 0) {
         const GaugePoint from = PieStartPoint(box, percent);
         p.setBrush(fore);
-        p.drawPolygon(PieWedge(box.L, box.T, box.R, box.B, QPointF(from.x, from.y),
-                               QPointF(box.R / 2, 0)));
+        p.drawPolygon(
+            PieWedge(box.L, box.T, box.R, box.B, QPointF(from.x, from.y), QPointF(box.R / 2, 0)));
       }
       break;
     }
@@ -123,8 +129,8 @@ void TGauge::drawKind(QImage& overlay, const GaugeRect& area) const {
       p.setPen(QPen(fore, 1));
       p.setBrush(back);
       // The upper half of the ellipse in (L, T, W, 2H - 1): the dial.
-      p.drawPolygon(PieWedge(area.L, area.T, wBox, 2 * hBox - 1,
-                             QPointF(area.L + wBox, area.B - 1), QPointF(area.L, area.B - 1)));
+      p.drawPolygon(PieWedge(area.L, area.T, wBox, 2 * hBox - 1, QPointF(area.L + wBox, area.B - 1),
+                             QPointF(area.L, area.B - 1)));
       p.drawLine(area.L, area.B, area.L + wBox, area.B);
       if (percent > 0) {
         const GaugePoint tip = NeedleTip(area, width(), percent);

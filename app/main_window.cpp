@@ -26,7 +26,6 @@
 #include "app/qt_ui_services.h"
 #include "components/program_dir.h"
 
-
 const std::vector<std::string> kCableText = {
     "  Serial Cable Detail for Modems:",
     "",

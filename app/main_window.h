@@ -49,7 +49,9 @@ class TForm1 : public QWidget {
   QtUiServices& Ui() { return *m_ui; }
 
   // The widget bound to a control of the model (its objectName is the control's name).
-  QWidget* ControlWidget(Ctl control) const { return m_controls[static_cast<std::size_t>(control)]; }
+  QWidget* ControlWidget(Ctl control) const {
+    return m_controls[static_cast<std::size_t>(control)];
+  }
 
  protected:
   void closeEvent(QCloseEvent* event) override;

@@ -24,13 +24,19 @@ bool QtMainThread::CallOnMainThread(std::function<void()> fn, const void* owner)
   });
 }
 
-void QtMainThread::CancelPending(const void* owner) { m_queue.Cancel(owner); }
+void QtMainThread::CancelPending(const void* owner) {
+  m_queue.Cancel(owner);
+}
 
 void QtMainThread::ProcessPendingMessages() {
   QCoreApplication::processEvents(QEventLoop::AllEvents);
   runQueued();
 }
 
-void QtMainThread::runQueued() { m_queue.RunAll(); }
+void QtMainThread::runQueued() {
+  m_queue.RunAll();
+}
 
-void QtMainThread::Shutdown() { m_queue.Shutdown(); }
+void QtMainThread::Shutdown() {
+  m_queue.Shutdown();
+}

@@ -341,7 +341,8 @@ int RunUpload(const std::vector<std::string>& args, const UploadDefaults& defaul
     Cli cli(shellOut, shellErr, dir);
     MainForm& form = cli.Form();
     form.Core.OnProgress = [&printer](const RunProgress& p) {
-      if (p.phase == RunPhase::Records && p.recordsSent > 0) printer.Progress(p.recordsSent, p.recordsTotal);
+      if (p.phase == RunPhase::Records && p.recordsSent > 0)
+        printer.Progress(p.recordsSent, p.recordsTotal);
     };
     try {
       if (port) cli.SetPort(port);
@@ -390,7 +391,8 @@ int RunUpload(const std::vector<std::string>& args, const UploadDefaults& defaul
       if (cli.Ui().Messages.size() == messagesBefore) {
         printer.ErrLine("kvuflash-cli: " + form.W().Caption(Ctl::Label12));
       }
-      return form.S().Outcome == RunOutcome::None ? kUploadBadInput : ExitStatusOf(form.S().Outcome);
+      return form.S().Outcome == RunOutcome::None ? kUploadBadInput
+                                                  : ExitStatusOf(form.S().Outcome);
     }
 
     // "Start &Upload": the dialogue with the unit runs until it ends.
@@ -443,14 +445,16 @@ int RunUpload(const std::vector<std::string>& args, const UploadDefaults& defaul
         break;
       case RunOutcome::UnexpectedAnswer: {
         std::string answer = s.LastReply;
-        while (!answer.empty() && (answer.back() == '\r' || answer.back() == '\n')) answer.pop_back();
+        while (!answer.empty() && (answer.back() == '\r' || answer.back() == '\n'))
+          answer.pop_back();
         printer.ErrLine("kvuflash-cli: Unexpected answer from the unit: " + answer);
         break;
       }
       case RunOutcome::InputOutputError:
         break;  // the message has been shown
       default:
-        printer.ErrLine(std::string("kvuflash-cli: The upload stopped: ") + OutcomeName(s.Outcome) + ".");
+        printer.ErrLine(std::string("kvuflash-cli: The upload stopped: ") + OutcomeName(s.Outcome) +
+                        ".");
         break;
     }
     return status;

@@ -267,7 +267,8 @@ void ByteFile::HoldInMemory(std::uint64_t bytes) {
 
 void ByteFile::Flush() {
   if (fd_ < 0 || dirtyEnd_ <= dirtyBegin_) return;
-  writeToDisk(dirtyBegin_, held_.data() + dirtyBegin_, static_cast<std::size_t>(dirtyEnd_ - dirtyBegin_));
+  writeToDisk(dirtyBegin_, held_.data() + dirtyBegin_,
+              static_cast<std::size_t>(dirtyEnd_ - dirtyBegin_));
   dirtyBegin_ = dirtyEnd_ = 0;
 }
 
@@ -285,7 +286,8 @@ std::size_t ByteFile::readFromDisk(std::uint64_t at, void* buffer, std::size_t n
   auto* p = static_cast<unsigned char*>(buffer);
   std::size_t done = 0;
   while (done < n) {
-    const auto got = KV_READ(fd_, p + done, static_cast<unsigned>(std::min(n - done, kMaxTransfer)));
+    const auto got =
+        KV_READ(fd_, p + done, static_cast<unsigned>(std::min(n - done, kMaxTransfer)));
     if (got < 0) {
       if (errno == EINTR) continue;
       throw EInOutError::FromErrno(errno);
@@ -303,7 +305,8 @@ void ByteFile::writeToDisk(std::uint64_t at, const void* buffer, std::size_t n) 
   const auto* p = static_cast<const unsigned char*>(buffer);
   std::size_t done = 0;
   while (done < n) {
-    const auto put = KV_WRITE(fd_, p + done, static_cast<unsigned>(std::min(n - done, kMaxTransfer)));
+    const auto put =
+        KV_WRITE(fd_, p + done, static_cast<unsigned>(std::min(n - done, kMaxTransfer)));
     if (put < 0) {
       if (errno == EINTR) continue;
       throw EInOutError::FromErrno(errno);

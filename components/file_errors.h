@@ -7,7 +7,8 @@
 // "File not found", "File access denied", "Disk full", "I/O error %d", ...
 class EInOutError : public std::runtime_error {
  public:
-  EInOutError(const std::string& message, int code) : std::runtime_error(message), ErrorCode(code) {}
+  EInOutError(const std::string& message, int code)
+      : std::runtime_error(message), ErrorCode(code) {}
   int ErrorCode;
   // The runtime's message for an errno value (ENOENT -> "File not found", ...).
   static EInOutError FromErrno(int err);

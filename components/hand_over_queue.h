@@ -14,8 +14,7 @@ class HandOverQueue {
  public:
   // Worker: queues `fn`, calls `wake` (under the queue's lock) so that the main thread learns
   // of it, and blocks. True when the call ran, false when it was dropped.
-  bool PlaceAndWait(std::function<void()> fn, const void* owner,
-                    const std::function<void()>& wake);
+  bool PlaceAndWait(std::function<void()> fn, const void* owner, const std::function<void()>& wake);
   // Drops every call of `owner` that has not started and releases its worker.
   void Cancel(const void* owner);
   // Main thread: waits up to `timeout` for a call (or the shut-down) when none is queued.

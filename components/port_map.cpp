@@ -54,7 +54,8 @@ std::map<int, std::string> ParsePortEntries(const std::string& text) {
     if (number.size() > 3 && (number.compare(0, 3, "COM") == 0 || number.compare(0, 3, "com") == 0))
       number = number.substr(3);
     if (number.empty() || path.empty() ||
-        !std::all_of(number.begin(), number.end(), [](unsigned char c) { return std::isdigit(c); }) ||
+        !std::all_of(number.begin(), number.end(),
+                     [](unsigned char c) { return std::isdigit(c); }) ||
         number.size() > 4)
       continue;
     entries[std::stoi(number)] = path;
@@ -71,9 +72,12 @@ std::vector<std::string> ListSerialDevices(
     const long n = trailingNumber(name);
     if (n < 0) continue;
     const std::string stem = name.substr(0, name.size() - std::to_string(n).size());
-    if (stem == "ttyUSB") usb.emplace_back(n, it->path().string());
-    else if (stem == "ttyACM") acm.emplace_back(n, it->path().string());
-    else if (stem == "ttyS" && isRealUart(it->path().string())) uart.emplace_back(n, it->path().string());
+    if (stem == "ttyUSB")
+      usb.emplace_back(n, it->path().string());
+    else if (stem == "ttyACM")
+      acm.emplace_back(n, it->path().string());
+    else if (stem == "ttyS" && isRealUart(it->path().string()))
+      uart.emplace_back(n, it->path().string());
   }
   std::vector<std::string> out;
   for (auto* group : {&usb, &acm, &uart}) {

@@ -112,7 +112,9 @@ void TSerial::SetCheckParity(bool value) {
   reapply();
 }
 
-std::string TSerial::DeviceName(int port) const { return device_->DeviceName(port); }
+std::string TSerial::DeviceName(int port) const {
+  return device_->DeviceName(port);
+}
 
 void TSerial::reapply() {
   // A closed port only refreshes the settings record; the device sees it at the next open.
@@ -204,10 +206,17 @@ void TSerial::ApplySettings() {
   r.Flags = dcb::fBinary;
   if (checkParity_) r.Flags |= dcb::fParity;
   switch (flowMode_) {
-    case fcNone: break;
-    case fcRTS_CTS: r.Flags |= dcb::fOutxCtsFlow | dcb::fRtsHandshake; break;
-    case fcDTR_DSR: r.Flags |= dcb::fOutxDsrFlow | dcb::fDtrHandshake; break;
-    case fcXON_XOF: r.Flags |= dcb::fOutX | dcb::fInX; break;
+    case fcNone:
+      break;
+    case fcRTS_CTS:
+      r.Flags |= dcb::fOutxCtsFlow | dcb::fRtsHandshake;
+      break;
+    case fcDTR_DSR:
+      r.Flags |= dcb::fOutxDsrFlow | dcb::fDtrHandshake;
+      break;
+    case fcXON_XOF:
+      r.Flags |= dcb::fOutX | dcb::fInX;
+      break;
   }
   r.XonLim = static_cast<std::uint16_t>(rxQueueSize_ / 3);
   r.XoffLim = static_cast<std::uint16_t>(rxQueueSize_ / 3);
@@ -244,7 +253,9 @@ std::int32_t TSerial::TxWaiting() {
   return tx;
 }
 
-void TSerial::WriteChar(std::uint8_t value) { write(&value, 1, kWriteCharBoundMs); }
+void TSerial::WriteChar(std::uint8_t value) {
+  write(&value, 1, kWriteCharBoundMs);
+}
 
 void TSerial::WriteString(const std::string& text) {
   const long long perChar = baudrate_ > 0 ? 20000 / baudrate_ : 0;
@@ -275,7 +286,8 @@ int TSerial::ReadChar(std::uint8_t& value) {
   const int n = device_->ReadByte(b, kReadWaitMs);
   if (n < 0) {
     // Reads come from the main thread, or from the event thread while it assembles messages.
-    if (mainThread_.IsMainThread()) ReportError(device_->LastError());
+    if (mainThread_.IsMainThread())
+      ReportError(device_->LastError());
     else {
       const int code = device_->LastError();
       std::uint64_t gen;
@@ -305,11 +317,14 @@ int TSerial::ReadString(std::string& text) {
 void TSerial::ReportError(int code, const std::string& message) {
   errorCode_ = code;
   switch (notifyErrors_) {
-    case neDialog: ShowError(code, message); break;
+    case neDialog:
+      ShowError(code, message);
+      break;
     case neEvent:
       if (OnError) OnError(this);
       break;
-    case neNone: break;
+    case neNone:
+      break;
   }
 }
 
@@ -368,9 +383,11 @@ void TSerial::eventThreadBody() {
         handOver(
             [this, code] {
               const std::string device = DeviceName(port_);
-              ReportError(code, "COM" + std::to_string(port_) +
-                                    (device.empty() || device.rfind("COM", 0) == 0 ? "" : " (" + device + ")") +
-                                    " is no longer there: " + device_->ErrorText(code));
+              ReportError(
+                  code,
+                  "COM" + std::to_string(port_) +
+                      (device.empty() || device.rfind("COM", 0) == 0 ? "" : " (" + device + ")") +
+                      " is no longer there: " + device_->ErrorText(code));
               SetActive(false);
             },
             generation);
@@ -402,31 +419,56 @@ void TSerial::eventThreadBody() {
 void TSerial::dispatch(std::uint32_t events, std::uint64_t generation) {
   if (events & ev::CTS) {
     const bool state = (device_->ModemStatus() & ms::CTS_ON) != 0;
-    handOver([this, state] {
-      CTSState = state;
-      if (OnSignalChange) OnSignalChange(this, msCTS, state);
-    }, generation);
+    handOver(
+        [this, state] {
+          CTSState = state;
+          if (OnSignalChange) OnSignalChange(this, msCTS, state);
+        },
+        generation);
   }
   if (events & ev::DSR) {
     const bool state = (device_->ModemStatus() & ms::DSR_ON) != 0;
-    handOver([this, state] {
-      DSRState = state;
-      if (OnSignalChange) OnSignalChange(this, msDSR, state);
-    }, generation);
+    handOver(
+        [this, state] {
+          DSRState = state;
+          if (OnSignalChange) OnSignalChange(this, msDSR, state);
+        },
+        generation);
   }
   if (events & ev::RLSD) {
     const bool state = (device_->ModemStatus() & ms::RLSD_ON) != 0;
-    handOver([this, state] {
-      RLSDState = state;
-      if (OnSignalChange) OnSignalChange(this, msRLSD, state);
-    }, generation);
+    handOver(
+        [this, state] {
+          RLSDState = state;
+          if (OnSignalChange) OnSignalChange(this, msRLSD, state);
+        },
+        generation);
   }
-  if (events & ev::TXEMPTY) handOver([this] { if (OnTxEmpty) OnTxEmpty(this); }, generation);
-  if (events & ev::BREAK) handOver([this] { if (OnBreak) OnBreak(this); }, generation);
-  if (events & ev::RING) handOver([this] { if (OnRing) OnRing(this); }, generation);
+  if (events & ev::TXEMPTY)
+    handOver(
+        [this] {
+          if (OnTxEmpty) OnTxEmpty(this);
+        },
+        generation);
+  if (events & ev::BREAK)
+    handOver(
+        [this] {
+          if (OnBreak) OnBreak(this);
+        },
+        generation);
+  if (events & ev::RING)
+    handOver(
+        [this] {
+          if (OnRing) OnRing(this);
+        },
+        generation);
   if (events & ev::RXCHAR) {
     if (rxEventMode_ == rxNormal) {
-      handOver([this] { if (OnRxData) OnRxData(this); }, generation);
+      handOver(
+          [this] {
+            if (OnRxData) OnRxData(this);
+          },
+          generation);
     } else {
       bool assigned = false;
       handOver([this, &assigned] { assigned = static_cast<bool>(OnMessage); }, generation);
@@ -441,7 +483,11 @@ void TSerial::assembleMessage(std::uint8_t b, std::uint64_t generation) {
   const char c = static_cast<char>(b);
   auto deliver = [&] {
     messageState_ = 3;
-    handOver([this, text = messageText_] { if (OnMessage) OnMessage(this, text); }, generation);
+    handOver(
+        [this, text = messageText_] {
+          if (OnMessage) OnMessage(this, text);
+        },
+        generation);
   };
   if (messageState_ == 2) {
     messageText_.push_back(c);

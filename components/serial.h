@@ -99,8 +99,8 @@ class SerialDevice {
   virtual ~SerialDevice() = default;
 
   struct WaitResult {
-    bool ok = true;        // false: the wait failed, `error` says why
-    bool lost = false;     // the device has gone (unplugged, hung up): stop serving it
+    bool ok = true;     // false: the wait failed, `error` says why
+    bool lost = false;  // the device has gone (unplugged, hung up): stop serving it
     std::uint32_t events = 0;
     int error = 0;
   };
@@ -113,7 +113,7 @@ class SerialDevice {
   virtual bool SetupQueues(std::uint16_t rx, std::uint16_t tx) = 0;
   virtual bool SetState(const LineSettingsRecord& settings) = 0;
   virtual bool SetTimeouts(const TimeoutsRecord& timeouts) = 0;
-  virtual void Escape(int function) = 0;  // 3 SETRTS, 4 CLRRTS, 5 SETDTR, 6 CLRDTR; else 0
+  virtual void Escape(int function) = 0;         // 3 SETRTS, 4 CLRRTS, 5 SETDTR, 6 CLRDTR; else 0
   virtual bool SetMask(std::uint32_t mask) = 0;  // mask 0 releases a pending WaitEvent
   virtual WaitResult WaitEvent() = 0;            // event thread
   virtual std::uint32_t ModemStatus() = 0;       // event thread; 0 when unknown
@@ -133,7 +133,7 @@ class SerialDevice {
 std::unique_ptr<SerialDevice> MakeSerialDevice(const std::string* programDir);
 
 // The accepted baud rates, in order.
-inline constexpr int kBaudRates[] = {110,   300,   600,   1200,   2400,   4800,   9600,  14400,
+inline constexpr int kBaudRates[] = {110,   300,   600,   1200,  2400,   4800,   9600,  14400,
                                      19200, 38400, 56000, 57600, 115200, 128000, 256000};
 bool IsValidBaudrate(int rate);
 
@@ -263,9 +263,9 @@ class TSerial : public TComponent, public ISerialPort {
   std::atomic<bool> closing_{false};
   std::mutex stateMutex_;
   std::condition_variable stateChanged_;
-  bool inWait_ = false;      // guarded by stateMutex_
-  bool eventsOn_ = false;    // guarded by stateMutex_: the open port's event mask is set
-  bool terminate_ = false;   // guarded by stateMutex_
+  bool inWait_ = false;           // guarded by stateMutex_
+  bool eventsOn_ = false;         // guarded by stateMutex_: the open port's event mask is set
+  bool terminate_ = false;        // guarded by stateMutex_
   bool eventThreadDone_ = false;  // guarded by stateMutex_
   std::uint64_t generation_ = 0;  // guarded by stateMutex_; one per successful open
   std::thread eventThread_;

@@ -34,7 +34,9 @@ constexpr int kModemPollMs = 250;
 
 // The input-line watcher sleeps in TIOCMIWAIT; this signal, sent to it alone, ends the sleep
 // when the port closes. Its handler does nothing and is installed without SA_RESTART.
-int lineWakeSignal() { return SIGRTMIN + 7; }
+int lineWakeSignal() {
+  return SIGRTMIN + 7;
+}
 void ignoreLineWake(int) {}
 bool installLineWakeSignal() {
   static const bool installed = [] {
@@ -146,11 +148,24 @@ class PosixSerialDevice final : public SerialDevice {
     int bits = 0;
     unsigned long request = 0;
     switch (function) {
-      case 3: bits = TIOCM_RTS; request = TIOCMBIS; break;
-      case 4: bits = TIOCM_RTS; request = TIOCMBIC; break;
-      case 5: bits = TIOCM_DTR; request = TIOCMBIS; break;
-      case 6: bits = TIOCM_DTR; request = TIOCMBIC; break;
-      default: return;
+      case 3:
+        bits = TIOCM_RTS;
+        request = TIOCMBIS;
+        break;
+      case 4:
+        bits = TIOCM_RTS;
+        request = TIOCMBIC;
+        break;
+      case 5:
+        bits = TIOCM_DTR;
+        request = TIOCMBIS;
+        break;
+      case 6:
+        bits = TIOCM_DTR;
+        request = TIOCMBIC;
+        break;
+      default:
+        return;
     }
     // A pseudo-terminal has no modem lines; that is no fault.
     if (fd_ >= 0) ::ioctl(fd_, request, &bits);
@@ -361,11 +376,14 @@ class PosixSerialDevice final : public SerialDevice {
         return "Access to " + where +
                " was denied. Add your user to the dialout group (sudo usermod -aG dialout "
                "$USER), then log out and in again.";
-      case EBUSY: return where + " is in use by another program.";
+      case EBUSY:
+        return where + " is in use by another program.";
       case ENOENT:
       case ENODEV:
-      case ENXIO: return where + " is not present.";
-      default: return where + ": " + std::strerror(error);
+      case ENXIO:
+        return where + " is not present.";
+      default:
+        return where + ": " + std::strerror(error);
     }
   }
   bool fail() {
@@ -393,7 +411,7 @@ class PosixSerialDevice final : public SerialDevice {
   std::atomic<bool> txPending_{false};
   bool modemLines_ = false;
   std::uint64_t consumed_ = 0;  // guarded by readMutex_: bytes taken since the open
-  std::uint64_t rxSeen_ = 0;                // event thread: arrivals at the last event
+  std::uint64_t rxSeen_ = 0;    // event thread: arrivals at the last event
   std::thread lineWatcher_;
   std::atomic<bool> stopLines_{false};
   std::atomic<bool> linesDone_{true};

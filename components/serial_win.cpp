@@ -89,13 +89,12 @@ class WinSerialDevice final : public SerialDevice {
   }
 
   void Escape(int function) override {
-    const DWORD code = (function >= SETRTS && function <= CLRDTR) ? static_cast<DWORD>(function) : 0;
+    const DWORD code =
+        (function >= SETRTS && function <= CLRDTR) ? static_cast<DWORD>(function) : 0;
     EscapeCommFunction(handle_, code);
   }
 
-  bool SetMask(std::uint32_t mask) override {
-    return SetCommMask(handle_, mask) ? true : fail();
-  }
+  bool SetMask(std::uint32_t mask) override { return SetCommMask(handle_, mask) ? true : fail(); }
 
   WaitResult WaitEvent() override {
     DWORD mask = 0;

@@ -100,8 +100,10 @@ std::int32_t TSuperTimer::IntervalCount() const {
 void TSuperTimer::FireTimer() {
   if (OnTimer) OnTimer(this);
   bool stop;
-  if (CountDown()) stop = IntervalCount() <= StopCount || Elapsed <= 0;
-  else stop = IntervalCount() >= StopCount && StopCount > 0;
+  if (CountDown())
+    stop = IntervalCount() <= StopCount || Elapsed <= 0;
+  else
+    stop = IntervalCount() >= StopCount && StopCount > 0;
   if (stop) {
     SetEnabled(false);
     if (OnStop) OnStop(this);

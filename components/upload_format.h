@@ -3,8 +3,8 @@
 // checksum trailer behind the last record.
 #pragma once
 
-inline constexpr int kPageSize = 128;               // bytes of one image page
-inline constexpr int kRecordSize = 135;             // six address digits, a page, a checksum
-inline constexpr int kTrailerSize = 8;              // Firmware and FPGA checksums, 4 digits each
-inline constexpr int kSoftwareImagePages = 32768;   // 4 MB
-inline constexpr int kFactoryImagePages = 512;      // 64 KB
+inline constexpr int kPageSize = 128;              // bytes of one image page
+inline constexpr int kRecordSize = 135;            // six address digits, a page, a checksum
+inline constexpr int kTrailerSize = 8;             // Firmware and FPGA checksums, 4 digits each
+inline constexpr int kSoftwareImagePages = 32768;  // 4 MB
+inline constexpr int kFactoryImagePages = 512;     // 64 KB

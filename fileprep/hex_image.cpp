@@ -27,13 +27,18 @@ constexpr std::size_t kLongestLineKept = 1024;
 constexpr std::array<std::int8_t, 256> kHexDigits = [] {
   std::array<std::int8_t, 256> t{};
   t.fill(-1);
-  for (int c = '0'; c <= '9'; ++c) t[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - '0');
-  for (int c = 'A'; c <= 'F'; ++c) t[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - 'A' + 10);
-  for (int c = 'a'; c <= 'f'; ++c) t[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - 'a' + 10);
+  for (int c = '0'; c <= '9'; ++c)
+    t[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - '0');
+  for (int c = 'A'; c <= 'F'; ++c)
+    t[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - 'A' + 10);
+  for (int c = 'a'; c <= 'f'; ++c)
+    t[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - 'a' + 10);
   return t;
 }();
 
-inline int hexDigit(char c) { return kHexDigits[static_cast<unsigned char>(c)]; }
+inline int hexDigit(char c) {
+  return kHexDigits[static_cast<unsigned char>(c)];
+}
 
 // The value of hexadecimal text; false for anything else (the empty text included).
 bool hexValue(std::string_view text, std::uint32_t& value) {
@@ -50,9 +55,11 @@ bool hexValue(std::string_view text, std::uint32_t& value) {
 
 // A fixed-width field of the line; a field cut short by the end of the line is no number.
 std::uint32_t field(std::string_view line, std::size_t column, std::size_t width) {
-  const std::string_view text = column < line.size() ? line.substr(column, width) : std::string_view();
+  const std::string_view text =
+      column < line.size() ? line.substr(column, width) : std::string_view();
   std::uint32_t value = 0;
-  if (text.size() != width || !hexValue(text, value)) throw EConvertError::NotAnInteger(std::string(text));
+  if (text.size() != width || !hexValue(text, value))
+    throw EConvertError::NotAnInteger(std::string(text));
   return value;
 }
 
@@ -126,13 +133,15 @@ class HexConversion {
     ++report_.dataRecords;
     if (count == 0) return;
     if (std::uint64_t{address} + count > kHexAddressLimit) {
-      throw EConvertError("Intel HEX line " + std::to_string(report_.lines) + " puts data at address " +
-                          hexAddress(address) + ", at or beyond the 16 MB limit (" +
-                          hexAddress(kHexAddressLimit) + ") of a binary image");
+      throw EConvertError("Intel HEX line " + std::to_string(report_.lines) +
+                          " puts data at address " + hexAddress(address) +
+                          ", at or beyond the 16 MB limit (" + hexAddress(kHexAddressLimit) +
+                          ") of a binary image");
     }
     // Data past the image make it grow; a gap between is left as the file system leaves the
     // gap of a file written past its end, zero bytes.
-    if (std::size_t{address} + count > image_.size()) image_.resize(std::size_t{address} + count, 0x00);
+    if (std::size_t{address} + count > image_.size())
+      image_.resize(std::size_t{address} + count, 0x00);
     std::memcpy(image_.data() + address, data.data(), count);
     report_.dataBytes += count;
   }

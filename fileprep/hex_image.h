@@ -17,10 +17,10 @@ inline constexpr std::uint32_t kHexAddressLimit = 0x1000000;
 
 // What a conversion read.
 struct HexReadReport {
-  int lines = 0;          // lines read, the end-of-file record's included
-  int dataRecords = 0;    // data records written into the image
+  int lines = 0;        // lines read, the end-of-file record's included
+  int dataRecords = 0;  // data records written into the image
   std::uint64_t dataBytes = 0;
-  int linesSkipped = 0;   // lines too short to hold a record type, and records of other types
+  int linesSkipped = 0;  // lines too short to hold a record type, and records of other types
   bool endRecordSeen = false;
 };
 

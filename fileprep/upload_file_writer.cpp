@@ -12,18 +12,19 @@ constexpr int kAddressDigits = 6;
 constexpr int kChecksumOffset = kRecordSize - 1;
 
 // Checksum regions, by page number, both ends included.
-constexpr int kBootLastPage = 479;                           // 0x000000 - 0x00EFFF
-constexpr int kFirmwareFirst = 512, kFirmwareLast = 3071;    // 0x010000 - 0x05FFFF
-constexpr int kFpgaFirst = 3072, kFpgaLast = 4095;           // 0x060000 - 0x07FFFF
-constexpr int kFpga2First = 5120, kFpga2Last = 14335;        // 0x0A0000 - 0x1BFFFF
+constexpr int kBootLastPage = 479;                              // 0x000000 - 0x00EFFF
+constexpr int kFirmwareFirst = 512, kFirmwareLast = 3071;       // 0x010000 - 0x05FFFF
+constexpr int kFpgaFirst = 3072, kFpgaLast = 4095;              // 0x060000 - 0x07FFFF
+constexpr int kFpga2First = 5120, kFpga2Last = 14335;           // 0x0A0000 - 0x1BFFFF
 constexpr int kFirmware2First = 14336, kFirmware2Last = 14847;  // 0x1C0000 - 0x1CFFFF
-constexpr int kFpga3First = 14848, kFpga3Last = 16383;       // 0x1D0000 - 0x1FFFFF
+constexpr int kFpga3First = 14848, kFpga3Last = 16383;          // 0x1D0000 - 0x1FFFFF
 
 enum class Region { Boot, Firmware, Fpga, None };
 
 Region regionOf(int page) {
   if (page <= kBootLastPage) return Region::Boot;
-  if ((page >= kFirmwareFirst && page <= kFirmwareLast) || (page >= kFirmware2First && page <= kFirmware2Last))
+  if ((page >= kFirmwareFirst && page <= kFirmwareLast) ||
+      (page >= kFirmware2First && page <= kFirmware2Last))
     return Region::Firmware;
   if ((page >= kFpgaFirst && page <= kFpgaLast) || (page >= kFpga2First && page <= kFpga2Last) ||
       (page >= kFpga3First && page <= kFpga3Last))
@@ -59,7 +60,8 @@ UploadFileContent MakeUploadFile(const ImageBytes& image, int pages) {
   for (int page = 0; page < pages; ++page) {
     const std::size_t at = static_cast<std::size_t>(page) * kPageSize;
     // A page the image does not hold whole is erased flash past its end.
-    const std::uint8_t* data = static_cast<std::size_t>(page) < held ? image.data() + at : erased.data();
+    const std::uint8_t* data =
+        static_cast<std::size_t>(page) < held ? image.data() + at : erased.data();
     std::array<std::uint8_t, kPageSize> tail;
     if (data == erased.data() && at < image.size()) {
       tail = erased;
@@ -73,10 +75,17 @@ UploadFileContent MakeUploadFile(const ImageBytes& image, int pages) {
       isErased = isErased && data[b] == 0xFF;
     }
     switch (regionOf(page)) {
-      case Region::Boot: bootSum += sum; break;
-      case Region::Firmware: firmwareSum += sum; break;
-      case Region::Fpga: fpgaSum += sum; break;
-      case Region::None: break;
+      case Region::Boot:
+        bootSum += sum;
+        break;
+      case Region::Firmware:
+        firmwareSum += sum;
+        break;
+      case Region::Fpga:
+        fpgaSum += sum;
+        break;
+      case Region::None:
+        break;
     }
     if (isErased) continue;
     char address[kAddressDigits + 1];

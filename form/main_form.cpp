@@ -17,8 +17,10 @@ void MainForm::FormActivate() {
   SequencerState& s = Core.S;
   w.Show(Ctl::BtnCable);
   w.Maximized = true;
-  for (Ctl name : {Ctl::Label2, Ctl::Label4, Ctl::Label8, Ctl::Label14, Ctl::Label15}) w.Clear(name);
-  for (Ctl name : {Ctl::Label2, Ctl::Label3, Ctl::Label11, Ctl::Label12, Ctl::Label13, Ctl::Label14}) {
+  for (Ctl name : {Ctl::Label2, Ctl::Label4, Ctl::Label8, Ctl::Label14, Ctl::Label15})
+    w.Clear(name);
+  for (Ctl name :
+       {Ctl::Label2, Ctl::Label3, Ctl::Label11, Ctl::Label12, Ctl::Label13, Ctl::Label14}) {
     w.SetFontColor(name, clBlue);
   }
   w.SetFontColor(Ctl::Label7, clRed);
@@ -100,8 +102,8 @@ void MainForm::BtnBackToStartClick() {
   WindowModel& w = Core.W;
   s.HelpContext = 1;
   s.ReplyText.clear();
-  for (Ctl name :
-       {Ctl::BtnChooseFile, Ctl::BtnRepeatUpload, Ctl::BtnBackToStart, Ctl::FactoryBox, Ctl::MainBox}) {
+  for (Ctl name : {Ctl::BtnChooseFile, Ctl::BtnRepeatUpload, Ctl::BtnBackToStart, Ctl::FactoryBox,
+                   Ctl::MainBox}) {
     w.Hide(name);
   }
   w.Show(Ctl::OpeningBox);

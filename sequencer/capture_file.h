@@ -13,8 +13,8 @@ class CaptureFile {
   explicit CaptureFile(IClock& clock) : clock_(clock) {}
   ~CaptureFile();
 
-  // Opens (appending) or creates `path` and writes the bare line "[start]"; throws EInOutError when the
-  // file cannot be opened, leaving capture off.
+  // Opens (appending) or creates `path` and writes the bare line "[start]"; throws EInOutError when
+  // the file cannot be opened, leaving capture off.
   void Open(const std::string& path);
   // Closes the file; capture is off afterwards. Safe when nothing is open.
   void Close();

@@ -6,10 +6,10 @@
 
 namespace {
 
-constexpr int kRebootWaitTicks = 90;   // 5.4 s for the unit to restart its firmware
-constexpr int kSwrBudgetTicks = 100;   // 6 s per "SWR?"
-constexpr int kMaxSwrQueries = 20;     // about 2 minutes in all
-constexpr int kFcsBudgetTicks = 200;   // 12 s
+constexpr int kRebootWaitTicks = 90;  // 5.4 s for the unit to restart its firmware
+constexpr int kSwrBudgetTicks = 100;  // 6 s per "SWR?"
+constexpr int kMaxSwrQueries = 20;    // about 2 minutes in all
+constexpr int kFcsBudgetTicks = 200;  // 12 s
 constexpr const char* kRemoteAddress = "0000";
 constexpr const char* kNoChecksum = "0000";  // the file carries no such checksum
 
@@ -74,7 +74,7 @@ void ChecksumCheck::CompareChecksums() {
   s.UnitFirmwareChecksum = FourAt(s.LastReply, p + 5);
   s.UnitFpgaChecksum = FourAt(s.LastReply, p + 15);
   w.SetCaption(Ctl::Label12, "RQ-410 memory checksums: Firmware:" + s.UnitFirmwareChecksum +
-                              "  FPGA:" + s.UnitFpgaChecksum);
+                                 "  FPGA:" + s.UnitFpgaChecksum);
   w.SetFontColor(Ctl::Label8, clBlue);
 
   const auto report = [this, &w](bool match) {
@@ -91,13 +91,14 @@ void ChecksumCheck::CompareChecksums() {
   const bool hasFpga = s.FileFpgaChecksum != kNoChecksum;
   if (hasFirmware && hasFpga) {
     w.SetCaption(Ctl::Label8, "Upload file checksums: Firmware:" + s.FileFirmwareChecksum +
-                               "  FPGA:" + s.FileFpgaChecksum);
+                                  "  FPGA:" + s.FileFpgaChecksum);
     report(s.UnitFirmwareChecksum == s.FileFirmwareChecksum &&
            s.UnitFpgaChecksum == s.FileFpgaChecksum);
     return;
   }
   if (hasFirmware) {
-    w.SetCaption(Ctl::Label8, "Upload file checksum: Firmware:" + s.FileFirmwareChecksum + "       ");
+    w.SetCaption(Ctl::Label8,
+                 "Upload file checksum: Firmware:" + s.FileFirmwareChecksum + "       ");
     report(s.UnitFirmwareChecksum == s.FileFirmwareChecksum);
   }
   if (hasFpga) {

@@ -9,6 +9,7 @@
 #include <string_view>
 
 // X(name, design-time caption, shown at design time)
+// clang-format off
 #define KV_MAIN_WINDOW_CONTROLS(X)                                                              \
   /* Always present */                                                                         \
   X(Image1, "", true)                                                                          \
@@ -60,6 +61,7 @@
   X(Label1, "", true)                                                                          \
   X(Label16, "", true)                                                                         \
   X(BtnGoOn, "&Proceed", false)
+// clang-format on
 
 enum class Ctl {
 #define KV_CONTROL_ENUM(name, caption, visible) name,

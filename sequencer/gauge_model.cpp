@@ -6,7 +6,8 @@
 
 namespace {
 
-constexpr std::int32_t kLowestBound = -2147483647;  // the message's bounds, as the library words them
+constexpr std::int32_t kLowestBound =
+    -2147483647;  // the message's bounds, as the library words them
 constexpr std::int32_t kHighestBound = 2147483647;
 
 EInvalidOperation OutOfRange(std::int64_t low, std::int64_t high) {
@@ -35,7 +36,9 @@ int ScalePercent(int percent, int length) {
   return static_cast<int>(whole);
 }
 
-int RoundHalfEven(double value) { return static_cast<int>(std::nearbyint(value)); }
+int RoundHalfEven(double value) {
+  return static_cast<int>(std::nearbyint(value));
+}
 
 GaugeRect GaugeArea(int width, int height, TBorderStyle border) {
   GaugeRect a{0, 0, width, height};
@@ -166,7 +169,9 @@ int TGaugeModel::AddRepaintListener(std::function<void()> listener) {
   return id;
 }
 
-void TGaugeModel::RemoveRepaintListener(int id) { listeners_.erase(id); }
+void TGaugeModel::RemoveRepaintListener(int id) {
+  listeners_.erase(id);
+}
 
 void TGaugeModel::Repaint() {
   ++RepaintCount;

@@ -83,9 +83,9 @@ class TGaugeModel {
   void SetForeColor(TColor value);
   void SetBackColor(TColor value);
 
-  bool Loading = false;      // being loaded from a form description: no bound checks
+  bool Loading = false;             // being loaded from a form description: no bound checks
   std::function<void()> OnRepaint;  // raised at each repaint a writer asks for
-  int RepaintCount = 0;      // repaints asked for so far
+  int RepaintCount = 0;             // repaints asked for so far
 
   // Further views (a widget) that repaint with the gauge; OnRepaint stays the window model's.
   int AddRepaintListener(std::function<void()> listener);

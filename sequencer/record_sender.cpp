@@ -7,11 +7,13 @@
 
 namespace {
 
-constexpr int kAddressSize = 6;      // record bytes 0 to 5: the page address as text
-constexpr int kFirstHalfEnd = 70;    // data bytes 6 to 69, then 70 to 133
+constexpr int kAddressSize = 6;    // record bytes 0 to 5: the page address as text
+constexpr int kFirstHalfEnd = 70;  // data bytes 6 to 69, then 70 to 133
 constexpr int kChecksumOffset = 134;
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
 
 // Two significant digits in the general number format, no trailing zeros: 1.5, 2, 3.5, 14.
 // Beyond two digits before the point the value is rounded to a plain whole number (120)
@@ -29,20 +31,30 @@ std::string TwoSignificantDigits(double value) {
 
 double EstimateFactor(int baudrate) {
   switch (baudrate) {
-    case 1200: return 10;
-    case 2400: return 5;
-    case 4800: return 3;
-    case 9600: return 2;
-    case 19200: return 1.5;
-    case 38400: return 1.1;
-    case 57600: return 1;
-    default: return 3;
+    case 1200:
+      return 10;
+    case 2400:
+      return 5;
+    case 4800:
+      return 3;
+    case 9600:
+      return 2;
+    case 19200:
+      return 1.5;
+    case 38400:
+      return 1.1;
+    case 57600:
+      return 1;
+    default:
+      return 3;
   }
 }
 
 }  // namespace
 
-bool IsHexDigit(char c) { return IsDigit(c) || (c >= 'A' && c <= 'F'); }
+bool IsHexDigit(char c) {
+  return IsDigit(c) || (c >= 'A' && c <= 'F');
+}
 
 std::string HexText(const std::uint8_t* bytes, std::size_t count) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
@@ -91,7 +103,8 @@ void RecordSender::ReadFileChecksums() {
   s.UploadFile.Read(s.RecordBuffer.data(), kTrailerSize);
   const char* t = reinterpret_cast<const char*>(s.RecordBuffer.data());
   s.FileFirmwareChecksum.assign(t, 4);
-  const bool fpgaIsHex = IsHexDigit(t[4]) && IsHexDigit(t[5]) && IsHexDigit(t[6]) && IsHexDigit(t[7]);
+  const bool fpgaIsHex =
+      IsHexDigit(t[4]) && IsHexDigit(t[5]) && IsHexDigit(t[6]) && IsHexDigit(t[7]);
   s.FileFpgaChecksum = fpgaIsHex ? std::string(t + 4, 4) : "0000";
 }
 

@@ -2,17 +2,28 @@
 
 const char* OutcomeName(RunOutcome outcome) {
   switch (outcome) {
-    case RunOutcome::None: return "not ended";
-    case RunOutcome::Completed: return "completed";
-    case RunOutcome::ChecksumsMatch: return "completed, checksums match";
-    case RunOutcome::ChecksumsDifferent: return "checksums different";
-    case RunOutcome::HaltedByUnit: return "halted by the unit";
-    case RunOutcome::TimedOut: return "timed out";
-    case RunOutcome::UnexpectedAnswer: return "unexpected answer";
-    case RunOutcome::PortFailure: return "port failure";
-    case RunOutcome::InputOutputError: return "input/output error";
-    case RunOutcome::BadInput: return "bad input";
-    case RunOutcome::RefusedBeforeSending: return "refused before sending";
+    case RunOutcome::None:
+      return "not ended";
+    case RunOutcome::Completed:
+      return "completed";
+    case RunOutcome::ChecksumsMatch:
+      return "completed, checksums match";
+    case RunOutcome::ChecksumsDifferent:
+      return "checksums different";
+    case RunOutcome::HaltedByUnit:
+      return "halted by the unit";
+    case RunOutcome::TimedOut:
+      return "timed out";
+    case RunOutcome::UnexpectedAnswer:
+      return "unexpected answer";
+    case RunOutcome::PortFailure:
+      return "port failure";
+    case RunOutcome::InputOutputError:
+      return "input/output error";
+    case RunOutcome::BadInput:
+      return "bad input";
+    case RunOutcome::RefusedBeforeSending:
+      return "refused before sending";
   }
   return "unknown";
 }

@@ -7,15 +7,15 @@
 // How the last run ended; None while a run goes on or before any has ended.
 enum class RunOutcome {
   None,
-  Completed,           // the upload went through; no checksums were compared
-  ChecksumsMatch,      // the unit's memory checksums equal the file's
-  ChecksumsDifferent,  // the unit's memory checksums differ from the file's
-  HaltedByUnit,        // the unit answered "UPLOAD FAILED"
-  TimedOut,            // the unit did not answer in time
-  UnexpectedAnswer,    // the unit answered something the dialogue does not expect
-  PortFailure,         // no port chosen, or it did not open
-  InputOutputError,    // a file or port operation failed during the run
-  BadInput,            // the chosen file cannot be used (kind, content, conversion)
+  Completed,             // the upload went through; no checksums were compared
+  ChecksumsMatch,        // the unit's memory checksums equal the file's
+  ChecksumsDifferent,    // the unit's memory checksums differ from the file's
+  HaltedByUnit,          // the unit answered "UPLOAD FAILED"
+  TimedOut,              // the unit did not answer in time
+  UnexpectedAnswer,      // the unit answered something the dialogue does not expect
+  PortFailure,           // no port chosen, or it did not open
+  InputOutputError,      // a file or port operation failed during the run
+  BadInput,              // the chosen file cannot be used (kind, content, conversion)
   RefusedBeforeSending,  // the upload file is not whole, or changed: nothing was sent
 };
 

@@ -212,8 +212,9 @@ void UploadDialogue::PortOpened() {
   WindowModel& w = core_.W;
   const bool open = core_.Serial1.Active();
   const std::string word = open ? "is" : "did not";
-  w.SetCaption(Ctl::Label12, "Port " + word + " open on Com " + std::to_string(core_.Serial1.Port()) +
-                              " at " + std::to_string(core_.Serial1.Baudrate()) + " baud");
+  w.SetCaption(Ctl::Label12, "Port " + word + " open on Com " +
+                                 std::to_string(core_.Serial1.Port()) + " at " +
+                                 std::to_string(core_.Serial1.Baudrate()) + " baud");
   w.Hide(Ctl::Label10);
   s.Step = kIdleStep;
   if (!open) {
@@ -290,7 +291,7 @@ void UploadDialogue::ReadyScreen() {
   w.SetFontColor(Ctl::Label4, clBlue);
   w.SetFontSize(Ctl::Label4, 12);
   w.SetCaption(Ctl::Label8, "Upload will be " + std::to_string(s.BlockCount) + " blocks," +
-                             UploadEstimate(s.BlockCount, core_.Serial1.Baudrate()));
+                                UploadEstimate(s.BlockCount, core_.Serial1.Baudrate()));
   w.SetFontColor(Ctl::Label8, clBlue);
   core_.SetPhase(RunPhase::Ready);
   s.Step = kIdleStep;
@@ -427,7 +428,8 @@ void UploadDialogue::CompletionScreen() {
   w.SetFontSize(Ctl::Label10, 15);
   w.SetFontColor(Ctl::Label10, clBlue);
   w.SetCaption(Ctl::Label10, "Now, CYCLE POWER on the RQ-410....");
-  w.SetCaption(Ctl::Label4, "Upload complete. Time taken: " + TimeTakenText(s.StartTime, s.EndTime));
+  w.SetCaption(Ctl::Label4,
+               "Upload complete. Time taken: " + TimeTakenText(s.StartTime, s.EndTime));
   w.SetFontColor(Ctl::Label4, clBlack);
   // The checksum check has already said how a large upload ended.
   if (s.Outcome == RunOutcome::None) core_.EndRun(RunOutcome::Completed);

@@ -38,10 +38,11 @@ inline constexpr int kCompletionStep = 82;
 inline constexpr int kHaltStep = 88;
 inline constexpr int kResendStep = 999;
 
-inline constexpr int kHandshakeMaxSends = 250;  // "U" sends after the first before giving up
+inline constexpr int kHandshakeMaxSends = 250;     // "U" sends after the first before giving up
 inline constexpr int kDialogueBudgetTicks = 2000;  // 120 s for each answer of the loader
 inline constexpr int kPortOpenTicks = 20;          // 1.2 s for the port to open
-inline constexpr int kChecksumCheckRecords = 1000;  // uploads this large get their checksums checked
+inline constexpr int kChecksumCheckRecords =
+    1000;  // uploads this large get their checksums checked
 inline constexpr int kRemoteControlBaud = 9600;
 
 class UploadDialogue final : public StepOwner {

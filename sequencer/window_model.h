@@ -4,9 +4,9 @@
 // and the tests assert on it. No Qt here.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
-#include <array>
 #include <string>
 #include <vector>
 

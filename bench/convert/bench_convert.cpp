@@ -86,7 +86,8 @@ RunResult runChild(const std::vector<std::string>& args) {
   RunResult r;
   char buffer[256];
   ssize_t n;
-  while ((n = ::read(out[0], buffer, sizeof buffer)) > 0) r.output.append(buffer, static_cast<std::size_t>(n));
+  while ((n = ::read(out[0], buffer, sizeof buffer)) > 0)
+    r.output.append(buffer, static_cast<std::size_t>(n));
   ::close(out[0]);
   int status = 0;
   rusage usage{};
@@ -122,7 +123,8 @@ double median(std::vector<double> v) {
 
 std::vector<std::uint8_t> readAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  return std::vector<std::uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return std::vector<std::uint8_t>((std::istreambuf_iterator<char>(in)),
+                                   std::istreambuf_iterator<char>());
 }
 
 }  // namespace
@@ -158,7 +160,8 @@ int main(int argc, char** argv) {
     oursInside.push_back(std::atof(a.output.c_str()));
     oursRss = std::max(oursRss, a.maxRssKb);
     if (haveObjcopy) {
-      const RunResult b = runChild({"objcopy", "-I", "ihex", "-O", "binary", hex, dir + "/objcopy.bin"});
+      const RunResult b =
+          runChild({"objcopy", "-I", "ihex", "-O", "binary", hex, dir + "/objcopy.bin"});
       if (!b.ok) {
         std::fprintf(stderr, "objcopy failed\n");
         return 1;
@@ -170,20 +173,25 @@ int main(int argc, char** argv) {
 
   const bool imageAgrees = readAll(dir + "/bench.BIN") == image;
   std::printf("runs: %d of each (median wall time of the whole process)\n", runs);
-  std::printf("ours    HEX -> .BIN -> .KVU : %8.1f ms   peak memory %6.1f MB   image %s\n", median(ours),
-              static_cast<double>(oursRss) / 1024.0, imageAgrees ? "matches the input" : "DIFFERS");
-  std::printf("        of which the conversion : %8.1f ms (EmptyImage, ReadHexImage, WriteUploadFile, both files\n"
-              "                                            forced to disk)\n",
-              median(oursInside));
+  std::printf("ours    HEX -> .BIN -> .KVU : %8.1f ms   peak memory %6.1f MB   image %s\n",
+              median(ours), static_cast<double>(oursRss) / 1024.0,
+              imageAgrees ? "matches the input" : "DIFFERS");
+  std::printf(
+      "        of which the conversion : %8.1f ms (EmptyImage, ReadHexImage, WriteUploadFile, both "
+      "files\n"
+      "                                            forced to disk)\n",
+      median(oursInside));
   if (haveObjcopy) {
     const bool objcopyAgrees = readAll(dir + "/objcopy.bin") == image;
-    std::printf("objcopy -I ihex -O binary   : %8.1f ms   peak memory %6.1f MB   image %s\n", median(theirs),
-                static_cast<double>(theirsRss) / 1024.0, objcopyAgrees ? "matches the input" : "DIFFERS");
+    std::printf("objcopy -I ihex -O binary   : %8.1f ms   peak memory %6.1f MB   image %s\n",
+                median(theirs), static_cast<double>(theirsRss) / 1024.0,
+                objcopyAgrees ? "matches the input" : "DIFFERS");
     std::printf("ratio ours / objcopy        : %8.2f\n", median(ours) / median(theirs));
   } else {
     std::printf("objcopy not installed: no comparison\n");
   }
-  std::printf("upload file: %ju bytes\n", static_cast<std::uintmax_t>(fs::file_size(dir + "/bench.KVU")));
+  std::printf("upload file: %ju bytes\n",
+              static_cast<std::uintmax_t>(fs::file_size(dir + "/bench.KVU")));
   fs::remove_all(dir);
   return imageAgrees ? 0 : 1;
 }

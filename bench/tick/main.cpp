@@ -58,7 +58,8 @@ int main(int argc, char** argv) {
   std::vector<double> errors;
   int early = 0;
   for (std::size_t i = 1; i < firings.size(); ++i) {
-    const double gap = std::chrono::duration<double, std::milli>(firings[i] - firings[i - 1]).count();
+    const double gap =
+        std::chrono::duration<double, std::milli>(firings[i] - firings[i - 1]).count();
     if (gap < kIntervalMs) ++early;
     errors.push_back(std::fabs(gap - kIntervalMs));
   }
@@ -70,19 +71,23 @@ int main(int argc, char** argv) {
   for (double e : errors) sum += e;
   std::vector<double> sorted = errors;
   std::sort(sorted.begin(), sorted.end());
-  const double p99 = sorted[std::min(sorted.size() - 1, static_cast<std::size_t>(0.99 * static_cast<double>(sorted.size())))];
-  std::printf("tick timer: %d ms interval, %.1f s, %zu firings\n", kIntervalMs, wall, firings.size());
+  const double p99 = sorted[std::min(
+      sorted.size() - 1, static_cast<std::size_t>(0.99 * static_cast<double>(sorted.size())))];
+  std::printf("tick timer: %d ms interval, %.1f s, %zu firings\n", kIntervalMs, wall,
+              firings.size());
   std::printf("interval error ms: mean %.3f  p99 %.3f  max %.3f  (gaps under %d ms: %d)\n",
               sum / static_cast<double>(errors.size()), p99, sorted.back(), kIntervalMs, early);
   // The worker's lateness alone (its wake-up against the due time), without the main
   // thread's latency in serving the hand-over.
   std::vector<int> late;
-  for (std::size_t i = 1; i < elapsed.size(); ++i) late.push_back(elapsed[i] - elapsed[i - 1] - kIntervalMs);
+  for (std::size_t i = 1; i < elapsed.size(); ++i)
+    late.push_back(elapsed[i] - elapsed[i - 1] - kIntervalMs);
   std::sort(late.begin(), late.end());
   if (!late.empty())
     std::printf("worker wake-up late ms (1 ms steps): median %d  p99 %d  max %d  min %d\n",
                 late[late.size() / 2],
-                late[std::min(late.size() - 1, static_cast<std::size_t>(0.99 * static_cast<double>(late.size())))],
+                late[std::min(late.size() - 1,
+                              static_cast<std::size_t>(0.99 * static_cast<double>(late.size())))],
                 late.back(), late.front());
   std::printf("processor time: %.3f s = %.2f %% of one core\n", cpu, 100.0 * cpu / wall);
   return 0;

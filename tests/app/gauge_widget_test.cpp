@@ -1,16 +1,20 @@
 // The gauge widget rendered offscreen: black frame, black bar up to its extent, and the
 // percentage inverting what lies under it.
+#include "app/gauge_widget.h"
+
 #include <gtest/gtest.h>
 
 #include <QImage>
 #include <memory>
 
-#include "app/gauge_widget.h"
-
 namespace {
 
-bool IsBlack(const QImage& img, int x, int y) { return img.pixelColor(x, y) == QColor(Qt::black); }
-bool IsWhite(const QImage& img, int x, int y) { return img.pixelColor(x, y) == QColor(Qt::white); }
+bool IsBlack(const QImage& img, int x, int y) {
+  return img.pixelColor(x, y) == QColor(Qt::black);
+}
+bool IsWhite(const QImage& img, int x, int y) {
+  return img.pixelColor(x, y) == QColor(Qt::white);
+}
 
 // Counts black and white pixels in columns [x0, x1) of every row.
 struct Counts {
@@ -97,14 +101,14 @@ TEST(GaugeWidget, OtherKindsAndRepaintHookup) {
     model.SetKind(TGaugeKind::gkVerticalBar);
     model.SetProgress(50);
     const QImage bar = gauge.grab().toImage();
-    EXPECT_TRUE(IsWhite(bar, 50, 10));   // empty upper part
-    EXPECT_TRUE(IsBlack(bar, 50, 90));   // filled from the bottom
+    EXPECT_TRUE(IsWhite(bar, 50, 10));  // empty upper part
+    EXPECT_TRUE(IsBlack(bar, 50, 90));  // filled from the bottom
 
     model.SetKind(TGaugeKind::gkPie);
     model.SetProgress(25);
     const QImage pie = gauge.grab().toImage();
-    EXPECT_TRUE(IsBlack(pie, 70, 30));   // the wedge: top right quarter
-    EXPECT_TRUE(IsWhite(pie, 30, 30));   // the rest of the disc
+    EXPECT_TRUE(IsBlack(pie, 70, 30));  // the wedge: top right quarter
+    EXPECT_TRUE(IsWhite(pie, 30, 30));  // the rest of the disc
     EXPECT_TRUE(IsWhite(pie, 70, 70));
 
     model.SetKind(TGaugeKind::gkNeedle);

@@ -1,7 +1,6 @@
 // The main window TForm1 offscreen: its start-up state, the buttons of the shell, the binding
 // to the window model, the hand-over of worker calls, and pictures of the opening screen.
 #include "app/main_window.h"
-#include "app/own_control.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -23,6 +22,7 @@
 #include <thread>
 
 #include "app/help_window.h"
+#include "app/own_control.h"
 #include "app/qt_main_thread.h"
 #include "app/qt_ui_services.h"
 #include "support/temp_dir.h"

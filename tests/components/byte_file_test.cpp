@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -30,7 +30,9 @@ class ByteFileTest : public ::testing::Test {
     std::ifstream in(path, std::ios::binary);
     return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   }
-  static void put(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+  static void put(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+  }
   static std::string errorOf(const std::function<void()>& f) {
     try {
       f();
@@ -67,11 +69,15 @@ TEST_F(ByteFileTest, HeldBytesBehaveLikeTheFile) {
       std::copy(data.begin(), data.end(), model.begin() + static_cast<std::ptrdiff_t>(position));
     } else {
       Bytes a(n, 0xEE), b(n, 0xEE);
-      const std::size_t expected = position >= model.size() ? 0 : std::min<std::size_t>(n, model.size() - position);
+      const std::size_t expected =
+          position >= model.size() ? 0 : std::min<std::size_t>(n, model.size() - position);
       ASSERT_EQ(held.Read(a.data(), n), expected) << "round " << round;
       ASSERT_EQ(plain.Read(b.data(), n), expected) << "round " << round;
-      const Bytes want(model.begin() + static_cast<std::ptrdiff_t>(std::min<std::uint64_t>(position, model.size())),
-                       model.begin() + static_cast<std::ptrdiff_t>(std::min<std::uint64_t>(position, model.size()) + expected));
+      const Bytes want(
+          model.begin() +
+              static_cast<std::ptrdiff_t>(std::min<std::uint64_t>(position, model.size())),
+          model.begin() + static_cast<std::ptrdiff_t>(
+                              std::min<std::uint64_t>(position, model.size()) + expected));
       ASSERT_TRUE(std::equal(want.begin(), want.end(), a.begin())) << "round " << round;
       ASSERT_TRUE(std::equal(want.begin(), want.end(), b.begin())) << "round " << round;
       ASSERT_EQ(held.Position(), position + expected);
@@ -146,9 +152,11 @@ TEST_F(ByteFileTest, TemporaryFileTakesItsNameOnlyWhenCommitted) {
 TEST_F(ByteFileTest, ErrorsCarryTheRuntimesMessages) {
   ByteFile f;
   EXPECT_EQ(errorOf([&] { f.Open(at("missing"), ByteFile::Mode::Read); }), "File not found");
-  EXPECT_EQ(errorOf([&] { f.Open(at("no/such/folder/x"), ByteFile::Mode::Create); }), "File not found");
+  EXPECT_EQ(errorOf([&] { f.Open(at("no/such/folder/x"), ByteFile::Mode::Create); }),
+            "File not found");
   EXPECT_EQ(errorOf([&] { f.Open(dir_.string(), ByteFile::Mode::Read); }), "File access denied");
-  EXPECT_EQ(errorOf([&] { f.Open(dir_.string(), ByteFile::Mode::ReadWrite); }), "File access denied");
+  EXPECT_EQ(errorOf([&] { f.Open(dir_.string(), ByteFile::Mode::ReadWrite); }),
+            "File access denied");
   EXPECT_EQ(errorOf([&] { f.Read(nullptr, 1); }), "File not open");
   EXPECT_EQ(errorOf([&] { f.Size(); }), "File not open");
 

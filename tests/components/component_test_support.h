@@ -14,7 +14,8 @@
 #include "components/main_thread.h"
 
 template <class Pred>
-bool ServeUntil(StdMainThread& main, Pred done, std::chrono::milliseconds limit = std::chrono::seconds(5)) {
+bool ServeUntil(StdMainThread& main, Pred done,
+                std::chrono::milliseconds limit = std::chrono::seconds(5)) {
   const auto end = std::chrono::steady_clock::now() + limit;
   while (!done()) {
     if (std::chrono::steady_clock::now() >= end) return false;
@@ -32,7 +33,8 @@ class Pty {
  public:
   Pty() {
     master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (master_ >= 0 && ::grantpt(master_) == 0 && ::unlockpt(master_) == 0) slave_ = ::ptsname(master_);
+    if (master_ >= 0 && ::grantpt(master_) == 0 && ::unlockpt(master_) == 0)
+      slave_ = ::ptsname(master_);
   }
   ~Pty() { CloseMaster(); }
   Pty(const Pty&) = delete;
@@ -49,7 +51,8 @@ class Pty {
     std::size_t done = 0;
     while (done < bytes.size()) {
       const ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
-      if (n > 0) done += static_cast<std::size_t>(n);
+      if (n > 0)
+        done += static_cast<std::size_t>(n);
       else {
         pollfd p{master_, POLLOUT, 0};
         ::poll(&p, 1, 100);

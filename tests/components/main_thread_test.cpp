@@ -1,10 +1,10 @@
+#include "components/main_thread.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <future>
 #include <thread>
-
-#include "components/main_thread.h"
 
 using namespace std::chrono_literals;
 
@@ -32,12 +32,10 @@ TEST(StdMainThread, HandOverRunsOnTheMainThreadAndCanBeDroppedOrEnded) {
   // CancelPending drops only its owner's calls and releases their workers.
   int owner1 = 0, owner2 = 0;
   std::atomic<int> placedRuns{0};
-  auto dropped = std::async(std::launch::async, [&] {
-    return main.CallOnMainThread([&] { ++placedRuns; }, &owner1);
-  });
-  auto kept = std::async(std::launch::async, [&] {
-    return main.CallOnMainThread([&] { placedRuns += 10; }, &owner2);
-  });
+  auto dropped = std::async(std::launch::async,
+                            [&] { return main.CallOnMainThread([&] { ++placedRuns; }, &owner1); });
+  auto kept = std::async(std::launch::async,
+                         [&] { return main.CallOnMainThread([&] { placedRuns += 10; }, &owner2); });
   std::this_thread::sleep_for(100ms);
   main.CancelPending(&owner1);
   EXPECT_EQ(dropped.wait_for(2s), std::future_status::ready);
@@ -47,7 +45,8 @@ TEST(StdMainThread, HandOverRunsOnTheMainThreadAndCanBeDroppedOrEnded) {
   EXPECT_EQ(placedRuns, 10);
 
   // Shutdown releases a waiting worker and refuses later calls.
-  auto waiting = std::async(std::launch::async, [&] { return main.CallOnMainThread([] {}, &owner1); });
+  auto waiting =
+      std::async(std::launch::async, [&] { return main.CallOnMainThread([] {}, &owner1); });
   std::this_thread::sleep_for(50ms);
   main.Shutdown();
   EXPECT_EQ(waiting.wait_for(2s), std::future_status::ready);

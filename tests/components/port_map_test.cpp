@@ -1,10 +1,10 @@
+#include "components/port_map.h"
+
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
-
-#include "components/port_map.h"
 
 namespace fs = std::filesystem;
 
@@ -13,7 +13,8 @@ TEST(PortMap, EntriesAndDeviceOrder) {
   ASSERT_EQ(e.size(), 2u);
   EXPECT_EQ(e[1], "/tmp/ttyA");
   EXPECT_EQ(e[2], "/dev/ttyUSB3");
-  e = ParsePortEntries("# bench\n 3 = /dev/ttyS0 \r\nCOM4=/dev/ttyACM0\nrubbish\n=x\n5=\nx=/dev/y\n");
+  e = ParsePortEntries(
+      "# bench\n 3 = /dev/ttyS0 \r\nCOM4=/dev/ttyACM0\nrubbish\n=x\n5=\nx=/dev/y\n");
   ASSERT_EQ(e.size(), 2u);
   EXPECT_EQ(e[3], "/dev/ttyS0");
   EXPECT_EQ(e[4], "/dev/ttyACM0");
@@ -21,10 +22,13 @@ TEST(PortMap, EntriesAndDeviceOrder) {
   // A fake /dev: USB adapters first, then ACM, then real UARTs, each in numeric order.
   const fs::path dev = fs::temp_directory_path() / ("kv-dev-" + std::to_string(::getpid()));
   fs::create_directories(dev);
-  for (const char* n : {"ttyS0", "ttyS1", "ttyUSB10", "ttyUSB2", "ttyACM0", "tty0", "ttyUSB", "null"})
+  for (const char* n :
+       {"ttyS0", "ttyS1", "ttyUSB10", "ttyUSB2", "ttyACM0", "tty0", "ttyUSB", "null"})
     std::ofstream(dev / n).put('x');
-  const auto list = ListSerialDevices(dev.string(), [](const std::string& p) { return p.ends_with("ttyS1"); });
-  const std::vector<std::string> expected = {(dev / "ttyUSB2").string(), (dev / "ttyUSB10").string(),
+  const auto list =
+      ListSerialDevices(dev.string(), [](const std::string& p) { return p.ends_with("ttyS1"); });
+  const std::vector<std::string> expected = {(dev / "ttyUSB2").string(),
+                                             (dev / "ttyUSB10").string(),
                                              (dev / "ttyACM0").string(), (dev / "ttyS1").string()};
   EXPECT_EQ(list, expected);
 

@@ -1,3 +1,5 @@
+#include "components/serial.h"
+
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <termios.h>
@@ -8,7 +10,6 @@
 #include <vector>
 
 #include "components/component_test_support.h"
-#include "components/serial.h"
 
 using namespace std::chrono_literals;
 
@@ -104,9 +105,9 @@ TEST(Serial, OpensAppliesLineSettingsAndReopensOnlyWhenItShould) {
   EXPECT_EQ(tio.c_oflag & OPOST, 0u);
   EXPECT_EQ(::cfgetospeed(&tio), static_cast<speed_t>(B9600));
 
-  const std::pair<int, speed_t> rates[] = {{110, B110},     {300, B300},       {600, B600},
-                                           {1200, B1200},   {2400, B2400},     {4800, B4800},
-                                           {19200, B19200}, {38400, B38400},   {57600, B57600},
+  const std::pair<int, speed_t> rates[] = {{110, B110},       {300, B300},     {600, B600},
+                                           {1200, B1200},     {2400, B2400},   {4800, B4800},
+                                           {19200, B19200},   {38400, B38400}, {57600, B57600},
                                            {115200, B115200}, {9600, B9600}};
   for (auto [rate, constant] : rates) {
     f.serial.SetBaudrate(rate);
@@ -278,22 +279,34 @@ TEST(Serial, MessageModeAssemblesFramedMessages) {
   f.serial.SetActive(true);
   ASSERT_TRUE(f.serial.Active());
 
-  f.pty.Send("x\x02" "AB\x03" "CDE");
+  f.pty.Send(
+      "x\x02"
+      "AB\x03"
+      "CDE");
   ASSERT_TRUE(ServeUntil(f.main, [&] { return !messages.empty(); }));
   ServeFor(f.main, 100ms);
   ASSERT_EQ(messages.size(), 1u);
-  EXPECT_EQ(messages[0], "\x02" "AB\x03" "CD");
+  EXPECT_EQ(messages[0],
+            "\x02"
+            "AB\x03"
+            "CD");
 
   // A second start character drops the partial message; an end character outside a
   // message is ignored.
-  f.pty.Send("\x03\x02PQ\x02RS\x03" "12");
+  f.pty.Send(
+      "\x03\x02PQ\x02RS\x03"
+      "12");
   ASSERT_TRUE(ServeUntil(f.main, [&] { return messages.size() >= 2; }));
-  EXPECT_EQ(messages[1], "\x02RS\x03" "12");
+  EXPECT_EQ(messages[1],
+            "\x02RS\x03"
+            "12");
   EXPECT_EQ(f.serial.RxWaiting(), 0);
 
   // Without an append count the end character completes the message.
   f.serial.SetMessageAppendCount(0);
-  f.pty.Send("\x02Z\x03" "tail");
+  f.pty.Send(
+      "\x02Z\x03"
+      "tail");
   ASSERT_TRUE(ServeUntil(f.main, [&] { return messages.size() >= 3; }));
   EXPECT_EQ(messages[2], "\x02Z\x03");
 }
@@ -382,7 +395,8 @@ TEST(Serial, VanishedDeviceIsReportedOnceAndThePortCloses) {
   EXPECT_FALSE(f.serial.Active());
   EXPECT_NE(f.serial.ErrorCode(), 0);
   ASSERT_EQ(f.dialogs.size(), 1u);
-  EXPECT_EQ(f.dialogs[0].rfind("COM7 (" + f.pty.SlavePath() + ") is no longer there", 0), 0u) << f.dialogs[0];
+  EXPECT_EQ(f.dialogs[0].rfind("COM7 (" + f.pty.SlavePath() + ") is no longer there", 0), 0u)
+      << f.dialogs[0];
 
   const double cpuBefore = ProcessCpuSeconds();
   ServeFor(f.main, 1000ms);

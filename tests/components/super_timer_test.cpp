@@ -1,10 +1,11 @@
+#include "components/super_timer.h"
+
 #include <gtest/gtest.h>
 
 #include <thread>
 #include <vector>
 
 #include "components/component_test_support.h"
-#include "components/super_timer.h"
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;

@@ -32,7 +32,8 @@ class ScratchDir {
  public:
   ScratchDir() {
     static std::mt19937_64 rng{std::random_device{}()};
-    path_ = fs::temp_directory_path() / ("kvconv-" + std::to_string(::getpid()) + "-" + std::to_string(rng()));
+    path_ = fs::temp_directory_path() /
+            ("kvconv-" + std::to_string(::getpid()) + "-" + std::to_string(rng()));
     fs::create_directories(path_);
   }
   ~ScratchDir() {
@@ -54,7 +55,8 @@ inline void writeFile(const std::string& path, const std::string& text) {
 
 inline void writeBytes(const std::string& path, const Bytes& bytes) {
   std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 inline Bytes readBytes(const std::string& path) {
@@ -204,14 +206,16 @@ inline void expectUploadFileOf(const Bytes& kvu, const Bytes& image, int pages) 
 
 // Runs `body` in a child process, as the user nobody when we are root so that file
 // permissions apply; returns "" on success, else the message of what `body` threw.
-inline std::string runUnprivileged(const std::function<void()>& body, rlim_t fileSizeLimit = RLIM_INFINITY) {
+inline std::string runUnprivileged(const std::function<void()>& body,
+                                   rlim_t fileSizeLimit = RLIM_INFINITY) {
   int pipeFds[2];
   if (::pipe(pipeFds) != 0) return "pipe failed";
   const pid_t pid = ::fork();
   if (pid == 0) {
     ::close(pipeFds[0]);
     std::string message;
-    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) message = "cannot drop privileges";
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+      message = "cannot drop privileges";
     if (fileSizeLimit != RLIM_INFINITY) {
       std::signal(SIGXFSZ, SIG_IGN);
       rlimit limit{fileSizeLimit, fileSizeLimit};
@@ -233,7 +237,8 @@ inline std::string runUnprivileged(const std::function<void()>& body, rlim_t fil
   std::string message;
   char buffer[512];
   ssize_t n;
-  while ((n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0) message.append(buffer, static_cast<std::size_t>(n));
+  while ((n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0)
+    message.append(buffer, static_cast<std::size_t>(n));
   ::close(pipeFds[0]);
   int status = 0;
   ::waitpid(pid, &status, 0);

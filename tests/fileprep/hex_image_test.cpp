@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include "components/file_errors.h"
@@ -11,7 +10,9 @@ namespace {
 
 constexpr std::size_t kSoftwareBytes = 4194304;
 
-Bytes erasedImage(std::size_t bytes = kSoftwareBytes) { return Bytes(bytes, 0xFF); }
+Bytes erasedImage(std::size_t bytes = kSoftwareBytes) {
+  return Bytes(bytes, 0xFF);
+}
 
 // Where 01 02 03 04 at offset 0x0010 land after the given lines.
 Bytes placeFourBytes(const std::string& before) {
@@ -75,7 +76,8 @@ TEST(HexImage, AddsBothAddressBases) {
   EXPECT_EQ(findNonErased(placeFourBytes(":020000040001F9\n:020000021000EC\n")), 0x20010u);
   EXPECT_EQ(findNonErased(placeFourBytes(":020000040001F9\n:020000040002F8\n")), 0x20010u);
   // A segment base plus offset passes 0xFFFF without wrapping.
-  EXPECT_EQ(findNonErased(placeFourBytes(":02000002F000EC\n:02000004002FCB\n")), 0x2F0000u + 0xF0010u);
+  EXPECT_EQ(findNonErased(placeFourBytes(":02000002F000EC\n:02000004002FCB\n")),
+            0x2F0000u + 0xF0010u);
   // The sum of both bases and the offset is taken modulo 4 GB.
   EXPECT_EQ(findNonErased(placeFourBytes(":02000004FFFFFC\n:02000002FFFFFE\n")), 0xF0000u);
   // Lower-case hexadecimal throughout.
@@ -89,15 +91,15 @@ TEST(HexImage, TakesLinesAsTheReaderDefines) {
   ScratchDir dir;
   ConvertRun S;
   convertHexText(S, dir,
-                 "\n"                       // empty line
-                 "junk\r\n"                 // too short to hold a record type
-                 ":0200000300001234\r\n"    // start segment address: nothing
-                 ":0400000512345678FF\r"    // start linear address: nothing
-                 ":0200000011220000\n"      // wrong checksum: written all the same
+                 "\n"                     // empty line
+                 "junk\r\n"               // too short to hold a record type
+                 ":0200000300001234\r\n"  // start segment address: nothing
+                 ":0400000512345678FF\r"  // start linear address: nothing
+                 ":0200000011220000\n"    // wrong checksum: written all the same
                  ":02000600AABB00\r\n"
-                 ":0200040099E0\n"          // later record overlaps, and wins
+                 ":0200040099E0\n"  // later record overlaps, and wins
                  ":00000001FF\n"
-                 ":0400000055555555AA\n"    // after the end record: never read
+                 ":0400000055555555AA\n"  // after the end record: never read
                  "this is not hex at all, but never read\n");
   Bytes expected = erasedImage();
   expected[0] = 0x11;
@@ -166,7 +168,8 @@ TEST(HexImage, FactoryImageGrowsPastItsPagesAndLogsEveryLine) {
   // records up to 0x1883, segment base 0x1000, 24 records from 0x10008 to 0x1029D, end record.
   std::vector<std::string> memo;
   Bytes image = erasedImage(0x1029E);
-  std::fill(image.begin() + 65536, image.end(), std::uint8_t{0});  // past the image: a hole in the file
+  std::fill(image.begin() + 65536, image.end(),
+            std::uint8_t{0});  // past the image: a hole in the file
   std::mt19937 rng(7);
   auto addRange = [&](std::uint32_t from, std::uint32_t to, std::uint32_t segmentBase) {
     for (std::uint32_t a = from; a <= to; a += 16) {
@@ -202,7 +205,8 @@ TEST(HexImage, FactoryImageGrowsPastItsPagesAndLogsEveryLine) {
   S.ImagePages = kFactoryImagePages;
   S.CaptureEnabled = true;
   std::vector<std::string> logged;
-  convert(S, dir.path().string(), "Reserved", memo, [&](const std::string& l) { logged.push_back(l); });
+  convert(S, dir.path().string(), "Reserved", memo,
+          [&](const std::string& l) { logged.push_back(l); });
   ASSERT_EQ(logged.size(), 400u);
   EXPECT_EQ(logged.front(), memo.front());
   EXPECT_EQ(logged.back(), ":00000001FF");
@@ -222,7 +226,8 @@ TEST(HexImage, FactoryImageGrowsPastItsPagesAndLogsEveryLine) {
   // Without capture nothing is logged; a memo without end record stops at its last line.
   S.CaptureEnabled = false;
   logged.clear();
-  convert(S, dir.path().string(), "Reserved", {":0100000033CC"}, [&](const std::string& l) { logged.push_back(l); });
+  convert(S, dir.path().string(), "Reserved", {":0100000033CC"},
+          [&](const std::string& l) { logged.push_back(l); });
   EXPECT_TRUE(logged.empty());
   EXPECT_FALSE(S.report.endRecordSeen);
   EXPECT_EQ(S.BlockCount, 1);
@@ -236,7 +241,8 @@ TEST(HexImage, BadFieldsNameTheTextThatIsNoNumber) {
   EXPECT_EQ(conversionError(":0400000011223\n"), "'3' is not a valid integer value");
   EXPECT_EQ(conversionError(":04000000112233\n"), "'' is not a valid integer value");
   // A bad base is found by the data record that uses it; an empty one counts as 0.
-  EXPECT_EQ(conversionError(":0200000412G4D6\n:0100000011EE\n"), "'12G4' is not a valid integer value");
+  EXPECT_EQ(conversionError(":0200000412G4D6\n:0100000011EE\n"),
+            "'12G4' is not a valid integer value");
   EXPECT_EQ(conversionError(":020000041\n:00000001FF\n"), "no error");
   EXPECT_EQ(conversionError(":02000004\n:0100000011EE\n:00000001FF\n"), "no error");
 }
@@ -253,13 +259,16 @@ TEST(HexImage, RefusesDataAtOrPastSixteenMegabytes) {
   EXPECT_EQ(fs::file_size(dir / "in.BIN"), 0x1000000u);
 
   EXPECT_EQ(conversionError(":0200000400FFFB\n:02FFFF004243BF\n"),
-            "Intel HEX line 2 puts data at address 0xFFFFFF, at or beyond the 16 MB limit (0x1000000) of a "
+            "Intel HEX line 2 puts data at address 0xFFFFFF, at or beyond the 16 MB limit "
+            "(0x1000000) of a "
             "binary image");
   EXPECT_EQ(conversionError("\n:020000040100F9\n:0100000011EE\n"),
-            "Intel HEX line 3 puts data at address 0x1000000, at or beyond the 16 MB limit (0x1000000) of a "
+            "Intel HEX line 3 puts data at address 0x1000000, at or beyond the 16 MB limit "
+            "(0x1000000) of a "
             "binary image");
   EXPECT_EQ(conversionError(":02000004FFFFFC\n:0100100011EE\n"),
-            "Intel HEX line 2 puts data at address 0xFFFF0010, at or beyond the 16 MB limit (0x1000000) of a "
+            "Intel HEX line 2 puts data at address 0xFFFF0010, at or beyond the 16 MB limit "
+            "(0x1000000) of a "
             "binary image");
 }
 
@@ -314,7 +323,8 @@ TEST(HexImage, ReadOnlyInputConvertsAndUnwritableFolderFails) {
 }
 
 TEST(HexImage, DamagedLinesGiveAnErrorOrAnImageButNeverMore) {
-  const std::vector<std::string> good = {":020000021000EC", ":10000000000102030405060708090A0B0C0D0E0F78",
+  const std::vector<std::string> good = {":020000021000EC",
+                                         ":10000000000102030405060708090A0B0C0D0E0F78",
                                          ":0400F000DEADBEEFC4", ":020000040000FA", ":00000001FF"};
   std::mt19937 rng(5);
   ScratchDir dir;
@@ -325,10 +335,18 @@ TEST(HexImage, DamagedLinesGiveAnErrorOrAnImageButNeverMore) {
       std::string& line = memo[rng() % memo.size()];
       const std::size_t at = line.empty() ? 0 : rng() % line.size();
       switch (rng() % 4) {
-        case 0: line.resize(at); break;
-        case 1: if (!line.empty()) line[at] = "0123456789ABCDEFXx:\r "[rng() % 21]; break;
-        case 2: line.insert(at, 1, "0F1"[rng() % 3]); break;
-        default: line = ":" + std::string(rng() % 20, 'F'); break;
+        case 0:
+          line.resize(at);
+          break;
+        case 1:
+          if (!line.empty()) line[at] = "0123456789ABCDEFXx:\r "[rng() % 21];
+          break;
+        case 2:
+          line.insert(at, 1, "0F1"[rng() % 3]);
+          break;
+        default:
+          line = ":" + std::string(rng() % 20, 'F');
+          break;
       }
     }
     ConvertRun S;
@@ -336,7 +354,8 @@ TEST(HexImage, DamagedLinesGiveAnErrorOrAnImageButNeverMore) {
     S.ImagePages = kFactoryImagePages;
     try {
       convert(S, dir.path().string(), "fuzz", memo);
-      EXPECT_EQ(fs::file_size(dir / "fuzz.KVU"), static_cast<std::uintmax_t>(S.BlockCount) * 135 + 8);
+      EXPECT_EQ(fs::file_size(dir / "fuzz.KVU"),
+                static_cast<std::uintmax_t>(S.BlockCount) * 135 + 8);
       EXPECT_LE(fs::file_size(dir / "fuzz.BIN"), kHexAddressLimit);
     } catch (const EConvertError&) {
       ++failures;
@@ -366,7 +385,8 @@ TEST(HexImage, LinesSpanningReadsAndEndlessLines) {
     const unsigned v = rng();
     std::snprintf(line, sizeof line, ":04%04X00%08X00%s", a & 0xFFFF, v, ends[rng() % 3]);
     hex += line;
-    for (int i = 0; i < 4; ++i) expected[a + static_cast<unsigned>(i)] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
+    for (int i = 0; i < 4; ++i)
+      expected[a + static_cast<unsigned>(i)] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
   }
   ScratchDir dir;
   ConvertRun S;

@@ -8,7 +8,8 @@ using namespace kvtest;
 namespace {
 
 // Writes `image` as a .bin input and converts it the way a chosen .bin file is converted.
-Bytes convertImage(ConvertRun& S, const ScratchDir& dir, const Bytes& image, int pages = kSoftwareImagePages) {
+Bytes convertImage(ConvertRun& S, const ScratchDir& dir, const Bytes& image,
+                   int pages = kSoftwareImagePages) {
   S.MainUploadMode = pages == kSoftwareImagePages;
   S.ImagePages = pages;
   writeBytes(dir / "img.BIN", image);
@@ -16,7 +17,9 @@ Bytes convertImage(ConvertRun& S, const ScratchDir& dir, const Bytes& image, int
   return readBytes(S.UploadFileName);
 }
 
-Bytes erased(std::size_t bytes = 4194304) { return Bytes(bytes, 0xFF); }
+Bytes erased(std::size_t bytes = 4194304) {
+  return Bytes(bytes, 0xFF);
+}
 
 }  // namespace
 
@@ -24,9 +27,9 @@ TEST(UploadFileWriter, RecordsOnlyForPagesThatHoldData) {
   ScratchDir dir;
   ConvertRun S;
   Bytes image = erased();
-  image[5] = 0x00;          // page 0: a single 0x00
-  image[2 * 128] = 0xFE;    // page 2, after an erased page 1
-  image[0x3FFFFF] = 0x12;   // the last page
+  image[5] = 0x00;         // page 0: a single 0x00
+  image[2 * 128] = 0xFE;   // page 2, after an erased page 1
+  image[0x3FFFFF] = 0x12;  // the last page
   const Bytes kvu = convertImage(S, dir, image);
   ASSERT_EQ(kvu.size(), 3u * 135 + 8);
   EXPECT_EQ(S.BlockCount, 3);
@@ -56,7 +59,8 @@ TEST(UploadFileWriter, ChecksumRegions) {
   ConvertRun S;
   Bytes image = erased();
   // Pages 480 to 511 and 4096 to 5119 belong to no sum, and 0x200000 on neither.
-  for (std::size_t a : {0x00F000u, 0x00FFFFu, 0x080000u, 0x09FFFFu, 0x200000u, 0x3FFFFFu}) image[a] = 0x00;
+  for (std::size_t a : {0x00F000u, 0x00FFFFu, 0x080000u, 0x09FFFFu, 0x200000u, 0x3FFFFFu})
+    image[a] = 0x00;
   const Bytes unsummed = convertImage(S, dir, image);
   EXPECT_EQ(S.BlockCount, 6);
   EXPECT_EQ(S.LastReply, "0000, 0000");
@@ -117,7 +121,8 @@ TEST(UploadFileWriter, ImageOfOtherLengthsAndReadOnlyMedia) {
   Bytes image = erased();
   image[0x200] = 0x01;
   writeBytes(dir / "ro.bin", image);
-  fs::permissions(dir / "ro.bin", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  fs::permissions(dir / "ro.bin",
+                  fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
   EXPECT_EQ(runUnprivileged([&] {
               ConvertRun R;
               convertBinary(R, dir / "ro.bin", dir / "ro.KVU");

@@ -256,8 +256,8 @@ TEST(Buttons, ScreensHelpTopicsAndTheChooserFilter) {
   r.form.BtnBackToStartClick();
   EXPECT_EQ(r.form.S().Step, 0);
   EXPECT_EQ(r.form.S().ReplyText, "");
-  for (Ctl hidden :
-       {Ctl::BtnChooseFile, Ctl::BtnRepeatUpload, Ctl::BtnBackToStart, Ctl::FactoryBox, Ctl::MainBox}) {
+  for (Ctl hidden : {Ctl::BtnChooseFile, Ctl::BtnRepeatUpload, Ctl::BtnBackToStart, Ctl::FactoryBox,
+                     Ctl::MainBox}) {
     EXPECT_FALSE(w.Visible(hidden)) << hidden;
   }
   EXPECT_TRUE(w.Visible(Ctl::OpeningBox));

@@ -1,7 +1,8 @@
 // The progress gauge's writers, repaint rule, bound errors and drawing geometry.
+#include "sequencer/gauge_model.h"
+
 #include <gtest/gtest.h>
 
-#include "sequencer/gauge_model.h"
 #include "sequencer/window_model.h"
 
 TEST(GaugeModel, PercentageArithmetic) {
@@ -100,9 +101,9 @@ TEST(GaugeModel, WindowGaugeGeometryAndListeners) {
   const GaugeRect area = GaugeArea(233, 33, TBorderStyle::bsSingle);
   EXPECT_EQ(area, (GaugeRect{1, 1, 232, 32}));
   EXPECT_EQ(HorizontalBarExtent(area, 50), 116);
-  EXPECT_EQ(HorizontalBarRect(area, 50), (GaugeRect{1, 1, 116, 32}));  // x 1..115, y 1..31
+  EXPECT_EQ(HorizontalBarRect(area, 50), (GaugeRect{1, 1, 116, 32}));   // x 1..115, y 1..31
   EXPECT_EQ(HorizontalBarRect(area, 100), (GaugeRect{1, 1, 232, 32}));  // the whole area
-  EXPECT_EQ(HorizontalBarRect(area, 0).R, 1);  // nothing drawn
+  EXPECT_EQ(HorizontalBarRect(area, 0).R, 1);                           // nothing drawn
   EXPECT_EQ(GaugeArea(233, 33, TBorderStyle::bsNone), (GaugeRect{0, 0, 233, 33}));
 
   EXPECT_EQ(VerticalBarExtent(area, 100), 31);  // never the whole height

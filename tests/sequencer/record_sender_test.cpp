@@ -1,10 +1,11 @@
 // Records on the wire, their capture lines, the file's checksum trailer, and the texts of the
 // duration estimate and the time taken.
+#include "sequencer/record_sender.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "sequencer/record_sender.h"
 #include "upload_rig.h"
 
 using namespace upload_test;
@@ -97,14 +98,14 @@ TEST(UploadEstimate, MovesInQuarterMinutesWithTwoDigits) {
   EXPECT_EQ(UploadEstimate(3000, 38400), " about 3.5 minutes");
   EXPECT_EQ(UploadEstimate(12000, 38400), " about 14 minutes");
   EXPECT_EQ(UploadEstimate(9000, 57600), " about 9.5 minutes");
-  EXPECT_EQ(UploadEstimate(720, 57600), " less than 1 minute");   // n = 3
-  EXPECT_EQ(UploadEstimate(1198, 57600), " about 1 minute");      // n = 5
-  EXPECT_EQ(UploadEstimate(1437, 57600), " about 1.5 minutes");   // n = 6
-  EXPECT_EQ(UploadEstimate(1916, 57600), " about 2 minutes");     // n = 8
+  EXPECT_EQ(UploadEstimate(720, 57600), " less than 1 minute");  // n = 3
+  EXPECT_EQ(UploadEstimate(1198, 57600), " about 1 minute");     // n = 5
+  EXPECT_EQ(UploadEstimate(1437, 57600), " about 1.5 minutes");  // n = 6
+  EXPECT_EQ(UploadEstimate(1916, 57600), " about 2 minutes");    // n = 8
   EXPECT_EQ(UploadEstimate(0, 38400), " less than 1 minute");
   // Unknown rates take the factor 3; slow rates reach three digits without an exponent.
-  EXPECT_EQ(UploadEstimate(958, 12345), " about 3 minutes");      // n = 12
-  EXPECT_EQ(UploadEstimate(32768, 1200), " about 340 minutes");   // n = 1368, m = 342
+  EXPECT_EQ(UploadEstimate(958, 12345), " about 3 minutes");     // n = 12
+  EXPECT_EQ(UploadEstimate(32768, 1200), " about 340 minutes");  // n = 1368, m = 342
 }
 
 TEST(TimeTakenText, MinutesAndSecondsOfTheRun) {

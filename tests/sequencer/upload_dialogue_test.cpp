@@ -1,12 +1,13 @@
 // The Software Upload driven tick by tick against a scripted flash loader: port opening, the
 // ready screen, the handshake, erase, record requests, the end of the dialogue and the screens.
+#include "sequencer/upload_dialogue.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 
-#include "sequencer/upload_dialogue.h"
 #include "upload_rig.h"
 
 using namespace upload_test;
@@ -162,9 +163,9 @@ TEST(UploadRun, ThreeRecordsFromHandshakeToCompletion) {
   EXPECT_EQ(unit.records, r.fileRecords);
   const std::vector<std::string> commands = {"GO\r", "UPLOAD DONE\r"};
   EXPECT_EQ(unit.commands, commands);
-  const std::vector<std::string> history = {"Got U,READY handshake", "Sending GO", "Erasing...",
-                                            "Erase complete", "Sending FlashCode...",
-                                            "Sending block 3 of 3..."};
+  const std::vector<std::string> history = {
+      "Got U,READY handshake", "Sending GO",           "Erasing...",
+      "Erase complete",        "Sending FlashCode...", "Sending block 3 of 3..."};
   EXPECT_EQ(r.W().FUpHist(), history);
   EXPECT_EQ(r.S().BlocksSent, 3);
   EXPECT_EQ(r.S().FileFirmwareChecksum, "12AB");
@@ -208,11 +209,16 @@ TEST(UploadRun, ResendsRepeatTheRecordWithoutCountingIt) {
   LoaderUnit unit;
   unit.answer = [](int n, const std::string&) -> std::string {
     switch (n) {
-      case 2: return "RESEND BLOCK\r";  // record 2 again
-      case 3: return "R\r";             // and again
-      case 4: return "S\r";             // record 3
-      case 5: return "OK\r";            // not understood: record 3 again
-      default: return "SEND BLOCK\r";
+      case 2:
+        return "RESEND BLOCK\r";  // record 2 again
+      case 3:
+        return "R\r";  // and again
+      case 4:
+        return "S\r";  // record 3
+      case 5:
+        return "OK\r";  // not understood: record 3 again
+      default:
+        return "SEND BLOCK\r";
     }
   };
   unit.Attach(r.port);

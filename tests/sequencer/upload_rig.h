@@ -3,6 +3,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -11,8 +12,6 @@
 #include <functional>
 #include <string>
 #include <vector>
-
-#include <unistd.h>
 
 #include "form/main_form.h"
 #include "support/fakes.h"
@@ -63,7 +62,7 @@ inline std::vector<std::string> WriteUploadFile(const std::string& path, int rec
 
 // The unit's resident flash loader as the test scripts it.
 struct LoaderUnit {
-  int readyAfterU = 1;          // answers "READY" after this many "U"; 0: never
+  int readyAfterU = 1;  // answers "READY" after this many "U"; 0: never
   std::vector<std::string> afterGo = {"ERASING...\r", "ERASE COMPLETE\r", "SEND BLOCK\r"};
   // The answer to the n-th record received (1-based); default "SEND BLOCK\r".
   std::function<std::string(int n, const std::string& record)> answer;
