@@ -57,7 +57,11 @@ int main(int argc, char** argv) {
 
   for (uint64_t stoppedUnits = 0; stoppedUnits < units.size();) {
     pollfd fds[2] = {{signals.get(), POLLIN, 0}, {ended.get(), POLLIN, 0}};
-    if (::poll(fds, 2, -1) < 0 && errno != EINTR) break;
+    if (::poll(fds, 2, -1) < 0 && errno != EINTR) {
+      std::fprintf(stderr, "rq410-sim: poll failed: %s\n", std::strerror(errno));
+      for (const auto& unit : units) unit->requestStop("the simulator cannot wait for signals");
+      break;
+    }
     signalfd_siginfo info{};
     while (::read(signals.get(), &info, sizeof info) == sizeof info) {
       for (const auto& unit : units) {
