@@ -1,14 +1,12 @@
 #include "line.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <pty.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <utility>
 
@@ -154,23 +152,9 @@ long Line::readSome(char* buffer, size_t size) {
   return -1;  // end of file or an error: the device has gone
 }
 
-size_t Line::write(std::string_view bytes, int timeoutMs) {
-  size_t done = 0;
-  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd_.get(), bytes.data() + done, bytes.size() - done);
-    if (n > 0) {
-      done += static_cast<size_t>(n);
-      continue;
-    }
-    if (n < 0 && errno != EAGAIN && errno != EINTR) break;
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        until - std::chrono::steady_clock::now());
-    if (left.count() <= 0) break;
-    pollfd p{fd_.get(), POLLOUT, 0};
-    ::poll(&p, 1, static_cast<int>(left.count()));
-  }
-  return done;
+size_t Line::writeSome(std::string_view bytes) {
+  ssize_t n = ::write(fd_.get(), bytes.data(), bytes.size());
+  return n > 0 ? static_cast<size_t>(n) : 0;
 }
 
 long Line::pendingToPeer() const {

@@ -48,8 +48,8 @@ class Line {
 
   // Bytes read, 0 when nothing is waiting, -1 when the line is gone.
   long readSome(char* buffer, size_t size);
-  // Writes as much as the other end takes within the time given; returns the bytes written.
-  size_t write(std::string_view bytes, int timeoutMs);
+  // Writes what the line takes now, without waiting; returns the bytes written.
+  size_t writeSome(std::string_view bytes);
   // Bytes written but not yet taken by the other end.
   long pendingToPeer() const;
 

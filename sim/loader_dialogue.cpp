@@ -57,13 +57,14 @@ LoaderTexts textsFoundIn(const std::string& data) {
 }
 
 LoaderDialogue::LoaderDialogue(LoaderTexts texts, LoaderFaults faults, Flash& flash, UnitIo& io,
-                               long byteTimeoutMs, long eraseMs, uint32_t seed)
+                               long byteTimeoutMs, long eraseMs, long programMs, uint32_t seed)
     : texts_(std::move(texts)),
       faults_(std::move(faults)),
       flash_(flash),
       io_(io),
       byteTimeoutMs_(byteTimeoutMs),
       eraseMs_(eraseMs),
+      programMs_(programMs),
       random_(seed) {}
 
 void LoaderDialogue::say(LoaderText text, const std::string& value) {
@@ -94,7 +95,12 @@ void LoaderDialogue::onBytes(std::string_view bytes, long now) {
         onByteWaitGo(c, now);
         break;
       case State::Records:
-        onByteRecords(c, now);
+        // Writing the flash keeps the loader from its receiver: what comes meanwhile is lost.
+        if (writtenAt_ >= 0) {
+          ++lostWhileWriting_;
+        } else {
+          onByteRecords(c, now);
+        }
         break;
       case State::Erasing:
       case State::Finished:
@@ -171,6 +177,14 @@ void LoaderDialogue::ask(bool again) {
   } else {
     say(LoaderText::SendBlock);
   }
+}
+
+void LoaderDialogue::askWhenWritten(long now) {
+  if (programMs_ <= 0) {
+    ask(false);
+    return;
+  }
+  writtenAt_ = now + programMs_;
 }
 
 void LoaderDialogue::onByteRecords(char c, long now) {
@@ -263,14 +277,22 @@ void LoaderDialogue::onRecord(long now) {
   if (faults_.silentAfterRecords >= 0 && stats_.recordsAccepted >= faults_.silentAfterRecords) {
     silentSince_ = now;
     io_.note("going silent after record " + std::to_string(stats_.recordsAccepted) + " (fault)");
-    ask(false);  // the last record is still answered; silence begins with the next one
+    askWhenWritten(now);  // the last record is still answered; silence begins with the next one
     return;
   }
-  ask(false);
+  askWhenWritten(now);
 }
 
 void LoaderDialogue::onTime(long now) {
   if (state_ == State::Erasing && now >= eraseDoneAt_) finishErase();
+  if (state_ == State::Records && writtenAt_ >= 0 && now >= writtenAt_) {
+    writtenAt_ = -1;
+    if (lostWhileWriting_ > 0) {
+      io_.note(std::to_string(std::exchange(lostWhileWriting_, 0)) +
+               " bytes came while the flash was being written and were lost");
+    }
+    ask(false);
+  }
   if (state_ == State::Records && rx_ != Rx::Idle && now - lastByteAt_ >= byteTimeoutMs_) {
     io_.note("incomplete " + std::string(rx_ == Rx::Record ? "record" : "line") + " of " +
              std::to_string(buffer_.size()) + " bytes dropped");
@@ -285,6 +307,7 @@ void LoaderDialogue::onTime(long now) {
 
 std::optional<long> LoaderDialogue::nextDeadline() const {
   if (state_ == State::Erasing) return eraseDoneAt_;
+  if (state_ == State::Records && writtenAt_ >= 0) return writtenAt_;
   if ((state_ == State::Records && rx_ != Rx::Idle) ||
       (state_ == State::WaitGo && !buffer_.empty())) {
     return lastByteAt_ + byteTimeoutMs_;

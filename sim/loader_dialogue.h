@@ -1,5 +1,6 @@
 // The flash-loader dialogue as the unit plays it: "U" -> READY, GO -> ERASING... and the erase,
-// SEND BLOCK per record (RESEND BLOCK when its checksum is wrong), UPLOAD DONE -> THANK YOU.
+// SEND BLOCK per record (RESEND BLOCK when its checksum is wrong; SEND BLOCK for the next one
+// only once the record is written into the flash), UPLOAD DONE -> THANK YOU.
 // The resident loader and the program loaded by the bootstrap both run it, each with its texts.
 #pragma once
 
@@ -55,7 +56,7 @@ class LoaderDialogue {
   enum class State { WaitU, WaitGo, Erasing, Records, Finished, Halted };
 
   LoaderDialogue(LoaderTexts texts, LoaderFaults faults, Flash& flash, UnitIo& io,
-                 long byteTimeoutMs, long eraseMs, uint32_t seed);
+                 long byteTimeoutMs, long eraseMs, long programMs, uint32_t seed);
 
   void onBytes(std::string_view bytes, long now);
   void onTime(long now);
@@ -73,6 +74,7 @@ class LoaderDialogue {
   void onRecord(long now);
   void onLine();
   void ask(bool again);
+  void askWhenWritten(long now);
   void finishErase();
 
   LoaderTexts texts_;
@@ -81,6 +83,7 @@ class LoaderDialogue {
   UnitIo& io_;
   long byteTimeoutMs_;
   long eraseMs_;
+  long programMs_;
   std::mt19937 random_;
 
   State state_ = State::WaitU;
@@ -89,6 +92,8 @@ class LoaderDialogue {
   long lastByteAt_ = 0;
   long eraseDoneAt_ = 0;
   long silentSince_ = -1;
+  long writtenAt_ = -1;  // while the flash is being written: when SEND BLOCK follows
+  long lostWhileWriting_ = 0;
   LoaderStats stats_;
 };
 

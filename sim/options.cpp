@@ -1,12 +1,16 @@
 #include "options.h"
 
+#include <algorithm>
 #include <charconv>
 #include <functional>
 #include <map>
+#include <set>
 
 namespace rqsim {
 
 namespace {
+
+constexpr int kMaxUnits = 32;
 
 bool parseLong(const std::string& text, long& out) {
   if (text.empty()) return false;
@@ -64,13 +68,17 @@ bool parseHexBytes(const std::string& text, std::string& out) {
   return true;
 }
 
-}  // namespace
+using Taker = std::function<bool(const std::string&)>;
 
-ParseResult parseOptions(const std::vector<std::string>& args) {
-  Options o;
-  std::string problem;
+// Every option, bound to the fields of one Options. Flags set a field to a fixed value, so that
+// options aimed at one unit can be applied on top of those for all without undoing them.
+struct OptionTable {
+  std::map<std::string, std::pair<Taker, const char*>> valued;
+  std::map<std::string, std::pair<bool*, bool>> flags;
+};
 
-  auto nonNegative = [&](long& target) {
+OptionTable tableFor(Options& o) {
+  auto nonNegative = [](long& target) {
     return [&target](const std::string& v) { return parseLong(v, target) && target >= 0; };
   };
   auto positiveInt = [](int& target) {
@@ -88,12 +96,20 @@ ParseResult parseOptions(const std::vector<std::string>& args) {
     };
   };
 
-  using Taker = std::function<bool(const std::string&)>;
-  std::map<std::string, std::pair<Taker, const char*>> valued = {
+  OptionTable t;
+  t.valued = {
       {"--device", {text(o.device), "a device path such as /dev/ttyUSB1"}},
       {"--link", {text(o.link), "a path for the link"}},
+      {"--count",
+       {[&o](const std::string& v) {
+          long n = 0;
+          if (!parseLong(v, n) || n < 1 || n > kMaxUnits) return false;
+          o.count = static_cast<int>(n);
+          return true;
+        },
+        "a number of units from 1 to 32"}},
       {"--loader-baud",
-       {[&](const std::string& v) {
+       {[&o](const std::string& v) {
           long n = 0;
           if (!parseLong(v, n) || (n != 38400 && n != 57600)) return false;
           o.loaderBaud = static_cast<int>(n);
@@ -104,11 +120,12 @@ ParseResult parseOptions(const std::vector<std::string>& args) {
       {"--power-on-after-ms", {nonNegative(o.powerOnAfterMs), "milliseconds (0 or more)"}},
       {"--erase-ms", {nonNegative(o.eraseMs), "milliseconds (0 or more)"}},
       {"--reboot-ms", {nonNegative(o.rebootMs), "milliseconds (0 or more)"}},
+      {"--program-ms", {nonNegative(o.programMs), "milliseconds (0 or more)"}},
       {"--byte-timeout-ms",
-       {[&](const std::string& v) { return parseLong(v, o.byteTimeoutMs) && o.byteTimeoutMs > 0; },
+       {[&o](const std::string& v) { return parseLong(v, o.byteTimeoutMs) && o.byteTimeoutMs > 0; },
         "milliseconds (more than 0)"}},
       {"--address",
-       {[&](const std::string& v) {
+       {[&o](const std::string& v) {
           o.address = v;
           return v.size() == 4;
         },
@@ -117,13 +134,13 @@ ParseResult parseOptions(const std::vector<std::string>& args) {
       {"--dump", {text(o.dumpFile), "a file name"}},
       {"--transcript", {text(o.transcriptFile), "a file name"}},
       {"--idle-exit-ms",
-       {[&](const std::string& v) { return parseLong(v, o.idleExitMs) && o.idleExitMs > 0; },
+       {[&o](const std::string& v) { return parseLong(v, o.idleExitMs) && o.idleExitMs > 0; },
         "milliseconds (more than 0)"}},
       {"--exit-after-ms",
-       {[&](const std::string& v) { return parseLong(v, o.exitAfterMs) && o.exitAfterMs > 0; },
+       {[&o](const std::string& v) { return parseLong(v, o.exitAfterMs) && o.exitAfterMs > 0; },
         "milliseconds (more than 0)"}},
       {"--seed",
-       {[&](const std::string& v) {
+       {[&o](const std::string& v) {
           long n = 0;
           if (!parseLong(v, n) || n < 0) return false;
           o.seed = static_cast<uint32_t>(n);
@@ -131,7 +148,7 @@ ParseResult parseOptions(const std::vector<std::string>& args) {
         },
         "a whole number"}},
       {"--power-noise",
-       {[&](const std::string& v) {
+       {[&o](const std::string& v) {
           long n = 0;
           if (!parseLong(v, n) || n < 0 || n > 4096) return false;
           o.powerNoiseBytes = static_cast<int>(n);
@@ -140,21 +157,21 @@ ParseResult parseOptions(const std::vector<std::string>& args) {
         "a number of bytes from 0 to 4096"}},
       {"--ready-after-u", {positiveInt(o.loader.readyAfterU), "a number from 1"}},
       {"--resend-records",
-       {[&](const std::string& v) { return parseCountList(v, o.loader.resendRecords); },
+       {[&o](const std::string& v) { return parseCountList(v, o.loader.resendRecords); },
         "a list such as 3,7:2,9:all"}},
       {"--unknown-line-records",
-       {[&](const std::string& v) { return parseCountList(v, o.loader.unknownLineRecords); },
+       {[&o](const std::string& v) { return parseCountList(v, o.loader.unknownLineRecords); },
         "a list such as 3,7:2,9:all"}},
       {"--silent-after-records",
        {nonNegative(o.loader.silentAfterRecords), "a number of records (0 or more)"}},
       {"--silence-ms", {nonNegative(o.loader.silenceMs), "milliseconds (0 or more)"}},
       {"--fail-at-record",
-       {[&](const std::string& v) {
+       {[&o](const std::string& v) {
           return parseLong(v, o.loader.failAtRecord) && o.loader.failAtRecord >= 1;
         },
         "a record number from 1"}},
       {"--erase-errors",
-       {[&](const std::string& v) {
+       {[&o](const std::string& v) {
           long n = 0;
           if (!parseLong(v, n) || n < 0 || n > 1000) return false;
           o.loader.eraseErrors = static_cast<int>(n);
@@ -162,18 +179,18 @@ ParseResult parseOptions(const std::vector<std::string>& args) {
         },
         "a number from 0 to 1000"}},
       {"--corrupt-records",
-       {[&](const std::string& v) { return parseRate(v, o.loader.corruptRecordRate); },
+       {[&o](const std::string& v) { return parseRate(v, o.loader.corruptRecordRate); },
         "a share from 0 to 1, such as 0.05"}},
       {"--swr-after", {positiveInt(o.remote.swrAfter), "a number from 1"}},
       {"--fcs-wrong",
-       {[&](const std::string& v) {
+       {[&o](const std::string& v) {
           if (v != "boot" && v != "main" && v != "fpga") return false;
           o.remote.fcsWrong.insert(v);
           return true;
         },
         "boot, main or fpga"}},
       {"--id-byte",
-       {[&](const std::string& v) {
+       {[&o](const std::string& v) {
           std::string bytes;
           if (!parseHexBytes(v, bytes) || bytes.size() > 1) return false;
           o.boot.idByte =
@@ -182,73 +199,154 @@ ParseResult parseOptions(const std::vector<std::string>& args) {
         },
         "one byte in hex, such as D5, or none"}},
       {"--loader1-reply",
-       {[&](const std::string& v) { return parseHexBytes(v, o.boot.loader1Reply); },
+       {[&o](const std::string& v) { return parseHexBytes(v, o.boot.loader1Reply); },
         "bytes in hex, such as 22, or none"}},
       {"--loader2-reply",
-       {[&](const std::string& v) { return parseHexBytes(v, o.boot.loader2Reply); },
+       {[&o](const std::string& v) { return parseHexBytes(v, o.boot.loader2Reply); },
         "bytes in hex, such as 55, or none"}},
       {"--bad-check-lines",
-       {[&](const std::string& v) { return parseCountList(v, o.boot.badCheckLines); },
+       {[&o](const std::string& v) { return parseCountList(v, o.boot.badCheckLines); },
         "a list such as 3,7:2,9:all"}},
       {"--corrupt-lines",
-       {[&](const std::string& v) { return parseRate(v, o.boot.corruptLineRate); },
+       {[&o](const std::string& v) { return parseRate(v, o.boot.corruptLineRate); },
         "a share from 0 to 1, such as 0.05"}},
   };
-  std::map<std::string, bool*> flags = {
-      {"--help", &o.help},
-      {"-h", &o.help},
-      {"--bootstrap", &o.bootstrap},
-      {"--running", &o.running},
-      {"--verbose", &o.verbose},
-      {"--once", &o.once},
-      {"--never-ready", &o.loader.neverReady},
-      {"--short-answers", &o.loader.shortAnswers},
-      {"--erase-timeout", &o.loader.eraseTimeout},
-      {"--no-thank-you", &o.loader.noThankYou},
-      {"--fcs-lowercase", &o.remote.fcsLowerCase},
+  t.flags = {
+      {"--help", {&o.help, true}},
+      {"-h", {&o.help, true}},
+      {"--bootstrap", {&o.bootstrap, true}},
+      {"--running", {&o.running, true}},
+      {"--verbose", {&o.verbose, true}},
+      {"--once", {&o.once, true}},
+      {"--never-ready", {&o.loader.neverReady, true}},
+      {"--short-answers", {&o.loader.shortAnswers, true}},
+      {"--erase-timeout", {&o.loader.eraseTimeout, true}},
+      {"--no-thank-you", {&o.loader.noThankYou, true}},
+      {"--fcs-lowercase", {&o.remote.fcsLowerCase, true}},
+      {"--no-speed-check", {&o.speedCheck, false}},
+      {"--no-auto-power-cycle", {&o.autoPowerCycle, false}},
+      {"--line-time", {&o.lineTime, true}},
+      {"--no-line-time", {&o.lineTime, false}},
   };
-  bool noSpeedCheck = false;
-  bool noAutoPowerCycle = false;
-  flags["--no-speed-check"] = &noSpeedCheck;
-  flags["--no-auto-power-cycle"] = &noAutoPowerCycle;
+  return t;
+}
 
+// Where and how the simulator serves as a whole; everything else may be aimed at one unit.
+const std::set<std::string> kForAllUnits = {
+    "--help", "-h",           "--device",  "--link",      "--count",        "--loader-baud",
+    "--dump", "--transcript", "--verbose", "--line-time", "--no-line-time",
+};
+
+// "--name value" or "--name=value"
+struct Split {
+  std::string name;
+  std::string value;
+  bool inlineValue = false;
+};
+
+Split split(const std::string& arg) {
+  if (size_t eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos)
+    return {arg.substr(0, eq), arg.substr(eq + 1), true};
+  return {arg, {}, false};
+}
+
+// Applies the options in args to o; returns what is wrong with them, or an empty text.
+std::string applyOptions(Options& o, const std::vector<std::string>& args) {
+  OptionTable table = tableFor(o);
   for (size_t i = 0; i < args.size(); ++i) {
-    std::string name = args[i];
-    std::string value;
-    bool inlineValue = false;
-    if (size_t eq = name.find('='); name.rfind("--", 0) == 0 && eq != std::string::npos) {
-      value = name.substr(eq + 1);
-      name = name.substr(0, eq);
-      inlineValue = true;
-    }
-    if (auto f = flags.find(name); f != flags.end() && !inlineValue) {
-      *f->second = true;
+    Split a = split(args[i]);
+    if (auto f = table.flags.find(a.name); f != table.flags.end() && !a.inlineValue) {
+      *f->second.first = f->second.second;
       continue;
     }
-    auto v = valued.find(name);
-    if (v == valued.end()) {
-      return {std::nullopt, "unknown option '" + args[i] + "' (see rq410-sim --help)"};
+    auto v = table.valued.find(a.name);
+    if (v == table.valued.end()) return "unknown option '" + args[i] + "' (see rq410-sim --help)";
+    if (!a.inlineValue) {
+      if (i + 1 >= args.size()) return a.name + " needs a value: " + v->second.second;
+      a.value = args[++i];
     }
-    if (!inlineValue) {
-      if (i + 1 >= args.size()) {
-        return {std::nullopt, name + " needs a value: " + v->second.second};
-      }
-      value = args[++i];
-    }
-    if (!v->second.first(value)) {
-      return {std::nullopt, name + " '" + value + "' is not usable; give " + v->second.second};
-    }
+    if (!v->second.first(a.value))
+      return a.name + " '" + a.value + "' is not usable; give " + v->second.second;
   }
-  o.speedCheck = !noSpeedCheck;
-  o.autoPowerCycle = !noAutoPowerCycle;
-  if (o.running && o.bootstrap) {
+  return {};
+}
+
+std::string contradictions(const Options& o) {
+  if (o.running && o.bootstrap)
+    return "--running and --bootstrap exclude each other: a unit in bootstrap runs no firmware";
+  return {};
+}
+
+}  // namespace
+
+ParseResult parseOptions(const std::vector<std::string>& args) {
+  // Options after "--unit K" are for unit K alone; the rest are for every unit.
+  std::vector<std::string> forAll;
+  std::map<long, std::vector<std::string>> forUnit;
+  Options scratch;
+  const OptionTable names = tableFor(scratch);
+  for (size_t i = 0; i < args.size(); ++i) {
+    Split u = split(args[i]);
+    if (u.name != "--unit") {
+      forAll.push_back(args[i]);
+      continue;
+    }
+    if (!u.inlineValue) u.value = i + 1 < args.size() ? args[++i] : "";
+    long unit = 0;
+    if (!parseLong(u.value, unit) || unit < 1 || unit > kMaxUnits)
+      return {std::nullopt, {}, "--unit needs a unit number from 1, then the option for it"};
+    if (i + 1 >= args.size())
+      return {std::nullopt, {}, "--unit " + u.value + " needs an option after it"};
+    Split a = split(args[++i]);
+    bool flag = names.flags.count(a.name) > 0 && !a.inlineValue;
+    if (!flag && names.valued.count(a.name) == 0)
+      return {std::nullopt, {}, "unknown option '" + args[i] + "' (see rq410-sim --help)"};
+    if (kForAllUnits.count(a.name) > 0)
+      return {std::nullopt, {}, a.name + " is for all units; it cannot follow --unit"};
+    forUnit[unit].push_back(args[i]);
+    if (!flag && !a.inlineValue && i + 1 < args.size()) forUnit[unit].push_back(args[++i]);
+  }
+
+  Options o;
+  if (std::string problem = applyOptions(o, forAll); !problem.empty())
+    return {std::nullopt, {}, problem};
+  if (o.help) return {std::move(o), {}, {}};
+  if (!o.link.empty() && !o.device.empty())
+    return {std::nullopt, {}, "--link is for the pseudo-terminal; it cannot go with --device"};
+  if (!o.device.empty() && o.count > 1)
+    return {std::nullopt, {}, "--count is for pseudo-terminals; a device serves one unit"};
+  if (!o.device.empty() && std::find(forAll.begin(), forAll.end(), "--line-time") != forAll.end()) {
     return {std::nullopt,
-            "--running and --bootstrap exclude each other: a unit in bootstrap runs no firmware"};
+            {},
+            "--line-time is for the pseudo-terminal; a serial device keeps the line's time itself"};
   }
-  if (!o.link.empty() && !o.device.empty()) {
-    return {std::nullopt, "--link is for the pseudo-terminal; it cannot go with --device"};
+  if (!forUnit.empty() && forUnit.rbegin()->first > o.count) {
+    return {std::nullopt,
+            {},
+            "--unit " + std::to_string(forUnit.rbegin()->first) + " is beyond --count " +
+                std::to_string(o.count)};
   }
-  return {std::move(o), {}};
+
+  std::vector<Options> units;
+  for (int k = 1; k <= o.count; ++k) {
+    Options u = o;
+    if (std::string problem = applyOptions(u, forUnit[k]); !problem.empty())
+      return {std::nullopt, {}, problem};
+    if (o.count > 1) {
+      // Each unit its own files: PATH becomes PATH1 .. PATHN.
+      u.unitNumber = k;
+      for (std::string* path : {&u.link, &u.dumpFile, &u.transcriptFile}) {
+        if (!path->empty()) *path += std::to_string(k);
+      }
+    }
+    if (std::string problem = contradictions(u); !problem.empty()) {
+      return {std::nullopt,
+              {},
+              (o.count > 1 ? "unit " + std::to_string(k) + ": " : std::string()) + problem};
+    }
+    units.push_back(std::move(u));
+  }
+  return {std::move(o), std::move(units), {}};
 }
 
 std::string helpText() {
@@ -264,6 +362,24 @@ Where it serves
   --device DEV            serve on a real serial device instead, e.g. /dev/ttyUSB1, for a
                           bench of two adapters and a null-modem cable
   --loader-baud N         on a device: the flash loader's speed, 38400 (default) or 57600
+  --count N               serve N units at once (1 to 32), each on its own pseudo-terminal with
+                          its own flash; their paths are the first N lines printed, in order.
+                          --link, --dump and --transcript get the unit's number added: PATH1 ..
+                          PATHN. Each unit runs on a thread of its own, so one that halts,
+                          damages records or waits on a peer that does not read slows no other
+  --unit K OPTION         aim one option (with its value, if it takes one) at unit K alone,
+                          e.g. --unit 2 --fail-at-record 40; options without it go to every
+                          unit. Any option of what the unit does or of its faults can be aimed;
+                          where it serves, the line's time and the output are for all units
+
+The line's time
+  A pseudo-terminal moves bytes at memory speed; a cable takes 10 bits a byte (start, 8 data,
+  stop). On a pseudo-terminal the unit keeps the line's time unless told not to: a byte that the
+  other end writes reaches the unit 10 bit times (at the speed the other end set) after the byte
+  before it, and the unit's own answers go out at that rate, not in one burst. A 135-byte record
+  takes 35 ms at 38400 baud, "SEND BLOCK" + CR 2.9 ms. A serial device keeps the time itself.
+  --line-time             keep the line's time (the default on a pseudo-terminal)
+  --no-line-time          pass bytes at memory speed, as a bare pseudo-terminal does
 
 What the unit does
   On a Software Upload it waits to be switched on, answers "U" with READY, erases its 4 MB
@@ -288,6 +404,9 @@ What the unit does
                           (default 0: on from the start)
   --erase-ms N            time the erase takes (default 2000)
   --reboot-ms N           time from THANK YOU to the remote control (default 3000)
+  --program-ms N          time to write a whole, good record into the flash; SEND BLOCK for the
+                          next one follows only then (default 0). Bytes that arrive meanwhile are
+                          lost. RESEND BLOCK and the fault answers come at once
   --byte-timeout-ms N     drop a half-received record, frame or line after N ms without
                           a byte (default 1000); a dropped record is answered RESEND BLOCK
   --address AAAA          remote-control address (default 0000)
@@ -344,13 +463,17 @@ Output and ending
                           after THANK YOU of the loaded program
   --idle-exit-ms N        stop when nothing has arrived for N ms
   --exit-after-ms N       stop after N ms
-  SIGINT, SIGTERM and SIGHUP stop it cleanly (the dump is written). On exit it prints a
-  summary line: "summary key=value ...".
+  SIGINT, SIGTERM and SIGHUP stop it cleanly (the dump is written); SIGUSR1 switches every
+  unit off and on. On exit it prints a summary line: "summary key=value ...". With --count each
+  unit prints its own as it stops, "summary unit=K key=value ...", and its flash reports as
+  "flash unit=K Boot:xxxx ...".
 
 Examples
   rq410-sim --link /tmp/rq410 --erase-ms 500 --dump /tmp/flash.bin
   rq410-sim --bootstrap --transcript /tmp/boot.txt
   rq410-sim --device /dev/ttyUSB1 --resend-records 5 --fail-at-record 40
+  rq410-sim --count 4 --link /tmp/unit --dump /tmp/flash --program-ms 5 \
+            --unit 2 --fail-at-record 40 --unit 3 --corrupt-records 0.05
 )";
 }
 

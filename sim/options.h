@@ -49,6 +49,10 @@ struct Options {
   int loaderBaud = 38400;  // real device only
   bool speedCheck = true;
   bool autoPowerCycle = true;
+  bool lineTime = true;  // pseudo-terminal only: bytes take their time on the line
+
+  int count = 1;       // units served at once, each on its own pseudo-terminal
+  int unitNumber = 0;  // 1..count when there are several; 0 for a unit on its own
 
   bool bootstrap = false;
   bool running = false;  // start with the firmware running (remote control)
@@ -56,6 +60,7 @@ struct Options {
   long powerOnAfterMs = 0;
   long eraseMs = 2000;
   long rebootMs = 3000;
+  long programMs = 0;  // writing one record into the flash, before the next request
   long byteTimeoutMs = 1000;
   std::string address = "0000";
   std::string swrVersion = "1.01";
@@ -77,7 +82,8 @@ struct Options {
 
 struct ParseResult {
   std::optional<Options> options;
-  std::string error;  // set when options is empty
+  std::vector<Options> units;  // one per unit: the options with those aimed at it applied
+  std::string error;           // set when options is empty
 };
 
 ParseResult parseOptions(const std::vector<std::string>& args);

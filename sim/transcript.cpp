@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "sim_common.h"
 
@@ -25,8 +26,8 @@ std::string hexBytes(std::string_view bytes) {
   return out;
 }
 
-Transcript::Transcript(const std::string& path, bool verbose, std::string& error)
-    : verbose_(verbose) {
+Transcript::Transcript(const std::string& path, bool verbose, std::string& error, std::string label)
+    : verbose_(verbose), label_(std::move(label)) {
   if (path.empty()) return;
   file_.reset(std::fopen(path.c_str(), "w"));
   if (!file_) error = "cannot create transcript '" + path + "': " + std::strerror(errno);
@@ -35,7 +36,8 @@ Transcript::Transcript(const std::string& path, bool verbose, std::string& error
 void Transcript::event(long ms, std::string_view text) {
   line(ms, "ev", text, false);
   if (verbose_)
-    std::fprintf(stderr, "%ld ms: %.*s\n", ms, static_cast<int>(text.size()), text.data());
+    std::fprintf(stderr, "%s%ld ms: %.*s\n", label_.c_str(), ms, static_cast<int>(text.size()),
+                 text.data());
 }
 
 void Transcript::line(long ms, const char* dir, std::string_view payload, bool asHex) {

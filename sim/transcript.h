@@ -11,8 +11,8 @@ namespace rqsim {
 
 class Transcript {
  public:
-  // An empty path keeps no file; events still reach stderr when verbose.
-  Transcript(const std::string& path, bool verbose, std::string& error);
+  // An empty path keeps no file; events still reach stderr when verbose, after label.
+  Transcript(const std::string& path, bool verbose, std::string& error, std::string label = {});
 
   void bytesIn(long ms, std::string_view bytes) { line(ms, "in", bytes, true); }
   void bytesOut(long ms, std::string_view bytes) { line(ms, "out", bytes, true); }
@@ -26,6 +26,7 @@ class Transcript {
 
   std::unique_ptr<FILE, Closer> file_;
   bool verbose_;
+  std::string label_;
 };
 
 }  // namespace rqsim

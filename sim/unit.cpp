@@ -11,7 +11,6 @@ constexpr int kRemoteBaud = 9600;
 constexpr int kBootstrapBaud = 19200;
 constexpr int kLoadedProgramBaud = 38400;
 constexpr int kLoaderBauds[] = {38400, 57600};
-constexpr int kWriteTimeoutMs = 500;
 
 // What a receiver makes of bytes sent at another speed: framing debris, never a readable
 // letter, CR, LF or an identification byte.
@@ -40,9 +39,10 @@ void accumulate(LoaderStats& total, const LoaderStats& s) {
 
 }  // namespace
 
-Unit::Unit(const Options& options, Line& line, Transcript& transcript, Flash& flash)
+Unit::Unit(const Options& options, Line& line, LineTime& wire, Transcript& transcript, Flash& flash)
     : options_(options),
       line_(line),
+      wire_(wire),
       transcript_(transcript),
       flash_(flash),
       noise_(options.seed) {}
@@ -57,10 +57,16 @@ void Unit::send(std::string_view bytes) {
            " baud: the answer arrives as garbage");
     }
   }
-  size_t written = line_.write(out, kWriteTimeoutMs);
-  transcript_.bytesOut(now_, std::string_view(out).substr(0, written));
-  if (written < out.size())
-    note("nobody takes the answer: " + std::to_string(out.size() - written) + " bytes lost");
+  put(out);
+}
+
+void Unit::put(std::string_view bytes) {
+  wire_.send(bytes);
+  transcript_.bytesOut(now_, bytes);
+}
+
+std::string Unit::tag() const {
+  return options_.unitNumber > 0 ? "unit=" + std::to_string(options_.unitNumber) + " " : "";
 }
 
 void Unit::note(std::string_view event) {
@@ -93,8 +99,7 @@ void Unit::powerOn(long now) {
       if (usableNoise(b)) noise.push_back(static_cast<char>(b));
     }
     note("noise while powering up (fault)");
-    size_t written = line_.write(noise, kWriteTimeoutMs);
-    transcript_.bytesOut(now, std::string_view(noise).substr(0, written));
+    put(noise);
   }
 }
 
@@ -136,7 +141,7 @@ void Unit::enter(Phase phase, long now) {
   switch (phase) {
     case Phase::Loader:
       loader_.emplace(residentTexts(), options_.loader, flash_, io(), options_.byteTimeoutMs,
-                      options_.eraseMs, seed);
+                      options_.eraseMs, options_.programMs, seed);
       baud = options_.loaderBaud;
       break;
     case Phase::Bootstrap:
@@ -148,7 +153,7 @@ void Unit::enter(Phase phase, long now) {
       note("loaded program runs with " + std::to_string(texts.size()) +
            " of 13 texts found at 080000");
       loader_.emplace(std::move(texts), options_.loader, flash_, io(), options_.byteTimeoutMs,
-                      options_.eraseMs, seed);
+                      options_.eraseMs, options_.programMs, seed);
       baud = kLoadedProgramBaud;
       break;
     }
@@ -223,9 +228,8 @@ bool Unit::tryAutoPowerCycle(std::string_view bytes, long now) {
   return true;
 }
 
-void Unit::onInput(std::string_view bytes, long now) {
+void Unit::onInput(std::string_view bytes, long now, bool beginsBurst, bool endsBurst) {
   now_ = now;
-  transcript_.bytesIn(now, bytes);
   if (phase_ == Phase::Off) {
     if (powerOnAt_ < 0) powerOnAt_ = now + options_.powerOnAfterMs;
     if (now < powerOnAt_) {
@@ -234,18 +238,18 @@ void Unit::onInput(std::string_view bytes, long now) {
     }
     powerOn(now);
   }
-  tryAutoPowerCycle(bytes, now);
+  if (beginsBurst && endsBurst) tryAutoPowerCycle(bytes, now);
   if (phase_ == Phase::Off || phase_ == Phase::Rebooting) return;
 
   if (line_.isPty() && options_.speedCheck) {
     auto peer = line_.peerSpeeds();
     if (peer && !speedFits(peer->send)) {
-      ++totals_.garbledChunks;
-      note("sent at " + std::to_string(peer->send) + " baud, the unit is at " +
-           std::to_string(expectedSpeeds().front()) + ": received as garbage");
-      std::string reply = garble(bytes);
-      size_t written = line_.write(reply, kWriteTimeoutMs);
-      transcript_.bytesOut(now, std::string_view(reply).substr(0, written));
+      if (beginsBurst) {
+        ++totals_.garbledChunks;
+        note("sent at " + std::to_string(peer->send) + " baud, the unit is at " +
+             std::to_string(expectedSpeeds().front()) + ": received as garbage");
+      }
+      put(garble(bytes));
       return;
     }
   }
@@ -279,7 +283,7 @@ void Unit::onInput(std::string_view bytes, long now) {
 void Unit::finishDialogue(long now) {
   ++totals_.uploads;
   FlashSums s = flash_.sums();
-  std::string report = "flash Boot:" + hex4(s.boot) + " Main:" + hex4(s.main) +
+  std::string report = "flash " + tag() + "Boot:" + hex4(s.boot) + " Main:" + hex4(s.main) +
                        " FPGA:" + hex4(s.fpga) +
                        " records=" + std::to_string(loader_->stats().recordsAccepted);
   note(report);
@@ -356,7 +360,7 @@ std::string Unit::summary() const {
     b.badChecks += boot_->stats().badChecks;
   }
   FlashSums s = flash_.sums();
-  return "summary power_ons=" + std::to_string(t.powerOns) +
+  return "summary " + tag() + "power_ons=" + std::to_string(t.powerOns) +
          " uploads=" + std::to_string(t.uploads) + " u=" + std::to_string(l.uBytes) +
          " go=" + std::to_string(l.goCount) + " records=" + std::to_string(l.recordsAccepted) +
          " resend_requests=" + std::to_string(l.resendRequests) +

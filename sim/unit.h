@@ -11,6 +11,7 @@
 #include "bootstrap.h"
 #include "flash.h"
 #include "line.h"
+#include "line_time.h"
 #include "loader_dialogue.h"
 #include "options.h"
 #include "remote_control.h"
@@ -20,10 +21,12 @@ namespace rqsim {
 
 class Unit : private UnitIo {
  public:
-  Unit(const Options& options, Line& line, Transcript& transcript, Flash& flash);
+  // Everything the unit says goes out through wire, at the line's pace.
+  Unit(const Options& options, Line& line, LineTime& wire, Transcript& transcript, Flash& flash);
 
   void start(long now);
-  void onInput(std::string_view bytes, long now);
+  // Bytes that have crossed the line, and whether they begin and end a burst of the other end.
+  void onInput(std::string_view bytes, long now, bool beginsBurst = true, bool endsBurst = true);
   void onTime(long now);
   std::optional<long> nextDeadline() const;
   void powerCycle(long now, const char* why);
@@ -37,6 +40,9 @@ class Unit : private UnitIo {
 
   void send(std::string_view bytes) override;
   void note(std::string_view event) override;
+  void put(std::string_view bytes);
+  // "unit=K " when it is one of several, so that its printed lines can be told apart.
+  std::string tag() const;
   UnitIo& io() { return *this; }
 
   void powerOn(long now);
@@ -51,6 +57,7 @@ class Unit : private UnitIo {
 
   const Options& options_;
   Line& line_;
+  LineTime& wire_;
   Transcript& transcript_;
   Flash& flash_;
   std::mt19937 noise_;

@@ -2,8 +2,10 @@
 // the real 60 ms tick timer in this process, a Software Upload of N records (default 600) at
 // 38400 and at 57600 baud. Prints milliseconds per record beside the tick bound (one record
 // per 60 ms tick) and the line's own limit (a 135-byte record out and "SEND BLOCK" + CR back,
-// 10 bits a byte), and the lost ticks: firings that came more than 1.5 intervals after the
-// one before.
+// 10 bits a byte, plus the unit's programming time when given), and the lost ticks: firings
+// that came more than 1.5 intervals after the one before. Arguments after the number of records
+// go to rq410-sim: --no-line-time to see memory speed, --program-ms N for a unit that takes time
+// to write each record.
 #include <unistd.h>
 
 #include <algorithm>
@@ -65,13 +67,13 @@ double Ms(Clock::duration d) {
   return std::chrono::duration<double, std::milli>(d).count();
 }
 
-Result Run(int baud, int records) {
+Result Run(int baud, int records, const std::vector<std::string>& simOptions) {
   Result r;
   e2e::TempFolder dir("kv-bench-upload");
   const e2e::Bytes image =
       e2e::MakeImage(e2e::SpreadPages(static_cast<std::size_t>(records), 0, 7), 5);
   e2e::WriteBytes(dir.File("bench.kvu"), e2e::UploadFile(image, "00000000"));
-  e2e::Sim sim(KV_SIM_PATH, dir, "unit");
+  e2e::Sim sim(KV_SIM_PATH, dir, "unit", simOptions);
   ::setenv("KVUFLASH_PORTS", ("1=" + sim.Link()).c_str(), 1);
   const std::string before = std::filesystem::current_path().string();
   std::filesystem::current_path(dir.Path());
@@ -166,17 +168,31 @@ int main(int argc, char** argv) {
   if (argc > 1) {
     records = std::atoi(argv[1]);
     if (records < 2 || records > 32000) {
-      std::fprintf(stderr, "usage: bench_upload [records, 2 to 32000; default 600]\n");
+      std::fprintf(stderr,
+                   "usage: bench_upload [records, 2 to 32000; default 600] [rq410-sim options]\n");
       return 2;
     }
   }
-  std::printf("Software Upload of %d records against rq410-sim (tick %d ms)\n", records, kTickMs);
+  const std::vector<std::string> simOptions(argv + std::min(argc, 2), argv + argc);
+  bool lineTime = true;
+  double programMs = 0;
+  for (std::size_t i = 0; i < simOptions.size(); ++i) {
+    if (simOptions[i] == "--no-line-time") lineTime = false;
+    if (simOptions[i] == "--line-time") lineTime = true;
+    if (simOptions[i] == "--program-ms" && i + 1 < simOptions.size())
+      programMs = std::atof(simOptions[i + 1].c_str());
+  }
+  std::string setting = lineTime ? "line time on" : "line time off: memory speed";
+  if (programMs > 0)
+    setting += ", programming " + std::to_string(static_cast<int>(programMs)) + " ms a record";
+  std::printf("Software Upload of %d records against rq410-sim (tick %d ms, %s)\n", records,
+              kTickMs, setting.c_str());
   std::printf("%6s %8s %10s %11s %11s %12s %12s %12s %9s\n", "baud", "records", "ms/record",
               "tick bound", "line limit", "lost ticks", "mean tick", "max tick", "run (s)");
   int failures = 0;
   for (int baud : {38400, 57600}) {
-    const Result r = Run(baud, records);
-    const double lineLimit = (135.0 + kReplyBytes) * 10.0 * 1000.0 / baud;
+    const Result r = Run(baud, records, simOptions);
+    const double lineLimit = (135.0 + kReplyBytes) * 10.0 * 1000.0 / baud + programMs;
     std::printf("%6d %8d %10.2f %11.1f %11.1f %6d/%-5d %10.2f ms %9.1f ms %9.1f%s\n", baud,
                 r.records, r.msPerRecord, static_cast<double>(kTickMs), lineLimit, r.lostTicks,
                 r.ticks, r.meanGapMs, r.maxGapMs, r.firstToLastS, r.ok ? "" : "  (run failed)");

@@ -170,7 +170,8 @@ TEST(SimLine, HelpOptionsAndMistakesInThem) {
   EXPECT_EQ(help.status, 0);
   for (const char* option :
        {"--link", "--device", "--bootstrap", "--dump", "--transcript", "--once", "--resend-records",
-        "--bad-check-lines", "--seed", "--power-on-after-ms"}) {
+        "--bad-check-lines", "--seed", "--power-on-after-ms", "--line-time", "--no-line-time",
+        "--program-ms", "--count", "--unit"}) {
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
   }
   RunResult unknown = runSim({"--frobnicate"});
@@ -182,6 +183,12 @@ TEST(SimLine, HelpOptionsAndMistakesInThem) {
   RunResult missing = runSim({"--erase-ms"});
   EXPECT_EQ(missing.status, 2);
   EXPECT_NE(missing.err.find("needs a value"), std::string::npos);
+  RunResult beyond = runSim({"--count", "2", "--unit", "3", "--once"});
+  EXPECT_EQ(beyond.status, 2);
+  EXPECT_NE(beyond.err.find("--unit 3 is beyond --count 2"), std::string::npos) << beyond.err;
+  RunResult notPerUnit = runSim({"--count", "2", "--unit", "1", "--dump", "x.bin"});
+  EXPECT_EQ(notPerUnit.status, 2);
+  EXPECT_NE(notPerUnit.err.find("--dump is for all units"), std::string::npos) << notPerUnit.err;
   RunResult noDevice = runSim({"--device", "/dev/no-such-adapter"});
   EXPECT_EQ(noDevice.status, 1);
   EXPECT_NE(noDevice.err.find("cannot open '/dev/no-such-adapter'"), std::string::npos)

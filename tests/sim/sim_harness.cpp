@@ -100,24 +100,26 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ec);
 }
 
-SimProcess::SimProcess(const std::vector<std::string>& args) {
+SimProcess::SimProcess(const std::vector<std::string>& args, size_t units) {
   int pipeFds[2];
   if (::pipe(pipeFds) != 0) throw std::runtime_error("pipe");
   pid_ = spawn(args, pipeFds[1], -1);
   ::close(pipeFds[1]);
   out_ = pipeFds[0];
-  // The first line is the path of the pseudo-terminal.
+  // The first lines are the paths of the pseudo-terminals, one per unit.
   auto until = Clock::now() + std::chrono::seconds(5);
-  std::string got;
-  char c;
-  while (got.find('\n') == std::string::npos) {
-    pollfd p{out_, POLLIN, 0};
-    if (::poll(&p, 1, static_cast<int>(msLeft(until))) <= 0 || ::read(out_, &c, 1) != 1) break;
-    got.push_back(c);
+  while (paths_.size() < units) {
+    std::string got;
+    char c;
+    while (got.find('\n') == std::string::npos) {
+      pollfd p{out_, POLLIN, 0};
+      if (::poll(&p, 1, static_cast<int>(msLeft(until))) <= 0 || ::read(out_, &c, 1) != 1) break;
+      got.push_back(c);
+    }
+    if (got.empty() || got.back() != '\n')
+      throw std::runtime_error("rq410-sim printed no path: " + got);
+    paths_.push_back(got.substr(0, got.size() - 1));
   }
-  if (got.empty() || got.back() != '\n')
-    throw std::runtime_error("rq410-sim printed no path: " + got);
-  path_ = got.substr(0, got.size() - 1);
 }
 
 SimProcess::~SimProcess() {
@@ -142,9 +144,9 @@ int SimProcess::wait(int timeoutMs) {
   return status_;
 }
 
-std::map<std::string, std::string> SimProcess::summary() const {
+std::map<std::string, std::string> SimProcess::summary(int unit) const {
   std::map<std::string, std::string> out;
-  size_t at = output_.find("summary ");
+  size_t at = output_.find(unit > 0 ? "summary unit=" + std::to_string(unit) + " " : "summary ");
   if (at == std::string::npos) return out;
   std::istringstream in(output_.substr(at + 8, output_.find('\n', at) - at - 8));
   std::string item;

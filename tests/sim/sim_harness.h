@@ -23,25 +23,27 @@ class TempDir {
 
 class SimProcess {
  public:
-  explicit SimProcess(const std::vector<std::string>& args);
+  // units: how many paths it prints first (with --count).
+  explicit SimProcess(const std::vector<std::string>& args, size_t units = 1);
   ~SimProcess();
   SimProcess(const SimProcess&) = delete;
   SimProcess& operator=(const SimProcess&) = delete;
 
-  const std::string& ptyPath() const { return path_; }
+  const std::string& ptyPath() const { return paths_.front(); }
+  const std::vector<std::string>& ptyPaths() const { return paths_; }
   pid_t pid() const { return pid_; }
   void signal(int sig);
   // Waits for the end; returns the exit status, or -1 when it did not end in time.
   int wait(int timeoutMs = 5000);
   // Everything printed after the first line, once it has ended.
   const std::string& output() const { return output_; }
-  // The "summary key=value ..." line as a map.
-  std::map<std::string, std::string> summary() const;
+  // The "summary key=value ..." line as a map; with unit K, the line "summary unit=K ...".
+  std::map<std::string, std::string> summary(int unit = 0) const;
 
  private:
   pid_t pid_ = -1;
   int out_ = -1;
-  std::string path_;
+  std::vector<std::string> paths_;
   std::string output_;
   int status_ = -1;
 };
