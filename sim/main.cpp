@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "flash.h"
+#include "kv_build_info.h"
 #include "line.h"
 #include "options.h"
 #include "transcript.h"
@@ -65,6 +66,10 @@ int main(int argc, char** argv) {
   const Options& options = *parsed.options;
   if (options.help) {
     std::fputs(rqsim::helpText().c_str(), stdout);
+    return 0;
+  }
+  if (options.version) {
+    std::puts("rq410-sim " KV_VERSION);
     return 0;
   }
 

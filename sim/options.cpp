@@ -197,6 +197,7 @@ ParseResult parseOptions(const std::vector<std::string>& args) {
   std::map<std::string, bool*> flags = {
       {"--help", &o.help},
       {"-h", &o.help},
+      {"--version", &o.version},
       {"--bootstrap", &o.bootstrap},
       {"--running", &o.running},
       {"--verbose", &o.verbose},
@@ -344,6 +345,7 @@ Output and ending
                           after THANK YOU of the loaded program
   --idle-exit-ms N        stop when nothing has arrived for N ms
   --exit-after-ms N       stop after N ms
+  --version               print the version and stop
   SIGINT, SIGTERM and SIGHUP stop it cleanly (the dump is written). On exit it prints a
   summary line: "summary key=value ...".
 
