@@ -8,6 +8,7 @@
 #include "cli/cli.h"
 #include "cli/convert_command.h"
 #include "cli/upload_command.h"
+#include "components/install_paths.h"
 #include "kv_build_info.h"
 
 #ifdef _WIN32
@@ -142,6 +143,10 @@ int main(int argc, char** argv) {
     if (o.command.empty() || o.command == "help") {
       (o.command.empty() ? std::cerr : std::cout) << kUsage;
       if (!o.command.empty()) std::cout << '\n' << kUploadHelpText;
+      // An installed program says where its sample files are, to try convert and upload on.
+      if (const std::string data = InstalledDataDir(); !o.command.empty() && !data.empty()) {
+        std::cout << "\nSample firmware files: " << data << "samples/\n";
+      }
       return o.command.empty() ? 2 : 0;
     }
     if (o.command == "version") {
