@@ -3,11 +3,12 @@
 # make test  : install what is missing, build, and run every test
 #              (SANITIZE_PASS=1 also runs the core's tests built with ASan and UBSan)
 # make bench : the benchmarks, printing their figures
+# make package : the Debian package, $(BUILD)/kvuflash_VERSION_ARCH.deb
 BUILD ?= build
 BUILD_TYPE ?= RelWithDebInfo
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run test clean bench
+.PHONY: all deps configure build run test clean bench package
 
 all: build
 
@@ -34,6 +35,9 @@ endif
 
 bench: build
 	@tools/bench.sh $(BUILD)
+
+package: build
+	@cmake --build $(BUILD) --target package
 
 clean:
 	rm -rf $(BUILD)

@@ -6,6 +6,8 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "components/install_paths.h"
+
 THelpWindow::THelpWindow(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("HelpWindow"));
   setWindowTitle(QStringLiteral("Korvane Flash Device Upload - Help"));
@@ -28,21 +30,27 @@ static void InitHelpResources() {
   Q_INIT_RESOURCE(help);
 }
 
-QString THelpWindow::TopicPage(int topic) {
+QUrl THelpWindow::TopicPage(int topic) {
+  const QString name = QStringLiteral("topic%1.html").arg(topic);
+  const std::string dataDir = InstalledDataDir();
+  if (!dataDir.empty()) {
+    const QString installed = QString::fromLocal8Bit(dataDir) + QStringLiteral("help/") + name;
+    if (QFile::exists(installed)) return QUrl::fromLocalFile(installed);
+  }
   static const bool registered = (InitHelpResources(), true);
   (void)registered;
-  const QString page = QStringLiteral(":/help/topic%1.html").arg(topic);
-  return QFile::exists(page) ? page : QString();
+  const QString builtIn = QStringLiteral(":/help/") + name;
+  return QFile::exists(builtIn) ? QUrl(QStringLiteral("qrc") + builtIn) : QUrl();
 }
 
 void THelpWindow::ShowTopic(int topic) {
-  QString page = TopicPage(topic);
+  QUrl page = TopicPage(topic);
   if (page.isEmpty()) {
     topic = 1;
     page = TopicPage(1);
   }
   m_topic = topic;
-  m_browser->setSource(QUrl(QStringLiteral("qrc") + page));
+  m_browser->setSource(page);
   show();
   raise();
   activateWindow();

@@ -1,10 +1,12 @@
-// The help viewer: the program's help pages (built into the executable) shown in a window
-// of their own, opened at a topic number.
+// The help viewer: the program's help pages shown in a window of their own, opened at a topic
+// number. An installed program reads the pages installed with it; the copies built into the
+// executable serve when there are none (a program run from its build folder).
 #pragma once
 
 #include <QDialog>
 
 class QTextBrowser;
+class QUrl;
 
 class THelpWindow : public QDialog {
   Q_OBJECT
@@ -16,8 +18,8 @@ class THelpWindow : public QDialog {
   int Topic() const { return m_topic; }
   QTextBrowser* Browser() const { return m_browser; }
 
-  // The resource page of a topic, or an empty string when there is none.
-  static QString TopicPage(int topic);
+  // The page of a topic, or an empty URL when there is none.
+  static QUrl TopicPage(int topic);
 
  private:
   QTextBrowser* m_browser = nullptr;

@@ -13,6 +13,7 @@
 #include "components/serial.h"
 #include "components/super_timer.h"
 #include "form/main_form.h"
+#include "kv_build_info.h"
 
 class QComboBox;
 class QLabel;
@@ -24,7 +25,8 @@ class QtUiServices;
 inline constexpr const char* kMakerTitle1 =
     "Korvane Communications Ltd,  Unit 4, Harbour Court,  Westbridge Road,  Calderport  CP7 2QN";
 inline constexpr const char* kMakerTitle2 =
-    "Tel: +44 (0)1632 960410    Fax: +44 (0)1632 960411    Cat. No. KV-FU-410    Version 2.7";
+    "Tel: +44 (0)1632 960410    Fax: +44 (0)1632 960411    Cat. No. KV-FU-410    "
+    "Version " KV_VERSION;
 inline constexpr const char* kWindowCaption =
     "FIRMWARE UPLOAD UTILITY FOR KORVANE FLASH-UPLOAD DEVICES  -  RQ-410 Modem";
 

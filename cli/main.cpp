@@ -8,6 +8,8 @@
 #include "cli/cli.h"
 #include "cli/convert_command.h"
 #include "cli/upload_command.h"
+#include "components/install_paths.h"
+#include "kv_build_info.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -37,6 +39,7 @@ constexpr const char* kUsage =
     "  --baud B       38400 (default) or 57600\n"
     "  --dir FOLDER   folder of the port settings and capture files (default: the\n"
     "                 program's own folder)\n"
+    "  --version      show the version\n"
     "\n"
     "Ports: COM numbers map to devices through ports.txt in the program's folder or the\n"
     "environment variable KVUFLASH_PORTS (\"1=/dev/ttyUSB0;2=/dev/ttyS0\"); a number\n"
@@ -74,6 +77,8 @@ Options Parse(int argc, char** argv) {
     };
     if (o.command.empty() && (a == "--help" || a == "-h")) {
       o.command = "help";
+    } else if (o.command.empty() && a == "--version") {
+      o.command = "version";
     } else if (o.command.empty() && a == "--port") {
       o.port = ParseNumber(a, value());
     } else if (o.command.empty() && a == "--baud") {
@@ -138,7 +143,15 @@ int main(int argc, char** argv) {
     if (o.command.empty() || o.command == "help") {
       (o.command.empty() ? std::cerr : std::cout) << kUsage;
       if (!o.command.empty()) std::cout << '\n' << kUploadHelpText;
+      // An installed program says where its sample files are, to try convert and upload on.
+      if (const std::string data = InstalledDataDir(); !o.command.empty() && !data.empty()) {
+        std::cout << "\nSample firmware files: " << data << "samples/\n";
+      }
       return o.command.empty() ? 2 : 0;
+    }
+    if (o.command == "version") {
+      std::cout << "kvuflash-cli " KV_VERSION "\n";
+      return 0;
     }
     InstallInterruptHandler();
     if (o.command == "convert") {

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "components/install_paths.h"
 #include "components/port_map.h"
 
 #ifdef _WIN32
@@ -30,12 +31,17 @@ std::string WithSeparator(std::string dir) {
 
 std::string DefaultProgramDir() {
   const std::string exeDir = ExecutableDir();
-  if (!exeDir.empty() && KV_ACCESS(exeDir.c_str(), KV_W_OK) == 0) return WithSeparator(exeDir);
+  // An installed program's folder holds programs only, even for a user who may write to it
+  // (root, or a prefix in the user's home): its files go to the per-user folder as well.
+  if (!exeDir.empty() && InstalledDataDir(exeDir).empty() &&
+      KV_ACCESS(exeDir.c_str(), KV_W_OK) == 0) {
+    return WithSeparator(exeDir);
+  }
 #ifdef _WIN32
   const char* base = std::getenv("LOCALAPPDATA");
   fs::path dir = base && *base ? fs::path(base) / "kvuflash" : fs::path(exeDir);
 #else
-  // An installed program's folder is not ours to write: the files go to the user's data folder.
+  // A folder that is not ours to write: the files go to the user's data folder.
   fs::path dir;
   if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg) {
     dir = fs::path(xdg) / "kvuflash";

@@ -1,6 +1,6 @@
 // The folder where the program keeps its own files (port settings, capture file, port map,
-// temporary upload files): the executable's folder when it may be written, otherwise a
-// per-user data folder.
+// temporary upload files): the executable's folder when it may be written and is not an
+// installed tree's, otherwise a per-user data folder.
 #pragma once
 
 #include <string>

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "kv_build_info.h"
 #include "line.h"
 #include "options.h"
 #include "unit_runner.h"
@@ -28,6 +29,10 @@ int main(int argc, char** argv) {
   }
   if (parsed.options->help) {
     std::fputs(rqsim::helpText().c_str(), stdout);
+    return 0;
+  }
+  if (parsed.options->version) {
+    std::puts("rq410-sim " KV_VERSION);
     return 0;
   }
 

@@ -214,6 +214,7 @@ OptionTable tableFor(Options& o) {
   t.flags = {
       {"--help", {&o.help, true}},
       {"-h", {&o.help, true}},
+      {"--version", {&o.version, true}},
       {"--bootstrap", {&o.bootstrap, true}},
       {"--running", {&o.running, true}},
       {"--verbose", {&o.verbose, true}},
@@ -463,6 +464,7 @@ Output and ending
                           after THANK YOU of the loaded program
   --idle-exit-ms N        stop when nothing has arrived for N ms
   --exit-after-ms N       stop after N ms
+  --version               print the version and stop
   SIGINT, SIGTERM and SIGHUP stop it cleanly (the dump is written); SIGUSR1 switches every
   unit off and on. On exit it prints a summary line: "summary key=value ...". With --count each
   unit prints its own as it stops, "summary unit=K key=value ...", and its flash reports as

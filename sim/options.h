@@ -43,6 +43,7 @@ struct BootstrapFaults {
 
 struct Options {
   bool help = false;
+  bool version = false;
 
   std::string device;  // empty: a new pseudo-terminal
   std::string link;

@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config ccache qt6-base-dev libgl-dev libgtest-dev libgmock-dev
-          socat srecord binutils fonts-liberation "$@")
+          socat srecord binutils fonts-liberation
+          help2man dpkg-dev lintian bash-completion "$@")
 
 missing=()
 for p in "${packages[@]}"; do
