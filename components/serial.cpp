@@ -8,7 +8,6 @@
 
 namespace {
 // A close waits this long for the event thread to leave the port.
-constexpr auto kCloseWaitLimit = std::chrono::milliseconds(7500);
 // While it waits, pending hand-overs of this port are dropped this often.
 constexpr auto kCloseWaitSlice = std::chrono::milliseconds(5);
 // After a failed event wait the thread pauses before the next one, so that a persisting
@@ -146,10 +145,12 @@ void TSerial::closePort() {
   // handler therefore never runs against the closed port.
   // A close from inside one of this port's own handlers needs no wait: the event thread is
   // blocked in that very hand-over, out of its event wait, until the handler returns.
-  const auto limit = std::chrono::steady_clock::now() + kCloseWaitLimit;
+  // The wait has no limit: the device may not be closed while the thread can still use its
+  // descriptor (a reused number would then be another file), and the mask of 0 above always
+  // releases the event wait.
   if (handlersRunning_ == 0) {
     std::unique_lock lock(stateMutex_);
-    while (inWait_ && std::chrono::steady_clock::now() < limit) {
+    while (inWait_) {
       lock.unlock();
       mainThread_.CancelPending(this);
       lock.lock();
@@ -183,6 +184,7 @@ void TSerial::openPort() {
 }
 
 void TSerial::StartEvents() {
+  device_->WatchModemLines(static_cast<bool>(OnSignalChange) || static_cast<bool>(OnRing));
   if (!device_->SetMask(ev::kOpenMask)) ReportError(device_->LastError());
   {
     std::lock_guard lock(stateMutex_);

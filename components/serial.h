@@ -115,8 +115,11 @@ class SerialDevice {
   virtual bool SetTimeouts(const TimeoutsRecord& timeouts) = 0;
   virtual void Escape(int function) = 0;         // 3 SETRTS, 4 CLRRTS, 5 SETDTR, 6 CLRDTR; else 0
   virtual bool SetMask(std::uint32_t mask) = 0;  // mask 0 releases a pending WaitEvent
-  virtual WaitResult WaitEvent() = 0;            // event thread
-  virtual std::uint32_t ModemStatus() = 0;       // event thread; 0 when unknown
+  // Whether the input lines (CTS, DSR, RLSD, RING) are watched at all: only a port with a
+  // handler for them needs it, and on some systems watching costs a thread of its own.
+  virtual void WatchModemLines(bool) {}
+  virtual WaitResult WaitEvent() = 0;       // event thread
+  virtual std::uint32_t ModemStatus() = 0;  // event thread; 0 when unknown
   virtual bool QueueCounts(std::int32_t& rx, std::int32_t& tx) = 0;
   virtual bool Purge() = 0;
   virtual IoResult Write(const std::uint8_t* data, std::size_t size, int boundMs) = 0;

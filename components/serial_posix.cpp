@@ -62,6 +62,15 @@ class PosixSerialDevice final : public SerialDevice {
   bool Open(int port, int& error, std::string& message) override {
     const std::string com = "COM" + std::to_string(port);
     const std::string path = DeviceName(port);
+    // Without its wake-up the event wait could not be released, and a close would have to
+    // wait for it for ever: no port is opened then.
+    if (wakeFd_ < 0) wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (wakeFd_ < 0) {
+      error = lastError_ = errno;
+      message = com + " cannot be opened: no event could be made to watch it (" +
+                std::strerror(error) + ").";
+      return false;
+    }
     if (path.empty()) {
       error = lastError_ = ENODEV;
       message = "There is no serial device for " + com +
@@ -112,13 +121,17 @@ class PosixSerialDevice final : public SerialDevice {
     consumed_ = 0;
     rxSeen_ = 0;
     fd_ = fd;
-    if (modemLines_ && installLineWakeSignal()) {
-      stopLines_ = false;
-      linesDone_ = false;
-      lineWaitWorks_ = true;
-      lineWatcher_ = std::thread([this, fd] { watchLines(fd); });
-    }
+    if (watchLines_) startLineWatcher();
     return true;
+  }
+
+  void WatchModemLines(bool on) override {
+    watchLines_ = on;
+    if (!on) {
+      stopLineWatcher();
+    } else if (fd_ >= 0) {
+      startLineWatcher();
+    }
   }
 
   bool Close() override {
@@ -197,7 +210,7 @@ class PosixSerialDevice final : public SerialDevice {
           events |= ev::TXEMPTY;
         }
       }
-      if (modemLines_) {
+      if (watchingLines()) {
         int lines = 0;
         if (::ioctl(fd, TIOCMGET, &lines) == 0) {
           const std::uint32_t now = modemBits(lines);
@@ -223,7 +236,7 @@ class PosixSerialDevice final : public SerialDevice {
       if (queued > 0) shorten(kHeldInputPollMs);
       if (txPending_) shorten(kTxEmptyPollMs);
       // Without a line watcher (the driver has no TIOCMIWAIT) the lines are read now and then.
-      if (modemLines_ && !lineWaitWorks_) shorten(kModemPollMs);
+      if (watchingLines() && !lineWaitWorks_) shorten(kModemPollMs);
       pollfd fds[2] = {{fd, static_cast<short>(queued > 0 ? 0 : POLLIN), 0}, {wakeFd_, POLLIN, 0}};
       const int rc = ::poll(fds, 2, timeout);
       if (rc < 0) {
@@ -335,6 +348,17 @@ class PosixSerialDevice final : public SerialDevice {
     }
     linesDone_ = true;
   }
+  bool watchingLines() const { return modemLines_ && watchLines_; }
+  // The watcher sleeps in the driver until a line changes; it is woken by a signal sent to it
+  // alone, so it runs only while a handler wants the lines.
+  void startLineWatcher() {
+    if (!modemLines_ || lineWatcher_.joinable() || !installLineWakeSignal()) return;
+    stopLines_ = false;
+    linesDone_ = false;
+    lineWaitWorks_ = true;
+    const int fd = fd_;
+    lineWatcher_ = std::thread([this, fd] { watchLines(fd); });
+  }
   void stopLineWatcher() {
     if (!lineWatcher_.joinable()) return;
     stopLines_ = true;
@@ -410,6 +434,7 @@ class PosixSerialDevice final : public SerialDevice {
   std::atomic<std::uint32_t> mask_{0};
   std::atomic<bool> txPending_{false};
   bool modemLines_ = false;
+  std::atomic<bool> watchLines_{false};
   std::uint64_t consumed_ = 0;  // guarded by readMutex_: bytes taken since the open
   std::uint64_t rxSeen_ = 0;    // event thread: arrivals at the last event
   std::thread lineWatcher_;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <time.h>
 
@@ -447,4 +448,39 @@ TEST(Serial, CloseDropsAPendingHandOverInsteadOfFreezing) {
   EXPECT_TRUE(f.serial.Active());
   f.pty.Send("after");
   EXPECT_TRUE(ServeUntil(f.main, [&] { return reply.find("after") != std::string::npos; }));
+}
+
+TEST(Serial, APortIsOpenedOnlyWithTheEventThatReleasesItsWait) {
+  Pty pty;
+  MapPort(kPort, pty.SlavePath());
+  // In a child, whose descriptor table can be filled without harming the other tests.
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    std::vector<int> held;
+    for (int fd; (fd = ::dup(0)) >= 0;) held.push_back(fd);
+    int status = 0;
+    {
+      StdMainThread main;
+      TSerial serial(main);  // no descriptor left for its wake-up event
+      std::vector<std::string> dialogs;
+      serial.ShowErrorDialog = [&](const std::string& text) { dialogs.push_back(text); };
+      serial.SetPort(kPort);
+      serial.SetActive(true);
+      if (serial.Active() || dialogs.size() != 1) status |= 1;
+      // With room again the event is made at the open, and the close is not held up by an
+      // event wait that nothing can release.
+      for (int i = 0; i < 4 && !held.empty(); ++i, held.pop_back()) ::close(held.back());
+      serial.SetActive(true);
+      if (!serial.Active()) status |= 2;
+      serial.SetActive(false);
+      if (serial.Active()) status |= 4;
+    }
+    ::_exit(status);
+  }
+  ASSERT_GT(pid, 0);
+  int status = -1;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: opened without its event, 2: not opened with room, "
+                                       "4: not closed";
 }
