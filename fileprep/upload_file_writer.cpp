@@ -52,6 +52,8 @@ int BlockCountOfSize(std::uint64_t size) {
 
 UploadFileContent MakeUploadFile(const ImageBytes& image, int pages) {
   UploadFileContent out;
+  // Room for a record of every page: only what is written is ever touched.
+  out.bytes.reserve(static_cast<std::size_t>(std::max(pages, 0)) * kRecordSize + kTrailerSize);
   std::int32_t bootSum = 0, firmwareSum = 0, fpgaSum = 0;
   std::array<std::uint8_t, kRecordSize> record{};
   std::array<std::uint8_t, kPageSize> erased;
