@@ -177,7 +177,8 @@ int main(int argc, char** argv) {
               median(ours), static_cast<double>(oursRss) / 1024.0,
               imageAgrees ? "matches the input" : "DIFFERS");
   std::printf(
-      "        of which the conversion : %8.1f ms (EmptyImage, ReadHexImage, WriteUploadFile, both "
+      "        of which the conversion : %8.1f ms (EmptyImage, ReadIntelHexFile, MakeUploadFile, "
+      "both "
       "files\n"
       "                                            forced to disk)\n",
       median(oursInside));
