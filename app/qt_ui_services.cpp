@@ -23,6 +23,29 @@ void QtUiServices::ShowMessage(const std::string& text) {
   QMessageBox::warning(&m_window, QStringLiteral("Korvane Flash Device Upload"), message);
 }
 
+bool QtUiServices::Confirm(const std::string& text) {
+  const QString question = QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
+  if (ConfirmHook) return ConfirmHook(question);
+  return QMessageBox::question(&m_window, QStringLiteral("Korvane Flash Device Upload"), question,
+                               QMessageBox::Yes | QMessageBox::No,
+                               QMessageBox::No) == QMessageBox::Yes;
+}
+
+void QtUiServices::ShowNotice(const std::string& text) {
+  const QString notice = QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
+  if (NoticeHook) {
+    NoticeHook(notice);
+    return;
+  }
+  // Not modal: the ticks, and the unit, are not kept waiting for the user to read it.
+  auto* box =
+      new QMessageBox(QMessageBox::Information, QStringLiteral("Korvane Flash Device Upload"),
+                      notice, QMessageBox::Ok, &m_window);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setModal(false);
+  box->show();
+}
+
 void QtUiServices::SetChooserFilter(const std::string& filter) {
   m_filter = QString::fromLocal8Bit(filter.data(), static_cast<qsizetype>(filter.size()));
   m_chooser->SetFilter(m_filter);

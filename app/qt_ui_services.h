@@ -20,6 +20,8 @@ class QtUiServices final : public IUiServices {
   ~QtUiServices() override;
 
   void ShowMessage(const std::string& text) override;
+  bool Confirm(const std::string& text) override;
+  void ShowNotice(const std::string& text) override;
   void SetChooserFilter(const std::string& filter) override;
   bool ChooseFile(std::string& chosenPath) override;
   void ShowHelp(int topic) override;
@@ -29,6 +31,8 @@ class QtUiServices final : public IUiServices {
   // Tests replace the modal parts (message boxes, the chooser) so that nothing blocks.
   std::function<void(const QString&)> MessageHook;
   std::function<bool(QString&)> ChooserHook;
+  std::function<bool(const QString&)> ConfirmHook;
+  std::function<void(const QString&)> NoticeHook;
 
   THelpWindow* HelpWindow() const { return m_help.get(); }
   TForm2* Chooser() const { return m_chooser.get(); }

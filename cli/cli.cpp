@@ -28,6 +28,16 @@ void CliUi::ShowMessage(const std::string& text) {
   err_ << "kvuflash-cli: " << text << std::endl;
 }
 
+bool CliUi::Confirm(const std::string& text) {
+  err_ << "kvuflash-cli: " << text << (ConfirmAnswer ? " Yes." : " No.") << std::endl;
+  return ConfirmAnswer;
+}
+
+void CliUi::ShowNotice(const std::string& text) {
+  Notices.push_back(text);
+  err_ << "kvuflash-cli: " << text << std::endl;
+}
+
 bool CliUi::ChooseFile(std::string& chosenPath) {
   if (ChosenFile.empty()) return false;
   chosenPath = ChosenFile;

@@ -24,6 +24,9 @@ class CliUi final : public IUiServices {
   CliUi(IMainThread& mainThread, std::ostream& err) : mainThread_(mainThread), err_(err) {}
 
   void ShowMessage(const std::string& text) override;
+  // Prints the question and the answer that the command's options give.
+  bool Confirm(const std::string& text) override;
+  void ShowNotice(const std::string& text) override;
   void SetChooserFilter(const std::string& filter) override { Filter = filter; }
   bool ChooseFile(std::string& chosenPath) override;
   void ShowHelp(int) override {}
@@ -33,6 +36,9 @@ class CliUi final : public IUiServices {
   std::string ChosenFile;  // empty: the chooser is cancelled
   std::string Filter;
   std::vector<std::string> Messages;
+  std::vector<std::string> Notices;
+  // The answer to every question (options such as --accept-bad-checksums say yes).
+  bool ConfirmAnswer = false;
   bool Closed = false;
 
  private:

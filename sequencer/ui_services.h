@@ -8,6 +8,11 @@ class IUiServices {
   virtual ~IUiServices() = default;
   // A modal message (an error, a warning); returns when the user has closed it.
   virtual void ShowMessage(const std::string& text) = 0;
+  // A question answered Yes or No (true for Yes), modal. A front end without a user answers
+  // as its options say.
+  virtual bool Confirm(const std::string& text) = 0;
+  // A message that does not hold anything up: the run goes on while it is shown.
+  virtual void ShowNotice(const std::string& text) = 0;
   // The file chooser: its list of file types ("Desc|*.ext|Desc|*.ext|...").
   virtual void SetChooserFilter(const std::string& filter) = 0;
   // Shows the file chooser modally; true for OK, with the chosen name in `chosenPath`.

@@ -38,6 +38,8 @@ class BenchUi final : public IUiServices {
   void ShowMessage(const std::string& text) override {
     std::fprintf(stderr, "bench_upload: %s\n", text.c_str());
   }
+  bool Confirm(const std::string&) override { return false; }
+  void ShowNotice(const std::string& text) override { ShowMessage(text); }
   void SetChooserFilter(const std::string&) override {}
   bool ChooseFile(std::string& chosenPath) override {
     chosenPath = Chosen;

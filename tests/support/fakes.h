@@ -76,6 +76,11 @@ class FakeClock : public IClock {
 class FakeUi : public IUiServices {
  public:
   void ShowMessage(const std::string& text) override { messages.push_back(text); }
+  bool Confirm(const std::string& text) override {
+    questions.push_back(text);
+    return confirmAnswer;
+  }
+  void ShowNotice(const std::string& text) override { notices.push_back(text); }
   void SetChooserFilter(const std::string& f) override { filter = f; }
   bool ChooseFile(std::string& chosenPath) override {
     ++chooserShown;
@@ -90,6 +95,9 @@ class FakeUi : public IUiServices {
   void CloseWindow() override { closed = true; }
 
   std::vector<std::string> messages;
+  std::vector<std::string> questions;
+  bool confirmAnswer = false;
+  std::vector<std::string> notices;
   std::string filter;
   const std::string* chooserAnswer = nullptr;
   int chooserShown = 0;
