@@ -128,6 +128,10 @@ void TForm1::buildWidgets() {
   // The screens sit in a column that grows with the window up to a comfortable size and is
   // centred beyond it, so that a maximised window does not spread its few controls thin.
   auto* outer = new QVBoxLayout(this);
+  // The window keeps the size the user gave it: a screen that needs more room does not make
+  // it grow, and it cannot be made smaller than the design size, at which every screen fits.
+  outer->setSizeConstraint(QLayout::SetNoConstraint);
+  setMinimumSize(kDesignWidth, kDesignHeight);
   outer->setContentsMargins(8, 4, 8, 4);
   outer->setSpacing(2);
   auto* column = new QWidget(this);
@@ -372,7 +376,7 @@ void TForm1::buildWidgets() {
             [this, list](int index) { Model().SetItemIndex(list, index); });
   }
 
-  resize(762, 409);
+  resize(kDesignWidth, kDesignHeight);
 }
 
 void TForm1::onClick(Ctl button, void (MainForm::*handler)()) {
@@ -476,6 +480,10 @@ void TForm1::refreshHistory() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+  if (!m_closing && !m_form->CloseMayGoAhead()) {
+    event->ignore();
+    return;
+  }
   if (!m_closing) {
     m_closing = true;
     m_timer->SetEnabled(false);

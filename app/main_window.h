@@ -30,6 +30,10 @@ inline constexpr const char* kMakerTitle2 =
 inline constexpr const char* kWindowCaption =
     "FIRMWARE UPLOAD UTILITY FOR KORVANE FLASH-UPLOAD DEVICES  -  RQ-410 Modem";
 
+// The window's design size: its size at start and the smallest it may be made.
+inline constexpr int kDesignWidth = 762;
+inline constexpr int kDesignHeight = 409;
+
 // The serial cable's wiring, one memo line each.
 extern const std::vector<std::string> kCableText;
 

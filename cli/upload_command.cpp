@@ -46,7 +46,10 @@ const char* const kUploadHelpText =
     "  6  halted by the unit (\"UPLOAD FAILED\")\n"
     "  7  checksums different\n"
     "  8  unexpected answer from the unit (such as an erase time-out)\n"
-    "  9  interrupted\n";
+    "  9  interrupted\n"
+    "  10 completed, but the unit reported erase errors: its flash may not hold the\n"
+    "     image; upload again, and have the unit seen to if the errors come back\n"
+    "  11 the unit refused one record again and again (cable, noise on the line)\n";
 
 int ExitStatusOf(RunOutcome outcome) {
   struct Row {
@@ -55,6 +58,8 @@ int ExitStatusOf(RunOutcome outcome) {
   };
   static constexpr Row kTable[] = {
       {RunOutcome::Completed, kUploadOk},
+      {RunOutcome::CompletedWithEraseErrors, kUploadEraseErrors},
+      {RunOutcome::RecordRefused, kUploadRecordRefused},
       {RunOutcome::ChecksumsMatch, kUploadOk},
       {RunOutcome::ChecksumsDifferent, kUploadChecksumsDiffer},
       {RunOutcome::HaltedByUnit, kUploadHalted},
@@ -425,6 +430,14 @@ int RunUpload(const std::vector<std::string>& args, const UploadDefaults& defaul
             << (records >= kChecksumCheckRecords ? "; the file carries no checksums to compare."
                                                  : ".")
             << std::endl;
+        break;
+      case RunOutcome::CompletedWithEraseErrors:
+        printer.ErrLine("kvuflash-cli: Upload complete: " + std::to_string(records) +
+                        " records sent, but the unit reported erase errors (see above): its flash "
+                        "may not hold the image.");
+        break;
+      case RunOutcome::RecordRefused:
+        printer.ErrLine("kvuflash-cli: " + form.W().Caption(Ctl::Label2) + ".");
         break;
       case RunOutcome::ChecksumsMatch:
         out << "kvuflash-cli: Upload complete: " << records

@@ -23,6 +23,8 @@ enum UploadExit : int {
   kUploadChecksumsDiffer = 7,  // the unit's checksums differ from the file's
   kUploadUnexpected = 8,       // the unit answered something the dialogue has no way on from
   kUploadInterrupted = 9,      // Ctrl+C or SIGTERM
+  kUploadEraseErrors = 10,     // every record went, but the unit reported erase errors
+  kUploadRecordRefused = 11,   // the unit refused one record again and again
 };
 
 // The exit status of a run that ended this way; one table for every command.

@@ -168,6 +168,7 @@ void TSerial::openPort() {
     ReportError(error, message);
     return;
   }
+  lost_ = false;
   if (!device_->SetupQueues(rxQueueSize_, txQueueSize_)) ReportError(device_->LastError());
   messageState_ = 0;
   appendLeft_ = 0;
@@ -268,6 +269,7 @@ void TSerial::WriteString(const std::string& text) {
 }
 
 void TSerial::write(const std::uint8_t* data, std::size_t size, int boundMs) {
+  if (lost_ && !open_) return;
   if (device_->Write(data, size, boundMs) == SerialDevice::IoResult::done) {
     writeFailure_ = 0;
     return;
@@ -275,6 +277,10 @@ void TSerial::write(const std::uint8_t* data, std::size_t size, int boundMs) {
   // A record goes out one byte per write: a device that has gone would otherwise raise one
   // dialog per byte. The same failure again is reported once, until a write succeeds.
   const int code = device_->LastError();
+  if (open_ && device_->IsLostDevice(code)) {
+    deviceLost(code);
+    return;
+  }
   if (code != 0 && code == writeFailure_) {
     errorCode_ = code;
     return;
@@ -331,7 +337,21 @@ void TSerial::ReportError(int code, const std::string& message) {
 }
 
 void TSerial::ShowError(int code, const std::string& message) {
-  ShowErrorDialog(message.empty() ? device_->ErrorText(code) : message);
+  // The platform's words alone ("Bad file descriptor") would not say which port failed.
+  ShowErrorDialog(message.empty() ? PortLabel() + ": " + device_->ErrorText(code) : message);
+}
+
+std::string TSerial::PortLabel() const {
+  const std::string com = "COM" + std::to_string(port_);
+  const std::string device = DeviceName(port_);
+  return device.empty() || device.rfind("COM", 0) == 0 ? com : com + " (" + device + ")";
+}
+
+void TSerial::deviceLost(int code) {
+  if (!open_) return;
+  ReportError(code, PortLabel() + " is no longer there: " + device_->ErrorText(code));
+  lost_ = true;
+  SetActive(false);
 }
 
 bool TSerial::handOver(std::function<void()> fn, std::uint64_t generation) {
@@ -382,17 +402,7 @@ void TSerial::eventThreadBody() {
         inWait_ = false;
         stateChanged_.notify_all();
         lock.unlock();
-        handOver(
-            [this, code] {
-              const std::string device = DeviceName(port_);
-              ReportError(
-                  code,
-                  "COM" + std::to_string(port_) +
-                      (device.empty() || device.rfind("COM", 0) == 0 ? "" : " (" + device + ")") +
-                      " is no longer there: " + device_->ErrorText(code));
-              SetActive(false);
-            },
-            generation);
+        handOver([this, code] { deviceLost(code); }, generation);
         stopServing = true;
       } else {
         // A failure that persists is reported once per open, not at every pass.

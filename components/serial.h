@@ -128,6 +128,9 @@ class SerialDevice {
 
   virtual int LastError() const = 0;
   virtual std::string ErrorText(int code) const = 0;
+  // Whether a failed transfer's error means that the device itself has gone (a USB adapter
+  // pulled out), as opposed to a failure of one transfer.
+  virtual bool IsLostDevice(int) const { return false; }
   // The device that `port` stands for ("COM3", "/dev/ttyUSB0"), empty when none.
   virtual std::string DeviceName(int port) const = 0;
 };
@@ -226,6 +229,11 @@ class TSerial : public TComponent, public ISerialPort {
   // Event thread: runs `fn` on the main thread unless the port has since been closed or
   // reopened; returns false when the call was dropped.
   bool handOver(std::function<void()> fn, std::uint64_t generation);
+  // "COM3" or "COM3 (/dev/ttyUSB0)": how messages name the port.
+  std::string PortLabel() const;
+  // The device has gone: said once, and the port closed; writes until the next open are
+  // dropped without a word, since the user has been told.
+  void deviceLost(int code);
 
   IMainThread& mainThread_;
   std::unique_ptr<SerialDevice> device_;
@@ -246,6 +254,7 @@ class TSerial : public TComponent, public ISerialPort {
   eNotifyErr notifyErrors_ = neDialog;
   std::int32_t errorCode_ = 0;
   int writeFailure_ = 0;  // error code of the last failed write, 0 after a good one
+  bool lost_ = false;     // the port was closed because its device went
 
   LineSettingsRecord lineSettings_;
   TimeoutsRecord timeouts_;

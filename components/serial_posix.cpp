@@ -327,6 +327,9 @@ class PosixSerialDevice final : public SerialDevice {
 
   int LastError() const override { return lastError_; }
   std::string ErrorText(int code) const override { return std::strerror(code); }
+  bool IsLostDevice(int code) const override {
+    return code == EIO || code == ENODEV || code == ENXIO;
+  }
   std::string DeviceName(int port) const override {
     return ResolvePortDevice(port, programDir_ ? *programDir_ : std::string());
   }

@@ -46,6 +46,12 @@ void MainForm::FormActivate() {
 void MainForm::Timer1Timer() {
   try {
     Core.Ui.ProcessPendingMessages();
+    // A port that went while the unit was being talked to ends the run here, before a step
+    // writes to a port that is no longer there.
+    if (PhaseUsesPort(Core.S.Phase) && !Core.Serial1.Active()) {
+      Core.PortLost();
+      return;
+    }
     if (Core.S.CaptureEnabled) Core.Log(std::to_string(Core.S.Step), "[pn]");
     PerformStep(Core.S.Step);
   } catch (const std::exception& e) {
@@ -127,6 +133,7 @@ void MainForm::BtnHelpClick() {
 }
 
 void MainForm::BtnCloseClick() {
+  if (!CloseMayGoAhead()) return;
   if (Core.S.CaptureEnabled) {
     try {
       Core.CloseCapture();
@@ -135,6 +142,14 @@ void MainForm::BtnCloseClick() {
     }
   }
   Core.Ui.CloseWindow();
+}
+
+bool MainForm::CloseMayGoAhead() {
+  if (closeAgreed_ || !PhaseWritesUnit(Core.S.Phase) || IsRestingStep(Core.S.Step)) return true;
+  closeAgreed_ = Core.Ui.Confirm(
+      "The unit is being written; closing now leaves it without working firmware. Close "
+      "anyway?");
+  return closeAgreed_;
 }
 
 void MainForm::BtnCaptureFileClick() {

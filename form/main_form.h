@@ -43,6 +43,9 @@ class MainForm {
   void BtnCableClick();
   void BtnHelpClick();
   void BtnCloseClick();
+  // Whether the window may close now: at once, unless the unit's flash is being written, when
+  // the user is asked first (once: the window's own close then goes ahead).
+  bool CloseMayGoAhead();
   void BtnCaptureFileClick();
   void BtnChooseFileClick();
   void BtnRepeatUploadClick();
@@ -55,6 +58,7 @@ class MainForm {
  private:
   void PerformStep(int step);
   std::vector<StepOwner*> owners_;
+  bool closeAgreed_ = false;
 };
 
 // The file-type list that "&Software Upload" gives the file chooser.

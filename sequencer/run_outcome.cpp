@@ -6,6 +6,8 @@ const char* OutcomeName(RunOutcome outcome) {
       return "not ended";
     case RunOutcome::Completed:
       return "completed";
+    case RunOutcome::CompletedWithEraseErrors:
+      return "completed, but the unit reported erase errors";
     case RunOutcome::ChecksumsMatch:
       return "completed, checksums match";
     case RunOutcome::ChecksumsDifferent:
@@ -14,6 +16,8 @@ const char* OutcomeName(RunOutcome outcome) {
       return "halted by the unit";
     case RunOutcome::TimedOut:
       return "timed out";
+    case RunOutcome::RecordRefused:
+      return "a record refused again and again";
     case RunOutcome::UnexpectedAnswer:
       return "unexpected answer";
     case RunOutcome::PortFailure:

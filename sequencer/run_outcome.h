@@ -7,16 +7,18 @@
 // How the last run ended; None while a run goes on or before any has ended.
 enum class RunOutcome {
   None,
-  Completed,             // the upload went through; no checksums were compared
-  ChecksumsMatch,        // the unit's memory checksums equal the file's
-  ChecksumsDifferent,    // the unit's memory checksums differ from the file's
-  HaltedByUnit,          // the unit answered "UPLOAD FAILED"
-  TimedOut,              // the unit did not answer in time
-  UnexpectedAnswer,      // the unit answered something the dialogue does not expect
-  PortFailure,           // no port chosen, or it did not open
-  InputOutputError,      // a file or port operation failed during the run
-  BadInput,              // the chosen file cannot be used (kind, content, conversion)
-  RefusedBeforeSending,  // the upload file is not whole, or changed: nothing was sent
+  Completed,                 // the upload went through; no checksums were compared
+  CompletedWithEraseErrors,  // the upload went through, but the unit reported erase errors
+  ChecksumsMatch,            // the unit's memory checksums equal the file's
+  ChecksumsDifferent,        // the unit's memory checksums differ from the file's
+  HaltedByUnit,              // the unit answered "UPLOAD FAILED"
+  TimedOut,                  // the unit did not answer in time
+  UnexpectedAnswer,          // the unit answered something the dialogue does not expect
+  RecordRefused,             // the unit asked for the same record again too many times in a row
+  PortFailure,               // no port chosen, or it did not open
+  InputOutputError,          // a file or port operation failed during the run
+  BadInput,                  // the chosen file cannot be used (kind, content, conversion)
+  RefusedBeforeSending,      // the upload file is not whole, or changed: nothing was sent
 };
 
 // Where a run stands.
@@ -34,6 +36,17 @@ enum class RunPhase {
   Checksums,
   Ended,
 };
+
+// The phases in which the unit is being talked to: the port must stay open through them.
+constexpr bool PhaseUsesPort(RunPhase phase) {
+  return phase >= RunPhase::Handshake && phase <= RunPhase::Checksums;
+}
+
+// The phases in which the unit's flash is being written: stopping now leaves it without
+// working firmware.
+constexpr bool PhaseWritesUnit(RunPhase phase) {
+  return phase >= RunPhase::Erase && phase <= RunPhase::Finishing;
+}
 
 // Raised when the phase changes and whenever a record goes out.
 struct RunProgress {

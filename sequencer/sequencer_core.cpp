@@ -66,9 +66,16 @@ void SequencerCore::Log(const std::string& text, const std::string& tag) {
   if (!S.CaptureEnabled) return;
   try {
     Capture.Log(text, tag);
-  } catch (const EInOutError&) {
-    CloseCapture();
-    throw;
+  } catch (const EInOutError& e) {
+    // The capture file is a diagnostic: a full disk must not stop an upload half way, with
+    // the unit erased. Capture goes off, the user is told once, and the run goes on.
+    try {
+      CloseCapture();
+    } catch (const EInOutError&) {
+      // Closing a file that could not be written fails the same way; it is closed all the same.
+    }
+    Ui.ShowNotice("The capture file " + CaptureFileName() + " could not be written (" + e.what() +
+                  "). Capture is now off; the run goes on.");
   }
 }
 
@@ -176,6 +183,31 @@ void SequencerCore::StopRunWithError(const std::string& message) {
   S.Step = 0;
   W.Show(Ctl::BtnBackToStart);
   Ui.ShowMessage(message);
+}
+
+void SequencerCore::PortLost() {
+  const std::string device = Serial1.DeviceName(Serial1.Port());
+  const std::string text = "The run has stopped: Com " + std::to_string(Serial1.Port()) +
+                           (device.empty() ? "" : " (" + device + ")") + " is no longer there";
+  if (S.CaptureEnabled) {
+    try {
+      Log(text, "[er]");
+    } catch (const std::exception&) {
+      // The capture file's own failure has been reported by Log.
+    }
+  }
+  S.UploadFile.Close();
+  if (S.MainUploadMode) {
+    W.SetCaption(Ctl::Label2, text);
+    W.SetFontColor(Ctl::Label2, clRed);
+    W.Clear(Ctl::Label10);
+    W.Show(Ctl::BtnRepeatUpload);
+  } else {
+    W.HistAdd(text);
+  }
+  W.Show(Ctl::BtnBackToStart);
+  EndRun(RunOutcome::PortFailure);
+  S.Step = kIdleStep;
 }
 
 void SequencerCore::BeginRun(RunPhase phase) {

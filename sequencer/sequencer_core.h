@@ -56,7 +56,8 @@ class SequencerCore {
   void SendByte(std::uint8_t value);
 
   // Capture log (does nothing unless CaptureEnabled). A write failure turns capture off,
-  // shows the state on BtnCaptureFile and Label11, and throws EInOutError.
+  // shows the state on BtnCaptureFile and Label11 and tells the user once, without stopping
+  // the run.
   void Log(const std::string& text, const std::string& tag);
   // Turns capture on or off (the BtnCaptureFile button).
   void ToggleCapture();
@@ -79,6 +80,10 @@ class SequencerCore {
   // Step := 0, offers "&Go Back to Start"; the window stays usable. The outcome is bad input
   // while the chosen file is being prepared, an input/output error otherwise.
   void StopRunWithError(const std::string& message);
+
+  // The port went away (a pulled adapter) while the run was talking to the unit: the run
+  // stops at once, naming the port, with the ways on offered. The port itself has said so.
+  void PortLost();
 
   // How the run stands and ends (S.Phase, S.Outcome), told to OnProgress.
   ProgressListener OnProgress;

@@ -1,7 +1,9 @@
 #include "sequencer/upload_dialogue.h"
 
+#include <array>
 #include <exception>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <system_error>
 
@@ -15,11 +17,35 @@ bool Contains(const std::string& text, const char* word) {
   return text.find(word) != std::string::npos;
 }
 
-// The loader's short answers: "R" + CR and "S" + CR. Only the first such letter of the line
-// counts.
-bool FirstLetterEndsLine(const std::string& text, char letter) {
-  const auto p = text.find(letter);
-  return p != std::string::npos && p + 1 < text.size() && text[p + 1] == '\r';
+// A line from the loader while records go, blanks and control characters around it aside.
+// Only whole lines count: a request is "SEND BLOCK" or "S", a resend "RESEND BLOCK" or "R".
+// Matching a part of the line would take a damaged "RESEND BLOCK" ("PESEND BLOCK") for a
+// request, and the record it asked for would never reach the unit.
+enum class RecordReply { Request, Resend, Failed, Unknown };
+
+RecordReply ClassifyRecordReply(const std::string& line) {
+  const auto isSpace = [](char c) { return static_cast<unsigned char>(c) <= ' ' || c == 0x7F; };
+  std::size_t begin = 0, end = line.size();
+  while (begin < end && isSpace(line[begin])) ++begin;
+  while (end > begin && isSpace(line[end - 1])) --end;
+  const std::string_view text(line.data() + begin, end - begin);
+  if (text == "SEND BLOCK" || text == "S") return RecordReply::Request;
+  if (text == "RESEND BLOCK" || text == "R") return RecordReply::Resend;
+  if (line.find("FAILED") != std::string::npos) return RecordReply::Failed;
+  return RecordReply::Unknown;
+}
+
+// Bytes as text, with anything unprintable shown as "?".
+std::string PrintableText(const std::uint8_t* bytes, std::size_t n) {
+  std::string text;
+  for (std::size_t i = 0; i < n; ++i)
+    text += bytes[i] >= ' ' && bytes[i] < 0x7F ? static_cast<char>(bytes[i]) : '?';
+  return text;
+}
+
+std::string HexByte(std::uint8_t b) {
+  static const char* digits = "0123456789ABCDEF";
+  return std::string{digits[b >> 4], digits[b & 0xF]};
 }
 
 // A port number from the list's text; 0 when there is none.
@@ -82,6 +108,8 @@ bool UploadDialogue::PerformStep(int step) {
       s.StartTime = core_.Clock.TimeOfDay();
       s.BlocksSent = 0;
       s.RecordRequested = false;
+      eraseErrors_ = 0;
+      refusalsInARow_ = 0;
       w.HistAdd("Got U,READY handshake");
       w.HistAdd("Sending GO");
       w.SetCaption(Ctl::Label2, "Got READY, sending GO...");
@@ -107,6 +135,7 @@ bool UploadDialogue::PerformStep(int step) {
       return true;
     case kEraseResultStep:
       if (Contains(s.LastReply, "ERASE ERROR")) {
+        ++eraseErrors_;
         w.HistAdd(s.LastReply);
         w.SetCaption(Ctl::Label2, s.LastReply);
         s.WaitTicks = 0;
@@ -198,11 +227,15 @@ void UploadDialogue::OpenPort() {
     return;
   }
   ForgetRefusal();
+  const bool wasOpen = core_.Serial1.Active();
   core_.Serial1.SetBaudrate(s.UploadBaud);
   core_.Serial1.SetPort(port);
   if (s.CaptureEnabled) core_.Log("com port open at " + w.List(Ctl::BaudRateBox).Text(), "[co]");
   s.ReplyText.clear();
-  core_.Serial1.SetActive(true);  // an open port is closed and opened again
+  // A new port or rate opens an open port again; when that failed it has been reported, and
+  // opening once more would only show the same message a second time.
+  if (!(wasOpen && !core_.Serial1.Active()))
+    core_.Serial1.SetActive(true);  // an open port is closed and opened again
   s.PortOpenTicks = 0;
   s.Step = kPortWaitStep;
 }
@@ -218,6 +251,8 @@ void UploadDialogue::PortOpened() {
   w.Hide(Ctl::Label10);
   s.Step = kIdleStep;
   if (!open) {
+    // The help page for this screen tells the user to go back and choose another port.
+    w.Show(Ctl::BtnBackToStart);
     core_.EndRun(RunOutcome::PortFailure);
     return;
   }
@@ -247,6 +282,24 @@ std::string UploadDialogue::UploadFileProblem() const {
     return "The upload file " + s.UploadFileName + " has changed since it was chosen (" +
            std::to_string(records) + " records, not " + std::to_string(s.BlockCount) +
            "). Choose it again";
+  }
+  // A damaged record would be refused by the unit for ever, after its flash was erased:
+  // every record is checked before anything is sent.
+  std::ifstream in(s.UploadFileName, std::ios::binary);
+  std::array<std::uint8_t, kRecordSize> record{};
+  for (std::uintmax_t r = 1; r <= records; ++r) {
+    if (!in.read(reinterpret_cast<char*>(record.data()), kRecordSize)) {
+      return "The upload file " + s.UploadFileName + " cannot be read. Choose it again";
+    }
+    unsigned sum = 0;
+    for (int i = 0; i < kRecordSize - 1; ++i) sum += record[static_cast<std::size_t>(i)];
+    const auto expected = static_cast<std::uint8_t>(sum & 0xFF);
+    if (record[kRecordSize - 1] != expected) {
+      return "The upload file " + s.UploadFileName + " is damaged: record " + std::to_string(r) +
+             " (address " + PrintableText(record.data(), 6) + ") has the checksum " +
+             HexByte(record[kRecordSize - 1]) + " where its bytes call for " + HexByte(expected) +
+             ". Make the upload file again or choose another";
+    }
   }
   return {};
 }
@@ -337,47 +390,54 @@ void UploadDialogue::RecordRequest() {
   core_.WaitReplyCR("\r", kResendStep, reply, kRecordReplyStep);
   s.LastReply = reply;
   if (s.Step != kRecordReplyStep) return;
-  const std::string& line = s.LastReply;
-  // "RESEND BLOCK" contains "SEND": it is tested first.
-  if (Contains(line, "RESEND") || FirstLetterEndsLine(line, 'R')) {
-    if (s.RecordRequested) {
-      sender_.ResendRecord();
-    } else {
-      // Nothing of this run has gone out yet: the unit missed its own first request, and
-      // the record it wants is the first one.
-      s.RecordRequested = true;
-      sender_.SendRecord();
-    }
-    s.WaitTicks = 0;
-    s.Step = kRecordRequestStep;
-  } else if (Contains(line, "SEND") || FirstLetterEndsLine(line, 'S')) {
-    s.RecordRequested = true;
-    if (s.BlocksSent == s.BlockCount) {
-      s.Step = kUploadDoneStep;  // all records are out
-      return;
-    }
-    sender_.SendRecord();
-    s.WaitTicks = 0;
-    s.Step = kRecordRequestStep;
-  } else if (Contains(line, "FAILED")) {
-    w.SetCaption(Ctl::Label2, "Upload failed");
-    w.Clear(Ctl::Label4);
-    // Logging stops with the run; the file is closed properly so that nothing is lost.
-    if (s.CaptureEnabled) {
-      try {
-        core_.CloseCapture();
-      } catch (const std::exception& e) {
-        core_.Ui.ShowMessage(std::string("The capture file could not be closed: ") + e.what());
+  switch (ClassifyRecordReply(s.LastReply)) {
+    case RecordReply::Resend:
+      if (s.RecordRequested) {
+        RecordRefusedOnce();
+        if (s.Step == kIdleStep) return;
+      } else {
+        // Nothing of this run has gone out yet: the unit missed its own first request, and
+        // the record it wants is the first one.
+        s.RecordRequested = true;
+        sender_.SendRecord();
       }
-    }
-    s.Step = kHaltStep;
-  } else if (!s.RecordRequested) {
-    // An unknown line before the first request: RecordBuffer holds nothing of this run, so
-    // nothing is sent; wait on for the request.
-    s.WaitTicks = 0;
-    s.Step = kRecordRequestStep;
-  } else {
-    s.Step = kResendStep;
+      s.WaitTicks = 0;
+      s.Step = kRecordRequestStep;
+      return;
+    case RecordReply::Request:
+      s.RecordRequested = true;
+      refusalsInARow_ = 0;
+      if (s.BlocksSent == s.BlockCount) {
+        s.Step = kUploadDoneStep;  // all records are out
+        return;
+      }
+      sender_.SendRecord();
+      s.WaitTicks = 0;
+      s.Step = kRecordRequestStep;
+      return;
+    case RecordReply::Failed:
+      w.SetCaption(Ctl::Label2, "Upload failed");
+      w.Clear(Ctl::Label4);
+      // Logging stops with the run; the file is closed properly so that nothing is lost.
+      if (s.CaptureEnabled) {
+        try {
+          core_.CloseCapture();
+        } catch (const std::exception& e) {
+          core_.Ui.ShowMessage(std::string("The capture file could not be closed: ") + e.what());
+        }
+      }
+      s.Step = kHaltStep;
+      return;
+    case RecordReply::Unknown:
+      if (!s.RecordRequested) {
+        // An unknown line before the first request: RecordBuffer holds nothing of this run,
+        // so nothing is sent; wait on for the request.
+        s.WaitTicks = 0;
+        s.Step = kRecordRequestStep;
+      } else {
+        s.Step = kResendStep;
+      }
+      return;
   }
 }
 
@@ -385,12 +445,42 @@ void UploadDialogue::SendSameRecordAgain() {
   SequencerState& s = core_.S;
   s.ReplyText.clear();
   if (s.RecordRequested) {
-    if (s.CaptureEnabled) core_.Log("resend", "[out]");
-    sender_.ResendRecord();
+    RecordRefusedOnce();
+    if (s.Step == kIdleStep) return;
+  } else {
+    // The time-out of the first wait: the unit's first request was lost. Both sides would
+    // wait on each other for ever, so the first record goes out as if it had been asked for
+    // (read now: the buffer holds nothing of this run).
+    s.RecordRequested = true;
+    sender_.SendRecord();
   }
-  // Before the first request a silent unit gets nothing: RecordBuffer is not of this run.
   s.WaitTicks = 0;
   s.Step = kRecordRequestStep;
+}
+
+void UploadDialogue::RecordRefusedOnce() {
+  SequencerState& s = core_.S;
+  WindowModel& w = core_.W;
+  if (++refusalsInARow_ < kMaxRefusalsOfOneRecord) {
+    if (s.Step == kResendStep && s.CaptureEnabled) core_.Log("resend", "[out]");
+    sender_.ResendRecord();
+    return;
+  }
+  s.EndTime = core_.Clock.TimeOfDay();
+  s.UploadFile.Close();
+  const std::string text = "Record " + std::to_string(s.BlocksSent) + " of " +
+                           std::to_string(s.BlockCount) + " was refused " +
+                           std::to_string(kMaxRefusalsOfOneRecord) +
+                           " times in a row. Check the cable and its plugs and keep it away from "
+                           "sources of noise; if the upload file may be damaged, make it again";
+  w.HistAdd(text);
+  w.SetCaption(Ctl::Label2, text);
+  w.SetFontColor(Ctl::Label2, clRed);
+  w.Clear(Ctl::Label10);
+  w.Show(Ctl::BtnBackToStart);
+  if (s.MainUploadMode) w.Show(Ctl::BtnRepeatUpload);
+  core_.EndRun(RunOutcome::RecordRefused);
+  s.Step = kIdleStep;
 }
 
 void UploadDialogue::EndOfDialogue() {
@@ -433,6 +523,10 @@ void UploadDialogue::CompletionScreen() {
   w.SetFontColor(Ctl::Label4, clBlack);
   // The checksum check has already said how a large upload ended.
   if (s.Outcome == RunOutcome::None) core_.EndRun(RunOutcome::Completed);
+  // The unit took every record, but said that it could not erase all of its flash.
+  if (eraseErrors_ > 0 &&
+      (s.Outcome == RunOutcome::Completed || s.Outcome == RunOutcome::ChecksumsMatch))
+    core_.EndRun(RunOutcome::CompletedWithEraseErrors);
   s.Step = kBlinkFirstStep;
 }
 

@@ -38,9 +38,12 @@ inline constexpr int kCompletionStep = 82;
 inline constexpr int kHaltStep = 88;
 inline constexpr int kResendStep = 999;
 
-inline constexpr int kHandshakeMaxSends = 250;     // "U" sends after the first before giving up
-inline constexpr int kDialogueBudgetTicks = 2000;  // 120 s for each answer of the loader
-inline constexpr int kPortOpenTicks = 20;          // 1.2 s for the port to open
+inline constexpr int kHandshakeMaxSends = 250;
+// A record the unit asks for again this many times in a row stops the run: the cable, noise
+// on the line or a damaged file is at fault, and sending it for ever would not mend them.
+inline constexpr int kMaxRefusalsOfOneRecord = 20;  // "U" sends after the first before giving up
+inline constexpr int kDialogueBudgetTicks = 2000;   // 120 s for each answer of the loader
+inline constexpr int kPortOpenTicks = 20;           // 1.2 s for the port to open
 inline constexpr int kChecksumCheckRecords =
     1000;  // uploads this large get their checksums checked
 inline constexpr int kRemoteControlBaud = 9600;
@@ -74,6 +77,9 @@ class UploadDialogue final : public StepOwner {
   void EndOfDialogue();
   void CompletionScreen();
   void HaltScreen();
+  // The unit asked for the current record again (or did not answer it): sends it again, or
+  // stops the run when it has been refused too often.
+  void RecordRefusedOnce();
   // Refuses an upload file that cannot be sent whole; true when it was refused.
   bool RefuseBadUploadFile();
   // A refusal in red on Label12, and the colour it had before, given back once the run can go
@@ -82,6 +88,8 @@ class UploadDialogue final : public StepOwner {
   void ForgetRefusal();
 
   std::optional<TColor> label12Before_;
+  int eraseErrors_ = 0;     // erase error reports of this run
+  int refusalsInARow_ = 0;  // of the current record
   int factoryPortOpenedStep_ = kIdleStep;
   int factoryEndStep_ = kIdleStep;
 

@@ -13,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLayout>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTextBrowser>
@@ -394,6 +395,69 @@ TEST(MainWindowPictures, OpeningScreenAtDesignSizeAndMaximised) {
   form.Ui().ShowHelp(4);
   QApplication::processEvents();
   EXPECT_TRUE(form.Ui().HelpWindow()->grab().save(out + "/help-topic4.png"));
+}
+
+TEST(MainWindow, KeepsTheSizeItIsGivenAndFitsEveryScreenAtTheDesignSize) {
+  TempDir dir;
+  TForm1 form(dir.Dir(), false);
+  form.show();
+  QApplication::processEvents();
+  EXPECT_EQ(form.minimumSize(), QSize(kDesignWidth, kDesignHeight));
+  form.resize(700, 300);  // smaller than every screen fits in: refused
+  QApplication::processEvents();
+  EXPECT_EQ(form.size(), QSize(kDesignWidth, kDesignHeight));
+
+  // Each screen at its fullest keeps the size the user gave, and fits at the design size.
+  WindowModel& w = form.Model();
+  const auto check = [&](const char* screen) {
+    form.resize(900, 520);
+    QApplication::processEvents();
+    EXPECT_EQ(form.size(), QSize(900, 520)) << screen;
+    form.resize(kDesignWidth, kDesignHeight);
+    QApplication::processEvents();
+    // Every label shown gets the height its wrapped text needs, and the footer is in view.
+    for (const ControlDesign& d : kControls) {
+      auto* label = qobject_cast<QLabel*>(form.ControlWidget(d.id));
+      if (!label || !label->isVisibleTo(&form) || label->text().isEmpty()) continue;
+      const int needed = label->hasHeightForWidth() ? label->heightForWidth(label->width())
+                                                    : label->sizeHint().height();
+      EXPECT_GE(label->height(), needed) << screen << ": " << d.name << " is cut";
+    }
+    QWidget* footer = form.ControlWidget(Ctl::GroupBox2);
+    EXPECT_LE(footer->mapTo(&form, QPoint(0, footer->height())).y(), kDesignHeight) << screen;
+  };
+  check("opening");
+  w.Hide(Ctl::OpeningBox);
+  for (Ctl c : {Ctl::MainBox, Ctl::RunBox, Ctl::BtnChooseFile, Ctl::Gauge, Ctl::Label10,
+                Ctl::BtnRepeatUpload, Ctl::BtnBackToStart})
+    w.Show(c);
+  w.SetCaption(Ctl::Label12,
+               "The upload file /home/technician/firmware/rq410/fw.KVU is damaged: record 2 "
+               "(address 000080) has the checksum 3F where its bytes call for 40. Make the upload "
+               "file again or choose another");
+  w.SetCaption(Ctl::Label8, "Upload will be 32000 blocks, about 34.5 minutes");
+  w.SetCaption(Ctl::Label15, "Checksums match, Upload successful");
+  w.SetFontSize(Ctl::Label15, 12);
+  w.SetCaption(Ctl::Label4, "Upload complete. Time taken: 03:25 minutes");
+  w.SetFontSize(Ctl::Label4, 12);
+  w.SetCaption(
+      Ctl::Label2,
+      "Record 2 of 3 was refused 20 times in a row. Check the cable and its plugs and keep "
+      "it away from sources of noise; if the upload file may be damaged, make it again");
+  w.SetFontSize(Ctl::Label2, 13);
+  w.SetCaption(Ctl::Label10, "Now, CYCLE POWER on the RQ-410....");
+  w.SetFontSize(Ctl::Label10, 15);
+  check("software upload");
+  w.Hide(Ctl::MainBox);
+  w.Show(Ctl::FactoryBox);
+  w.Show(Ctl::BtnGoOn);
+  w.SetCaption(Ctl::Label1,
+               "With power off, put a jumper on the Bootstrap Loader Enable header (JP2) and a "
+               "jumper on the BootBlock Erase Enable header (JP3)");
+  w.SetFontSize(Ctl::Label1, 11);
+  w.SetCaption(Ctl::Label16, "Click on <Go Back to Start> to upload Main Software");
+  w.SetFontSize(Ctl::Label16, 12);
+  check("factory");
 }
 
 }  // namespace

@@ -58,7 +58,18 @@ TEST(UploadPortOpening, OpensTheChosenPortReportsItAndRemembersIt) {
   bad.Tick(2);
   EXPECT_EQ(bad.W().Caption(Ctl::Label12), "Port did not open on Com 1 at 38400 baud");
   EXPECT_FALSE(bad.W().Visible(Ctl::BtnChooseFile));
+  EXPECT_TRUE(bad.W().Visible(Ctl::BtnBackToStart));  // the way back the help page tells of
+  EXPECT_EQ(bad.S().Outcome, RunOutcome::PortFailure);
   EXPECT_EQ(bad.S().Step, 0);
+
+  // An open port moved to a number with no device is tried once, not a second time at once
+  // (which would show the same message twice).
+  UploadRig moved;
+  moved.port.opens = false;
+  moved.W().SetItemIndex(Ctl::CommPortBox, 1);  // "2"
+  moved.form.Btn2UploadClick();
+  moved.Tick();
+  EXPECT_EQ(moved.port.openAttempts, 1);
 }
 
 TEST(UploadPortOpening, WithoutAChosenPortNoneIsOpened) {
@@ -117,6 +128,21 @@ TEST(UploadReadyScreen, ShowsTheEstimateAndRefusesAFileOfBrokenRecords) {
   t.Tick();
   EXPECT_FALSE(t.W().Visible(Ctl::BtnStartRun));
   EXPECT_EQ(t.W().FontColor(Ctl::Label12), clRed);
+  // A record whose checksum byte does not fit its bytes is found before anything is sent.
+  std::vector<std::string> records = WriteUploadFile(t.S().UploadFileName, 2);
+  {
+    std::fstream f(t.S().UploadFileName, std::ios::binary | std::ios::in | std::ios::out);
+    f.seekp(135 + 20);
+    f.put(static_cast<char>(records[1][20] ^ 0x01));
+  }
+  t.S().Step = 42;
+  t.Tick();
+  EXPECT_FALSE(t.W().Visible(Ctl::BtnStartRun));
+  EXPECT_NE(t.W().Caption(Ctl::Label12).find("is damaged: record 2 (address 000080)"),
+            std::string::npos)
+      << t.W().Caption(Ctl::Label12);
+  EXPECT_EQ(t.S().Outcome, RunOutcome::RefusedBeforeSending);
+  EXPECT_EQ(t.port.TakeWritten(), "");
   // A whole file afterwards gets the ready screen and Label12 its colour back.
   t.UseUploadFile(2);
   t.S().Step = 42;
@@ -248,18 +274,29 @@ TEST(UploadRun, NothingStaleGoesOutBeforeTheFirstRequest) {
   r.StartUpload();
   ASSERT_TRUE(r.TickUntilStep(67, 20));
   r.port.TakeWritten();
-  // An unknown line and then a whole budget of silence: nothing is sent.
-  r.Tick(2100);
+  // An unknown line is no request: nothing is sent while the budget lasts.
+  r.Tick(1990);
   EXPECT_EQ(r.port.TakeWritten(), "");
   EXPECT_EQ(r.S().Step, 67);
-  // A resend request before any record means the first record, counted.
-  r.port.Feed("RESEND BLOCK\r");
-  r.Tick();
-  ASSERT_EQ(unit.records.size(), 1u);
+  // The unit's first request was lost: at the time-out the first record goes out, read from
+  // the file, so that the two sides do not wait on each other for ever.
+  ASSERT_TRUE(r.TickUntil([&] { return !unit.records.empty(); }, 20));
   EXPECT_EQ(unit.records[0], r.fileRecords[0]);
   EXPECT_EQ(r.S().BlocksSent, 1);
   ASSERT_TRUE(r.TickUntilStep(183, 50));
   EXPECT_EQ(unit.records.size(), 2u);
+
+  // A resend request before any record means the first record, counted.
+  UploadRig p;
+  p.UseUploadFile(2);
+  p.S().RecordBuffer.fill('Z');
+  LoaderUnit early;
+  early.afterGo = {"ERASING...\r", "ERASE COMPLETE\r", "RESEND BLOCK\r"};
+  early.Attach(p.port);
+  p.StartUpload();
+  ASSERT_TRUE(p.TickUntil([&] { return !early.records.empty(); }, 30));
+  EXPECT_EQ(early.records[0], p.fileRecords[0]);
+  EXPECT_EQ(p.S().BlocksSent, 1);
 
   // After the first request a silent unit gets the same record again at each time-out.
   UploadRig q;
@@ -294,6 +331,7 @@ TEST(UploadRun, EraseErrorsAreShownAndAnUnexpectedEraseLineStops) {
   EXPECT_TRUE(HistHas(r.W(), "ERASE ERROR: 3\r"));
   EXPECT_TRUE(HistHas(r.W(), "BLOCK BASE INDEX: 40000\r"));
   EXPECT_EQ(unit.records.size(), 1u);
+  EXPECT_EQ(r.S().Outcome, RunOutcome::CompletedWithEraseErrors);
 
   UploadRig t;
   t.UseUploadFile(1);
@@ -366,4 +404,88 @@ TEST(UploadRun, AThousandRecordsLeadToTheChecksumCheck) {
   EXPECT_EQ(big.W().Caption(Ctl::Label4), "Unit re-booting, wait ...");
   EXPECT_EQ(big.S().RebootTicks, 0);
   EXPECT_EQ(big.W().Caption(Ctl::Label15), "Software Upload complete");
+}
+
+TEST(UploadRun, OnlyWholeLinesAskForTheNextRecord) {
+  UploadRig r;
+  r.UseUploadFile(3);
+  LoaderUnit unit;
+  unit.answer = [](int n, const std::string&) -> std::string {
+    switch (n) {
+      case 1:
+        return " SEND BLOCK \r";  // blanks around a request: still a request
+      case 2:
+        return "PESEND BLOCK\r";  // a damaged resend request is no request: record 2 again
+      case 3:
+        return "\nXR\r";  // not a resend either: record 2 again
+      default:
+        return "SEND BLOCK\r";
+    }
+  };
+  unit.Attach(r.port);
+  r.StartUpload();
+  ASSERT_TRUE(r.TickUntilStep(183, 100));
+  const auto& f = r.fileRecords;
+  EXPECT_EQ(unit.records, (std::vector<std::string>{f[0], f[1], f[1], f[1], f[2]}));
+  EXPECT_EQ(r.S().Outcome, RunOutcome::Completed);
+}
+
+TEST(UploadRun, ARecordRefusedTwentyTimesInARowStopsTheRun) {
+  UploadRig r;
+  r.UseUploadFile(3);
+  LoaderUnit unit;
+  unit.answer = [](int n, const std::string&) -> std::string {
+    return n == 1 ? "SEND BLOCK\r" : "RESEND BLOCK\r";
+  };
+  unit.Attach(r.port);
+  r.StartUpload();
+  ASSERT_TRUE(r.TickUntil([&] { return r.S().Step == 0; }, 200));
+  EXPECT_EQ(unit.records.size(), 1u + kMaxRefusalsOfOneRecord);  // record 2, twenty times
+  EXPECT_EQ(r.S().Outcome, RunOutcome::RecordRefused);
+  EXPECT_EQ(r.W().Caption(Ctl::Label2).rfind("Record 2 of 3 was refused 20 times in a row", 0), 0u)
+      << r.W().Caption(Ctl::Label2);
+  EXPECT_TRUE(r.W().Visible(Ctl::BtnBackToStart));
+  EXPECT_TRUE(r.W().Visible(Ctl::BtnRepeatUpload));
+  EXPECT_FALSE(r.S().UploadFile.IsOpen());
+}
+
+TEST(UploadRun, APortThatGoesEndsTheRunAtOnce) {
+  UploadRig r;
+  r.UseUploadFile(5);
+  LoaderUnit unit;
+  unit.Attach(r.port);
+  r.StartUpload();
+  ASSERT_TRUE(r.TickUntil([&] { return unit.records.size() == 2; }, 50));
+  r.port.active = false;  // the adapter is pulled out; the port has said so and closed
+  r.port.TakeWritten();
+  r.Tick(3);
+  EXPECT_EQ(r.port.TakeWritten(), "");
+  EXPECT_EQ(r.S().Step, 0);
+  EXPECT_EQ(r.S().Outcome, RunOutcome::PortFailure);
+  EXPECT_EQ(r.W().Caption(Ctl::Label2),
+            "The run has stopped: Com 1 (/dev/fake1) is no longer there");
+  EXPECT_TRUE(r.W().Visible(Ctl::BtnBackToStart));
+  EXPECT_TRUE(r.W().Visible(Ctl::BtnRepeatUpload));
+  EXPECT_TRUE(r.ui.messages.empty());  // the port's own message is the only one
+
+  // Close asks first while the unit is being written, and not at rest.
+  UploadRig w;
+  w.UseUploadFile(5);
+  LoaderUnit writing;
+  writing.Attach(w.port);
+  w.StartUpload();
+  ASSERT_TRUE(w.TickUntil([&] { return writing.records.size() == 1; }, 50));
+  w.form.BtnCloseClick();
+  EXPECT_FALSE(w.ui.closed);
+  ASSERT_EQ(w.ui.questions.size(), 1u);
+  EXPECT_EQ(w.ui.questions[0],
+            "The unit is being written; closing now leaves it without working firmware. Close "
+            "anyway?");
+  w.ui.confirmAnswer = true;
+  w.form.BtnCloseClick();
+  EXPECT_TRUE(w.ui.closed);
+  UploadRig idle;
+  idle.form.BtnCloseClick();
+  EXPECT_TRUE(idle.ui.closed);
+  EXPECT_TRUE(idle.ui.questions.empty());
 }

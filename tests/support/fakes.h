@@ -14,7 +14,16 @@
 class FakePort : public ISerialPort {
  public:
   int Port() const override { return port; }
-  void SetPort(int value) override { port = value; }
+  void SetPort(int value) override {
+    if (value == port) return;
+    port = value;
+    // An open port is opened again on the new device, as the real one is.
+    if (active) {
+      ++openAttempts;
+      input.clear();
+      active = opens;
+    }
+  }
   int Baudrate() const override { return baud; }
   void SetBaudrate(int value) override {
     if (value == baud) return;
@@ -26,6 +35,7 @@ class FakePort : public ISerialPort {
   void SetActive(bool value) override {
     ++activeWrites;
     if (value) {
+      ++openAttempts;
       input.clear();
       active = opens;
     } else {
@@ -60,6 +70,7 @@ class FakePort : public ISerialPort {
   bool active = false;
   bool opens = true;  // false: the device cannot be opened
   int activeWrites = 0;
+  int openAttempts = 0;
   std::vector<int> baudChanges;
   std::string input;
   std::string written;
