@@ -25,9 +25,11 @@
 #include "app/own_control.h"
 #include "app/qt_main_thread.h"
 #include "app/qt_ui_services.h"
-#include "support/temp_dir.h"
+#include "support/scratch_folder.h"
 
 namespace fs = std::filesystem;
+using kvtest::Lines;
+using kvtest::ScratchFolder;
 
 namespace {
 
@@ -78,13 +80,13 @@ struct WindowRig {
   explicit WindowRig(bool timer = false) : form(dir.Dir(), timer) {
     form.Ui().MessageHook = [this](const QString& m) { messages << m; };
   }
-  TempDir dir;
+  ScratchFolder dir;
   TForm1 form;
   QStringList messages;
 };
 
 TEST(MainWindow, StartsOnTheOpeningScreenWithItsCaptionsAndColours) {
-  TempDir dir;
+  ScratchFolder dir;
   TForm1 form(dir.Dir(), false);
   EXPECT_EQ(form.windowTitle(),
             "FIRMWARE UPLOAD UTILITY FOR KORVANE FLASH-UPLOAD DEVICES  -  RQ-410 Modem");
@@ -155,7 +157,7 @@ TEST(MainWindow, StartsOnTheOpeningScreenWithItsCaptionsAndColours) {
 }
 
 TEST(MainWindow, PortSettingsFileThroughTheWindow) {
-  TempDir dir;
+  ScratchFolder dir;
   {
     std::ofstream(dir.Dir() + "commsUP.txt") << "7,57600\n";
     TForm1 form(dir.Dir(), false);
@@ -335,7 +337,7 @@ TEST(QtHandOver, RunsWorkerCallsOnTheGuiThreadAndReleasesCancelledOnes) {
 }
 
 TEST(MainWindowPictures, OpeningScreenAtDesignSizeAndMaximised) {
-  TempDir dir;
+  ScratchFolder dir;
   TForm1 form(dir.Dir(), false);
   const QString out = QStringLiteral(KV_BINARY_DIR "/screenshots");
   QDir().mkpath(out);
