@@ -14,8 +14,11 @@ bool haveTool(const std::string& name) {
   return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
 }
 
-void run(const std::string& command) {
-  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+// A tool that failed left nothing to compare with: callers stop the test (ASSERT_TRUE).
+::testing::AssertionResult run(const std::string& command) {
+  const int status = std::system(command.c_str());
+  if (status == 0) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << command << "\nfailed with status " << status;
 }
 
 // Random data with erased pages and erased runs inside pages among them.
@@ -40,8 +43,8 @@ void expectSameAsSrecCat(const ScratchFolder& dir, const std::string& hex) {
   ConvertRun S;
   S.InputFileName = hex;
   convert(S, dir.Path().string(), "ours");
-  run("srec_cat '" + hex + "' -intel -fill 0xFF 0 0x400000 -crop 0 0x400000 -o '" +
-      dir.File("oracle.bin") + "' -binary");
+  ASSERT_TRUE(run("srec_cat '" + hex + "' -intel -fill 0xFF 0 0x400000 -crop 0 0x400000 -o '" +
+                  dir.File("oracle.bin") + "' -binary"));
   const Bytes oracle = ReadBytes(dir.File("oracle.bin"));
   ASSERT_EQ(oracle.size(), 4194304u);
   Bytes ours = ReadBytes(dir.File("ours.BIN"));
@@ -59,14 +62,15 @@ TEST(ConversionOracle, LinearAddressedFilesFromSrecCat) {
   // Firmware and FPGA regions, in 32-byte and 255-byte records, upper and lower case.
   WriteBytes(dir.File("a.bin"), randomImage(300000, 1));
   WriteBytes(dir.File("b.bin"), randomImage(70000, 2));
-  run("srec_cat '" + dir.File("a.bin") + "' -binary -offset 0x1C0000 '" + dir.File("b.bin") +
-      "' -binary -offset 0x60000 -o '" + dir.File("a.hex") + "' -intel -address-length=4");
-  expectSameAsSrecCat(dir, dir.File("a.hex"));
-  run("srec_cat '" + dir.File("a.bin") + "' -binary -offset 0x3C0000 -o '" + dir.File("long.hex") +
-      "' -intel -address-length=4 -obs=255");
-  expectSameAsSrecCat(dir, dir.File("long.hex"));
-  run("tr A-F a-f < '" + dir.File("long.hex") + "' > '" + dir.File("lower.hex") + "'");
-  expectSameAsSrecCat(dir, dir.File("lower.hex"));
+  ASSERT_TRUE(run("srec_cat '" + dir.File("a.bin") + "' -binary -offset 0x1C0000 '" +
+                  dir.File("b.bin") + "' -binary -offset 0x60000 -o '" + dir.File("a.hex") +
+                  "' -intel -address-length=4"));
+  ASSERT_NO_FATAL_FAILURE(expectSameAsSrecCat(dir, dir.File("a.hex")));
+  ASSERT_TRUE(run("srec_cat '" + dir.File("a.bin") + "' -binary -offset 0x3C0000 -o '" +
+                  dir.File("long.hex") + "' -intel -address-length=4 -obs=255"));
+  ASSERT_NO_FATAL_FAILURE(expectSameAsSrecCat(dir, dir.File("long.hex")));
+  ASSERT_TRUE(run("tr A-F a-f < '" + dir.File("long.hex") + "' > '" + dir.File("lower.hex") + "'"));
+  ASSERT_NO_FATAL_FAILURE(expectSameAsSrecCat(dir, dir.File("lower.hex")));
 }
 
 TEST(ConversionOracle, SegmentAddressedFilesFromObjcopy) {
@@ -76,10 +80,10 @@ TEST(ConversionOracle, SegmentAddressedFilesFromObjcopy) {
   // Below 1 MB objcopy places data with extended segment address records.
   const Bytes data = randomImage(400000, 3);
   WriteBytes(dir.File("c.bin"), data);
-  run("objcopy -I binary -O ihex --change-addresses 0x8000 '" + dir.File("c.bin") + "' '" +
-      dir.File("c.hex") + "'");
+  ASSERT_TRUE(run("objcopy -I binary -O ihex --change-addresses 0x8000 '" + dir.File("c.bin") +
+                  "' '" + dir.File("c.hex") + "'"));
   ASSERT_NE(ReadText(dir.File("c.hex")).find(":02000002"), std::string::npos);
-  expectSameAsSrecCat(dir, dir.File("c.hex"));
+  ASSERT_NO_FATAL_FAILURE(expectSameAsSrecCat(dir, dir.File("c.hex")));
 
   // And objcopy reads its own file back to the same bytes as ours.
   ASSERT_TRUE(
@@ -108,8 +112,8 @@ TEST(ConversionOracle, CompiledProgram) {
       run("g++ -O1 -fno-pie -no-pie -nostdlib -static -Wl,-e,kv_start -Wl,-Ttext-segment=0x120000 "
           "-Wl,--build-id=none '" +
           dir.File("tiny.cpp") + "' -o '" + dir.File("tiny.elf") + "'"));
-  run("objcopy -O ihex '" + dir.File("tiny.elf") + "' '" + dir.File("tiny.hex") + "'");
-  expectSameAsSrecCat(dir, dir.File("tiny.hex"));
+  ASSERT_TRUE(run("objcopy -O ihex '" + dir.File("tiny.elf") + "' '" + dir.File("tiny.hex") + "'"));
+  ASSERT_NO_FATAL_FAILURE(expectSameAsSrecCat(dir, dir.File("tiny.hex")));
   const Bytes ours = ReadBytes(dir.File("ours.BIN"));
   EXPECT_NE(std::search(ours.begin(), ours.end(), std::begin("RQ-410 test program"),
                         std::end("RQ-410 test program") - 1),
