@@ -107,7 +107,8 @@ bool IsRealUart(const std::string& path) {
 #endif
 }
 
-std::string ResolvePortDevice(int port, const std::string& programDir) {
+std::string ResolvePortDevice(int port, const std::string& programDir, const std::string& devDir,
+                              const std::function<bool(const std::string& path)>& isRealUart) {
   if (const char* env = std::getenv("KVUFLASH_PORTS")) {
     const auto entries = ParsePortEntries(env);
     if (auto it = entries.find(port); it != entries.end()) return it->second;
@@ -122,7 +123,7 @@ std::string ResolvePortDevice(int port, const std::string& programDir) {
     }
   }
   if (port < 1) return {};
-  const auto devices = ListSerialDevices("/dev", IsRealUart);
+  const auto devices = ListSerialDevices(devDir, isRealUart);
   if (static_cast<std::size_t>(port) <= devices.size()) return devices[port - 1];
   return {};
 }

@@ -20,8 +20,10 @@ std::vector<std::string> ListSerialDevices(
 bool IsRealUart(const std::string& path);
 
 // The device for port `port`: the environment's KVUFLASH_PORTS entry, else ports.txt in
-// `programDir`, else the port-th device present. Empty when there is none.
-std::string ResolvePortDevice(int port, const std::string& programDir);
+// `programDir`, else the port-th device present in `devDir`. Empty when there is none.
+std::string ResolvePortDevice(
+    int port, const std::string& programDir, const std::string& devDir = "/dev",
+    const std::function<bool(const std::string& path)>& isRealUart = IsRealUart);
 
 // The folder holding the running executable.
 std::string ExecutableDir();

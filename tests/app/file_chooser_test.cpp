@@ -22,6 +22,7 @@
 
 #include "fileprep/data_files_dir.h"
 #include "form/main_form.h"
+#include "support/scratch_folder.h"
 
 // Readable failure messages.
 inline void PrintTo(const QString& text, std::ostream* os) {
@@ -47,18 +48,16 @@ void DoubleClick(QListWidget* list, QListWidgetItem* item) {
 class ChooserWorld {
  public:
   ChooserWorld() {
-    std::string pattern = (fs::temp_directory_path() / "kv-chooser-XXXXXX").string();
-    root_ = ::mkdtemp(pattern.data());
     previousFolder_ = fs::current_path();
-    Keep("HOME", (root_ / "home").string());
-    Keep("XDG_CONFIG_HOME", (root_ / "config").string());
-    fs::create_directories(root_ / "home");
-    fs::create_directories(root_ / "fw" / "New");
-    fs::create_directories(root_ / "fw" / "x.kvu");  // a folder, never listed as a file
+    Keep("HOME", (scratch_.Path() / "home").string());
+    Keep("XDG_CONFIG_HOME", (scratch_.Path() / "config").string());
+    fs::create_directories(scratch_.Path() / "home");
+    fs::create_directories(scratch_.Path() / "fw" / "New");
+    fs::create_directories(scratch_.Path() / "fw" / "x.kvu");  // a folder, never listed as a file
     for (const char* name : {"a.kvu", "B.KVU", "c.bin", "d.hex", "e.h86", "f.mcs", ".hidden.kvu"}) {
-      std::ofstream(root_ / "fw" / name) << "x";
+      std::ofstream(scratch_.Path() / "fw" / name) << "x";
     }
-    std::ofstream(root_ / "fw" / "New" / "g.hex") << "x";
+    std::ofstream(scratch_.Path() / "fw" / "New" / "g.hex") << "x";
   }
   ~ChooserWorld() {
     std::error_code ec;
@@ -70,12 +69,13 @@ class ChooserWorld {
         ::unsetenv(name.c_str());
       }
     }
-    fs::remove_all(root_, ec);
   }
   QString Folder(const std::string& sub) const {
-    return QString::fromStdString((root_ / sub).string());
+    return QString::fromStdString((scratch_.Path() / sub).string());
   }
-  std::string SetFile() const { return (root_ / "config" / "kvuflash" / "KVUflash.set").string(); }
+  std::string SetFile() const {
+    return (scratch_.Path() / "config" / "kvuflash" / "KVUflash.set").string();
+  }
   std::string SetFileText() const {
     std::ifstream in(SetFile(), std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -87,7 +87,7 @@ class ChooserWorld {
     saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
     ::setenv(name.c_str(), value.c_str(), 1);
   }
-  fs::path root_;
+  kvtest::ScratchFolder scratch_{"kv-chooser"};
   fs::path previousFolder_;
   std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };

@@ -26,9 +26,11 @@
 #include "app/own_control.h"
 #include "app/qt_main_thread.h"
 #include "app/qt_ui_services.h"
-#include "support/temp_dir.h"
+#include "support/scratch_folder.h"
 
 namespace fs = std::filesystem;
+using kvtest::Lines;
+using kvtest::ScratchFolder;
 
 namespace {
 
@@ -79,13 +81,13 @@ struct WindowRig {
   explicit WindowRig(bool timer = false) : form(dir.Dir(), timer) {
     form.Ui().MessageHook = [this](const QString& m) { messages << m; };
   }
-  TempDir dir;
+  ScratchFolder dir;
   TForm1 form;
   QStringList messages;
 };
 
 TEST(MainWindow, StartsOnTheOpeningScreenWithItsCaptionsAndColours) {
-  TempDir dir;
+  ScratchFolder dir;
   TForm1 form(dir.Dir(), false);
   EXPECT_EQ(form.windowTitle(),
             "FIRMWARE UPLOAD UTILITY FOR KORVANE FLASH-UPLOAD DEVICES  -  RQ-410 Modem");
@@ -156,7 +158,7 @@ TEST(MainWindow, StartsOnTheOpeningScreenWithItsCaptionsAndColours) {
 }
 
 TEST(MainWindow, PortSettingsFileThroughTheWindow) {
-  TempDir dir;
+  ScratchFolder dir;
   {
     std::ofstream(dir.Dir() + "commsUP.txt") << "7,57600\n";
     TForm1 form(dir.Dir(), false);
@@ -336,7 +338,7 @@ TEST(QtHandOver, RunsWorkerCallsOnTheGuiThreadAndReleasesCancelledOnes) {
 }
 
 TEST(MainWindowPictures, OpeningScreenAtDesignSizeAndMaximised) {
-  TempDir dir;
+  ScratchFolder dir;
   TForm1 form(dir.Dir(), false);
   const QString out = QStringLiteral(KV_BINARY_DIR "/screenshots");
   QDir().mkpath(out);
@@ -398,7 +400,7 @@ TEST(MainWindowPictures, OpeningScreenAtDesignSizeAndMaximised) {
 }
 
 TEST(MainWindow, KeepsTheSizeItIsGivenAndFitsEveryScreenAtTheDesignSize) {
-  TempDir dir;
+  ScratchFolder dir;
   TForm1 form(dir.Dir(), false);
   form.show();
   QApplication::processEvents();

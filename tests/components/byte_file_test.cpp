@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "components/file_errors.h"
+#include "support/scratch_folder.h"
 
 namespace {
 
@@ -20,12 +21,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 class ByteFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "kv-bytefile-XXXXXX").string();
-    dir_ = ::mkdtemp(pattern.data());
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-  std::string at(const std::string& name) const { return (dir_ / name).string(); }
+  std::string at(const std::string& name) const { return dir_.File(name); }
   static Bytes contents(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -41,7 +37,7 @@ class ByteFileTest : public ::testing::Test {
     }
     return "no error";
   }
-  fs::path dir_;
+  kvtest::ScratchFolder dir_{"kv-bytefile"};
 };
 
 }  // namespace
@@ -154,8 +150,9 @@ TEST_F(ByteFileTest, ErrorsCarryTheRuntimesMessages) {
   EXPECT_EQ(errorOf([&] { f.Open(at("missing"), ByteFile::Mode::Read); }), "File not found");
   EXPECT_EQ(errorOf([&] { f.Open(at("no/such/folder/x"), ByteFile::Mode::Create); }),
             "File not found");
-  EXPECT_EQ(errorOf([&] { f.Open(dir_.string(), ByteFile::Mode::Read); }), "File access denied");
-  EXPECT_EQ(errorOf([&] { f.Open(dir_.string(), ByteFile::Mode::ReadWrite); }),
+  EXPECT_EQ(errorOf([&] { f.Open(dir_.Path().string(), ByteFile::Mode::Read); }),
+            "File access denied");
+  EXPECT_EQ(errorOf([&] { f.Open(dir_.Path().string(), ByteFile::Mode::ReadWrite); }),
             "File access denied");
   EXPECT_EQ(errorOf([&] { f.Read(nullptr, 1); }), "File not open");
   EXPECT_EQ(errorOf([&] { f.Size(); }), "File not open");

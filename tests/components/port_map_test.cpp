@@ -5,8 +5,13 @@
 
 #include <filesystem>
 #include <fstream>
+#include <string>
+#include <vector>
+
+#include "support/scratch_folder.h"
 
 namespace fs = std::filesystem;
+using kvtest::ScratchFolder;
 
 TEST(PortMap, EntriesAndDeviceOrder) {
   auto e = ParsePortEntries("1=/tmp/ttyA;2=/dev/ttyUSB3");
@@ -20,8 +25,8 @@ TEST(PortMap, EntriesAndDeviceOrder) {
   EXPECT_EQ(e[4], "/dev/ttyACM0");
 
   // A fake /dev: USB adapters first, then ACM, then real UARTs, each in numeric order.
-  const fs::path dev = fs::temp_directory_path() / ("kv-dev-" + std::to_string(::getpid()));
-  fs::create_directories(dev);
+  ScratchFolder scratch("kv-dev");
+  const fs::path& dev = scratch.Path();
   for (const char* n :
        {"ttyS0", "ttyS1", "ttyUSB10", "ttyUSB2", "ttyACM0", "tty0", "ttyUSB", "null"})
     std::ofstream(dev / n).put('x');
@@ -39,5 +44,26 @@ TEST(PortMap, EntriesAndDeviceOrder) {
   EXPECT_EQ(ResolvePortDevice(6, dev.string()), "/dev/six");
   ::unsetenv("KVUFLASH_PORTS");
   EXPECT_EQ(ResolvePortDevice(2, dev.string()), "/dev/from-file");
-  fs::remove_all(dev);
+}
+
+TEST(PortMap, NumbersWithoutAnEntryAreTheDevicesPresentInOrder) {
+  ::unsetenv("KVUFLASH_PORTS");
+  ScratchFolder dev("kv-dev");
+  ScratchFolder program("kv-program");
+  for (const char* n : {"ttyS2", "ttyS0", "ttyACM1", "ttyUSB1", "ttyS1", "ttyACM0", "ttyUSB0"})
+    std::ofstream(dev.Path() / n).put('x');
+  // ttyS0 stands for the placeholder the kernel makes without a UART behind it.
+  const auto realUart = [](const std::string& p) { return !p.ends_with("ttyS0"); };
+  const auto com = [&](int n) {
+    return ResolvePortDevice(n, program.Dir(), dev.Path().string(), realUart);
+  };
+  const std::vector<std::string> order = {"ttyUSB0", "ttyUSB1", "ttyACM0",
+                                          "ttyACM1", "ttyS1",   "ttyS2"};
+  for (int n = 1; n <= 6; ++n) EXPECT_EQ(com(n), dev.File(order[n - 1])) << "COM" << n;
+  EXPECT_EQ(com(7), "");
+  EXPECT_EQ(com(0), "");
+  // A number with an entry takes no device from the others.
+  std::ofstream(program.Path() / "ports.txt") << "2=/dev/mapped\n";
+  EXPECT_EQ(com(2), "/dev/mapped");
+  EXPECT_EQ(com(3), dev.File("ttyACM0"));
 }

@@ -3,17 +3,17 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
-namespace fs = std::filesystem;
+#include "support/child_process.h"
 
 namespace {
+
+using kvtest::ReadText;
 
 struct CliRun {
   int status = -1;
@@ -21,36 +21,21 @@ struct CliRun {
   std::string err;
 };
 
-std::string Slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
 class CliShell : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("kv-cli-" + std::to_string(::getpid()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  CliRun Cli(const std::string& args, const std::string& env = "") {
-    const fs::path out = dir_ / "out.txt";
-    const fs::path err = dir_ / "err.txt";
-    const std::string command = env + " '" KV_CLI_PATH "' --dir '" + dir_.string() + "' " + args +
-                                " >'" + out.string() + "' 2>'" + err.string() + "'";
+  CliRun Cli(const std::string& args, const std::vector<std::string>& env = {}) {
+    std::vector<std::string> argv = {KV_CLI_PATH, "--dir", dir_.Path().string()};
+    std::istringstream words(args);
+    for (std::string word; words >> word;) argv.push_back(word);
+    kvtest::Child cli(argv, env);
     CliRun r;
-    const int raw = std::system(command.c_str());
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    r.out = Slurp(out);
-    r.err = Slurp(err);
+    r.status = cli.Wait(60 * 1000);
+    r.out = cli.Out();
+    r.err = cli.Err();
     return r;
   }
 
-  fs::path dir_;
+  kvtest::ScratchFolder dir_{"kv-cli"};
 };
 
 TEST_F(CliShell, UsageAndBadArguments) {
@@ -84,20 +69,20 @@ TEST_F(CliShell, ChecksAPortOnAPseudoTerminalAndRemembersIt) {
   ASSERT_EQ(unlockpt(master), 0);
   const std::string slave = ptsname(master);
 
-  CliRun ok = Cli("--port 3 --baud 57600 check-port", "KVUFLASH_PORTS='3=" + slave + "'");
+  CliRun ok = Cli("--port 3 --baud 57600 check-port", {"KVUFLASH_PORTS=3=" + slave});
   EXPECT_EQ(ok.status, 0) << ok.err;
   EXPECT_EQ(ok.out,
             "Label12: Opening Com Port...\n"
             "Label12: Port is open on Com 3 at 57600 baud\n");
-  EXPECT_EQ(Slurp(dir_ / "commsUP.txt"), "3,57600\n");
+  EXPECT_EQ(ReadText(dir_.File("commsUP.txt")), "3,57600\n");
 
-  CliRun ports = Cli("ports", "KVUFLASH_PORTS='3=" + slave + "'");
+  CliRun ports = Cli("ports", {"KVUFLASH_PORTS=3=" + slave});
   EXPECT_EQ(ports.status, 0);
   EXPECT_NE(ports.out.find("COM3: " + slave + "\n"), std::string::npos) << ports.out;
   close(master);
 
   // The remembered port is used again; its device is gone now.
-  CliRun gone = Cli("check-port", "KVUFLASH_PORTS='3=" + (dir_ / "no-such-tty").string() + "'");
+  CliRun gone = Cli("check-port", {"KVUFLASH_PORTS=3=" + dir_.File("no-such-tty")});
   EXPECT_EQ(gone.status, 1);
   EXPECT_NE(gone.out.find("Label12: Port did not open on Com 3 at 38400 baud"), std::string::npos)
       << gone.out;

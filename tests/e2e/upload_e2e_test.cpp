@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <set>
@@ -384,14 +385,15 @@ TEST_F(UploadEndToEnd, BadInputsAndPortsStopBeforeAnythingReachesTheUnit) {
 }
 
 // The only long test: 1000 records take a minute of ticks. Two units at once, one of them
-// reporting a wrong main checksum after its reboot.
+// asking for a record again in full words on the way, the other reporting a wrong main
+// checksum after its reboot.
 TEST_F(UploadEndToEnd, ThousandRecordsAreCheckedAgainstTheUnitsChecksumsAfterItsReboot) {
   const Bytes image = MakeImage(SpreadPages(1000, 0, 32), 77);
   fs::create_directories(dir_.Path() / "good");
   fs::create_directories(dir_.Path() / "bad");
   WriteBytes(dir_.File("good/big.bin"), image);
   WriteText(dir_.File("bad/big.hex"), IntelHex(image));
-  auto good = StartSim({}, "good");
+  auto good = StartSim({"--resend-records", "500"}, "good");
   auto bad = StartSim({"--fcs-wrong", "main"}, "bad");
 
   const auto start = [&](const std::string& file, const std::string& link, const std::string& tag) {
@@ -403,8 +405,10 @@ TEST_F(UploadEndToEnd, ThousandRecordsAreCheckedAgainstTheUnitsChecksumsAfterIts
   };
   auto goodCli = start(dir_.File("good/big.bin"), good->Link(), "good");
   auto badCli = start(dir_.File("bad/big.hex"), bad->Link(), "bad");
-  const int goodStatus = goodCli->Wait(240 * 1000);
-  const int badStatus = badCli->Wait(240 * 1000);
+  // One deadline for both, well inside the test's own limit: both run at the same time.
+  const auto deadline = Child::Clock::now() + std::chrono::seconds(200);
+  const int goodStatus = goodCli->WaitUntil(deadline);
+  const int badStatus = badCli->WaitUntil(deadline);
   const std::string goodOut = ReadText(dir_.File("good.out"));
   const std::string badOut = ReadText(dir_.File("bad.out"));
   const std::string badErr = ReadText(dir_.File("bad.err"));
@@ -424,6 +428,13 @@ TEST_F(UploadEndToEnd, ThousandRecordsAreCheckedAgainstTheUnitsChecksumsAfterIts
   ASSERT_EQ(bad->Stop(), 0);
   EXPECT_EQ(good->Summary()["fcs"], "1");
   EXPECT_EQ(FirstDifferentPage(good->Flash(), image), -1);
+  // "RESEND BLOCK" is no "SEND BLOCK": the 500th record went again, and only it.
+  EXPECT_EQ(good->Summary()["resend_requests"], "1");
+  EXPECT_EQ(Count(good->Traffic("out"), "RESEND BLOCK\r"), 1u);
+  const std::string goodRecords = RecordBytes(good->Traffic("in"));
+  const Bytes upload = UploadFile(image, "");
+  EXPECT_EQ(goodRecords.size(), 1001u * 135);
+  EXPECT_EQ(Count(goodRecords, Record(upload, 499)), 2u);
   // The wrong report does not mean wrong data: the unit holds the image all the same.
   EXPECT_EQ(FirstDifferentPage(bad->Flash(), image), -1);
 }

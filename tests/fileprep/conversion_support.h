@@ -1,4 +1,4 @@
-// Helpers for the conversion tests: scratch folders, whole files, a conversion run the way the
+// Helpers for the conversion tests: whole files, a conversion run the way the
 // sequencer's steps run it, an independent reader of upload files, and running a piece of a
 // test as an ordinary user (permissions do not bite root).
 #pragma once
@@ -14,7 +14,6 @@
 #include <fstream>
 #include <functional>
 #include <map>
-#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -22,52 +21,9 @@
 #include "fileprep/binary_image.h"
 #include "fileprep/hex_image.h"
 #include "fileprep/upload_file_writer.h"
+#include "support/scratch_folder.h"
 
 namespace kvtest {
-
-namespace fs = std::filesystem;
-using Bytes = std::vector<std::uint8_t>;
-
-class ScratchDir {
- public:
-  ScratchDir() {
-    static std::mt19937_64 rng{std::random_device{}()};
-    path_ = fs::temp_directory_path() /
-            ("kvconv-" + std::to_string(::getpid()) + "-" + std::to_string(rng()));
-    fs::create_directories(path_);
-  }
-  ~ScratchDir() {
-    std::error_code ec;
-    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
-    fs::remove_all(path_, ec);
-  }
-  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
-
-inline void writeFile(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary);
-  out << text;
-}
-
-inline void writeBytes(const std::string& path, const Bytes& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
-}
-
-inline Bytes readBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-inline std::string readText(const std::string& path) {
-  const Bytes b = readBytes(path);
-  return std::string(b.begin(), b.end());
-}
 
 // A conversion as the intake's steps run it, with what they keep of it.
 struct ConvertRun {
@@ -112,12 +68,12 @@ inline void convertBinary(ConvertRun& S, const std::string& bin, const std::stri
   makeUploadFile(S, ReadBinaryImage(bin, S.ImagePages));
 }
 
-inline void convertHexText(ConvertRun& S, const ScratchDir& dir, const std::string& hex) {
+inline void convertHexText(ConvertRun& S, const ScratchFolder& dir, const std::string& hex) {
   S.MainUploadMode = true;
   S.ImagePages = kSoftwareImagePages;
-  S.InputFileName = dir / "in.hex";
-  writeFile(S.InputFileName, hex);
-  convert(S, dir.path().string(), "in");
+  S.InputFileName = dir.File("in.hex");
+  WriteText(S.InputFileName, hex);
+  convert(S, dir.Path().string(), "in");
 }
 
 // An upload file read back without the writer's code: page number to page data, and the trailer.

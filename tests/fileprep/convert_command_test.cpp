@@ -8,11 +8,12 @@
 #include <string>
 
 #include "sequencer/sequencer_state.h"
-#include "temp_folder.h"
+#include "support/scratch_folder.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using namespace kvtest;
 
 struct Result {
   int status;
@@ -27,7 +28,7 @@ Result Convert(const std::string& file) {
 }
 
 TEST(ConvertCommand, ConvertsBesideTheInputWhereverItIs) {
-  TempFolder dir;
+  ScratchFolder dir("kv-convert", ScratchFolder::Current::Enter);
   // A folder with a "." in its name: only the file's own name says what kind it is.
   fs::create_directory("fw.v2");
   WriteText("fw.v2/App.hex", ":0400100001020304E2\n:00000001FF\n");
@@ -56,7 +57,7 @@ TEST(ConvertCommand, ConvertsBesideTheInputWhereverItIs) {
 }
 
 TEST(ConvertCommand, FailuresExitNonZeroWithTheMessageAndNoUploadFile) {
-  TempFolder dir;
+  ScratchFolder dir("kv-convert", ScratchFolder::Current::Enter);
   const fs::path before = fs::current_path();
 
   Result r = Convert("fw.rev.hex");

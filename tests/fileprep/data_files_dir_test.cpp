@@ -11,11 +11,12 @@
 #include <string>
 
 #include "components/file_errors.h"
-#include "temp_folder.h"
+#include "support/scratch_folder.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using namespace kvtest;
 
 // Points HOME and XDG_CONFIG_HOME into a scratch folder for the life of a test.
 class ScopedEnv {
@@ -42,7 +43,7 @@ class ScopedEnv {
 };
 
 TEST(DataFilesDir, LivesInTheUsersConfigFolderAndFallsBackToHome) {
-  TempFolder dir;
+  ScratchFolder dir("kv-datadir", ScratchFolder::Current::Enter);
   const std::string home = (dir.Path() / "home").string();
   fs::create_directories(home);
   ScopedEnv homeEnv("HOME", home);
@@ -85,7 +86,7 @@ TEST(DataFilesDir, LivesInTheUsersConfigFolderAndFallsBackToHome) {
 }
 
 TEST(DataFilesDir, FailureToWriteIsReportedAndKeepsTheOldFile) {
-  TempFolder dir;
+  ScratchFolder dir("kv-datadir", ScratchFolder::Current::Enter);
   ScopedEnv configEnv("XDG_CONFIG_HOME", (dir.Path() / "cfg").string());
   SaveDataFilesDir(dir.Path().string());
   // The config folder is a file: nothing can be written there.

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <random>
+
 #include "components/file_errors.h"
 #include "conversion_support.h"
 
@@ -16,10 +18,10 @@ Bytes erasedImage(std::size_t bytes = kSoftwareBytes) {
 
 // Where 01 02 03 04 at offset 0x0010 land after the given lines.
 Bytes placeFourBytes(const std::string& before) {
-  ScratchDir dir;
+  ScratchFolder dir;
   ConvertRun S;
   convertHexText(S, dir, before + ":0400100001020304E2\n:00000001FF\n");
-  return readBytes(dir / "in.BIN");
+  return ReadBytes(dir.File("in.BIN"));
 }
 
 std::size_t findNonErased(const Bytes& image) {
@@ -29,13 +31,13 @@ std::size_t findNonErased(const Bytes& image) {
 }
 
 std::string conversionError(const std::string& hex) {
-  ScratchDir dir;
+  ScratchFolder dir;
   ConvertRun S;
   try {
     convertHexText(S, dir, hex);
   } catch (const EConvertError& e) {
-    EXPECT_FALSE(fs::exists(dir / "in.BIN")) << "a failed conversion left an image";
-    EXPECT_FALSE(fs::exists(dir / "in.BIN.part"));
+    EXPECT_FALSE(fs::exists(dir.File("in.BIN"))) << "a failed conversion left an image";
+    EXPECT_FALSE(fs::exists(dir.File("in.BIN.part")));
     return e.what();
   }
   return "no error";
@@ -44,23 +46,23 @@ std::string conversionError(const std::string& hex) {
 }  // namespace
 
 TEST(HexImage, EndRecordAloneGivesErasedImageAndTrailerOnly) {
-  ScratchDir dir;
+  ScratchFolder dir;
   ConvertRun S;
   convertHexText(S, dir, ":00000001FF\r\n");
   EXPECT_TRUE(S.report.endRecordSeen);
-  EXPECT_EQ(readBytes(dir / "in.BIN"), erasedImage());
-  EXPECT_EQ(readText(dir / "in.KVU"), "00000000");
+  EXPECT_EQ(ReadBytes(dir.File("in.BIN")), erasedImage());
+  EXPECT_EQ(ReadText(dir.File("in.KVU")), "00000000");
   EXPECT_EQ(S.BlockCount, 0);
   EXPECT_EQ(S.LastReply, "0000, 0000");
-  EXPECT_FALSE(fs::exists(dir / "in.KVU.part"));
+  EXPECT_FALSE(fs::exists(dir.File("in.KVU.part")));
 
   // The same as a Factory conversion: 64 KB, and the boot sum of 480 erased pages.
   ConvertRun F;
   F.MainUploadMode = false;
   F.ImagePages = kFactoryImagePages;
-  convert(F, dir.path().string(), "Reserved", {":00000001FF"});
-  EXPECT_EQ(readBytes(dir / "Reserved.BIN"), erasedImage(65536));
-  EXPECT_EQ(readText(dir / "Reserved.KVU"), "00000000");
+  convert(F, dir.Path().string(), "Reserved", {":00000001FF"});
+  EXPECT_EQ(ReadBytes(dir.File("Reserved.BIN")), erasedImage(65536));
+  EXPECT_EQ(ReadText(dir.File("Reserved.KVU")), "00000000");
   EXPECT_EQ(F.LastReply, "1000");
 }
 
@@ -88,7 +90,7 @@ TEST(HexImage, AddsBothAddressBases) {
 }
 
 TEST(HexImage, TakesLinesAsTheReaderDefines) {
-  ScratchDir dir;
+  ScratchFolder dir;
   ConvertRun S;
   convertHexText(S, dir,
                  "\n"                     // empty line
@@ -108,12 +110,12 @@ TEST(HexImage, TakesLinesAsTheReaderDefines) {
   expected[5] = 0xE0;
   expected[6] = 0xAA;
   expected[7] = 0xBB;
-  EXPECT_EQ(readBytes(dir / "in.BIN"), expected);
+  EXPECT_EQ(ReadBytes(dir.File("in.BIN")), expected);
   EXPECT_EQ(S.report.lines, 8);
   EXPECT_EQ(S.report.dataRecords, 3);
   EXPECT_EQ(S.report.dataBytes, 6u);
   EXPECT_EQ(S.report.linesSkipped, 4);
-  const UploadFileContents kvu = parseUploadFile(readBytes(dir / "in.KVU"));
+  const UploadFileContents kvu = parseUploadFile(ReadBytes(dir.File("in.KVU")));
   ASSERT_EQ(kvu.pages.size(), 1u);
   EXPECT_EQ(kvu.pages.begin()->first, 0);
 
@@ -121,7 +123,7 @@ TEST(HexImage, TakesLinesAsTheReaderDefines) {
   ConvertRun T;
   convertHexText(T, dir, ":0100000042BD\r\n:01000100434B");
   EXPECT_FALSE(T.report.endRecordSeen);
-  const Bytes image = readBytes(dir / "in.BIN");
+  const Bytes image = ReadBytes(dir.File("in.BIN"));
   EXPECT_EQ(image[0], 0x42);
   EXPECT_EQ(image[1], 0x43);
   EXPECT_EQ(image[2], 0xFF);
@@ -137,28 +139,28 @@ TEST(HexImage, LongRecordsAreTakenWhole) {
     expected[0x100 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
   }
   line += "00";
-  ScratchDir dir;
+  ScratchFolder dir;
   ConvertRun S;
   convertHexText(S, dir, line + "\n:0100000077\n:00000001FF\n");
   expected[0] = 0x77;
-  EXPECT_EQ(readBytes(dir / "in.BIN"), expected);
+  EXPECT_EQ(ReadBytes(dir.File("in.BIN")), expected);
   EXPECT_EQ(S.BlockCount, 3);  // pages 0, 2 and 3 (0x100 .. 0x1FE)
 }
 
 TEST(HexImage, BasesStartAtZeroInEveryConversion) {
-  ScratchDir dir;
+  ScratchFolder dir;
   ConvertRun S;
   convertHexText(S, dir, ":02000004001FDB\n:020000021000EC\n:0100000011EE\n:00000001FF\n");
-  EXPECT_EQ(findNonErased(readBytes(dir / "in.BIN")), 0x1F0000u + 0x10000u);
+  EXPECT_EQ(findNonErased(ReadBytes(dir.File("in.BIN"))), 0x1F0000u + 0x10000u);
   convertHexText(S, dir, ":0100000022DD\n:00000001FF\n");
-  EXPECT_EQ(findNonErased(readBytes(dir / "in.BIN")), 0u);
+  EXPECT_EQ(findNonErased(ReadBytes(dir.File("in.BIN"))), 0u);
 
   // A Factory conversion after it starts from zero too, and from the memo's first line.
   S.MainUploadMode = false;
   S.ImagePages = kFactoryImagePages;
-  convert(S, dir.path().string(), "Reserved", {":0100000033CC", ":00000001FF", ":0100010044BA"});
+  convert(S, dir.Path().string(), "Reserved", {":0100000033CC", ":00000001FF", ":0100010044BA"});
   EXPECT_EQ(S.report.lines, 2);
-  const Bytes image = readBytes(dir / "Reserved.BIN");
+  const Bytes image = ReadBytes(dir.File("Reserved.BIN"));
   EXPECT_EQ(image[0], 0x33);
   EXPECT_EQ(image[1], 0xFF);
 }
@@ -199,20 +201,20 @@ TEST(HexImage, FactoryImageGrowsPastItsPagesAndLogsEveryLine) {
   memo.push_back(":0100000000FF");  // never read
   ASSERT_EQ(memo.size(), 401u);
 
-  ScratchDir dir;
+  ScratchFolder dir;
   ConvertRun S;
   S.MainUploadMode = false;
   S.ImagePages = kFactoryImagePages;
   S.CaptureEnabled = true;
   std::vector<std::string> logged;
-  convert(S, dir.path().string(), "Reserved", memo,
+  convert(S, dir.Path().string(), "Reserved", memo,
           [&](const std::string& l) { logged.push_back(l); });
   ASSERT_EQ(logged.size(), 400u);
   EXPECT_EQ(logged.front(), memo.front());
   EXPECT_EQ(logged.back(), ":00000001FF");
   EXPECT_EQ(S.report.lines, 400);
-  EXPECT_EQ(readBytes(dir / "Reserved.BIN"), image);  // 66,206 bytes
-  const Bytes kvu = readBytes(dir / "Reserved.KVU");
+  EXPECT_EQ(ReadBytes(dir.File("Reserved.BIN")), image);  // 66,206 bytes
+  const Bytes kvu = ReadBytes(dir.File("Reserved.KVU"));
   EXPECT_EQ(kvu.size(), 6623u);
   EXPECT_EQ(S.BlockCount, 49);
   const UploadFileContents got = parseUploadFile(kvu);
@@ -226,7 +228,7 @@ TEST(HexImage, FactoryImageGrowsPastItsPagesAndLogsEveryLine) {
   // Without capture nothing is logged; a memo without end record stops at its last line.
   S.CaptureEnabled = false;
   logged.clear();
-  convert(S, dir.path().string(), "Reserved", {":0100000033CC"},
+  convert(S, dir.Path().string(), "Reserved", {":0100000033CC"},
           [&](const std::string& l) { logged.push_back(l); });
   EXPECT_TRUE(logged.empty());
   EXPECT_FALSE(S.report.endRecordSeen);
@@ -249,14 +251,14 @@ TEST(HexImage, BadFieldsNameTheTextThatIsNoNumber) {
 
 TEST(HexImage, RefusesDataAtOrPastSixteenMegabytes) {
   // Just past the image is fine: the image file grows to hold it.
-  ScratchDir dir;
+  ScratchFolder dir;
   ConvertRun S;
   convertHexText(S, dir, ":020000040050AA\n:0200100011220000\n:00000001FF\n");
-  EXPECT_EQ(fs::file_size(dir / "in.BIN"), 0x500012u);
+  EXPECT_EQ(fs::file_size(dir.File("in.BIN")), 0x500012u);
   EXPECT_EQ(S.BlockCount, 0);
   // The last byte below 16 MB is taken.
   convertHexText(S, dir, ":0200000400FFFB\n:01FFFF0042BF\n:00000001FF\n");
-  EXPECT_EQ(fs::file_size(dir / "in.BIN"), 0x1000000u);
+  EXPECT_EQ(fs::file_size(dir.File("in.BIN")), 0x1000000u);
 
   EXPECT_EQ(conversionError(":0200000400FFFB\n:02FFFF004243BF\n"),
             "Intel HEX line 2 puts data at address 0xFFFFFF, at or beyond the 16 MB limit "
@@ -273,43 +275,43 @@ TEST(HexImage, RefusesDataAtOrPastSixteenMegabytes) {
 }
 
 TEST(HexImage, FailedConversionKeepsTheFilesOfTheLastGoodOne) {
-  ScratchDir dir;
+  ScratchFolder dir;
   ConvertRun S;
   convertHexText(S, dir, ":0100000011EE\n:00000001FF\n");
-  const Bytes goodBin = readBytes(dir / "in.BIN");
-  const Bytes goodKvu = readBytes(dir / "in.KVU");
+  const Bytes goodBin = ReadBytes(dir.File("in.BIN"));
+  const Bytes goodKvu = ReadBytes(dir.File("in.KVU"));
   EXPECT_THROW(convertHexText(S, dir, ":0100000022DD\n:01000100ZZ00\n"), EConvertError);
-  EXPECT_EQ(readBytes(dir / "in.BIN"), goodBin);
-  EXPECT_EQ(readBytes(dir / "in.KVU"), goodKvu);
-  EXPECT_FALSE(fs::exists(dir / "in.BIN.part"));
-  EXPECT_FALSE(fs::exists(dir / "in.KVU.part"));
+  EXPECT_EQ(ReadBytes(dir.File("in.BIN")), goodBin);
+  EXPECT_EQ(ReadBytes(dir.File("in.KVU")), goodKvu);
+  EXPECT_FALSE(fs::exists(dir.File("in.BIN.part")));
+  EXPECT_FALSE(fs::exists(dir.File("in.KVU.part")));
 
   // A missing input file: the runtime's message, and no image left behind.
-  S.InputFileName = dir / "missing.hex";
+  S.InputFileName = dir.File("missing.hex");
   try {
-    convert(S, dir.path().string(), "missing");
+    convert(S, dir.Path().string(), "missing");
     ADD_FAILURE() << "no error";
   } catch (const EInOutError& e) {
     EXPECT_STREQ(e.what(), "File not found");
   }
-  EXPECT_FALSE(fs::exists(dir / "missing.BIN"));
-  EXPECT_FALSE(fs::exists(dir / "missing.BIN.part"));
+  EXPECT_FALSE(fs::exists(dir.File("missing.BIN")));
+  EXPECT_FALSE(fs::exists(dir.File("missing.BIN.part")));
 }
 
 TEST(HexImage, ReadOnlyInputConvertsAndUnwritableFolderFails) {
-  ScratchDir dir;
-  fs::permissions(dir.path(), fs::perms::all);
-  const std::string input = dir / "ro.hex";
-  writeFile(input, ":0100000011EE\n:00000001FF\n");
+  ScratchFolder dir;
+  fs::permissions(dir.Path(), fs::perms::all);
+  const std::string input = dir.File("ro.hex");
+  WriteText(input, ":0100000011EE\n:00000001FF\n");
   fs::permissions(input, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
   const std::string outcome = runUnprivileged([&] {
     ConvertRun S;
     S.InputFileName = input;
-    convert(S, dir.path().string(), "ro");
+    convert(S, dir.Path().string(), "ro");
     if (S.BlockCount != 1) throw std::runtime_error("wrong BlockCount");
   });
   EXPECT_EQ(outcome, "");
-  EXPECT_EQ(readBytes(dir / "ro.KVU").size(), 135u + 8u);
+  EXPECT_EQ(ReadBytes(dir.File("ro.KVU")).size(), 135u + 8u);
 
   // Nothing can be created where the image is to go.
   ConvertRun S;
@@ -327,7 +329,7 @@ TEST(HexImage, DamagedLinesGiveAnErrorOrAnImageButNeverMore) {
                                          ":10000000000102030405060708090A0B0C0D0E0F78",
                                          ":0400F000DEADBEEFC4", ":020000040000FA", ":00000001FF"};
   std::mt19937 rng(5);
-  ScratchDir dir;
+  ScratchFolder dir;
   int failures = 0;
   for (int round = 0; round < 200; ++round) {
     std::vector<std::string> memo = good;
@@ -353,17 +355,17 @@ TEST(HexImage, DamagedLinesGiveAnErrorOrAnImageButNeverMore) {
     S.MainUploadMode = false;
     S.ImagePages = kFactoryImagePages;
     try {
-      convert(S, dir.path().string(), "fuzz", memo);
-      EXPECT_EQ(fs::file_size(dir / "fuzz.KVU"),
+      convert(S, dir.Path().string(), "fuzz", memo);
+      EXPECT_EQ(fs::file_size(dir.File("fuzz.KVU")),
                 static_cast<std::uintmax_t>(S.BlockCount) * 135 + 8);
-      EXPECT_LE(fs::file_size(dir / "fuzz.BIN"), kHexAddressLimit);
+      EXPECT_LE(fs::file_size(dir.File("fuzz.BIN")), kHexAddressLimit);
     } catch (const EConvertError&) {
       ++failures;
-      EXPECT_FALSE(fs::exists(dir / "fuzz.BIN.part"));
+      EXPECT_FALSE(fs::exists(dir.File("fuzz.BIN.part")));
     }
     std::error_code ec;
-    fs::remove(dir / "fuzz.BIN", ec);
-    fs::remove(dir / "fuzz.KVU", ec);
+    fs::remove(dir.File("fuzz.BIN"), ec);
+    fs::remove(dir.File("fuzz.KVU"), ec);
   }
   EXPECT_GT(failures, 0);
   EXPECT_LT(failures, 200);
@@ -388,12 +390,12 @@ TEST(HexImage, LinesSpanningReadsAndEndlessLines) {
     for (int i = 0; i < 4; ++i)
       expected[a + static_cast<unsigned>(i)] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
   }
-  ScratchDir dir;
+  ScratchFolder dir;
   ConvertRun S;
   convertHexText(S, dir, hex + ":00000001FF");
-  EXPECT_TRUE(readBytes(dir / "in.BIN") == expected);
+  EXPECT_TRUE(ReadBytes(dir.File("in.BIN")) == expected);
 
   // A file without line ends is one line, of which only what a record can use is kept.
   convertHexText(S, dir, ":01000000AB" + std::string(3 * 1024 * 1024, 'Z'));
-  EXPECT_EQ(readBytes(dir / "in.BIN")[0], 0xAB);
+  EXPECT_EQ(ReadBytes(dir.File("in.BIN"))[0], 0xAB);
 }

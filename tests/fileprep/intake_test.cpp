@@ -12,11 +12,12 @@
 #include "fileprep/file_names.h"
 #include "form/main_form.h"
 #include "support/fakes.h"
-#include "temp_folder.h"
+#include "support/scratch_folder.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using namespace kvtest;
 
 // A Software Upload with the port open, "Choose File" offered, as step 10 leaves it.
 struct IntakeRig {
@@ -83,7 +84,7 @@ TEST(InputNames, ExtensionIsUpToThreeCharactersAfterTheFirstDot) {
 }
 
 TEST(InputNames, DerivedNameMeansTheFileThatDiffersOnlyInCase) {
-  TempFolder dir;
+  ScratchFolder dir("kv-intake", ScratchFolder::Current::Enter);
   WriteText("fw.bin", "x");
   WriteText("other.KVU", "x");
   fs::create_directory("sub");
@@ -101,7 +102,7 @@ TEST(InputNames, DerivedNameMeansTheFileThatDiffersOnlyInCase) {
 }
 
 TEST(InputIntakeTest, IntelHexInputsOfAnyCaseTakeTheConversionRoad) {
-  TempFolder dir;
+  ScratchFolder dir("kv-intake", ScratchFolder::Current::Enter);
   struct Case {
     const char* input;
     const char* bin;
@@ -131,7 +132,7 @@ TEST(InputIntakeTest, IntelHexInputsOfAnyCaseTakeTheConversionRoad) {
 }
 
 TEST(InputIntakeTest, UnknownExtensionsAreRejectedAndChooseFileComesBack) {
-  TempFolder dir;
+  ScratchFolder dir("kv-intake", ScratchFolder::Current::Enter);
   for (const auto& [input, extension] : std::vector<std::pair<std::string, std::string>>{
            {"fw.rev.hex", "REV"}, {"fw.r2.hex", "R2."}, {"firmware", "FIR"}, {"fw.txt", "TXT"}}) {
     WriteText(input, ":00000001FF\n");
@@ -152,7 +153,7 @@ TEST(InputIntakeTest, UnknownExtensionsAreRejectedAndChooseFileComesBack) {
 }
 
 TEST(InputIntakeTest, ChosenUploadFileGoesStraightToTheReadyScreenUntouched) {
-  TempFolder dir;
+  ScratchFolder dir("kv-intake", ScratchFolder::Current::Enter);
   const auto kvu = UploadFileOf(49);
   ASSERT_EQ(kvu.size(), 6623u);
   WriteBytes("fw.kvu", kvu);
@@ -182,7 +183,7 @@ TEST(InputIntakeTest, ChosenUploadFileGoesStraightToTheReadyScreenUntouched) {
 }
 
 TEST(InputIntakeTest, CancellingTheChooserChangesNothing) {
-  TempFolder dir;
+  ScratchFolder dir("kv-intake", ScratchFolder::Current::Enter);
   IntakeRig rig;
   rig.form.S().InputFileName = "earlier.hex";
   rig.form.S().UploadFileName = "earlier.KVU";
@@ -199,7 +200,7 @@ TEST(InputIntakeTest, CancellingTheChooserChangesNothing) {
 }
 
 TEST(InputIntakeTest, BinaryImageIsConvertedBesideItAndReplacesTheOldUploadFile) {
-  TempFolder dir;
+  ScratchFolder dir("kv-intake", ScratchFolder::Current::Enter);
   WriteBytes("fw.bin", SmallImage());
   WriteText("fw.kvu", "stale upload file");  // the same name but for case: replaced
   IntakeRig rig;
@@ -235,7 +236,7 @@ TEST(InputIntakeTest, BinaryImageIsConvertedBesideItAndReplacesTheOldUploadFile)
 }
 
 TEST(InputIntakeTest, IntelHexTakesFourTicksWithEachStepsText) {
-  TempFolder dir;
+  ScratchFolder dir("kv-intake", ScratchFolder::Current::Enter);
   // Four bytes at 0x000010, and one byte in the FPGA region at 0x060000.
   WriteText("FW.hex",
             ":0400100001020304E2\n"
@@ -274,7 +275,7 @@ TEST(InputIntakeTest, IntelHexTakesFourTicksWithEachStepsText) {
 }
 
 TEST(InputIntakeTest, RepeatUploadReopensTheConvertedFileWithoutConverting) {
-  TempFolder dir;
+  ScratchFolder dir("kv-intake", ScratchFolder::Current::Enter);
   WriteBytes("fw.bin", SmallImage());
   IntakeRig rig;
   rig.Choose("fw.bin");
@@ -308,7 +309,7 @@ TEST(InputIntakeTest, RepeatUploadReopensTheConvertedFileWithoutConverting) {
 }
 
 TEST(InputIntakeTest, MissingFilesAreReportedAndLeaveTheRunAsItWas) {
-  TempFolder dir;
+  ScratchFolder dir("kv-intake", ScratchFolder::Current::Enter);
   IntakeRig rig;
   rig.form.S().UploadFileName = "earlier.KVU";
   rig.form.W().SetCaption(Ctl::Label12, "Port open");
@@ -344,7 +345,7 @@ TEST(InputIntakeTest, MissingFilesAreReportedAndLeaveTheRunAsItWas) {
 }
 
 TEST(InputIntakeTest, ImageThatCannotBeWrittenStillConverts) {
-  TempFolder dir;
+  ScratchFolder dir("kv-intake", ScratchFolder::Current::Enter);
   // A file nobody may write to, root included: the running test program itself.
   fs::create_symlink("/proc/self/exe", "ro.bin");
   IntakeRig rig;
@@ -367,7 +368,7 @@ TEST(InputIntakeTest, ImageThatCannotBeWrittenStillConverts) {
 }
 
 TEST(InputIntakeTest, FailedConversionStopsTheRunAndLeavesNoUploadFile) {
-  TempFolder dir;
+  ScratchFolder dir("kv-intake", ScratchFolder::Current::Enter);
   WriteText("bad.hex", ":0400100001020304E2\n:04ZZ100001020304E2\n:00000001FF\n");
   IntakeRig rig;
   rig.Choose("bad.hex");

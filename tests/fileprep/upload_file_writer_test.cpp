@@ -8,13 +8,13 @@ using namespace kvtest;
 namespace {
 
 // Writes `image` as a .bin input and converts it the way a chosen .bin file is converted.
-Bytes convertImage(ConvertRun& S, const ScratchDir& dir, const Bytes& image,
+Bytes convertImage(ConvertRun& S, const ScratchFolder& dir, const Bytes& image,
                    int pages = kSoftwareImagePages) {
   S.MainUploadMode = pages == kSoftwareImagePages;
   S.ImagePages = pages;
-  writeBytes(dir / "img.BIN", image);
-  convertBinary(S, dir / "img.BIN", dir / "img.KVU");
-  return readBytes(S.UploadFileName);
+  WriteBytes(dir.File("img.BIN"), image);
+  convertBinary(S, dir.File("img.BIN"), dir.File("img.KVU"));
+  return ReadBytes(S.UploadFileName);
 }
 
 Bytes erased(std::size_t bytes = 4194304) {
@@ -24,7 +24,7 @@ Bytes erased(std::size_t bytes = 4194304) {
 }  // namespace
 
 TEST(UploadFileWriter, RecordsOnlyForPagesThatHoldData) {
-  ScratchDir dir;
+  ScratchFolder dir;
   ConvertRun S;
   Bytes image = erased();
   image[5] = 0x00;         // page 0: a single 0x00
@@ -55,7 +55,7 @@ TEST(UploadFileWriter, RecordsOnlyForPagesThatHoldData) {
 }
 
 TEST(UploadFileWriter, ChecksumRegions) {
-  ScratchDir dir;
+  ScratchFolder dir;
   ConvertRun S;
   Bytes image = erased();
   // Pages 480 to 511 and 4096 to 5119 belong to no sum, and 0x200000 on neither.
@@ -99,7 +99,7 @@ TEST(UploadFileWriter, ChecksumRegions) {
 }
 
 TEST(UploadFileWriter, ImageOfOtherLengthsAndReadOnlyMedia) {
-  ScratchDir dir;
+  ScratchFolder dir;
   ConvertRun S;
   // Shorter than its pages: the missing bytes are erased flash (in the sums too).
   Bytes shortImage(1000, 0x55);
@@ -117,19 +117,19 @@ TEST(UploadFileWriter, ImageOfOtherLengthsAndReadOnlyMedia) {
   EXPECT_EQ(convertImage(S, dir, longImage), Bytes({'0', '0', '0', '0', '0', '0', '0', '0'}));
 
   // An image on read-only media: opened for reading only.
-  fs::permissions(dir.path(), fs::perms::all);
+  fs::permissions(dir.Path(), fs::perms::all);
   Bytes image = erased();
   image[0x200] = 0x01;
-  writeBytes(dir / "ro.bin", image);
-  fs::permissions(dir / "ro.bin",
+  WriteBytes(dir.File("ro.bin"), image);
+  fs::permissions(dir.File("ro.bin"),
                   fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
   EXPECT_EQ(runUnprivileged([&] {
               ConvertRun R;
-              convertBinary(R, dir / "ro.bin", dir / "ro.KVU");
+              convertBinary(R, dir.File("ro.bin"), dir.File("ro.KVU"));
               if (R.BlockCount != 1) throw std::runtime_error("wrong BlockCount");
             }),
             "");
-  expectUploadFileOf(readBytes(dir / "ro.KVU"), image, kSoftwareImagePages);
+  expectUploadFileOf(ReadBytes(dir.File("ro.KVU")), image, kSoftwareImagePages);
 
   EXPECT_EQ(BlockCountOfSize(6623), 49);
   EXPECT_EQ(BlockCountOfSize(49 * 135), 49);
@@ -138,12 +138,12 @@ TEST(UploadFileWriter, ImageOfOtherLengthsAndReadOnlyMedia) {
 }
 
 TEST(UploadFileWriter, FailedWriteLeavesNoFileThatLooksComplete) {
-  ScratchDir dir;
-  fs::permissions(dir.path(), fs::perms::all);
+  ScratchFolder dir;
+  fs::permissions(dir.Path(), fs::perms::all);
   Bytes image = erased();
   for (std::size_t a = 0; a < image.size(); a += 4096) image[a] = 0x00;  // 1024 records, 138 KB
-  writeBytes(dir / "full.BIN", image);
-  writeFile(dir / "full.KVU", "an older upload file");
+  WriteBytes(dir.File("full.BIN"), image);
+  WriteText(dir.File("full.KVU"), "an older upload file");
 
   // The disk fills up half way: the older file stays as it was, no part file remains.
   const std::string message = runUnprivileged(
@@ -151,7 +151,7 @@ TEST(UploadFileWriter, FailedWriteLeavesNoFileThatLooksComplete) {
         ConvertRun S;
         S.BlockCount = 7;
         try {
-          convertBinary(S, dir / "full.BIN", dir / "full.KVU");
+          convertBinary(S, dir.File("full.BIN"), dir.File("full.KVU"));
         } catch (...) {
           if (S.BlockCount != 0) throw std::runtime_error("BlockCount kept");
           throw;
@@ -159,28 +159,28 @@ TEST(UploadFileWriter, FailedWriteLeavesNoFileThatLooksComplete) {
       },
       64 * 1024);
   EXPECT_EQ(message, "Disk full");
-  EXPECT_EQ(readText(dir / "full.KVU"), "an older upload file");
-  EXPECT_FALSE(fs::exists(dir / "full.KVU.part"));
+  EXPECT_EQ(ReadText(dir.File("full.KVU")), "an older upload file");
+  EXPECT_FALSE(fs::exists(dir.File("full.KVU.part")));
 
   // The final name is taken by a folder: the rename fails, and nothing is left over.
-  fs::create_directory(dir / "taken.KVU");
+  fs::create_directory(dir.File("taken.KVU"));
   ConvertRun S;
   try {
-    convertBinary(S, dir / "full.BIN", dir / "taken.KVU");
+    convertBinary(S, dir.File("full.BIN"), dir.File("taken.KVU"));
     ADD_FAILURE() << "no error";
   } catch (const EInOutError& e) {
     EXPECT_STREQ(e.what(), "File access denied");
   }
   EXPECT_EQ(S.BlockCount, 0);
-  EXPECT_TRUE(fs::is_directory(dir / "taken.KVU"));
-  EXPECT_FALSE(fs::exists(dir / "taken.KVU.part"));
+  EXPECT_TRUE(fs::is_directory(dir.File("taken.KVU")));
+  EXPECT_FALSE(fs::exists(dir.File("taken.KVU.part")));
 
   // The folder cannot take a new file at all.
   EXPECT_THROW(WriteWholeFile("/proc/self/kv.KVU", Bytes(8, '0')), EInOutError);
 
   // A binary image that is a folder is refused at once.
   try {
-    ReadBinaryImage(dir / "taken.KVU", kSoftwareImagePages);
+    ReadBinaryImage(dir.File("taken.KVU"), kSoftwareImagePages);
     ADD_FAILURE() << "no error";
   } catch (const EInOutError& e) {
     EXPECT_STREQ(e.what(), "File access denied");

@@ -11,9 +11,11 @@
 #include "components/file_errors.h"
 #include "form/main_form.h"
 #include "support/fakes.h"
-#include "support/temp_dir.h"
+#include "support/scratch_folder.h"
 
 namespace fs = std::filesystem;
+using kvtest::Lines;
+using kvtest::ScratchFolder;
 
 namespace {
 
@@ -35,7 +37,7 @@ struct FormRig {
 };
 
 TEST(CaptureFile, WritesTimedLinesOfStepsTrafficAndStartMarks) {
-  TempDir dir;
+  ScratchFolder dir;
   FormRig r(dir.Dir());
   WindowModel& w = r.form.W();
   const std::string path = dir.Dir() + "Capture.txt";
@@ -92,7 +94,7 @@ TEST(CaptureFile, WritesTimedLinesOfStepsTrafficAndStartMarks) {
 }
 
 TEST(CaptureFile, SwitchingOnTwiceAppendsWithTwoStartLines) {
-  TempDir dir;
+  ScratchFolder dir;
   FormRig r(dir.Dir());
   const std::string path = dir.Dir() + "Capture.txt";
   r.form.BtnCaptureFileClick();
@@ -113,7 +115,7 @@ TEST(CaptureFile, SwitchingOnTwiceAppendsWithTwoStartLines) {
 
 TEST(CaptureFile, AFileThatCannotBeOpenedLeavesCaptureOff) {
   // Root may write anywhere, so the failures come from paths no one can open as a file.
-  TempDir dir;
+  ScratchFolder dir;
   const std::string plainFile = dir.Dir() + "notadir";
   std::ofstream(plainFile) << "x";
   for (const std::string& programDir : {plainFile + "/", std::string("/proc/no-such-kv-dir/")}) {
@@ -141,7 +143,7 @@ TEST(CaptureFile, AFileThatCannotBeOpenedLeavesCaptureOff) {
 }
 
 TEST(CaptureFile, AWriteFailureInsideATickTurnsCaptureOffAndTheRunGoesOn) {
-  TempDir dir;
+  ScratchFolder dir;
   FormRig r(dir.Dir());
   r.form.BtnCaptureFileClick();
   ASSERT_TRUE(r.form.S().CaptureEnabled);
@@ -173,7 +175,7 @@ TEST(CaptureFile, AWriteFailureInsideATickTurnsCaptureOffAndTheRunGoesOn) {
 }
 
 TEST(PortSettings, FileRulesOnLoadAndSave) {
-  TempDir dir;
+  ScratchFolder dir;
   const std::string settings = dir.Dir() + "commsUP.txt";
   {
     // No file: the first entries of both lists.
@@ -225,7 +227,7 @@ TEST(PortSettings, FileRulesOnLoadAndSave) {
 }
 
 TEST(Buttons, ScreensHelpTopicsAndTheChooserFilter) {
-  TempDir dir;
+  ScratchFolder dir;
   FormRig r(dir.Dir());
   WindowModel& w = r.form.W();
   EXPECT_EQ(w.Caption(Ctl::Label2), "");

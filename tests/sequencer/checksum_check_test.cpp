@@ -116,6 +116,14 @@ TEST(ChecksumCheck, ComparesExactlyWhatTheFileCarries) {
   EXPECT_EQ(lower.W().Caption(Ctl::Label15), "Checksums different");
   EXPECT_EQ(lower.W().FontColor(Ctl::Label15), clRed);
 
+  // Both in the file: the FPGA checksum alone differing is a difference too.
+  CheckRig both("12AB", "34CD");
+  RemoteControl f;
+  f.fcsReply = FcsReply("12AB", "34CE");
+  f.Attach(both.port);
+  both.RunCheck();
+  EXPECT_EQ(both.W().Caption(Ctl::Label15), "Checksums different");
+
   // Only a firmware checksum in the file: the FPGA checksums are not compared.
   CheckRig firmwareOnly("12AB", "0000");
   RemoteControl b;

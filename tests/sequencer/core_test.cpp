@@ -9,9 +9,10 @@
 #include "components/file_errors.h"
 #include "form/main_form.h"
 #include "support/fakes.h"
-#include "support/temp_dir.h"
+#include "support/scratch_folder.h"
 
 namespace fs = std::filesystem;
+using kvtest::ScratchFolder;
 
 namespace {
 
@@ -19,7 +20,7 @@ struct CoreRig {
   FakePort port;
   FakeClock clock;
   FakeUi ui;
-  TempDir dir;
+  ScratchFolder dir;
   SequencerCore core{port, clock, ui, dir.Dir()};
 };
 
@@ -178,7 +179,7 @@ TEST(Blink, ElevenTicksRedElevenTicksBlueUntilGoBackToStart) {
   FakePort port;
   FakeClock clock;
   FakeUi ui;
-  TempDir dir;
+  ScratchFolder dir;
   MainForm form(port, clock, ui, dir.Dir());
   form.FormActivate();
   form.S().Step = 183;
@@ -209,7 +210,7 @@ TEST(ErrorsInsideHandlers, StopTheRunAndKeepTheWindowUsable) {
   FailingPort port;
   FakeClock clock;
   FakeUi ui;
-  TempDir dir;
+  ScratchFolder dir;
   MainForm form(port, clock, ui, dir.Dir());
   form.FormActivate();
   port.active = true;
@@ -247,7 +248,7 @@ TEST(UnknownStep, DoesNothingButTheTickStillRuns) {
   FakePort port;
   FakeClock clock;
   FakeUi ui;
-  TempDir dir;
+  ScratchFolder dir;
   MainForm form(port, clock, ui, dir.Dir());
   form.FormActivate();
   int pendingRuns = 0;

@@ -45,6 +45,18 @@ TEST(UploadPortOpening, OpensTheChosenPortReportsItAndRemembersIt) {
   std::getline(settings, line);
   EXPECT_EQ(line, "3,38400");
 
+  // Settings that fail only as they are written out (a full disk) are reported, and the
+  // upload goes on.
+  UploadRig full;
+  full.port.active = false;
+  std::filesystem::create_symlink("/dev/full", full.dir.File("commsUP.txt"));
+  full.W().SetItemIndex(Ctl::CommPortBox, 2);
+  full.form.Btn2UploadClick();
+  full.Tick(3);
+  EXPECT_EQ(full.ui.messages,
+            std::vector<std::string>{"The port settings could not be saved: Disk full"});
+  EXPECT_TRUE(full.W().Visible(Ctl::BtnChooseFile));
+
   // A port that does not open gets 20 ticks, then says so and offers no file.
   UploadRig bad;
   bad.port.active = false;
@@ -87,7 +99,7 @@ TEST(UploadPortOpening, WithoutAChosenPortNoneIsOpened) {
   EXPECT_EQ(r.S().Step, 0);
 }
 
-TEST(UploadReadyScreen, ShowsTheEstimateAndRefusesAFileOfBrokenRecords) {
+TEST(UploadReadyScreen, ShowsTheEstimateAndRefusesAFileThatIsBrokenOrHasChanged) {
   UploadRig r;
   r.UseUploadFile(3);
   r.S().Step = 42;
@@ -112,6 +124,19 @@ TEST(UploadReadyScreen, ShowsTheEstimateAndRefusesAFileOfBrokenRecords) {
   EXPECT_NE(r.W().Caption(Ctl::Label12).find("not a complete upload file"), std::string::npos)
       << r.W().Caption(Ctl::Label12);
   EXPECT_FALSE(r.W().Visible(Ctl::BtnStartRun));
+
+  // A file that grew by whole records is not the one whose records were counted.
+  UploadRig g;
+  g.UseUploadFile(3);
+  g.S().Step = 42;
+  g.Tick();
+  std::ofstream(g.S().UploadFileName, std::ios::binary | std::ios::app) << MakeRecord(9);
+  g.form.BtnStartRunClick();
+  g.Tick(5);
+  EXPECT_EQ(g.port.TakeWritten(), "");
+  EXPECT_NE(g.W().Caption(Ctl::Label12).find("has changed since it was chosen (4 records, not 3)"),
+            std::string::npos)
+      << g.W().Caption(Ctl::Label12);
 
   // Chosen that way, the ready screen refuses it at once.
   UploadRig t;

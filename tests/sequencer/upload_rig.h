@@ -15,26 +15,13 @@
 
 #include "form/main_form.h"
 #include "support/fakes.h"
+#include "support/scratch_folder.h"
 
 namespace upload_test {
 
 namespace fs = std::filesystem;
 
-class ScratchDir {
- public:
-  ScratchDir() {
-    path_ = fs::temp_directory_path() /
-            ("kv-upload-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++));
-    fs::remove_all(path_);
-    fs::create_directories(path_);
-  }
-  ~ScratchDir() { fs::remove_all(path_); }
-  std::string Dir() const { return path_.string() + "/"; }
-
- private:
-  fs::path path_;
-  static inline int counter_ = 0;
-};
+using kvtest::ScratchFolder;
 
 // One 135-byte record for page `page`, data bytes derived from the page number.
 inline std::string MakeRecord(int page) {
@@ -124,7 +111,7 @@ struct UploadRig {
   FakePort port;
   FakeClock clock;
   FakeUi ui;
-  ScratchDir dir;
+  ScratchFolder dir{"kv-upload"};
   MainForm form{port, clock, ui, dir.Dir()};
   std::vector<std::string> fileRecords;
 

@@ -72,10 +72,10 @@ void sendFrames(Client& c, const std::vector<std::string>& frames) {
 }  // namespace
 
 TEST(SimBootstrap, LoadsTheProgramAndItsDialogueWritesTheFlash) {
-  TempDir dir;
-  SimProcess sim({"--bootstrap", "--erase-ms", "100", "--once", "--dump", dir.file("f.bin"),
-                  "--transcript", dir.file("t.txt")});
-  Client c(sim.ptyPath(), 19200);
+  ScratchFolder dir;
+  SimProcess sim({"--bootstrap", "--erase-ms", "100", "--once", "--dump", dir.File("f.bin"),
+                  "--transcript", dir.File("t.txt")});
+  Client c(sim.Path(), 19200);
   EXPECT_EQ(throughLoaders(c), "\xD5\"U");
 
   // The first frames, byte by byte, as the uploader builds them from its image.
@@ -99,14 +99,14 @@ TEST(SimBootstrap, LoadsTheProgramAndItsDialogueWritesTheFlash) {
   }
   c.send("UPLOAD DONE\r");
   EXPECT_EQ(c.readUntil("\r"), "THANK YOU\r");
-  ASSERT_EQ(sim.wait(), 0);
-  EXPECT_TRUE(readFile(dir.file("f.bin")) == image);
+  ASSERT_EQ(sim.Wait(), 0);
+  EXPECT_TRUE(readFile(dir.File("f.bin")) == image);
   // It reports its flash when the dialogue is over.
-  EXPECT_NE(sim.output().find("flash Boot:" + hex4(sumsOf(image).boot) +
+  EXPECT_NE(sim.Output().find("flash Boot:" + hex4(sumsOf(image).boot) +
                               " Main:0000 FPGA:0000 records=4"),
             std::string::npos)
-      << sim.output();
-  auto s = sim.summary();
+      << sim.Output();
+  auto s = sim.Summary();
   EXPECT_EQ(s["zero_bytes"], "1");
   EXPECT_EQ(s["lines"], std::to_string(frames.size() + 1));
   EXPECT_EQ(s["frames"], std::to_string(frames.size() + 1));
@@ -119,7 +119,7 @@ TEST(SimBootstrap, TheLoadedProgramSaysOnlyTheTextsItWasGiven) {
     std::string texts = kAllTexts;
     texts.erase(texts.find("READY\r"), 6);
     SimProcess sim({"--bootstrap"});
-    Client c(sim.ptyPath(), 19200);
+    Client c(sim.Path(), 19200);
     throughLoaders(c);
     sendFrames(c, imageFrames(texts));
     c.setBaud(38400);
@@ -129,7 +129,7 @@ TEST(SimBootstrap, TheLoadedProgramSaysOnlyTheTextsItWasGiven) {
   {
     // Texts out of place (not at 080000) are not found: the program stays silent.
     SimProcess sim({"--bootstrap"});
-    Client c(sim.ptyPath(), 19200);
+    Client c(sim.Path(), 19200);
     throughLoaders(c);
     std::vector<std::string> frames = {upperFrame(0), dataFrame(0x0000, "READY\rGO\r")};
     sendFrames(c, frames);
@@ -143,7 +143,7 @@ TEST(SimBootstrap, IdentificationAndLoaderFaults) {
   {
     SimProcess sim(
         {"--bootstrap", "--id-byte", "B5", "--loader1-reply", "41", "--loader2-reply", "2A55"});
-    Client c(sim.ptyPath(), 19200);
+    Client c(sim.Path(), 19200);
     c.send(std::string(1, '\0'));
     EXPECT_EQ(c.readBytes(1), "\xB5");
     c.send(pattern(32, 1));
@@ -154,7 +154,7 @@ TEST(SimBootstrap, IdentificationAndLoaderFaults) {
   {
     SimProcess sim(
         {"--bootstrap", "--id-byte", "none", "--loader1-reply", "none", "--loader2-reply", "none"});
-    Client c(sim.ptyPath(), 19200);
+    Client c(sim.Path(), 19200);
     c.send(std::string(1, '\0'));
     EXPECT_EQ(c.readFor(150), "");
     c.send(pattern(32, 1));
@@ -167,7 +167,7 @@ TEST(SimBootstrap, IdentificationAndLoaderFaults) {
   {
     // A second zero byte after the identification is Loader 1's first byte, as on the chip.
     SimProcess sim({"--bootstrap"});
-    Client c(sim.ptyPath(), 19200);
+    Client c(sim.Path(), 19200);
     c.send(std::string(1, '\0'));
     EXPECT_EQ(c.readBytes(1), "\xD5");
     c.send(std::string(1, '\0'));
@@ -177,7 +177,7 @@ TEST(SimBootstrap, IdentificationAndLoaderFaults) {
   {
     // Noise at power-up lacks an identification byte; a wrong speed gets garbage.
     SimProcess sim({"--bootstrap", "--power-noise", "8"});
-    Client c(sim.ptyPath(), 38400);
+    Client c(sim.Path(), 38400);
     std::string noise = c.readBytes(8);
     EXPECT_EQ(noise.size(), 8u);
     EXPECT_EQ(noise.find('\xD5'), std::string::npos);
@@ -194,7 +194,7 @@ TEST(SimBootstrap, IdentificationAndLoaderFaults) {
 TEST(SimBootstrap, WrongCheckBytesForChosenLinesAndRandomDamage) {
   {
     SimProcess sim({"--bootstrap", "--bad-check-lines", "2,3:all"});
-    Client c(sim.ptyPath(), 19200);
+    Client c(sim.Path(), 19200);
     throughLoaders(c);
     auto frames = imageFrames(kAllTexts);
     c.send(frames[0]);
@@ -207,15 +207,15 @@ TEST(SimBootstrap, WrongCheckBytesForChosenLinesAndRandomDamage) {
       c.send(frames[2]);
       EXPECT_NE(static_cast<uint8_t>(c.readBytes(1)[0]), checkOf(frames[2]));
     }
-    sim.signal(SIGTERM);
-    EXPECT_EQ(sim.wait(), 0);
-    EXPECT_EQ(sim.summary()["bad_checks"], "6");
-    EXPECT_EQ(sim.summary()["lines"], "3");
-    EXPECT_EQ(sim.summary()["frames"], "8");
+    sim.Signal(SIGTERM);
+    EXPECT_EQ(sim.Wait(), 0);
+    EXPECT_EQ(sim.Summary()["bad_checks"], "6");
+    EXPECT_EQ(sim.Summary()["lines"], "3");
+    EXPECT_EQ(sim.Summary()["frames"], "8");
   }
   auto damaged = [](uint32_t seed) {
     SimProcess sim({"--bootstrap", "--corrupt-lines", "0.3", "--seed", std::to_string(seed)});
-    Client c(sim.ptyPath(), 19200);
+    Client c(sim.Path(), 19200);
     throughLoaders(c);
     std::string pattern;  // which sends were answered right
     for (const auto& f : imageFrames(kAllTexts)) {

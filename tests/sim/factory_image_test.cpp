@@ -72,9 +72,9 @@ TEST(SimFactoryImages, TheCarriedLoadersAndBootstrapProgramLoadAndFindEveryText)
   EXPECT_EQ(frames[6].expected, 0x00);  // the uploader sends the next line without waiting
   EXPECT_EQ(frames[208].bytes, "\x01");
 
-  TempDir dir;
-  SimProcess sim({"--bootstrap", "--transcript", dir.file("t.txt")});
-  Client c(sim.ptyPath(), 19200);
+  ScratchFolder dir;
+  SimProcess sim({"--bootstrap", "--transcript", dir.File("t.txt")});
+  Client c(sim.Path(), 19200);
   c.send(std::string(1, '\0'));
   EXPECT_EQ(c.readBytes(1), "\xD5");
   c.send(bytesOfHex(loader1[0]));
@@ -94,13 +94,13 @@ TEST(SimFactoryImages, TheCarriedLoadersAndBootstrapProgramLoadAndFindEveryText)
   c.setBaud(38400);
   c.send("U");
   EXPECT_EQ(c.readUntil("\r"), "READY\r");
-  sim.signal(SIGTERM);
-  ASSERT_EQ(sim.wait(), 0);
-  auto summary = sim.summary();
+  sim.Signal(SIGTERM);
+  ASSERT_EQ(sim.Wait(), 0);
+  auto summary = sim.Summary();
   EXPECT_EQ(summary["lines"], "209");
   EXPECT_EQ(summary["bad_checks"], "0");
   bool allTexts = false;
-  for (const auto& line : readTranscript(dir.file("t.txt")))
+  for (const auto& line : readTranscript(dir.File("t.txt")))
     allTexts = allTexts || line.data.find("13 of 13 texts found") != std::string::npos;
   EXPECT_TRUE(allTexts) << "the loaded program lacks some of its dialogue texts";
 }

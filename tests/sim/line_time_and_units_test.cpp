@@ -31,7 +31,7 @@ Burst noiseThenQuery(const std::vector<std::string>& lineTime) {
   std::vector<std::string> args = {"--running"};
   args.insert(args.end(), lineTime.begin(), lineTime.end());
   SimProcess sim(args);
-  Client c(sim.ptyPath(), 9600);
+  Client c(sim.Path(), 9600);
   const std::string query = "<0000/FCS?\r";
   const auto start = Clock::now();
   c.send(std::string(1000 - query.size(), 'x') + query);
@@ -57,7 +57,7 @@ TEST(SimLine, TheLineTakesItsTimeBothWaysUnlessToldNotTo) {
 
   // A 135-byte record at 38400 baud takes 35 ms to arrive, and SEND BLOCK + CR 2.9 ms more.
   SimProcess sim({"--erase-ms", "50"});
-  Client c(sim.ptyPath(), 38400);
+  Client c(sim.Path(), 38400);
   handshakeAndErase(c);
   const auto start = Clock::now();
   c.send(record(0x80, pattern(128, 1)));
@@ -66,9 +66,9 @@ TEST(SimLine, TheLineTakesItsTimeBothWaysUnlessToldNotTo) {
 }
 
 TEST(SimLoader, WritingARecordDelaysOnlyTheRequestForTheNextOne) {
-  TempDir dir;
-  SimProcess sim({"--erase-ms", "50", "--program-ms", "1000", "--dump", dir.file("f.bin")});
-  Client c(sim.ptyPath(), 38400);
+  ScratchFolder dir;
+  SimProcess sim({"--erase-ms", "50", "--program-ms", "1000", "--dump", dir.File("f.bin")});
+  Client c(sim.Path(), 38400);
   handshakeAndErase(c);  // nothing written yet: the first request comes with ERASE COMPLETE
 
   std::string bad = record(0x100, pattern(128, 2));
@@ -89,25 +89,25 @@ TEST(SimLoader, WritingARecordDelaysOnlyTheRequestForTheNextOne) {
   EXPECT_EQ(c.readUntil("\r", 3000), "SEND BLOCK\r");
   EXPECT_EQ(c.readFor(1300), "") << "the record sent too early was answered";
 
-  sim.signal(SIGTERM);
-  ASSERT_EQ(sim.wait(), 0);
-  EXPECT_EQ(sim.summary()["records"], "2");
-  const std::string flash = readFile(dir.file("f.bin"));
+  sim.Signal(SIGTERM);
+  ASSERT_EQ(sim.Wait(), 0);
+  EXPECT_EQ(sim.Summary()["records"], "2");
+  const std::string flash = readFile(dir.File("f.bin"));
   EXPECT_EQ(flash.substr(0x180, 128), pattern(128, 3));
   EXPECT_EQ(flash.substr(0x200, 128), std::string(128, '\xFF'));
 }
 
 TEST(SimUnits, FourUnitsServeIndependentlyWithTheirOwnFilesAndFaults) {
-  TempDir dir;
-  SimProcess sim({"--count", "4", "--link", dir.file("u"), "--dump", dir.file("f"), "--transcript",
-                  dir.file("t"), "--erase-ms", "50", "--unit", "2", "--fail-at-record", "2",
+  ScratchFolder dir;
+  SimProcess sim({"--count", "4", "--link", dir.File("u"), "--dump", dir.File("f"), "--transcript",
+                  dir.File("t"), "--erase-ms", "50", "--unit", "2", "--fail-at-record", "2",
                   "--unit", "3", "--corrupt-records", "1"},
                  4);
-  ASSERT_EQ(sim.ptyPaths().size(), 4u);
+  ASSERT_EQ(sim.Paths().size(), 4u);
   std::vector<std::unique_ptr<Client>> clients;
   for (int k = 1; k <= 4; ++k) {
-    const std::string link = dir.file("u" + std::to_string(k));
-    EXPECT_EQ(std::filesystem::read_symlink(link).string(), sim.ptyPaths()[k - 1]);
+    const std::string link = dir.File("u" + std::to_string(k));
+    EXPECT_EQ(std::filesystem::read_symlink(link).string(), sim.Paths()[k - 1]);
     clients.push_back(std::make_unique<Client>(link, 38400));
     handshakeAndErase(*clients.back());
   }
@@ -131,27 +131,27 @@ TEST(SimUnits, FourUnitsServeIndependentlyWithTheirOwnFilesAndFaults) {
     EXPECT_EQ(clients[k - 1]->readUntil("\r"), "THANK YOU\r");
   }
 
-  sim.signal(SIGTERM);
-  ASSERT_EQ(sim.wait(), 0);
+  sim.Signal(SIGTERM);
+  ASSERT_EQ(sim.Wait(), 0);
   const std::vector<int> written = {3, 1, 0, 3};
   for (int k = 1; k <= 4; ++k) {
-    const std::string flash = readFile(dir.file("f" + std::to_string(k)));
+    const std::string flash = readFile(dir.File("f" + std::to_string(k)));
     ASSERT_EQ(flash.size(), 4u * 1024 * 1024) << "unit " << k;
     for (int n = 1; n <= 3; ++n) {
       EXPECT_EQ(flash.substr(static_cast<size_t>(n) * 0x80, 128),
                 n <= written[k - 1] ? data(k, n) : std::string(128, '\xFF'))
           << "unit " << k << ", record " << n;
     }
-    auto s = sim.summary(k);
+    auto s = sim.Summary(k);
     EXPECT_EQ(s["unit"], std::to_string(k));
     EXPECT_EQ(s["records"], std::to_string(written[k - 1]));
     EXPECT_EQ(s["bad_records"], k == 3 ? "3" : "0") << "unit " << k;
     EXPECT_FALSE(std::filesystem::exists(
-        std::filesystem::symlink_status(dir.file("u" + std::to_string(k)))));
+        std::filesystem::symlink_status(dir.File("u" + std::to_string(k)))));
   }
-  EXPECT_NE(sim.output().find("flash unit=1 Boot:"), std::string::npos) << sim.output();
-  EXPECT_NE(allBytes(readTranscript(dir.file("t2")), "out").find("UPLOAD FAILED\r"),
+  EXPECT_NE(sim.Output().find("flash unit=1 Boot:"), std::string::npos) << sim.Output();
+  EXPECT_NE(allBytes(readTranscript(dir.File("t2")), "out").find("UPLOAD FAILED\r"),
             std::string::npos);
-  EXPECT_EQ(allBytes(readTranscript(dir.file("t4")), "out").find("UPLOAD FAILED\r"),
+  EXPECT_EQ(allBytes(readTranscript(dir.File("t4")), "out").find("UPLOAD FAILED\r"),
             std::string::npos);
 }

@@ -25,10 +25,10 @@ long countOf(const std::string& bytes, char c) {
 }  // namespace
 
 TEST(SimLoader, SoftwareUploadWritesEachRecordAtItsAddressAndReportsItsSums) {
-  TempDir dir;
+  ScratchFolder dir;
   SimProcess sim(
-      args({"--dump", dir.file("flash.bin"), "--transcript", dir.file("t.txt"), "--once"}));
-  Client c(sim.ptyPath(), 38400);
+      args({"--dump", dir.File("flash.bin"), "--transcript", dir.File("t.txt"), "--once"}));
+  Client c(sim.Path(), 38400);
 
   // Several "U" in one go (the computer was quicker than the unit) get one READY.
   c.send("UUU");
@@ -66,15 +66,15 @@ TEST(SimLoader, SoftwareUploadWritesEachRecordAtItsAddressAndReportsItsSums) {
   EXPECT_EQ(c.readUntil("\n"), ">0000/FCS=Boot:" + hex4(s.boot) + " Main:" + hex4(s.main) +
                                    " FPGA:" + hex4(s.fpga) + "\r\n");
 
-  ASSERT_EQ(sim.wait(), 0);  // --once: ends after the FCS answer
-  EXPECT_TRUE(readFile(dir.file("flash.bin")) == image) << "the flash dump differs from the image";
-  auto summary = sim.summary();
+  ASSERT_EQ(sim.Wait(), 0);  // --once: ends after the FCS answer
+  EXPECT_TRUE(readFile(dir.File("flash.bin")) == image) << "the flash dump differs from the image";
+  auto summary = sim.Summary();
   EXPECT_EQ(summary["records"], "7");
   EXPECT_EQ(summary["u"], "3");
   EXPECT_EQ(summary["uploads"], "1");
-  EXPECT_NE(sim.output().find("flash Boot:" + hex4(s.boot)), std::string::npos);
+  EXPECT_NE(sim.Output().find("flash Boot:" + hex4(s.boot)), std::string::npos);
 
-  auto t = readTranscript(dir.file("t.txt"));
+  auto t = readTranscript(dir.File("t.txt"));
   long handshakeU = 0;
   for (const auto& l : t) {
     if (l.dir == "in" && l.data.find("GO") != std::string::npos) break;
@@ -92,9 +92,9 @@ TEST(SimLoader, SoftwareUploadWritesEachRecordAtItsAddressAndReportsItsSums) {
 }
 
 TEST(SimLoader, DamagedRecordsAreAskedForAgainAndNeverWritten) {
-  TempDir dir;
-  SimProcess sim(args({"--dump", dir.file("flash.bin"), "--byte-timeout-ms", "200"}));
-  Client c(sim.ptyPath(), 57600);  // the loader takes either speed
+  ScratchFolder dir;
+  SimProcess sim(args({"--dump", dir.File("flash.bin"), "--byte-timeout-ms", "200"}));
+  Client c(sim.Path(), 57600);  // the loader takes either speed
   handshakeAndErase(c);
 
   std::string good = record(0x000100, pattern(128, 1));
@@ -115,43 +115,43 @@ TEST(SimLoader, DamagedRecordsAreAskedForAgainAndNeverWritten) {
   c.send("UPLOAD DONE\r");
   EXPECT_EQ(c.readUntil("\r"), "THANK YOU\r");
 
-  sim.signal(SIGTERM);
-  ASSERT_EQ(sim.wait(), 0);
-  std::string flash = readFile(dir.file("flash.bin"));
+  sim.Signal(SIGTERM);
+  ASSERT_EQ(sim.Wait(), 0);
+  std::string flash = readFile(dir.File("flash.bin"));
   ASSERT_EQ(flash.size(), 4u * 1024 * 1024);
   EXPECT_EQ(flash.substr(0x100, 128), pattern(128, 1));
   EXPECT_EQ(flash.substr(0x80, 128), std::string(128, '\xFF')) << "a bad record was written";
   const std::string written = pattern(128, 1);
   EXPECT_EQ(std::count(flash.begin(), flash.end(), '\xFF'),
             4 * 1024 * 1024 - 128 + std::count(written.begin(), written.end(), '\xFF'));
-  auto summary = sim.summary();
+  auto summary = sim.Summary();
   EXPECT_EQ(summary["bad_records"], "2");
   EXPECT_EQ(summary["resend_requests"], "3");
 }
 
 TEST(SimLoader, HandshakeFaultsDelayOrWithholdReady) {
   {
-    TempDir dir;
-    SimProcess sim(args({"--ready-after-u", "3", "--transcript", dir.file("t.txt")}));
-    Client c(sim.ptyPath(), 38400);
+    ScratchFolder dir;
+    SimProcess sim(args({"--ready-after-u", "3", "--transcript", dir.File("t.txt")}));
+    Client c(sim.Path(), 38400);
     c.send("U");
     EXPECT_EQ(c.readFor(100), "");
     c.send("U");
     EXPECT_EQ(c.readFor(100), "");
     c.send("U");
     EXPECT_EQ(c.readFor(150), "READY\r");
-    sim.signal(SIGINT);
-    EXPECT_EQ(sim.wait(), 0);
-    EXPECT_EQ(sim.summary()["u"], "3");
+    sim.Signal(SIGINT);
+    EXPECT_EQ(sim.Wait(), 0);
+    EXPECT_EQ(sim.Summary()["u"], "3");
   }
   {
     SimProcess sim(args({"--never-ready"}));
-    Client c(sim.ptyPath(), 38400);
+    Client c(sim.Path(), 38400);
     for (int i = 0; i < 30; ++i) c.send("U");
     EXPECT_EQ(c.readFor(300), "");
-    sim.signal(SIGTERM);
-    EXPECT_EQ(sim.wait(), 0);
-    EXPECT_EQ(sim.summary()["u"], "30");
+    sim.Signal(SIGTERM);
+    EXPECT_EQ(sim.Wait(), 0);
+    EXPECT_EQ(sim.Summary()["u"], "30");
   }
 }
 
@@ -159,7 +159,7 @@ TEST(SimLoader, PowerOnDelayIgnoresEarlyBytesAndNoiseIsRepeatable) {
   auto noiseOf = [](uint32_t seed) {
     SimProcess sim(args(
         {"--power-on-after-ms", "300", "--power-noise", "24", "--seed", std::to_string(seed)}));
-    Client c(sim.ptyPath(), 38400);
+    Client c(sim.Path(), 38400);
     c.send("U");  // the unit is still off
     std::string early = c.readFor(150);
     EXPECT_EQ(early, "");
@@ -180,7 +180,7 @@ TEST(SimLoader, PowerOnDelayIgnoresEarlyBytesAndNoiseIsRepeatable) {
 TEST(SimLoader, RecordFaultsAnswerAsChosen) {
   SimProcess sim(
       args({"--resend-records", "2", "--unknown-line-records", "3:2", "--short-answers"}));
-  Client c(sim.ptyPath(), 38400);
+  Client c(sim.Path(), 38400);
   c.send("U");
   c.readUntil("READY\r");
   c.send("GO\r");
@@ -202,15 +202,15 @@ TEST(SimLoader, RecordFaultsAnswerAsChosen) {
   EXPECT_EQ(c.readUntil("\r"), "S\r");
   c.send(recs[3]);
   EXPECT_EQ(c.readUntil("\r"), "S\r");
-  sim.signal(SIGTERM);
-  EXPECT_EQ(sim.wait(), 0);
-  EXPECT_EQ(sim.summary()["records"], "4");
+  sim.Signal(SIGTERM);
+  EXPECT_EQ(sim.Wait(), 0);
+  EXPECT_EQ(sim.Summary()["records"], "4");
 }
 
 TEST(SimLoader, FailureAndSilenceFaults) {
   {
     SimProcess sim(args({"--fail-at-record", "2"}));
-    Client c(sim.ptyPath(), 38400);
+    Client c(sim.Path(), 38400);
     handshakeAndErase(c);
     c.send(record(0, pattern(128, 0)));
     EXPECT_EQ(c.readUntil("\r"), "SEND BLOCK\r");
@@ -219,12 +219,12 @@ TEST(SimLoader, FailureAndSilenceFaults) {
     c.send(record(0x80, pattern(128, 1)));  // the loader has stopped
     c.send("UPLOAD DONE\r");
     EXPECT_EQ(c.readFor(200), "");
-    sim.signal(SIGTERM);
-    EXPECT_EQ(sim.wait(), 0);
+    sim.Signal(SIGTERM);
+    EXPECT_EQ(sim.Wait(), 0);
   }
   {
     SimProcess sim(args({"--silent-after-records", "1", "--silence-ms", "400"}));
-    Client c(sim.ptyPath(), 38400);
+    Client c(sim.Path(), 38400);
     handshakeAndErase(c);
     c.send(record(0, pattern(128, 0)));
     EXPECT_EQ(c.readUntil("\r"), "SEND BLOCK\r");
@@ -233,13 +233,13 @@ TEST(SimLoader, FailureAndSilenceFaults) {
     c.readFor(300);
     c.send(record(0x80, pattern(128, 1)));  // sent again after the silence
     EXPECT_EQ(c.readUntil("\r"), "SEND BLOCK\r");
-    sim.signal(SIGTERM);
-    EXPECT_EQ(sim.wait(), 0);
-    EXPECT_EQ(sim.summary()["records"], "2");
+    sim.Signal(SIGTERM);
+    EXPECT_EQ(sim.Wait(), 0);
+    EXPECT_EQ(sim.Summary()["records"], "2");
   }
   {
     SimProcess sim(args({"--no-thank-you"}));
-    Client c(sim.ptyPath(), 38400);
+    Client c(sim.Path(), 38400);
     handshakeAndErase(c);
     c.send("UPLOAD DONE\r");
     EXPECT_EQ(c.readFor(200), "");
@@ -252,7 +252,7 @@ TEST(SimLoader, FailureAndSilenceFaults) {
 TEST(SimLoader, EraseFaultsReportErrorsOrATimeout) {
   {
     SimProcess sim(args({"--erase-errors", "2"}));
-    Client c(sim.ptyPath(), 38400);
+    Client c(sim.Path(), 38400);
     std::string got = handshakeAndErase(c);
     EXPECT_EQ(got,
               "READY\rERASING...\rERASE ERROR: 2\rBLOCK BASE INDEX: 010000\rERASE ERROR: 3\rBLOCK "
@@ -261,7 +261,7 @@ TEST(SimLoader, EraseFaultsReportErrorsOrATimeout) {
   }
   {
     SimProcess sim(args({"--erase-timeout"}));
-    Client c(sim.ptyPath(), 38400);
+    Client c(sim.Path(), 38400);
     c.send("U");
     c.readUntil("READY\r");
     c.send("GO\r");
@@ -271,7 +271,7 @@ TEST(SimLoader, EraseFaultsReportErrorsOrATimeout) {
   }
   {
     SimProcess sim(kQuick);
-    Client c(sim.ptyPath(), 38400);
+    Client c(sim.Path(), 38400);
     c.send("U");
     c.readUntil("READY\r");
     c.send("GOO\r");
@@ -281,10 +281,10 @@ TEST(SimLoader, EraseFaultsReportErrorsOrATimeout) {
 
 TEST(SimLoader, RandomDamageIsRepeatableAndEveryRecordGetsThrough) {
   auto run = [](uint32_t seed, std::string& flash) {
-    TempDir dir;
+    ScratchFolder dir;
     SimProcess sim(args(
-        {"--corrupt-records", "0.4", "--seed", std::to_string(seed), "--dump", dir.file("f.bin")}));
-    Client c(sim.ptyPath(), 38400);
+        {"--corrupt-records", "0.4", "--seed", std::to_string(seed), "--dump", dir.File("f.bin")}));
+    Client c(sim.Path(), 38400);
     handshakeAndErase(c);
     std::string answers;
     for (uint32_t i = 0; i < 20; ++i) {
@@ -297,9 +297,9 @@ TEST(SimLoader, RandomDamageIsRepeatableAndEveryRecordGetsThrough) {
         EXPECT_EQ(a, "RESEND BLOCK\r");
       }
     }
-    sim.signal(SIGTERM);
-    EXPECT_EQ(sim.wait(), 0);
-    flash = readFile(dir.file("f.bin"));
+    sim.Signal(SIGTERM);
+    EXPECT_EQ(sim.Wait(), 0);
+    flash = readFile(dir.File("f.bin"));
     return answers;
   };
   std::string flashA, flashB;
@@ -313,7 +313,7 @@ TEST(SimLoader, RandomDamageIsRepeatableAndEveryRecordGetsThrough) {
 
 TEST(SimLoader, ANewRunAfterTheEndIsAPowerCycle) {
   SimProcess sim(args({}));
-  Client c(sim.ptyPath(), 38400);
+  Client c(sim.Path(), 38400);
   handshakeAndErase(c);
   c.send(record(0, pattern(128, 3)));
   c.readUntil("\r");
@@ -327,13 +327,13 @@ TEST(SimLoader, ANewRunAfterTheEndIsAPowerCycle) {
   c.send("UPLOAD DONE\r");
   EXPECT_EQ(c.readUntil("\r"), "THANK YOU\r");
   // SIGUSR1 switches it off and on at any time.
-  sim.signal(SIGUSR1);
+  sim.Signal(SIGUSR1);
   c.readFor(100);
   c.send("U");
   EXPECT_EQ(c.readUntil("\r"), "READY\r");
-  sim.signal(SIGTERM);
-  EXPECT_EQ(sim.wait(), 0);
-  auto s = sim.summary();
+  sim.Signal(SIGTERM);
+  EXPECT_EQ(sim.Wait(), 0);
+  auto s = sim.Summary();
   EXPECT_EQ(s["uploads"], "2");
   EXPECT_EQ(s["power_ons"], "3");
   EXPECT_EQ(s["go"], "2");

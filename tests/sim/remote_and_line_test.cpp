@@ -2,9 +2,7 @@
 #include <gtest/gtest.h>
 #include <pty.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -14,8 +12,6 @@
 #include <regex>
 
 #include "sim/sim_harness.h"
-
-extern char** environ;
 
 using namespace simtest;
 
@@ -43,11 +39,11 @@ bool hasGarbageOnly(const std::string& bytes) {
 }  // namespace
 
 TEST(SimRemote, AnswersQueriesWithTheSumsOfItsFlash) {
-  TempDir dir;
+  ScratchFolder dir;
   std::string image = imageWithData();
-  writeFile(dir.file("start.bin"), image);
-  SimProcess sim({"--running", "--flash", dir.file("start.bin")});
-  Client c(sim.ptyPath(), 9600);
+  writeFile(dir.File("start.bin"), image);
+  SimProcess sim({"--running", "--flash", dir.File("start.bin")});
+  Client c(sim.Path(), 9600);
   Sums s = sumsOf(image);
   const std::string fcs =
       ">0000/FCS=Boot:" + hex4(s.boot) + " Main:" + hex4(s.main) + " FPGA:" + hex4(s.fpga) + "\r\n";
@@ -63,14 +59,14 @@ TEST(SimRemote, AnswersQueriesWithTheSumsOfItsFlash) {
   EXPECT_EQ(c.readFor(200), "");
   // Sums of an all-0xFF flash: 480 pages of 0xFF make 1000 hex; the other regions make 0000.
   SimProcess blank({"--running"});
-  Client b(blank.ptyPath(), 9600);
+  Client b(blank.Path(), 9600);
   b.send("<0000/FCS?\r");
   EXPECT_EQ(b.readUntil("\n"), ">0000/FCS=Boot:1000 Main:0000 FPGA:0000\r\n");
 }
 
 TEST(SimRemote, FaultsDelaySwrAndSpoilTheSums) {
   SimProcess sim({"--running", "--swr-after", "3", "--fcs-wrong", "main", "--fcs-wrong", "boot"});
-  Client c(sim.ptyPath(), 9600);
+  Client c(sim.Path(), 9600);
   c.send("<0000/SWR?\r");
   EXPECT_EQ(c.readFor(150), "");
   c.send("<0000/SWR?\r");
@@ -80,12 +76,12 @@ TEST(SimRemote, FaultsDelaySwrAndSpoilTheSums) {
   c.send("<0000/FCS?\r");
   EXPECT_EQ(c.readUntil("\n"), ">0000/FCS=Boot:1001 Main:0001 FPGA:0000\r\n");
 
-  TempDir dir;
+  ScratchFolder dir;
   std::string image(4 * 1024 * 1024, '\xFF');
   image.replace(0x010000, 4, std::string("\x10\x00\x0A\x00", 4));  // main sum ends in AB hex digits
-  writeFile(dir.file("f.bin"), image);
-  SimProcess lower({"--running", "--fcs-lowercase", "--flash", dir.file("f.bin")});
-  Client l(lower.ptyPath(), 9600);
+  writeFile(dir.File("f.bin"), image);
+  SimProcess lower({"--running", "--fcs-lowercase", "--flash", dir.File("f.bin")});
+  Client l(lower.Path(), 9600);
   l.send("<0000/FCS?\r");
   std::string got = l.readUntil("\n");
   std::string mainSum = hex4(sumsOf(image).main);
@@ -113,9 +109,9 @@ TEST(SimLine, AMasterSeesTheSpeedThatTheClientSet) {
 }
 
 TEST(SimLine, AWrongSpeedGetsGarbageAtEveryStage) {
-  TempDir dir;
-  SimProcess sim({"--erase-ms", "300", "--reboot-ms", "50", "--transcript", dir.file("t.txt")});
-  Client c(sim.ptyPath(), 9600);
+  ScratchFolder dir;
+  SimProcess sim({"--erase-ms", "300", "--reboot-ms", "50", "--transcript", dir.File("t.txt")});
+  Client c(sim.Path(), 9600);
   c.send("U");
   std::string got = c.readFor(200);
   EXPECT_TRUE(hasGarbageOnly(got)) << got.size();
@@ -149,13 +145,13 @@ TEST(SimLine, AWrongSpeedGetsGarbageAtEveryStage) {
   c.setBaud(9600);
   c.send("<0000/SWR?\r");
   EXPECT_EQ(c.readUntil("\n"), ">0000/SWR=1.01\r\n");
-  sim.signal(SIGTERM);
-  EXPECT_EQ(sim.wait(), 0);
-  EXPECT_EQ(sim.summary()["garbled"], "4");
+  sim.Signal(SIGTERM);
+  EXPECT_EQ(sim.Wait(), 0);
+  EXPECT_EQ(sim.Summary()["garbled"], "4");
 
   // Every transcript line has the documented form.
   const std::regex form(R"(^\d+ (in|out) [0-9A-F]{2}( [0-9A-F]{2})*$|^\d+ ev .+$)");
-  std::ifstream in(dir.file("t.txt"));
+  std::ifstream in(dir.File("t.txt"));
   std::string line;
   int lines = 0;
   while (std::getline(in, line)) {
@@ -166,7 +162,7 @@ TEST(SimLine, AWrongSpeedGetsGarbageAtEveryStage) {
 }
 
 TEST(SimLine, HelpOptionsAndMistakesInThem) {
-  RunResult help = runSim({"--help"});
+  RunResult help = RunSim({"--help"});
   EXPECT_EQ(help.status, 0);
   for (const char* option :
        {"--link", "--device", "--bootstrap", "--dump", "--transcript", "--once", "--resend-records",
@@ -174,94 +170,88 @@ TEST(SimLine, HelpOptionsAndMistakesInThem) {
         "--program-ms", "--count", "--unit"}) {
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
   }
-  RunResult unknown = runSim({"--frobnicate"});
+  RunResult unknown = RunSim({"--frobnicate"});
   EXPECT_EQ(unknown.status, 2);
   EXPECT_NE(unknown.err.find("unknown option '--frobnicate'"), std::string::npos) << unknown.err;
-  RunResult badValue = runSim({"--resend-records", "3,x"});
+  RunResult badValue = RunSim({"--resend-records", "3,x"});
   EXPECT_EQ(badValue.status, 2);
   EXPECT_NE(badValue.err.find("a list such as"), std::string::npos) << badValue.err;
-  RunResult missing = runSim({"--erase-ms"});
+  RunResult missing = RunSim({"--erase-ms"});
   EXPECT_EQ(missing.status, 2);
   EXPECT_NE(missing.err.find("needs a value"), std::string::npos);
-  RunResult beyond = runSim({"--count", "2", "--unit", "3", "--once"});
+  RunResult beyond = RunSim({"--count", "2", "--unit", "3", "--once"});
   EXPECT_EQ(beyond.status, 2);
   EXPECT_NE(beyond.err.find("--unit 3 is beyond --count 2"), std::string::npos) << beyond.err;
-  RunResult notPerUnit = runSim({"--count", "2", "--unit", "1", "--dump", "x.bin"});
+  RunResult notPerUnit = RunSim({"--count", "2", "--unit", "1", "--dump", "x.bin"});
   EXPECT_EQ(notPerUnit.status, 2);
   EXPECT_NE(notPerUnit.err.find("--dump is for all units"), std::string::npos) << notPerUnit.err;
-  RunResult noDevice = runSim({"--device", "/dev/no-such-adapter"});
+  RunResult noDevice = RunSim({"--device", "/dev/no-such-adapter"});
   EXPECT_EQ(noDevice.status, 1);
   EXPECT_NE(noDevice.err.find("cannot open '/dev/no-such-adapter'"), std::string::npos)
       << noDevice.err;
-  TempDir dir;
-  writeFile(dir.file("big.bin"), std::string(4 * 1024 * 1024 + 1, 'x'));
-  RunResult big = runSim({"--flash", dir.file("big.bin")});
+  ScratchFolder dir;
+  writeFile(dir.File("big.bin"), std::string(4 * 1024 * 1024 + 1, 'x'));
+  RunResult big = RunSim({"--flash", dir.File("big.bin")});
   EXPECT_EQ(big.status, 1);
   EXPECT_NE(big.err.find("larger than the 4 MB flash"), std::string::npos) << big.err;
 }
 
 TEST(SimLine, LinkSignalsAndEndingsLeaveADumpAndNoLink) {
-  TempDir dir;
-  const std::string link = dir.file("rq410");
+  ScratchFolder dir;
+  const std::string link = dir.File("rq410");
   {
-    SimProcess sim({"--link", link, "--dump", dir.file("a.bin")});
+    SimProcess sim({"--link", link, "--dump", dir.File("a.bin")});
     struct stat st {};
     ASSERT_EQ(lstat(link.c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
-    EXPECT_EQ(std::filesystem::read_symlink(link).string(), sim.ptyPath());
+    EXPECT_EQ(std::filesystem::read_symlink(link).string(), sim.Path());
     Client c(link, 38400);  // the link works as the port's name
     c.send("U");
     EXPECT_EQ(c.readFor(200), "READY\r");
-    sim.signal(SIGINT);
-    EXPECT_EQ(sim.wait(), 0);
-    EXPECT_EQ(readFile(dir.file("a.bin")), std::string(4 * 1024 * 1024, '\xFF'));
+    sim.Signal(SIGINT);
+    EXPECT_EQ(sim.Wait(), 0);
+    EXPECT_EQ(readFile(dir.File("a.bin")), std::string(4 * 1024 * 1024, '\xFF'));
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
-    EXPECT_FALSE(std::filesystem::exists(dir.file("a.bin.partial")));
+    EXPECT_FALSE(std::filesystem::exists(dir.File("a.bin.partial")));
   }
   {
     writeFile(link, "someone's file");
-    RunResult r = runSim({"--link", link});
+    RunResult r = RunSim({"--link", link});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("is not a symbolic link"), std::string::npos);
     EXPECT_EQ(readFile(link), "someone's file");
   }
   {
-    SimProcess sim({"--exit-after-ms", "300", "--dump", dir.file("b.bin")});
-    EXPECT_EQ(sim.wait(3000), 0);
-    EXPECT_EQ(readFile(dir.file("b.bin")).size(), 4u * 1024 * 1024);
+    SimProcess sim({"--exit-after-ms", "300", "--dump", dir.File("b.bin")});
+    EXPECT_EQ(sim.Wait(3000), 0);
+    EXPECT_EQ(readFile(dir.File("b.bin")).size(), 4u * 1024 * 1024);
   }
   {
     SimProcess sim({"--idle-exit-ms", "400"});
-    Client c(sim.ptyPath(), 38400);
+    Client c(sim.Path(), 38400);
     for (int i = 0; i < 4; ++i) {  // bytes keep it going
       c.send("x");
       c.readFor(200);
     }
-    EXPECT_EQ(sim.wait(0), -1);
-    EXPECT_EQ(sim.wait(3000), 0);
+    EXPECT_TRUE(sim.Running());
+    EXPECT_EQ(sim.Wait(3000), 0);
   }
 }
 
 TEST(SimLine, ServesOnASerialDeviceAndStopsWhenItGoes) {
   // socat joins two pseudo-terminals like two adapters and a null-modem cable.
-  TempDir dir;
-  const std::string unitEnd = dir.file("ttyA");
-  const std::string pcEnd = dir.file("ttyB");
-  std::vector<std::string> socatArgs = {"socat", "pty,raw,echo=0,link=" + unitEnd,
-                                        "pty,raw,echo=0,link=" + pcEnd};
-  std::vector<char*> argv;
-  for (auto& a : socatArgs) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_t socat = -1;
-  ASSERT_EQ(posix_spawnp(&socat, "socat", nullptr, nullptr, argv.data(), environ), 0);
+  ScratchFolder dir;
+  const std::string unitEnd = dir.File("ttyA");
+  const std::string pcEnd = dir.File("ttyB");
+  kvtest::Child socat({"socat", "pty,raw,echo=0,link=" + unitEnd, "pty,raw,echo=0,link=" + pcEnd});
   for (int i = 0; i < 100 && !(std::filesystem::exists(unitEnd) && std::filesystem::exists(pcEnd));
        ++i)
     usleep(20000);
   ASSERT_TRUE(std::filesystem::exists(pcEnd));
 
   SimProcess sim(
-      {"--device", unitEnd, "--erase-ms", "50", "--reboot-ms", "50", "--dump", dir.file("f.bin")});
-  EXPECT_EQ(sim.ptyPath(), unitEnd);
+      {"--device", unitEnd, "--erase-ms", "50", "--reboot-ms", "50", "--dump", dir.File("f.bin")});
+  EXPECT_EQ(sim.Path(), unitEnd);
   {
     Client c(pcEnd, 38400);
     c.send("U");
@@ -277,8 +267,8 @@ TEST(SimLine, ServesOnASerialDeviceAndStopsWhenItGoes) {
     EXPECT_EQ(c.readUntil("\n"), ">0000/SWR=1.01\r\n");
   }
   // The cable is pulled: the simulator says so and stops, its dump written.
-  kill(socat, SIGTERM);
-  waitpid(socat, nullptr, 0);
-  EXPECT_EQ(sim.wait(3000), 1);
-  EXPECT_EQ(readFile(dir.file("f.bin")).substr(0x200, 128), pattern(128, 4));
+  socat.Signal(SIGTERM);
+  socat.Wait(5000);
+  EXPECT_EQ(sim.Wait(3000), 1);
+  EXPECT_EQ(readFile(dir.File("f.bin")).substr(0x200, 128), pattern(128, 4));
 }

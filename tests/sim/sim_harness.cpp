@@ -2,9 +2,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -15,8 +12,6 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-
-extern char** environ;
 
 namespace simtest {
 
@@ -59,124 +54,7 @@ std::string readAllFd(int fd, Clock::time_point until) {
   return out;
 }
 
-pid_t spawn(const std::vector<std::string>& args, int outFd, int errFd) {
-  std::vector<std::string> all = {KV_SIM_PATH};
-  all.insert(all.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& a : all) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, outFd, 1);
-  if (errFd >= 0) posix_spawn_file_actions_adddup2(&actions, errFd, 2);
-  pid_t pid = -1;
-  int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) throw std::runtime_error("cannot start rq410-sim");
-  return pid;
-}
-
-int waitFor(pid_t pid, int timeoutMs) {
-  auto until = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  for (;;) {
-    int status = 0;
-    pid_t r = ::waitpid(pid, &status, WNOHANG);
-    if (r == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    if (Clock::now() >= until) return -1;
-    ::usleep(5000);
-  }
-}
-
 }  // namespace
-
-TempDir::TempDir() {
-  char name[] = "/tmp/rq410simtest.XXXXXX";
-  if (!::mkdtemp(name)) throw std::runtime_error("mkdtemp");
-  path_ = name;
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  std::filesystem::remove_all(path_, ec);
-}
-
-SimProcess::SimProcess(const std::vector<std::string>& args, size_t units) {
-  int pipeFds[2];
-  if (::pipe(pipeFds) != 0) throw std::runtime_error("pipe");
-  pid_ = spawn(args, pipeFds[1], -1);
-  ::close(pipeFds[1]);
-  out_ = pipeFds[0];
-  // The first lines are the paths of the pseudo-terminals, one per unit.
-  auto until = Clock::now() + std::chrono::seconds(5);
-  while (paths_.size() < units) {
-    std::string got;
-    char c;
-    while (got.find('\n') == std::string::npos) {
-      pollfd p{out_, POLLIN, 0};
-      if (::poll(&p, 1, static_cast<int>(msLeft(until))) <= 0 || ::read(out_, &c, 1) != 1) break;
-      got.push_back(c);
-    }
-    if (got.empty() || got.back() != '\n')
-      throw std::runtime_error("rq410-sim printed no path: " + got);
-    paths_.push_back(got.substr(0, got.size() - 1));
-  }
-}
-
-SimProcess::~SimProcess() {
-  if (status_ < 0 && pid_ > 0) {
-    ::kill(pid_, SIGKILL);
-    waitFor(pid_, 2000);
-  }
-  if (out_ >= 0) ::close(out_);
-}
-
-void SimProcess::signal(int sig) {
-  ::kill(pid_, sig);
-}
-
-int SimProcess::wait(int timeoutMs) {
-  if (status_ >= 0) return status_;
-  auto until = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  // Read while waiting, so that a full pipe never holds it up.
-  std::string more = readAllFd(out_, until);
-  output_ += more;
-  status_ = waitFor(pid_, static_cast<int>(std::max<long>(msLeft(until), 100)));
-  return status_;
-}
-
-std::map<std::string, std::string> SimProcess::summary(int unit) const {
-  std::map<std::string, std::string> out;
-  size_t at = output_.find(unit > 0 ? "summary unit=" + std::to_string(unit) + " " : "summary ");
-  if (at == std::string::npos) return out;
-  std::istringstream in(output_.substr(at + 8, output_.find('\n', at) - at - 8));
-  std::string item;
-  while (in >> item) {
-    size_t eq = item.find('=');
-    if (eq != std::string::npos) out[item.substr(0, eq)] = item.substr(eq + 1);
-  }
-  return out;
-}
-
-RunResult runSim(const std::vector<std::string>& args, int timeoutMs) {
-  int out[2];
-  int err[2];
-  if (::pipe(out) != 0 || ::pipe(err) != 0) throw std::runtime_error("pipe");
-  pid_t pid = spawn(args, out[1], err[1]);
-  ::close(out[1]);
-  ::close(err[1]);
-  auto until = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  RunResult r;
-  r.out = readAllFd(out[0], until);
-  r.err = readAllFd(err[0], until);
-  r.status = waitFor(pid, static_cast<int>(std::max<long>(msLeft(until), 100)));
-  if (r.status < 0) {
-    ::kill(pid, SIGKILL);
-    waitFor(pid, 1000);
-  }
-  ::close(out[0]);
-  ::close(err[0]);
-  return r;
-}
 
 Client::Client(const std::string& path, int baud) {
   fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);

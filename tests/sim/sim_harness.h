@@ -1,60 +1,20 @@
-// Drives the built rq410-sim from tests: starts it, opens the pseudo-terminal it prints like
-// any client would (raw, at a chosen speed), and reads its transcript, dump and summary.
+// Drives the built rq410-sim from tests (started by the shared launcher): opens the
+// pseudo-terminal it prints like any client would (raw, at a chosen speed), and reads its
+// transcript and dump.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstdint>
-#include <map>
 #include <string>
 #include <vector>
 
+#include "support/sim_process.h"
+
 namespace simtest {
 
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
-
-class SimProcess {
- public:
-  // units: how many paths it prints first (with --count).
-  explicit SimProcess(const std::vector<std::string>& args, size_t units = 1);
-  ~SimProcess();
-  SimProcess(const SimProcess&) = delete;
-  SimProcess& operator=(const SimProcess&) = delete;
-
-  const std::string& ptyPath() const { return paths_.front(); }
-  const std::vector<std::string>& ptyPaths() const { return paths_; }
-  pid_t pid() const { return pid_; }
-  void signal(int sig);
-  // Waits for the end; returns the exit status, or -1 when it did not end in time.
-  int wait(int timeoutMs = 5000);
-  // Everything printed after the first line, once it has ended.
-  const std::string& output() const { return output_; }
-  // The "summary key=value ..." line as a map; with unit K, the line "summary unit=K ...".
-  std::map<std::string, std::string> summary(int unit = 0) const;
-
- private:
-  pid_t pid_ = -1;
-  int out_ = -1;
-  std::vector<std::string> paths_;
-  std::string output_;
-  int status_ = -1;
-};
-
-// Runs rq410-sim to its end with these arguments; returns exit status, stdout and stderr.
-struct RunResult {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-RunResult runSim(const std::vector<std::string>& args, int timeoutMs = 5000);
+using kvtest::RunResult;
+using kvtest::RunSim;
+using kvtest::ScratchFolder;
+using kvtest::SimProcess;
 
 class Client {
  public:

@@ -1,16 +1,11 @@
-// End-to-end helpers, header-only so that the e2e tests, the Qt tests and the upload benchmark
-// share them: a temporary folder, rq410-sim started on a linked pseudo-terminal and always
-// stopped, another program run with a time limit and killed when it overruns, deterministic
-// firmware images written as Intel HEX, binary images and upload files by code of their own
-// (not the converter under test), and the simulator's transcript.
+// rq410-sim started from tests: the one launcher that starts it, waits until it serves,
+// reads the lines it prints and stops it (tests/sim, tests/e2e, tests/app and the upload
+// benchmark), and the end-to-end helpers over it: the simulator on a linked pseudo-terminal
+// with a flash dump and a transcript, deterministic firmware images written as Intel HEX,
+// binary images and upload files by code of their own (not the converter under test).
 #pragma once
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
-#include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdint>
@@ -25,138 +20,121 @@
 #include <thread>
 #include <vector>
 
-extern char** environ;
+#include "support/child_process.h"
+#include "support/scratch_folder.h"
+
+namespace kvtest {
+
+// The simulator this test program was built with.
+inline std::string SimProgram() {
+#if defined(KV_SIM_PATH)
+  return KV_SIM_PATH;
+#elif defined(KV_BINARY_DIR)
+  return KV_BINARY_DIR "/sim/rq410-sim";
+#else
+  return "rq410-sim";
+#endif
+}
+
+// A running rq410-sim. It serves once it has printed one line per unit with the unit's
+// pseudo-terminal (or device); the constructor returns then. Killed on destruction unless it
+// has ended.
+class SimProcess {
+ public:
+  explicit SimProcess(const std::vector<std::string>& args, std::size_t units = 1,
+                      const std::string& program = SimProgram())
+      : child_(Argv(program, args)) {
+    const auto until = Child::Clock::now() + std::chrono::seconds(10);
+    for (;;) {
+      const std::string out = child_.Out();
+      std::size_t at = 0;
+      paths_.clear();
+      for (auto end = out.find('\n'); paths_.size() < units && end != std::string::npos;
+           at = end + 1, end = out.find('\n', at))
+        paths_.push_back(out.substr(at, end - at));
+      if (paths_.size() == units) break;
+      if (!child_.Running() || Child::Clock::now() >= until)
+        throw std::runtime_error("rq410-sim did not start: " + out + child_.Err());
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  }
+
+  // The first unit's line, and every unit's.
+  const std::string& Path() const { return paths_.front(); }
+  const std::vector<std::string>& Paths() const { return paths_; }
+  pid_t Pid() const { return child_.Pid(); }
+  bool Running() { return child_.Running(); }
+  void Signal(int sig) { child_.Signal(sig); }
+  // Exit status; -1 when it was still running after `timeoutMs` (it is then killed).
+  int Wait(int timeoutMs = 5000) { return child_.Wait(timeoutMs); }
+  // Ends it as a user would (the dumps are written then); returns its exit status.
+  int Stop(int timeoutMs = 5000) {
+    Signal(SIGTERM);
+    return Wait(timeoutMs);
+  }
+  // Everything it printed so far, the paths first; and its complaints.
+  std::string Output() const { return child_.Out(); }
+  std::string Errors() const { return child_.Err(); }
+  // The "summary key=value ..." line it prints as it stops; with unit K, the line
+  // "summary unit=K ..." of that unit. Empty before then.
+  std::map<std::string, std::string> Summary(int unit = 0) const {
+    std::map<std::string, std::string> fields;
+    const std::string out = Output();
+    const std::string head = "summary ";
+    const auto at = out.find(unit > 0 ? head + "unit=" + std::to_string(unit) + " " : head);
+    if (at == std::string::npos) return fields;
+    std::istringstream in(out.substr(at + head.size(), out.find('\n', at) - at - head.size()));
+    for (std::string item; in >> item;) {
+      const auto eq = item.find('=');
+      if (eq != std::string::npos) fields[item.substr(0, eq)] = item.substr(eq + 1);
+    }
+    return fields;
+  }
+
+ private:
+  static std::vector<std::string> Argv(const std::string& program,
+                                       const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {program};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return argv;
+  }
+
+  Child child_;
+  std::vector<std::string> paths_;
+};
+
+// rq410-sim run to its end (help, refused options): exit status and what it printed.
+struct RunResult {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+inline RunResult RunSim(const std::vector<std::string>& args, int timeoutMs = 5000) {
+  std::vector<std::string> argv = {SimProgram()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  Child sim(argv);
+  RunResult r;
+  r.status = sim.Wait(timeoutMs);
+  r.out = sim.Out();
+  r.err = sim.Err();
+  return r;
+}
+
+}  // namespace kvtest
 
 namespace e2e {
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<std::uint8_t>;
+using kvtest::Bytes;
+using kvtest::ReadBytes;
+using kvtest::ReadText;
+using kvtest::WriteBytes;
+using kvtest::WriteText;
+using TempFolder = kvtest::ScratchFolder;
+using Child = kvtest::Child;
 
 inline constexpr std::size_t kFlashSize = 4u * 1024 * 1024;
 inline constexpr std::size_t kPage = 128;
-
-class TempFolder {
- public:
-  explicit TempFolder(const std::string& prefix = "kv-e2e") {
-    std::string name = (fs::temp_directory_path() / (prefix + ".XXXXXX")).string();
-    if (!::mkdtemp(name.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = name;
-  }
-  ~TempFolder() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
-  const fs::path& Path() const { return path_; }
-
- private:
-  fs::path path_;
-};
-
-inline std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-inline Bytes ReadBytes(const std::string& path) {
-  const std::string text = ReadText(path);
-  return Bytes(text.begin(), text.end());
-}
-
-inline void WriteBytes(const std::string& path, const Bytes& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
-}
-
-inline void WriteText(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
-}
-
-// A started child process; killed (and reaped) on destruction unless it has been waited for.
-class Child {
- public:
-  // `env` entries ("NAME=value") are added to this process's environment for the child.
-  Child(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-        const std::string& outPath, const std::string& errPath) {
-    std::vector<std::string> args = argv;
-    std::vector<char*> cargs;
-    for (auto& a : args) cargs.push_back(a.data());
-    cargs.push_back(nullptr);
-    std::vector<std::string> envs;
-    for (char** e = environ; *e; ++e) {
-      const std::string entry = *e;
-      bool replaced = false;
-      for (const auto& mine : env) {
-        if (entry.substr(0, entry.find('=') + 1) == mine.substr(0, mine.find('=') + 1))
-          replaced = true;
-      }
-      if (!replaced) envs.push_back(entry);
-    }
-    envs.insert(envs.end(), env.begin(), env.end());
-    std::vector<char*> cenv;
-    for (auto& e : envs) cenv.push_back(e.data());
-    cenv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    const int rc = posix_spawn(&pid_, cargs[0], &actions, nullptr, cargs.data(), cenv.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) throw std::runtime_error("cannot start " + argv[0]);
-  }
-  ~Child() { Kill(); }
-  Child(const Child&) = delete;
-  Child& operator=(const Child&) = delete;
-
-  bool Running() {
-    if (status_ != kRunning) return false;
-    Reap(WNOHANG);
-    return status_ == kRunning;
-  }
-  // Exit status, 128 + signal for a killed child, or -1 when it was still running after
-  // `timeoutMs` (it is then killed).
-  int Wait(int timeoutMs) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (Running()) {
-      if (std::chrono::steady_clock::now() >= until) {
-        Kill();
-        return -1;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return status_;
-  }
-  void Signal(int sig) {
-    if (Running()) ::kill(pid_, sig);
-  }
-  void Kill() {
-    if (status_ != kRunning || pid_ <= 0) return;
-    ::kill(pid_, SIGKILL);
-    Reap(0);
-    status_ = killed_;
-  }
-  pid_t Pid() const { return pid_; }
-
- private:
-  static constexpr int kRunning = -2;
-  static constexpr int killed_ = -1;
-  void Reap(int flags) {
-    int status = 0;
-    const pid_t r = ::waitpid(pid_, &status, flags);
-    if (r == pid_) status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
-  pid_t pid_ = -1;
-  int status_ = kRunning;
-};
 
 // rq410-sim on a pseudo-terminal linked at `Link()`, with fast erase and reboot, a flash dump
 // and a transcript. Stop() ends it with SIGTERM (the dump is written then); the destructor
@@ -168,42 +146,16 @@ class Sim {
       : link_(dir.File(name + ".tty")),
         dump_(dir.File(name + ".flash")),
         transcript_(dir.File(name + ".transcript")),
-        log_(dir.File(name + ".log")) {
-    std::vector<std::string> argv = {simPath, "--link",       link_,      "--erase-ms",
-                                     "200",   "--reboot-ms",  "300",      "--dump",
-                                     dump_,   "--transcript", transcript_};
-    argv.insert(argv.end(), extra.begin(), extra.end());
-    child_ = std::make_unique<Child>(argv, std::vector<std::string>{}, log_, log_ + ".err");
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (!fs::exists(link_)) {
-      if (!child_->Running() || std::chrono::steady_clock::now() >= until) {
-        throw std::runtime_error("rq410-sim did not start: " + ReadText(log_ + ".err"));
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-  }
+        sim_(Args(link_, dump_, transcript_, extra), 1, simPath) {}
   // Ends the simulator cleanly; returns its exit status.
-  int Stop() {
-    child_->Signal(SIGTERM);
-    return child_->Wait(5000);
-  }
+  int Stop() { return sim_.Stop(); }
   const std::string& Link() const { return link_; }
   Bytes Flash() const { return ReadBytes(dump_); }
-  std::string Log() const { return ReadText(log_); }
+  // What it printed: its pseudo-terminal, then its reports and summary.
+  std::string Log() const { return sim_.Output(); }
   std::string TranscriptPath() const { return transcript_; }
   // The "summary key=value ..." line printed at the end.
-  std::map<std::string, std::string> Summary() const {
-    std::map<std::string, std::string> out;
-    const std::string log = Log();
-    const auto at = log.find("summary ");
-    if (at == std::string::npos) return out;
-    std::istringstream in(log.substr(at + 8, log.find('\n', at) - at - 8));
-    for (std::string item; in >> item;) {
-      const auto eq = item.find('=');
-      if (eq != std::string::npos) out[item.substr(0, eq)] = item.substr(eq + 1);
-    }
-    return out;
-  }
+  std::map<std::string, std::string> Summary() const { return sim_.Summary(); }
   // Every byte that arrived from the uploader ("in") or went to it ("out"), in order.
   std::string Traffic(const std::string& dir) const {
     std::ifstream in(transcript_);
@@ -222,8 +174,18 @@ class Sim {
   }
 
  private:
-  std::string link_, dump_, transcript_, log_;
-  std::unique_ptr<Child> child_;
+  static std::vector<std::string> Args(const std::string& link, const std::string& dump,
+                                       const std::string& transcript,
+                                       const std::vector<std::string>& extra) {
+    std::vector<std::string> args = {"--link",       link,      "--erase-ms", "200",
+                                     "--reboot-ms",  "300",     "--dump",     dump,
+                                     "--transcript", transcript};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return args;
+  }
+
+  std::string link_, dump_, transcript_;
+  kvtest::SimProcess sim_;
 };
 
 // A deterministic pseudo-random sequence (no library generator: the same bytes everywhere).
