@@ -180,6 +180,8 @@ void SequencerCore::StopRunWithError(const std::string& message) {
 
 void SequencerCore::BeginRun(RunPhase phase) {
   S.Outcome = RunOutcome::None;
+  linesSent_ = 0;
+  linesTotal_ = 0;
   S.Phase = RunPhase::Idle;
   SetPhase(phase);
 }
@@ -199,6 +201,13 @@ void SequencerCore::RecordsProgressed() {
   RaiseProgress();
 }
 
+void SequencerCore::LinesProgressed(int sent, int total) {
+  linesSent_ = sent;
+  linesTotal_ = total;
+  RaiseProgress();
+}
+
 void SequencerCore::RaiseProgress() {
-  if (OnProgress) OnProgress(RunProgress{S.Phase, S.BlocksSent, S.BlockCount});
+  if (OnProgress)
+    OnProgress(RunProgress{S.Phase, S.BlocksSent, S.BlockCount, linesSent_, linesTotal_});
 }
