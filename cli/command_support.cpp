@@ -7,6 +7,15 @@
 
 #include "components/port_map.h"
 
+#ifdef _WIN32
+#include <conio.h>
+#else
+#include <poll.h>
+#include <unistd.h>
+
+#include <cstring>
+#endif
+
 namespace fs = std::filesystem;
 
 bool StartsWith(const std::string& text, const std::string& head) {
@@ -48,4 +57,23 @@ int PortForDevice(const std::string& device) {
 std::string Absolute(const std::string& path) {
   if (path.empty()) return path;
   return fs::absolute(fs::path(path)).lexically_normal().string();
+}
+
+TerminalInput PollEnter() {
+#ifdef _WIN32
+  while (_kbhit()) {
+    const int c = _getch();
+    if (c == '\r' || c == '\n') return TerminalInput::Enter;
+  }
+  return TerminalInput::Nothing;
+#else
+  pollfd in{STDIN_FILENO, POLLIN, 0};
+  if (::poll(&in, 1, 0) <= 0) return TerminalInput::Nothing;
+  // A terminal in its usual mode hands over whole lines.
+  char text[256];
+  const ssize_t n = ::read(STDIN_FILENO, text, sizeof text);
+  if (n <= 0) return TerminalInput::Closed;
+  return std::memchr(text, '\n', static_cast<std::size_t>(n)) ? TerminalInput::Enter
+                                                              : TerminalInput::Nothing;
+#endif
 }

@@ -10,8 +10,9 @@
 
 inline constexpr double kTickSeconds = 0.06;
 inline constexpr int kBarWidth = 30;
-// The per-record history lines, drawn as a bar.
+// The per-record history lines, drawn as a bar; a factory run's per-line ones likewise.
 inline constexpr const char* kSendingBlock = "Sending block ";
+inline constexpr const char* kSendingLine = "Sending line ";
 
 bool StartsWith(const std::string& text, const std::string& head);
 std::string MinutesSeconds(double seconds);
@@ -21,6 +22,10 @@ bool AllDigits(const std::string& text);
 // COM 1, pointed at the device for this process only.
 int PortForDevice(const std::string& device);
 std::string Absolute(const std::string& path);
+
+// What a terminal's standard input holds, asked without waiting.
+enum class TerminalInput { Nothing, Enter, Closed };
+TerminalInput PollEnter();
 
 // A stream buffer that hands over whole lines.
 class LineBuf final : public std::streambuf {
@@ -47,8 +52,9 @@ class LineBuf final : public std::streambuf {
   std::string pending_;
 };
 
-// What the shell prints, with the per-record lines turned into a progress bar on a terminal
-// (redrawn in place) or into a line at every tenth of the run otherwise.
+// What the shell prints, with the per-record lines (and a factory run's per-line ones) turned
+// into a progress bar on a terminal (redrawn in place) or into a line at every tenth of the run
+// otherwise.
 class ProgressPrinter {
  public:
   ProgressPrinter(std::ostream& out, std::ostream& err, bool terminal)
@@ -56,7 +62,8 @@ class ProgressPrinter {
 
   void OutLine(const std::string& line) {
     if (StartsWith(line, std::string("Label2: ") + kSendingBlock)) return;
-    if (StartsWith(line, std::string("FUpHist: ") + kSendingBlock)) {
+    if (StartsWith(line, std::string("FUpHist: ") + kSendingBlock) ||
+        StartsWith(line, std::string("FUpHist: ") + kSendingLine)) {
       if (terminal_) return;
       const int sent = sent_;
       const int total = total_;
@@ -79,8 +86,15 @@ class ProgressPrinter {
     DrawBar();
   }
 
-  // A record went out: records sent so far of the run's total.
-  void Progress(int sent, int total) {
+  // A record (or what `unit` names) went out: `sent` so far of the run's `total`. A new unit
+  // starts a new bar.
+  void Progress(int sent, int total, const std::string& unit = "records") {
+    if (unit != unit_) {
+      Finish();
+      unit_ = unit;
+      started_ = false;
+      lastTenth_ = -1;
+    }
     sent_ = sent;
     total_ = total;
     if (sent == 1 || !started_) {
@@ -91,7 +105,7 @@ class ProgressPrinter {
     const int filled = total > 0 ? sent * kBarWidth / total : kBarWidth;
     bar_ = "[" + std::string(static_cast<std::size_t>(filled), '#') +
            std::string(static_cast<std::size_t>(kBarWidth - filled), '-') + "] " +
-           std::to_string(sent) + "/" + std::to_string(total) + " records  " +
+           std::to_string(sent) + "/" + std::to_string(total) + " " + unit_ + "  " +
            std::to_string(Percent(sent, total)) + "%  " + TimeLeft(sent, total) + " left";
     out_ << '\r' << bar_ << "\033[K" << std::flush;
     barShown_ = true;
@@ -136,4 +150,5 @@ class ProgressPrinter {
   bool started_ = false;
   Clock::time_point firstRecord_{};
   int lastTenth_ = -1;
+  std::string unit_ = "records";
 };

@@ -65,6 +65,12 @@ int ExitStatusOf(RunOutcome outcome) {
       {RunOutcome::InputOutputError, kUploadError},
       {RunOutcome::BadInput, kUploadBadInput},
       {RunOutcome::RefusedBeforeSending, kUploadBadInput},
+      {RunOutcome::NoIdentification, kFactoryNoIdentification},
+      {RunOutcome::WrongIdentification, kFactoryWrongIdentification},
+      {RunOutcome::LoaderSilent, kFactoryLoaderSilent},
+      {RunOutcome::LoaderBadAnswer, kFactoryLoaderBadAnswer},
+      {RunOutcome::BadEchoes, kFactoryBadEchoes},
+      {RunOutcome::BootLineTimedOut, kFactoryLineTimedOut},
   };
   for (const Row& row : kTable) {
     if (row.outcome == outcome) return row.status;

@@ -23,6 +23,13 @@ enum UploadExit : int {
   kUploadChecksumsDiffer = 7,  // the unit's checksums differ from the file's
   kUploadUnexpected = 8,       // the unit answered something the dialogue has no way on from
   kUploadInterrupted = 9,      // Ctrl+C or SIGTERM
+  // A factory run's own, in its bootstrap part.
+  kFactoryNoIdentification = 10,     // the chip did not answer the zero byte
+  kFactoryWrongIdentification = 11,  // the chip answered without its identification byte
+  kFactoryLoaderSilent = 12,         // Loader 1 or Loader 2 did not answer
+  kFactoryLoaderBadAnswer = 13,      // Loader 1 or Loader 2 answered wrongly
+  kFactoryBadEchoes = 14,            // a bootstrap line got a wrong check byte five times
+  kFactoryLineTimedOut = 15,         // a bootstrap line was not answered
 };
 
 // The exit status of a run that ended this way; one table for every command.
