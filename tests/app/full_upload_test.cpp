@@ -1,7 +1,7 @@
 // The whole road through the real window as a user takes it, offscreen: mouse clicks on the
 // named buttons, the baud rate picked in its list, the file typed into the real file chooser
 // (TForm2) and confirmed with OK, against rq410-sim on a pseudo-terminal; then the completion
-// screen and the unit's flash, page for page.
+// screen and the unit's flash, page for page. The Factory Bootstrap Upload the same way.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -14,11 +14,13 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <iostream>
 #include <optional>
 #include <string>
 #include <thread>
 
 #include "app/file_chooser.h"
+#include "app/help_window.h"
 #include "app/main_window.h"
 #include "app/own_control.h"
 #include "app/qt_ui_services.h"
@@ -175,6 +177,92 @@ TEST(FullUpload, ClicksThroughTheWindowAndTheChooserPutTheHexFileIntoTheUnit) {
   ASSERT_EQ(unit.Stop(), 0);
   EXPECT_EQ(FirstDifferentPage(unit.Flash(), image), -1);
   EXPECT_EQ(unit.Summary()["records"], "20");
+}
+
+// Clicks "Factory Bootstrap Upload" and, once the instructions show, "&Proceed"; returns with
+// the run ended (or after a minute).
+void RunFactory(TForm1& form) {
+  MainForm& f = form.Form();
+  ClickButton(form, "BtnBoot");
+  ASSERT_TRUE(PumpUntil([&] { return f.S().Step == 0; }, 5000));
+  ASSERT_EQ(f.W().FUpHist().back(), "Port is open on Com 1 at 19200 baud");
+  ClickButton(form, "BtnGoOn");
+  EXPECT_EQ(Caption(form, "Label16"), "DO NOT INTERRUPT UPLOAD");
+  ASSERT_TRUE(PumpUntil([&] { return f.S().Step == 0; }, 60000));
+}
+
+TEST(FullUpload, FactoryRunThroughTheWindowPutsTheFlashCodeIntoTheUnit) {
+  if (!fs::exists(kSimPath)) GTEST_SKIP() << "rq410-sim is not built";
+  TempFolder dir("kv-factory-window");
+  fs::create_directories(dir.Path() / "prog");
+  Sim unit(kSimPath, dir, "unit", {"--bootstrap"});
+  EnvSetting ports("KVUFLASH_PORTS", "1=" + unit.Link());
+  {
+    TForm1 form(dir.File("prog") + "/", true);
+    QStringList messages;
+    form.Ui().MessageHook = [&](const QString& m) { messages << m; };
+    form.resize(762, 409);
+    form.show();
+    MainForm& f = form.Form();
+
+    QElapsedTimer run;
+    run.start();
+    RunFactory(form);
+    const double seconds = static_cast<double>(run.elapsed()) / 1000;
+    std::cout << "[ figures  ] factory run through the window: " << seconds << " s\n";
+    RecordProperty("factory_run_seconds", std::to_string(seconds));
+
+    EXPECT_EQ(f.S().Outcome, RunOutcome::Completed) << f.W().FUpHist().back();
+    const QString history =
+        qobject_cast<QPlainTextEdit*>(OwnControl(form, "FUpHist"))->toPlainText();
+    const std::string& timeTaken = f.W().FUpHist().back();
+    EXPECT_EQ(timeTaken.rfind("Time taken: ", 0), 0u) << timeTaken;
+    EXPECT_TRUE(history.endsWith(QString::fromStdString(
+        "FlashCode Upload complete\n \nFactory Upload completed.\n" + timeTaken)))
+        << history.toStdString();
+    EXPECT_TRUE(history.contains("Sending line 209...\nBootstrap Upload complete"));
+    EXPECT_TRUE(history.contains("Checksum is 1503\nGot U,READY handshake"));
+    EXPECT_EQ(Caption(form, "Label1"),
+              "Turn off power to the Unit and remove the Bootstrap jumpers JP2 and JP3");
+    EXPECT_EQ(Caption(form, "Label16"), "Click on <Go Back to Start> to upload Main Software");
+    EXPECT_EQ(Caption(form, "Label19"), "");
+    EXPECT_TRUE(Shown(form, "FactoryBox"));
+    EXPECT_TRUE(Shown(form, "BtnBackToStart"));
+    EXPECT_FALSE(Shown(form, "BtnGoOn"));
+    EXPECT_FALSE(Shown(form, "MainBox"));
+    EXPECT_FALSE(fs::exists(dir.File("prog/Reserved.KVU")));
+    EXPECT_TRUE(messages.isEmpty()) << messages.join("; ").toStdString();
+
+    // The factory screen at the end of a run, for a look; then its help topic.
+    QApplication::processEvents();
+    const QString out = QStringLiteral(KV_BINARY_DIR "/screenshots");
+    fs::create_directories(out.toStdString());
+    form.grab().save(out + "/factory-finished.png");
+    ClickButton(form, "BtnHelp");
+    ASSERT_NE(form.Ui().HelpWindow(), nullptr);
+    EXPECT_EQ(form.Ui().HelpWindow()->Topic(), 9);
+  }
+  ASSERT_EQ(unit.Stop(), 0);
+  const Bytes flash = unit.Flash();
+  EXPECT_EQ(UsedPages(flash).size(), 49u);
+  EXPECT_EQ(unit.Summary()["boot"], "1503");
+}
+
+TEST(FullUpload, FailedFactoryRunOffersTheWayBackToStart) {
+  if (!fs::exists(kSimPath)) GTEST_SKIP() << "rq410-sim is not built";
+  TempFolder dir("kv-factory-window");
+  fs::create_directories(dir.Path() / "prog");
+  Sim unit(kSimPath, dir, "unit", {"--bootstrap", "--bad-check-lines", "3:all"});
+  EnvSetting ports("KVUFLASH_PORTS", "1=" + unit.Link());
+  TForm1 form(dir.File("prog") + "/", true);
+  form.show();
+  RunFactory(form);
+  EXPECT_EQ(form.Form().W().FUpHist().back(), "Problem - got bad checksum 5 times, bad cable?");
+  EXPECT_TRUE(Shown(form, "FactoryBox"));
+  ClickButton(form, "BtnBackToStart");
+  EXPECT_TRUE(Shown(form, "OpeningBox"));
+  EXPECT_FALSE(Shown(form, "FactoryBox"));
+  EXPECT_TRUE(Shown(form, "BtnBoot"));
 }
 
 }  // namespace
