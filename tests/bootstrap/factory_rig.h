@@ -4,7 +4,6 @@
 #pragma once
 
 #include <algorithm>
-#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -22,24 +21,20 @@ inline std::string Bytes(const std::string& hex) {
   return out;
 }
 
-// The byte that makes the frame's bytes sum to zero: what a healthy Loader 2 answers.
+// What a healthy Loader 2 answers: the byte that makes the frame sum to zero.
 inline std::string RightEcho(const std::string& frame) {
   unsigned sum = 0;
   for (unsigned char c : frame) sum += c;
-  return std::string(1, static_cast<char>((0x100 - (sum & 0xFF)) & 0xFF));
+  return std::string(1, static_cast<char>(-sum & 0xFF));
 }
 
 struct Chip {
   std::string idReply = "\xD5";  // to the zero byte; empty: silent
-  std::string loader1Reply = "\"";
-  std::string loader2Reply = "U";
-  // The answer to the n-th frame (from 1, repeats counted); empty: none.
-  std::function<std::string(int n, const std::string& frame)> echo = [](int, const std::string& f) {
-    return RightEcho(f);
-  };
-
+  std::string loader1Reply = "\"", loader2Reply = "U";
+  // The answer to each frame; empty: none.
+  std::function<std::string(const std::string& frame)> echo = RightEcho;
   int zeroBytes = 0;
-  std::string loader1, loader2;
+  std::string loaders;  // both, as received
   std::vector<std::string> frames;
   bool started = false;  // the end frame has arrived: the loaded program runs
 
@@ -50,27 +45,22 @@ struct Chip {
       ++zeroBytes;
       port.Feed(idReply);
       identified_ = !idReply.empty();
-    } else if (loader1.size() < 32) {
-      loader1 += c;
-      if (loader1.size() == 32) port.Feed(loader1Reply);
-    } else if (loader2.size() < 172) {
-      loader2 += c;
-      if (loader2.size() == 172) port.Feed(loader2Reply);
+    } else if (loaders.size() < 32 + 172) {
+      loaders += c;
+      if (loaders.size() == 32) port.Feed(loader1Reply);
+      if (loaders.size() == 32 + 172) port.Feed(loader2Reply);
     } else if (!started) {
       frame_ += c;
-      const auto type = static_cast<std::uint8_t>(frame_[0]);
-      const std::size_t need =
-          type == 0x00   ? (frame_.size() >= 2 ? 4u + static_cast<std::uint8_t>(frame_[1]) : 2u)
-          : type == 0x04 ? 2u
-                         : 1u;
-      if (frame_.size() < need) return;
+      const auto type = static_cast<unsigned char>(frame_[0]);
+      const std::size_t length = type == 0x04        ? 2
+                                 : type == 0x01      ? 1
+                                 : frame_.size() < 2 ? 2
+                                                     : 4u + static_cast<unsigned char>(frame_[1]);
+      if (frame_.size() < length) return;
       frames.push_back(frame_);
       frame_.clear();
-      if (type == 0x01) {
-        started = true;
-      } else {
-        port.Feed(echo(static_cast<int>(frames.size()), frames.back()));
-      }
+      started = type == 0x01;
+      if (!started) port.Feed(echo(frames.back()));
     }
   }
 
@@ -82,24 +72,22 @@ struct Chip {
 struct FactoryRig : upload_test::UploadRig {
   Chip chip;
   upload_test::LoaderUnit flashLoader;
-  bool loaderAttached = false;
 
   FactoryRig() {
     port.onWrite = [this](char c) { chip.Receive(port, c); };
     ui.pending = [this] {
       // The loaded program answers from the tick after the end frame on.
-      if (chip.started && !loaderAttached) {
-        loaderAttached = true;
+      if (chip.started && !attached_) {
+        attached_ = true;
         flashLoader.Attach(port);
       }
       if (!port.input.empty()) form.ReadMessage();
     };
   }
-
   // "Factory Bootstrap Upload": the port opens and the instructions show (steps 5, 6, 541).
   void OpenFactoryScreen() {
     form.BtnBootClick();
-    ASSERT_TRUE(TickUntilStep(0, 30));
+    Tick(3);
   }
   // ... and "&Proceed".
   void Proceed() {
@@ -107,15 +95,14 @@ struct FactoryRig : upload_test::UploadRig {
     port.TakeWritten();
     form.BtnGoOnClick();
   }
-  // Ticks until `step`, at most `limit` ticks; false when the run stopped or took longer.
+  // Ticks until `step`; false when the run stopped first or took more than `limit` ticks.
   bool RunTo(int step, int limit = 1000) {
     return TickUntil([&] { return S().Step == step || S().Step == 0; }, limit) && S().Step == step;
   }
-  bool HistHas(const std::string& line) {
-    const auto& h = W().FUpHist();
-    return std::find(h.begin(), h.end(), line) != h.end();
-  }
   const std::string& LastHist() { return W().FUpHist().back(); }
+
+ private:
+  bool attached_ = false;
 };
 
 }  // namespace factory_test

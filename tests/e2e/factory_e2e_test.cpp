@@ -5,8 +5,6 @@
 
 #include <chrono>
 #include <iostream>
-#include <string>
-#include <vector>
 
 #include "support/sim_process.h"
 
@@ -16,86 +14,53 @@ using namespace e2e;
 
 struct CliResult {
   int status = -1;
-  std::string out;
-  std::string err;
-  double seconds = 0;
+  std::string out, err;
 };
 
 bool Has(const std::string& text, const std::string& what) {
   return text.find(what) != std::string::npos;
 }
 
-// What the unit's flash should hold: the carried flash code placed by segment and offset, read
-// here without the uploader's converter; only its first 64 KB are uploaded.
-Bytes ExpectedFlash() {
-  Bytes flash(kFlashSize, 0xFF);
-  std::istringstream in(ReadText(std::string(KV_SOURCE_DIR) + "/resources/factory/flashcode.hex"));
-  std::size_t segment = 0;
-  for (std::string line; std::getline(in, line);) {
-    const int count = std::stoi(line.substr(1, 2), nullptr, 16);
-    const std::size_t offset = std::stoul(line.substr(3, 4), nullptr, 16);
-    const std::string type = line.substr(7, 2);
-    if (type == "02") segment = std::stoul(line.substr(9, 4), nullptr, 16) * 16;
-    if (type != "00") continue;
-    for (int i = 0; i < count; ++i) {
-      const std::size_t at = segment + offset + static_cast<std::size_t>(i);
-      if (at < 65536)
-        flash[at] = static_cast<std::uint8_t>(std::stoi(line.substr(9 + 2 * i, 2), nullptr, 16));
-    }
-  }
-  return flash;
-}
-
 class FactoryEndToEnd : public ::testing::Test {
  protected:
-  void SetUp() override { fs::create_directories(dir_.Path() / "prog"); }
-
+  // kvuflash-cli factory on COM 1; standard input is no terminal, so it proceeds at once.
   CliResult Factory(const Sim& sim, const std::vector<std::string>& args = {}) {
-    std::vector<std::string> argv = {KV_CLI_PATH, "--dir",  dir_.File("prog"),
+    std::vector<std::string> argv = {KV_CLI_PATH, "--dir",  dir_.Path().string(),
                                      "factory",   "--port", "1"};
     argv.insert(argv.end(), args.begin(), args.end());
-    const auto start = std::chrono::steady_clock::now();
-    // Standard input is not a terminal: "&Proceed" is pressed at once.
     Child cli(argv, {"KVUFLASH_PORTS=1=" + sim.Link()}, dir_.File("cli.out"), dir_.File("cli.err"));
     CliResult r;
     r.status = cli.Wait(120000);
-    r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     r.out = ReadText(dir_.File("cli.out"));
     r.err = ReadText(dir_.File("cli.err"));
     return r;
   }
-
   TempFolder dir_{"kv-factory-e2e"};
 };
 
 TEST_F(FactoryEndToEnd, WholeRunLeavesTheFlashCodeInTheUnitAndNoTemporaryFiles) {
   Sim sim(KV_SIM_PATH, dir_, "unit", {"--bootstrap"});
+  const auto start = std::chrono::steady_clock::now();
   const CliResult r = Factory(sim, {"--capture", dir_.File("capture.txt")});
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  std::cout << "[ figures  ] factory run through kvuflash-cli: " << seconds << " s\n";
   EXPECT_EQ(r.status, 0) << r.out << r.err;
-  std::cout << "[ figures  ] factory run through kvuflash-cli: " << r.seconds << " s\n";
-  RecordProperty("factory_run_seconds", std::to_string(r.seconds));
   ASSERT_EQ(sim.Stop(), 0);
 
-  const Bytes flash = sim.Flash();
-  EXPECT_EQ(FirstDifferentPage(flash, ExpectedFlash()), -1);
-  EXPECT_EQ(UsedPages(flash).size(), 49u);
-  EXPECT_EQ(sim.Summary()["lines"], "209");
-  EXPECT_EQ(sim.Summary()["records"], "49");
+  // Pages 0 to 49 but the empty page 7, summed by the unit itself.
+  std::vector<std::size_t> pages;
+  for (std::size_t p = 0; p < 50; ++p)
+    if (p != 7) pages.push_back(p);
+  EXPECT_EQ(UsedPages(sim.Flash()), pages);
   EXPECT_EQ(sim.Summary()["boot"], "1503");
-
-  for (const char* line :
-       {"FUpHist: Port is open on Com 1 at 19200 baud\n", "FUpHist: Loader 2 complete\n",
-        "FUpHist: Sending line 209...", "FUpHist: Changing baudrate to 38400...\n",
-        "FUpHist: Checksum is 1503\n", "FUpHist: Sending block 49 of 49...",
-        "FUpHist: Factory Upload completed.\n",
-        "FUpHist: Time taken: ", "kvuflash-cli: Factory upload complete in "}) {
+  EXPECT_EQ(sim.Summary()["lines"], "209");
+  for (const char* line : {"FUpHist: Sending line 209...", "FUpHist: Checksum is 1503\n",
+                           "FUpHist: Factory Upload completed.\n", "FUpHist: Time taken: "})
     EXPECT_TRUE(Has(r.out, line)) << line << "\n" << r.out;
-  }
   EXPECT_TRUE(r.err.empty()) << r.err;
-  EXPECT_FALSE(fs::exists(dir_.File("prog/Reserved.KVU")));
-  EXPECT_FALSE(fs::exists(dir_.File("prog/Reserved.BIN")));
+  EXPECT_FALSE(fs::exists(dir_.File("Reserved.KVU")) || fs::exists(dir_.File("Reserved.BIN")));
   const std::string capture = ReadText(dir_.File("capture.txt"));
-  EXPECT_TRUE(Has(capture, "[out]char 0\n"));
   EXPECT_EQ(Count(capture, "[mem]:"), 209u);
   EXPECT_EQ(Count(capture, "[fsh]:"), 400u);
 }
@@ -121,7 +86,6 @@ TEST_F(FactoryEndToEnd, BootstrapFaultsEndWithTheirHistoryLineAndExitStatus) {
     EXPECT_EQ(r.status, c.status) << r.out << r.err;
     EXPECT_TRUE(Has(r.out, "FUpHist: " + c.line + "\n")) << r.out;
     EXPECT_TRUE(Has(r.err, "kvuflash-cli: The factory upload stopped: ")) << r.err;
-    EXPECT_FALSE(Has(r.out, "Bootstrap Upload complete"));
     sim.Stop();
   }
 }
