@@ -29,7 +29,7 @@ test: build
 	@cd $(BUILD) && ctest --output-on-failure -j2
 ifeq ($(SANITIZE_PASS),1)
 	@cmake -S . -B $(BUILD)-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKV_SANITIZE=ON -DKV_BUILD_GUI=OFF $(CMAKE_FLAGS) >/dev/null
-	@cmake --build $(BUILD)-asan --target test_components test_sequencer test_fileprep test_sim
+	@cmake --build $(BUILD)-asan --target test_components test_sequencer test_fileprep test_bootstrap test_sim
 	@cd $(BUILD)-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --output-on-failure -j2 -E 'NOT_BUILT|mingw'
 	@cmake -S . -B $(BUILD)-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKV_TSAN=ON -DKV_BUILD_GUI=OFF $(CMAKE_FLAGS) >/dev/null

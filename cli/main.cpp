@@ -7,6 +7,7 @@
 
 #include "cli/cli.h"
 #include "cli/convert_command.h"
+#include "cli/factory_command.h"
 #include "cli/upload_command.h"
 #include "components/install_paths.h"
 #include "kv_build_info.h"
@@ -14,9 +15,11 @@
 #ifdef _WIN32
 #include <io.h>
 #define KV_STDOUT_IS_TERMINAL() (_isatty(_fileno(stdout)) != 0)
+#define KV_STDIN_IS_TERMINAL() (_isatty(_fileno(stdin)) != 0)
 #else
 #include <unistd.h>
 #define KV_STDOUT_IS_TERMINAL() (isatty(STDOUT_FILENO) != 0)
+#define KV_STDIN_IS_TERMINAL() (isatty(STDIN_FILENO) != 0)
 #endif
 
 namespace {
@@ -26,6 +29,9 @@ constexpr const char* kUsage =
     "\n"
     "Commands:\n"
     "  upload FILE    a whole Software Upload of FILE to the unit (its options and exit\n"
+    "                 statuses below)\n"
+    "  factory        a Factory Bootstrap Upload through the unit's C161 bootstrap loader,\n"
+    "                 for a unit without a working flash loader (its options and exit\n"
     "                 statuses below)\n"
     "  convert FILE   make the upload file (.KVU) from an Intel HEX file or a binary image,\n"
     "                 beside it, and print its checksums and record count\n"
@@ -142,7 +148,7 @@ int main(int argc, char** argv) {
     const Options o = Parse(argc, argv);
     if (o.command.empty() || o.command == "help") {
       (o.command.empty() ? std::cerr : std::cout) << kUsage;
-      if (!o.command.empty()) std::cout << '\n' << kUploadHelpText;
+      if (!o.command.empty()) std::cout << '\n' << kUploadHelpText << '\n' << kFactoryHelpText;
       // An installed program says where its sample files are, to try convert and upload on.
       if (const std::string data = InstalledDataDir(); !o.command.empty() && !data.empty()) {
         std::cout << "\nSample firmware files: " << data << "samples/\n";
@@ -161,6 +167,10 @@ int main(int argc, char** argv) {
     if (o.command == "upload") {
       return RunUpload(o.args, UploadDefaults{o.port, o.baud, o.dir}, std::cout, std::cerr,
                        KV_STDOUT_IS_TERMINAL());
+    }
+    if (o.command == "factory") {
+      return RunFactory(o.args, UploadDefaults{o.port, o.baud, o.dir}, std::cout, std::cerr,
+                        KV_STDOUT_IS_TERMINAL(), KV_STDIN_IS_TERMINAL());
     }
     if (o.command == "check-port") return CheckPort(o);
     if (o.command == "ports") return Ports(o);

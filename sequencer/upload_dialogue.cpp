@@ -78,6 +78,8 @@ bool UploadDialogue::PerformStep(int step) {
       return true;
     case kFactoryPortFailedStep:
       w.HistAdd("Com Port failed to open");
+      // As after any failed factory run: a new one needs no restart of the program.
+      w.Show(Ctl::BtnBackToStart);
       core_.EndRun(RunOutcome::PortFailure);
       s.Step = kIdleStep;
       return true;
