@@ -82,7 +82,7 @@ int RunConvert(const std::string& file, std::ostream& out, std::ostream& err) {
       out << "Emptying binary file:  " << FileNameOf(binName) << " ...\n";
       image = EmptyImage(kSoftwareImagePages);
       out << "Processing .H86 input file to .BIN binary file ...\n";
-      ReadIntelHexFile(file, image);
+      ReadIntelHexFile(file, image, kSoftwareImagePages * std::uint32_t{kPageSize});
       WriteWholeFile(binName, image);
       out << "Processing .BIN file to .KVU format ...\n";
     } else {

@@ -133,7 +133,9 @@ bool InputIntake::PerformStep(int step) {
       return true;
     case kReadHexStep:
       try {
-        hexReport_ = ReadIntelHexFile(s.InputFileName, image_);
+        // A Software Upload's image is the unit's whole flash: nothing may lie past it.
+        hexReport_ = ReadIntelHexFile(s.InputFileName, image_,
+                                      static_cast<std::uint32_t>(s.ImagePages) * kPageSize);
         // Beside the input, whole or not at all.
         WriteWholeFile(s.BinFileName, image_);
       } catch (...) {

@@ -42,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::filesystem::remove(kvu);
   try {
     ImageBytes image = EmptyImage(kFactoryImagePages);  // a small image keeps each run fast
-    ReadIntelHexFile(input, image);
+    ReadIntelHexFile(input, image, kHexAddressLimit);
     WriteWholeFile(bin, image);
     WriteWholeFile(kvu, MakeUploadFile(image, kFactoryImagePages).bytes);
   } catch (const EConvertError&) {

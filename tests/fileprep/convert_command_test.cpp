@@ -79,7 +79,7 @@ TEST(ConvertCommand, FailuresExitNonZeroWithTheMessageAndNoUploadFile) {
   WriteText("bad.hex", ":0400100001020304E2\n:04ZZ100001020304E2\n:00000001FF\n");
   r = Convert("bad.hex");
   EXPECT_EQ(r.status, kConvertBadInput);
-  EXPECT_EQ(r.err, "bad.hex: 'ZZ10' is not a valid integer value\n");
+  EXPECT_EQ(r.err, "bad.hex: Intel HEX line 2: 'ZZ10' is not a valid integer value\n");
   EXPECT_EQ(dir.Names(), (std::vector<std::string>{"bad.hex", "fw.rev.hex"}));
 
   // An upload file cut short is no upload file.

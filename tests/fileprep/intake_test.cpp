@@ -374,7 +374,7 @@ TEST(InputIntakeTest, FailedConversionStopsTheRunAndLeavesNoUploadFile) {
   const std::vector<int> steps = rig.TickToReady();
   EXPECT_EQ(steps, (std::vector<int>{kEmptyImageStep, kReadHexStep, 0}));
   ASSERT_EQ(rig.ui.messages.size(), 1u);
-  EXPECT_EQ(rig.ui.messages[0], "'ZZ10' is not a valid integer value");
+  EXPECT_EQ(rig.ui.messages[0], "Intel HEX line 2: 'ZZ10' is not a valid integer value");
   EXPECT_TRUE(rig.form.W().Visible(Ctl::BtnBackToStart));
   for (const std::string& name : dir.Names()) {
     EXPECT_EQ(name.find(".KVU"), std::string::npos) << name;
