@@ -21,8 +21,9 @@ void InputIntake::BtnChooseFileClick() {
   std::string chosen;
   if (!core_.Ui.ChooseFile(chosen)) return;  // cancelled: everything stays as it was
   // The chooser answers OK only for an existing file, so this fails only when the file
-  // vanished in between; saying so beats a window with nothing left to press.
-  if (!FileExists(chosen)) throw EInOutError("File not found", 2);
+  // vanished in between, or when what was chosen is no file at all (a folder, a pipe, a
+  // device); saying so beats a window with nothing left to press.
+  RequireOrdinaryFile(chosen);
   core_.BeginRun(RunPhase::Preparing);
   core_.S.InputFileName = chosen;
   IntakeInputFile();
@@ -53,7 +54,8 @@ void InputIntake::IntakeInputFile() {
     // The image is only read, so an image on read-only media converts as well. It is read
     // before anything is shown or named, so a failed read leaves the run as it was.
     const std::string binName = ResolveExistingName(parts.BaseName + ".BIN");
-    ImageBytes image = ReadBinaryImage(binName, s.ImagePages);
+    RequireOrdinaryFile(binName);
+    ImageBytes image = NamingFile(binName, [&] { return ReadBinaryImage(binName, s.ImagePages); });
     s.InputExtension = parts.Extension;
     s.BaseName = parts.BaseName;
     w.Hide(Ctl::RunBox);
@@ -89,7 +91,7 @@ void InputIntake::OpenUploadFile() {
   // Opened first: a file that is missing or locked changes nothing on the screen. Sending
   // only reads the file, so one on read-only media can be sent.
   ByteFile file;
-  file.Open(s.UploadFileName, ByteFile::Mode::Read);
+  NamingFile(s.UploadFileName, [&] { file.Open(s.UploadFileName, ByteFile::Mode::Read); });
   const std::uint64_t size = file.Size();
   s.UploadFile = std::move(file);
 
@@ -134,10 +136,11 @@ bool InputIntake::PerformStep(int step) {
     case kReadHexStep:
       try {
         // A Software Upload's image is the unit's whole flash: nothing may lie past it.
-        hexReport_ = ReadIntelHexFile(s.InputFileName, image_,
-                                      static_cast<std::uint32_t>(s.ImagePages) * kPageSize);
+        const auto imageBytes = static_cast<std::uint32_t>(s.ImagePages) * kPageSize;
+        hexReport_ = NamingFile(
+            s.InputFileName, [&] { return ReadIntelHexFile(s.InputFileName, image_, imageBytes); });
         // Beside the input, whole or not at all.
-        WriteWholeFile(s.BinFileName, image_);
+        NamingFile(s.BinFileName, [&] { WriteWholeFile(s.BinFileName, image_); });
       } catch (...) {
         image_ = ImageBytes();
         throw;
@@ -156,8 +159,10 @@ bool InputIntake::PerformStep(int step) {
       content_ = UploadFileContent();
       // Put in place only when whole; it is then opened for the ready screen, as a chosen
       // upload file is.
-      WriteWholeFile(s.UploadFileName, content.bytes);
-      s.UploadFile.Open(s.UploadFileName, ByteFile::Mode::Read);
+      NamingFile(s.UploadFileName, [&] {
+        WriteWholeFile(s.UploadFileName, content.bytes);
+        s.UploadFile.Open(s.UploadFileName, ByteFile::Mode::Read);
+      });
       s.BlockCount = content.blockCount;
       s.LastReply = ChecksumText(content, s.MainUploadMode);
       w.SetCaption(Ctl::Label12, "Data file conversion complete, chksums: " + s.LastReply);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <array>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -316,7 +317,7 @@ TEST(InputIntakeTest, MissingFilesAreReportedAndLeaveTheRunAsItWas) {
   // The chosen file vanished between the chooser and the intake.
   rig.Choose("gone.hex");
   ASSERT_EQ(rig.ui.messages.size(), 1u);
-  EXPECT_EQ(rig.ui.messages[0], "File not found");
+  EXPECT_EQ(rig.ui.messages[0], "gone.hex: File not found");
   EXPECT_EQ(rig.form.S().Step, 10);
   EXPECT_TRUE(rig.form.W().Visible(Ctl::BtnChooseFile));
 
@@ -324,7 +325,7 @@ TEST(InputIntakeTest, MissingFilesAreReportedAndLeaveTheRunAsItWas) {
   WriteText("fw.bin2", "x");
   rig.Choose("fw.bin2");
   ASSERT_EQ(rig.ui.messages.size(), 2u);
-  EXPECT_EQ(rig.ui.messages[1], "File not found");
+  EXPECT_EQ(rig.ui.messages[1], "fw.BIN: File not found");
   EXPECT_EQ(rig.form.S().Step, 10);
   EXPECT_EQ(rig.form.S().UploadFileName, "earlier.KVU");
   EXPECT_EQ(rig.Caption(Ctl::Label12), "Port open");
@@ -336,7 +337,7 @@ TEST(InputIntakeTest, MissingFilesAreReportedAndLeaveTheRunAsItWas) {
   rig.form.W().Show(Ctl::BtnBackToStart);
   rig.form.BtnRepeatUploadClick();
   ASSERT_EQ(rig.ui.messages.size(), 3u);
-  EXPECT_EQ(rig.ui.messages[2], "File not found");
+  EXPECT_EQ(rig.ui.messages[2], "earlier.KVU: File not found");
   EXPECT_EQ(rig.form.S().Step, 0);
   EXPECT_TRUE(rig.form.W().Visible(Ctl::BtnRepeatUpload));
   EXPECT_TRUE(rig.form.W().Visible(Ctl::BtnBackToStart));
@@ -374,11 +375,43 @@ TEST(InputIntakeTest, FailedConversionStopsTheRunAndLeavesNoUploadFile) {
   const std::vector<int> steps = rig.TickToReady();
   EXPECT_EQ(steps, (std::vector<int>{kEmptyImageStep, kReadHexStep, 0}));
   ASSERT_EQ(rig.ui.messages.size(), 1u);
-  EXPECT_EQ(rig.ui.messages[0], "Intel HEX line 2: 'ZZ10' is not a valid integer value");
+  EXPECT_EQ(rig.ui.messages[0], "bad.hex: Intel HEX line 2: 'ZZ10' is not a valid integer value");
   EXPECT_TRUE(rig.form.W().Visible(Ctl::BtnBackToStart));
   for (const std::string& name : dir.Names()) {
     EXPECT_EQ(name.find(".KVU"), std::string::npos) << name;
   }
+}
+
+TEST(InputIntakeTest, ErrorsNameTheFileTheyAreAbout) {
+  TempFolder dir;
+  IntakeRig rig;
+  fs::create_directory("folder.hex");
+  ASSERT_EQ(mkfifo("pipe.hex", 0600), 0);
+  for (const char* name : {"folder.hex", "pipe.hex", "/dev/null"}) rig.Choose(name);
+  EXPECT_EQ(rig.ui.messages,
+            (std::vector<std::string>{"folder.hex is a folder, not a file",
+                                      "pipe.hex is a named pipe (FIFO), not a file",
+                                      "/dev/null is a device, not a file"}));
+  EXPECT_TRUE(rig.form.W().Visible(Ctl::BtnChooseFile));
+
+  // The image or upload file that cannot be written is named, not the input; so is the line
+  // that puts data past the unit's 4 MB of flash.
+  WriteText("fw.hex", ":0100000011EE\n:00000001FF\n");
+  WriteText("big.hex", ":020000040040BA\n:0100000011EE\n");
+  for (const auto& [input, folder, message] : std::vector<std::array<std::string, 3>>{
+           {"fw.hex", "fw.BIN", "fw.BIN: File access denied"},
+           {"fw.hex", "fw.KVU", "fw.KVU: File access denied"},
+           {"big.hex", "",
+            "big.hex: Intel HEX line 2 puts data at address 0x400000, at or "
+            "beyond the 4 MB limit (0x400000) of a binary image"}}) {
+    if (!folder.empty()) fs::create_directory(folder);
+    IntakeRig run;
+    run.Choose(input);
+    run.TickToReady();
+    EXPECT_EQ(run.ui.messages, std::vector<std::string>{message});
+    if (!folder.empty()) fs::remove(folder);
+  }
+  EXPECT_FALSE(fs::exists("big.BIN"));
 }
 
 }  // namespace
