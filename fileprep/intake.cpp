@@ -1,10 +1,13 @@
 #include "fileprep/intake.h"
 
+#include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "components/file_errors.h"
 #include "fileprep/file_names.h"
+#include "fileprep/input_checks.h"
 #include "sequencer/upload_dialogue.h"
 
 namespace {
@@ -56,6 +59,8 @@ void InputIntake::IntakeInputFile() {
     const std::string binName = ResolveExistingName(parts.BaseName + ".BIN");
     RequireOrdinaryFile(binName);
     ImageBytes image = NamingFile(binName, [&] { return ReadBinaryImage(binName, s.ImagePages); });
+    std::error_code ec;
+    binarySize_ = std::filesystem::file_size(binName, ec);
     s.InputExtension = parts.Extension;
     s.BaseName = parts.BaseName;
     w.Hide(Ctl::RunBox);
@@ -134,23 +139,16 @@ bool InputIntake::PerformStep(int step) {
       s.Step = kReadHexStep;
       return true;
     case kReadHexStep:
-      try {
-        // A Software Upload's image is the unit's whole flash: nothing may lie past it.
-        const auto imageBytes = static_cast<std::uint32_t>(s.ImagePages) * kPageSize;
-        hexReport_ = NamingFile(
-            s.InputFileName, [&] { return ReadIntelHexFile(s.InputFileName, image_, imageBytes); });
-        // Beside the input, whole or not at all.
-        NamingFile(s.BinFileName, [&] { WriteWholeFile(s.BinFileName, image_); });
-      } catch (...) {
-        image_ = ImageBytes();
-        throw;
-      }
-      w.SetCaption(Ctl::Label8, "Processing .BIN file to .KVU format ...");
-      s.Step = kMakeUploadFileStep;
+      ReadHex();
       return true;
     case kMakeUploadFileStep:
       content_ = MakeUploadFile(image_, s.ImagePages);
       image_ = ImageBytes();
+      if (content_.blockCount == 0) {
+        Refuse(IsIntelHex(s.InputExtension) ? NothingToSendFromHex(s.InputFileName, hexReport_)
+                                            : NothingToSendFromBinary(s.BinFileName, binarySize_));
+        return true;
+      }
       s.Step = kWriteUploadFileStep;
       return true;
     case kWriteUploadFileStep: {
@@ -174,4 +172,56 @@ bool InputIntake::PerformStep(int step) {
     default:
       return false;
   }
+}
+
+void InputIntake::ReadHex() {
+  SequencerState& s = core_.S;
+  try {
+    // A Software Upload's image is the unit's whole flash: nothing may lie past it.
+    const auto imageBytes = static_cast<std::uint32_t>(s.ImagePages) * kPageSize;
+    hexReport_ = NamingFile(s.InputFileName,
+                            [&] { return ReadIntelHexFile(s.InputFileName, image_, imageBytes); });
+  } catch (...) {
+    image_ = ImageBytes();
+    throw;
+  }
+  if (!ImageHoldsData(image_, s.ImagePages)) {
+    Refuse(NothingToSendFromHex(s.InputFileName, hexReport_));
+    return;
+  }
+  // Asked before anything is written, so that a No leaves the files of the last conversion.
+  if (hexReport_.badLines > 0) {
+    if (!core_.Ui.Confirm(BadLinesQuestion(s.InputFileName, hexReport_))) {
+      Refuse(BadLinesRefusal(s.InputFileName, hexReport_));
+      return;
+    }
+    // The question lets other events run; one of them may have ended the run meanwhile.
+    if (s.Step != kReadHexStep) {
+      image_ = ImageBytes();
+      return;
+    }
+  }
+  try {
+    // Beside the input, whole or not at all.
+    NamingFile(s.BinFileName, [&] { WriteWholeFile(s.BinFileName, image_); });
+  } catch (...) {
+    image_ = ImageBytes();
+    throw;
+  }
+  core_.W.SetCaption(Ctl::Label8, "Processing .BIN file to .KVU format ...");
+  s.Step = kMakeUploadFileStep;
+}
+
+void InputIntake::Refuse(const std::string& text) {
+  SequencerState& s = core_.S;
+  WindowModel& w = core_.W;
+  image_ = ImageBytes();
+  content_ = UploadFileContent();
+  w.SetCaption(Ctl::Label12, text);
+  w.SetFontColor(Ctl::Label12, clRed);
+  w.Clear(Ctl::Label8);
+  // The port is open: another file can be chosen at once.
+  w.Show(Ctl::BtnChooseFile);
+  core_.EndRun(RunOutcome::BadInput);
+  s.Step = kIdleStep;
 }

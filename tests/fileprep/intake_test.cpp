@@ -382,6 +382,87 @@ TEST(InputIntakeTest, FailedConversionStopsTheRunAndLeavesNoUploadFile) {
   }
 }
 
+// A refusal in red with nothing sent; `outcome` says how the run ended.
+void ExpectRefused(IntakeRig& rig, const std::string& text, RunOutcome outcome) {
+  EXPECT_EQ(rig.form.S().Step, 0);
+  EXPECT_EQ(rig.Caption(Ctl::Label12), text);
+  EXPECT_EQ(rig.form.W().FontColor(Ctl::Label12), clRed);
+  EXPECT_EQ(rig.form.S().Outcome, outcome);
+  EXPECT_TRUE(rig.ui.messages.empty()) << rig.ui.messages.front();
+  EXPECT_EQ(rig.port.written, "");
+}
+
+TEST(InputIntakeTest, InputThatGivesNothingToSendIsRefusedBeforeAnythingIsWritten) {
+  TempFolder dir;
+  WriteText("fw.KVU", "last upload file");
+  const std::string noData = "fw.hex holds no data for the unit: ";
+  for (const auto& [text, refusal] : std::vector<std::pair<std::string, std::string>>{
+           {":00000001FF\r\n",
+            noData + "the one line read is not a data record with bytes to write"},
+           {"\xEF\xBB\xBF:00000001FF\r\n",  // the byte-order mark passed over without a word
+            noData + "the one line read is not a data record with bytes to write"},
+           {"Dear customer,\nthe new firmware is attached.\n",
+            "fw.hex holds no Intel HEX records: none of its 2 lines begins with ':'"},
+           {":04000000FFFFFFFFFC\n:01000A00FFF6\n:00000001FF\n",
+            noData +
+                "its 2 data records hold only bytes of 0xFF, which erased flash holds already"},
+           {"", "fw.hex is empty: it holds no data for the unit"}}) {
+    WriteText("fw.hex", text);
+    IntakeRig rig;
+    rig.Choose("fw.hex");
+    rig.TickToReady();
+    ExpectRefused(rig, refusal + ". Choose another file", RunOutcome::BadInput);
+    EXPECT_TRUE(rig.form.W().Visible(Ctl::BtnChooseFile));
+  }
+  EXPECT_EQ(dir.Names(), (std::vector<std::string>{"fw.KVU", "fw.hex"}));
+  EXPECT_EQ(ReadBytes("fw.KVU").size(), 16u) << "the last conversion's file is kept";
+
+  WriteBytes("blank.bin", std::vector<std::uint8_t>(3 * kPageSize, 0xFF));
+  IntakeRig blank;
+  blank.Choose("blank.bin");
+  blank.TickToReady();
+  ExpectRefused(blank,
+                "blank.bin holds no data for the unit: where the unit's flash lies it holds only "
+                "bytes of 0xFF, which erased flash holds already. Choose another file",
+                RunOutcome::BadInput);
+  EXPECT_FALSE(fs::exists("blank.KVU"));
+
+  // An upload file of the trailer alone: refused by the ready screen, and by the button.
+  WriteText("none.kvu", "00000000");
+  IntakeRig kvu;
+  kvu.Choose("none.kvu");
+  kvu.form.Timer1Timer();
+  const std::string none =
+      "The upload file none.kvu holds no records, only its checksum trailer: there is nothing "
+      "to send to the unit. Choose another file";
+  ExpectRefused(kvu, none, RunOutcome::RefusedBeforeSending);
+  kvu.form.BtnStartRunClick();
+  ExpectRefused(kvu, none, RunOutcome::RefusedBeforeSending);
+}
+
+TEST(InputIntakeTest, BadLinesAreAskedAboutBeforeAnythingIsWritten) {
+  TempFolder dir;
+  WriteText("fw.hex", ":0400100001020304E2\n:01000000BF3F\n:0100200011CE\n:0100300011\n");
+  const std::string where =
+      "fw.hex line 2: the checksum is 3F where the line's bytes call for 40 (2 bad lines in all)";
+  IntakeRig no;
+  no.Choose("fw.hex");
+  no.TickToReady();
+  EXPECT_EQ(no.ui.questions, std::vector<std::string>{
+                                 where + ". Some old tools wrote wrong checksums, but the file may "
+                                         "be damaged. Use it anyway?"});
+  ExpectRefused(no, where + ". The file was not used; choose another file", RunOutcome::BadInput);
+  EXPECT_EQ(dir.Names(), std::vector<std::string>{"fw.hex"});
+
+  // Yes: the file is used as it always was, the bad line's byte included.
+  IntakeRig yes;
+  yes.ui.confirmAnswer = true;
+  yes.Choose("fw.hex");
+  yes.TickToReady();
+  EXPECT_EQ(yes.form.S().Step, kReadyStep);
+  EXPECT_EQ(ReadBytes("fw.KVU")[6], 0xBF);
+}
+
 TEST(InputIntakeTest, ErrorsNameTheFileTheyAreAbout) {
   TempFolder dir;
   IntakeRig rig;
