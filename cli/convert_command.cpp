@@ -12,6 +12,7 @@
 #include "fileprep/binary_image.h"
 #include "fileprep/file_names.h"
 #include "fileprep/hex_image.h"
+#include "fileprep/input_checks.h"
 #include "fileprep/upload_file_writer.h"
 
 namespace fs = std::filesystem;
@@ -43,7 +44,8 @@ std::string FileNameOf(const std::string& path) {
 
 }  // namespace
 
-int RunConvert(const std::string& file, std::ostream& out, std::ostream& err) {
+int RunConvert(const std::string& file, std::ostream& out, std::ostream& err,
+               bool acceptBadChecksums) {
   if (file.empty()) {
     err << "No input file given\n";
     return kConvertBadArguments;
@@ -66,6 +68,12 @@ int RunConvert(const std::string& file, std::ostream& out, std::ostream& err) {
             << kTrailerSize << "-byte checksum trailer\n";
         return kConvertBadInput;
       }
+      // The words of the ready screen's refusal.
+      if (BlockCountOfSize(size) == 0) {
+        err << "The upload file " << file << " holds no records, only its checksum trailer: "
+            << "there is nothing to send to the unit. Choose another file\n";
+        return kConvertBadInput;
+      }
       out << "Upload file " << file << " is sent as it is, chksums: " << sums << '\n';
       out << "Records: " << BlockCountOfSize(size) << '\n';
       return kConvertDone;
@@ -83,9 +91,21 @@ int RunConvert(const std::string& file, std::ostream& out, std::ostream& err) {
       out << "Emptying binary file:  " << FileNameOf(binName) << " ...\n";
       image = EmptyImage(kSoftwareImagePages);
       out << "Processing .H86 input file to .BIN binary file ...\n";
-      NamingFile(file, [&] {
+      const HexReadReport report = NamingFile(file, [&] {
         return ReadIntelHexFile(file, image, kSoftwareImagePages * std::uint32_t{kPageSize});
       });
+      if (!ImageHoldsData(image, kSoftwareImagePages)) {
+        err << NothingToSendFromHex(file, report) << '\n';
+        return kConvertBadInput;
+      }
+      if (report.badLines > 0 && !acceptBadChecksums) {
+        err << BadLinesRefusal(file, report)
+            << " (--accept-bad-checksums converts it all the same)\n";
+        return kConvertBadInput;
+      }
+      if (report.badLines > 0) {
+        err << BadLinesText(file, report) << ". Converted all the same (--accept-bad-checksums)\n";
+      }
       NamingFile(binName, [&] { WriteWholeFile(binName, image); });
       out << "Processing .BIN file to .KVU format ...\n";
     } else {
@@ -94,6 +114,11 @@ int RunConvert(const std::string& file, std::ostream& out, std::ostream& err) {
       out << "Converting .BIN file to .KVU format ...\n";
     }
     const UploadFileContent content = MakeUploadFile(image, kSoftwareImagePages);
+    if (content.blockCount == 0) {
+      std::error_code sizeError;
+      err << NothingToSendFromBinary(binName, fs::file_size(binName, sizeError)) << '\n';
+      return kConvertBadInput;
+    }
     NamingFile(uploadName, [&] { WriteWholeFile(uploadName, content.bytes); });
     out << "Data file conversion complete, chksums: " << ChecksumText(content, true) << '\n';
     out << "Upload file: " << uploadName << '\n';
