@@ -94,7 +94,8 @@ bool soundRecord(std::string_view line, std::string* problem) {
                   std::to_string(kRecordFrame + 2 * count));
     }
   } else if (size < kRecordFrame) {
-    return fail("the line has " + std::to_string(size) + " characters, too few for a record");
+    return fail("the line has " + std::to_string(size) +
+                (size == 1 ? " character" : " characters") + ", too few for a record");
   }
   // The bytes of a sound record add up to 0 modulo 256, its checksum included.
   unsigned sum = 0;
