@@ -34,7 +34,9 @@ constexpr const char* kUsage =
     "                 for a unit without a working flash loader (its options and exit\n"
     "                 statuses below)\n"
     "  convert FILE   make the upload file (.KVU) from an Intel HEX file or a binary image,\n"
-    "                 beside it, and print its checksums and record count\n"
+    "                 beside it, and print its checksums and record count. An Intel HEX\n"
+    "                 file with a line of a wrong checksum or length is refused unless\n"
+    "                 --accept-bad-checksums is given (some old tools wrote wrong checksums)\n"
     "  check-port     open the chosen port at the chosen baud rate as a Software Upload\n"
     "                 would, and say whether it opened\n"
     "  ports          list the port numbers 1 to 9 and the devices they stand for\n"
@@ -50,6 +52,8 @@ constexpr const char* kUsage =
     "Ports: COM numbers map to devices through ports.txt in the program's folder or the\n"
     "environment variable KVUFLASH_PORTS (\"1=/dev/ttyUSB0;2=/dev/ttyS0\"); a number\n"
     "without an entry is the N-th serial device present.\n";
+
+constexpr const char* kAcceptBadChecksums = "--accept-bad-checksums";
 
 struct Options {
   int port = 0;
@@ -161,8 +165,11 @@ int main(int argc, char** argv) {
     }
     InstallInterruptHandler();
     if (o.command == "convert") {
-      ExpectArgs(o, 1, "one file name");
-      return RunConvert(o.args[0], std::cout, std::cerr);
+      Options files = o;
+      std::erase(files.args, kAcceptBadChecksums);
+      ExpectArgs(files, 1, "one file name");
+      const bool accept = files.args.size() != o.args.size();
+      return RunConvert(files.args[0], std::cout, std::cerr, accept);
     }
     if (o.command == "upload") {
       return RunUpload(o.args, UploadDefaults{o.port, o.baud, o.dir}, std::cout, std::cerr,

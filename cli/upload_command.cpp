@@ -22,7 +22,8 @@ namespace fs = std::filesystem;
 
 const char* const kUploadHelpText =
     "Usage: kvuflash-cli upload [--port N|DEVICE] [--baud 38400|57600] [--capture FILE]\n"
-    "                           [--dir FOLDER] [--timeout SECONDS] FILE\n"
+    "                           [--dir FOLDER] [--timeout SECONDS]\n"
+    "                           [--accept-bad-checksums] FILE\n"
     "\n"
     "Runs a whole Software Upload of FILE (.KVU sent as it is; .hex, .h86, .mcs or .bin\n"
     "converted to a .KVU beside it first): opens the port, waits for the unit to be\n"
@@ -35,13 +36,17 @@ const char* const kUploadHelpText =
     "  --dir FOLDER      folder of the port settings file (default: the program's folder)\n"
     "  --timeout S       give up after S seconds in all (default 600 plus 0.2 per record;\n"
     "                    0: never). The unit's own time-outs apply as well.\n"
+    "  --accept-bad-checksums\n"
+    "                    use an Intel HEX file whose lines have wrong checksums or lengths\n"
+    "                    (some old tools wrote wrong checksums); without it such a file is\n"
+    "                    refused before anything is written or sent\n"
     "\n"
     "Exit status:\n"
     "  0  upload complete (and, from 1000 records, \"Checksums match, Upload successful\")\n"
     "  1  input/output error during the run, or another failure\n"
     "  2  bad arguments\n"
-    "  3  bad input: file missing, unknown extension, malformed HEX, bad .KVU size, or\n"
-    "     the converted file cannot be written\n"
+    "  3  bad input: file missing, unknown extension, malformed HEX, nothing to send,\n"
+    "     bad .KVU size, or the converted file cannot be written\n"
     "  4  the port could not be opened\n"
     "  5  time-out: the unit did not answer in time (or --timeout passed)\n"
     "  6  halted by the unit (\"UPLOAD FAILED\")\n"
@@ -93,6 +98,7 @@ struct UploadOptions {
   double timeoutSeconds = -1;  // < 0: the default for the file's size
   std::string file;
   bool help = false;
+  bool acceptBadChecksums = false;
 };
 
 UploadOptions ParseUpload(const std::vector<std::string>& args, const UploadDefaults& defaults) {
@@ -129,6 +135,8 @@ UploadOptions ParseUpload(const std::vector<std::string>& args, const UploadDefa
                                     "' is not a valid number of seconds for --timeout.");
       }
       o.timeoutSeconds = std::stod(text);
+    } else if (a == "--accept-bad-checksums") {
+      o.acceptBadChecksums = true;
     } else if (StartsWith(a, "--")) {
       throw std::invalid_argument("Unknown option " + a + " for upload.");
     } else if (o.file.empty()) {
@@ -165,7 +173,14 @@ int RunUpload(const std::vector<std::string>& args, const UploadDefaults& defaul
   if (!dir.empty() && dir.back() != '/') dir += '/';
   const std::string capture = Absolute(o.capture);
   if (!FileExists(input.string())) {
-    err << "kvuflash-cli: File not found: " << o.file << std::endl;
+    // A folder, a pipe or a device says what it is; anything else is not there.
+    std::string problem = o.file + ": File not found";
+    try {
+      RequireOrdinaryFile(o.file);
+    } catch (const std::exception& e) {
+      problem = e.what();
+    }
+    err << "kvuflash-cli: " << problem << std::endl;
     return kUploadBadInput;
   }
 
@@ -190,6 +205,7 @@ int RunUpload(const std::vector<std::string>& args, const UploadDefaults& defaul
 
   try {
     Cli cli(shellOut, shellErr, dir);
+    cli.Ui().ConfirmAnswer = o.acceptBadChecksums;
     MainForm& form = cli.Form();
     form.Core.OnProgress = [&printer](const RunProgress& p) {
       if (p.phase == RunPhase::Records && p.recordsSent > 0)

@@ -285,6 +285,11 @@ std::string UploadDialogue::UploadFileProblem() const {
            std::to_string(records) + " records, not " + std::to_string(s.BlockCount) +
            "). Choose it again";
   }
+  // Sent, it would have the unit erase its flash and write nothing.
+  if (records == 0) {
+    return "The upload file " + s.UploadFileName + " holds no records, only its checksum " +
+           "trailer: there is nothing to send to the unit. Choose another file";
+  }
   // A damaged record would be refused by the unit for ever, after its flash was erased:
   // every record is checked before anything is sent.
   std::ifstream in(s.UploadFileName, std::ios::binary);

@@ -55,6 +55,8 @@ installed_checks() {
     "kvuflash-cli --baud 57600 upload --baud |38400 57600" \
     "kvuflash-cli upload --c|--capture" \
     "kvuflash-cli factory --y|--yes" \
+    "kvuflash-cli upload --a|--accept-bad-checksums" \
+    "kvuflash-cli convert --a|--accept-bad-checksums" \
     "kvuflash-cli upload work/demo-sm|work/demo-small.BIN work/demo-small.KVU work/demo-small.hex" \
     "kvuflash-cli convert work/n|work/notes.H86"; do
     got=$(complete_line "$script" "${expect%%|*}")
