@@ -151,6 +151,8 @@ bool UploadDialogue::PerformStep(int step) {
         s.Step = kRecordsStartStep;
       } else {
         w.SetCaption(Ctl::Label2, "unexpected response: " + s.LastReply);
+        // A factory run shows its history, not the Software Upload's labels.
+        if (!s.MainUploadMode) w.HistAdd("unexpected response: " + s.LastReply);
         // Offer the ways on that a time-out offers, so that the user is not left with Close.
         w.Show(Ctl::BtnBackToStart);
         if (s.MainUploadMode) w.Show(Ctl::BtnRepeatUpload);
@@ -424,6 +426,7 @@ void UploadDialogue::RecordRequest() {
       return;
     case RecordReply::Failed:
       w.SetCaption(Ctl::Label2, "Upload failed");
+      if (!s.MainUploadMode) w.HistAdd("Upload failed");
       w.Clear(Ctl::Label4);
       // Logging stops with the run; the file is closed properly so that nothing is lost.
       if (s.CaptureEnabled) {

@@ -114,3 +114,24 @@ TEST(FlashCodeStage, AFileErrorStopsTheRunWithItsMessageAndLeavesNoUploadFile) {
   for (const auto& entry : fs::directory_iterator(r.dir.Dir())) files += entry.is_regular_file();
   EXPECT_EQ(files, 1) << "Reserved.BIN alone, no temporary upload file";
 }
+
+TEST(FlashCodeStage, TheDialoguesFailuresShowInTheFactoryHistory) {
+  // The factory screen is what the user watches: an unexpected erase answer and a halt by the
+  // unit are told there, not only on the hidden Software Upload screen.
+  FactoryRig r;
+  r.flashLoader.afterGo = {"ERASING...\r", "ERASE BLOCK TIMEOUT: 7\r"};
+  r.Proceed();
+  ASSERT_FALSE(r.RunTo(kHandshakeStep + 1000, 800));
+  EXPECT_EQ(r.LastHist(), "unexpected response: ERASE BLOCK TIMEOUT: 7\r");
+  EXPECT_TRUE(r.W().Visible(Ctl::BtnBackToStart));
+
+  FactoryRig h;
+  h.flashLoader.answer = [](int n, const std::string&) -> std::string {
+    return n == 3 ? "UPLOAD FAILED\r" : "SEND BLOCK\r";
+  };
+  h.Proceed();
+  ASSERT_FALSE(h.RunTo(kHandshakeStep + 1000, 800));
+  EXPECT_EQ(h.LastHist(), "Upload failed");
+  EXPECT_EQ(h.S().Outcome, RunOutcome::HaltedByUnit);
+  EXPECT_TRUE(h.W().Visible(Ctl::BtnBackToStart));
+}
