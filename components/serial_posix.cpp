@@ -51,7 +51,8 @@ bool installLineWakeSignal() {
 
 class PosixSerialDevice final : public SerialDevice {
  public:
-  explicit PosixSerialDevice(const std::string* programDir) : programDir_(programDir) {
+  PosixSerialDevice(const std::string* programDir, const std::map<int, std::string>* named)
+      : programDir_(programDir), named_(named) {
     wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   }
   ~PosixSerialDevice() override {
@@ -315,6 +316,9 @@ class PosixSerialDevice final : public SerialDevice {
   int LastError() const override { return lastError_; }
   std::string ErrorText(int code) const override { return std::strerror(code); }
   std::string DeviceName(int port) const override {
+    if (named_) {
+      if (const auto it = named_->find(port); it != named_->end()) return it->second;
+    }
     return ResolvePortDevice(port, programDir_ ? *programDir_ : std::string());
   }
 
@@ -404,6 +408,7 @@ class PosixSerialDevice final : public SerialDevice {
   }
 
   const std::string* programDir_;
+  const std::map<int, std::string>* named_;
   std::atomic<int> fd_{-1};
   int wakeFd_ = -1;
   std::atomic<int> lastError_{0};
@@ -422,6 +427,7 @@ class PosixSerialDevice final : public SerialDevice {
 };
 }  // namespace
 
-std::unique_ptr<SerialDevice> MakeSerialDevice(const std::string* programDir) {
-  return std::make_unique<PosixSerialDevice>(programDir);
+std::unique_ptr<SerialDevice> MakeSerialDevice(const std::string* programDir,
+                                               const std::map<int, std::string>* namedDevices) {
+  return std::make_unique<PosixSerialDevice>(programDir, namedDevices);
 }
