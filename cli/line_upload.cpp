@@ -321,7 +321,7 @@ std::string JsonLine(const UnitPort& port, const UploadOptions& o, const Prepare
                      const UnitResult& r) {
   std::ostringstream line;
   char seconds[32];
-  std::snprintf(seconds, sizeof seconds, "%.1f", r.seconds);
+  std::snprintf(seconds, sizeof seconds, "%.3f", r.seconds);
   line << "{\"time\":" << Json(r.startedAt) << ",\"port\":" << Json(port.given)
        << ",\"device\":" << JsonOrNull(!port.device.empty(), port.device)
        << ",\"file\":" << Json(o.file) << ",\"upload_file\":" << Json(prepared.uploadFile)
