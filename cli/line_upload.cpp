@@ -449,8 +449,13 @@ int RunLineUpload(const UploadOptions& o, std::ostream& out, std::ostream& err, 
     StdMainThread resolverThread;
     TSerial resolver(resolverThread);
     resolver.ProgramDir = o.dir.empty() ? DefaultProgramDir() : o.dir;
-    const std::vector<std::string> given =
-        o.ports.empty() ? std::vector<std::string>{"1"} : o.ports;
+    std::vector<std::string> given = o.ports;
+    if (given.empty()) {
+      // No port named: the one the window remembers, as an upload to one port would take.
+      std::ostringstream quiet;
+      Cli shell(quiet, quiet, o.dir);
+      given.push_back(shell.Form().W().List(Ctl::CommPortBox).Text());
+    }
     for (const std::string& name : given) {
       UnitPort port;
       port.given = name;
