@@ -54,7 +54,8 @@ struct UnitPort {
 
 struct UnitResult {
   int status = kUploadError;
-  std::string message;
+  std::string message;  // the reason, for the log
+  std::string toSay;    // what is still to be said when the unit ends
   RunOutcome outcome = RunOutcome::None;
   int sent = 0;
   int total = 0;
@@ -226,7 +227,7 @@ class LineDisplay {
       u.endText = std::string(OutcomeText(r)) + ", " + std::to_string(r.sent) + "/" +
                   std::to_string(r.total) + " records in " + MinutesSeconds(r.seconds);
     }
-    if (!r.message.empty()) Message(unit, "kvuflash-cli: " + r.message, r.status == kUploadOk);
+    if (!r.toSay.empty()) Message(unit, "kvuflash-cli: " + r.toSay, r.status == kUploadOk);
   }
 
   void Redraw() {
@@ -361,11 +362,17 @@ void RunUnit(std::size_t index, const UnitPort& port, const UploadOptions& o,
     result.message = "There is no serial device for port " + port.given +
                      ": attach an adapter, or name its device in ports.txt (" + port.given +
                      "=/dev/ttyUSB0).";
+    result.toSay = result.message;
     display.Ended(index, result);
     return;
   }
   LineBuf outBuf([&display, index](const std::string& line) { display.ShellLine(index, line); });
-  LineBuf errBuf([&display, index](const std::string& line) { display.Message(index, line); });
+  // What the shell said last as a message: the reason of a failure that it reported itself.
+  std::string lastMessage;
+  LineBuf errBuf([&display, &lastMessage, index](const std::string& line) {
+    display.Message(index, line);
+    lastMessage = line.rfind("kvuflash-cli: ", 0) == 0 ? line.substr(14) : line;
+  });
   std::ostream shellOut(&outBuf);
   std::ostream shellErr(&errBuf);
   try {
@@ -381,7 +388,11 @@ void RunUnit(std::size_t index, const UnitPort& port, const UploadOptions& o,
         cli, prepared.uploadFile, CaptureFor(o.capture, index, o.ports.size()), o.timeoutSeconds);
     const SequencerState& s = form.S();
     result.status = end.status;
+    // The shell's own message names the cause ("... is not present") behind the command's.
+    result.toSay = end.message;
     result.message = end.message;
+    if (end.status != kUploadOk && !lastMessage.empty() && lastMessage != end.message)
+      result.message += (result.message.empty() ? "" : " ") + lastMessage;
     result.outcome = s.Outcome;
     result.sent = s.BlocksSent;
     result.checksumsAsked =
@@ -391,7 +402,7 @@ void RunUnit(std::size_t index, const UnitPort& port, const UploadOptions& o,
     result.unitSoftware = s.UnitSoftwareVersion;
   } catch (const std::exception& e) {
     result.status = kUploadError;
-    result.message = e.what();
+    result.message = result.toSay = e.what();
   }
   result.seconds = std::chrono::duration<double>(Clock::now() - started).count();
   display.Ended(index, result);
