@@ -58,6 +58,22 @@ int MappedPortOf(const std::string& device) {
   return 0;
 }
 
+ChosenPort PortOptionValue(const std::string& given) {
+  ChosenPort port;
+  if (given.empty()) return port;
+  if (AllDigits(given)) {
+    if (given.size() > 2) {
+      throw std::invalid_argument("The port must be a number from 1 to 9, not " + given + ".");
+    }
+    port.com = std::stoi(given);
+    return port;
+  }
+  port.device = Absolute(given);
+  port.com = MappedPortOf(port.device);
+  if (port.com == 0) port.com = 1;
+  return port;
+}
+
 std::string Absolute(const std::string& path) {
   if (path.empty()) return path;
   return fs::absolute(fs::path(path)).lexically_normal().string();

@@ -29,6 +29,15 @@ double TimeoutSecondsValue(const std::string& text);
 int MappedPortOf(const std::string& device);
 std::string Absolute(const std::string& path);
 
+// A port option as given: a number 1 to 99 names a COM number (the shell checks 1 to 9), a
+// path names a device, reached as the COM number the port map gives it, else as COM 1. More
+// digits raise std::invalid_argument. An empty option gives COM 0: the remembered port.
+struct ChosenPort {
+  int com = 0;
+  std::string device;  // empty: the port map's device for `com`
+};
+ChosenPort PortOptionValue(const std::string& given);
+
 // What a terminal's standard input holds, asked without waiting.
 enum class TerminalInput { Nothing, Enter, Closed };
 TerminalInput PollEnter();
@@ -157,4 +166,26 @@ class ProgressPrinter {
   Clock::time_point firstRecord_{};
   int lastTenth_ = -1;
   std::string unit_ = "records";
+};
+
+// The shell's two streams, whose lines go through one progress printer: per-record (and
+// per-line) history turned into a bar on a terminal, messages kept above it.
+class PrintedStreams {
+ public:
+  PrintedStreams(std::ostream& out, std::ostream& err, bool terminal)
+      : printer(out, err, terminal),
+        outBuf_([this](const std::string& line) { printer.OutLine(line); }),
+        errBuf_([this](const std::string& line) { printer.ErrLine(line); }),
+        out_(&outBuf_),
+        err_(&errBuf_) {}
+  std::ostream& Out() { return out_; }
+  std::ostream& Err() { return err_; }
+
+  ProgressPrinter printer;
+
+ private:
+  LineBuf outBuf_;
+  LineBuf errBuf_;
+  std::ostream out_;
+  std::ostream err_;
 };

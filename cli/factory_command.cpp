@@ -108,26 +108,15 @@ int RunFactory(const std::vector<std::string>& args, const UploadDefaults& defau
   std::string dir = Absolute(o.dir);
   if (!dir.empty() && dir.back() != '/') dir += '/';
   const std::string capture = Absolute(o.capture);
-  int port = 0;
-  std::string namedDevice;  // a device given by its path, reached as COM `port`
-  if (AllDigits(o.port)) {
-    port = std::stoi(o.port);
-  } else if (!o.port.empty()) {
-    namedDevice = Absolute(o.port);
-    port = MappedPortOf(namedDevice);
-    if (port == 0) port = 1;
-  }
-
-  ProgressPrinter printer(out, err, terminal);
-  LineBuf outBuf([&printer](const std::string& line) { printer.OutLine(line); });
-  LineBuf errBuf([&printer](const std::string& line) { printer.ErrLine(line); });
-  std::ostream shellOut(&outBuf);
-  std::ostream shellErr(&errBuf);
+  const ChosenPort chosen = PortOptionValue(o.port);  // checked while parsing
+  const int port = chosen.com;
+  PrintedStreams streams(out, err, terminal);
+  ProgressPrinter& printer = streams.printer;
 
   try {
-    Cli cli(shellOut, shellErr, dir);
+    Cli cli(streams.Out(), streams.Err(), dir);
     MainForm& form = cli.Form();
-    if (!namedDevice.empty()) cli.Serial1().NamedDevices[port] = namedDevice;
+    if (!chosen.device.empty()) cli.Serial1().NamedDevices[port] = chosen.device;
     form.Core.OnProgress = [&printer](const RunProgress& p) {
       if (p.phase == RunPhase::BootLines && p.linesSent > 0)
         printer.Progress(p.linesSent, p.linesTotal, "bootstrap lines");

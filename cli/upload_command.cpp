@@ -287,28 +287,20 @@ int RunUpload(const std::vector<std::string>& args, const UploadDefaults& defaul
   int port = 0;
   std::string namedDevice;  // a device given by its path, reached as COM `port`
   const std::string given = o.ports.empty() ? "" : o.ports.back();
-  if (!given.empty()) {
-    if (AllDigits(given) && given.size() <= 2) {
-      port = std::stoi(given);
-    } else if (AllDigits(given)) {
-      err << "kvuflash-cli: The port must be a number from 1 to 9, not " << given << "."
-          << std::endl;
-      return kUploadUsage;
-    } else {
-      namedDevice = Absolute(given);
-      port = MappedPortOf(namedDevice);
-      if (port == 0) port = 1;
-    }
+  try {
+    const ChosenPort chosen = PortOptionValue(given);
+    port = chosen.com;
+    namedDevice = chosen.device;
+  } catch (const std::invalid_argument& e) {
+    err << "kvuflash-cli: " << e.what() << std::endl;
+    return kUploadUsage;
   }
 
-  ProgressPrinter printer(out, err, terminal);
-  LineBuf outBuf([&printer](const std::string& line) { printer.OutLine(line); });
-  LineBuf errBuf([&printer](const std::string& line) { printer.ErrLine(line); });
-  std::ostream shellOut(&outBuf);
-  std::ostream shellErr(&errBuf);
+  PrintedStreams streams(out, err, terminal);
+  ProgressPrinter& printer = streams.printer;
 
   try {
-    Cli cli(shellOut, shellErr, o.dir);
+    Cli cli(streams.Out(), streams.Err(), o.dir);
     cli.Ui().ConfirmAnswer = o.acceptBadChecksums;
     MainForm& form = cli.Form();
     form.RecordsOnRequest = o.fast;
