@@ -1,5 +1,3 @@
-#include "components/serial.h"
-
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -11,6 +9,7 @@
 #include <vector>
 
 #include "components/component_test_support.h"
+#include "components/serial.h"
 
 using namespace std::chrono_literals;
 
