@@ -30,7 +30,7 @@ ifeq ($(SANITIZE_PASS),1)
 	@cmake -S . -B $(BUILD)-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKV_SANITIZE=ON -DKV_BUILD_GUI=OFF $(CMAKE_FLAGS) >/dev/null
 	@cmake --build $(BUILD)-asan --target test_components test_sequencer test_fileprep test_sim
 	@cd $(BUILD)-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-	  ctest --output-on-failure -j2 -E 'NOT_BUILT|mingw'
+	  ctest --output-on-failure -j2 -E 'NOT_BUILT|wine'
 endif
 
 bench: build
