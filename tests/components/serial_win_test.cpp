@@ -180,12 +180,14 @@ TEST_F(WinSerial, AWriteTheOtherEndNeverTakesGivesUpAfterItsBoundAndIsReported) 
   EXPECT_TRUE(p.dialogs.empty()) << p.dialogs[0];
 }
 
-TEST_F(WinSerial, APortWithoutDeviceIsReportedInThePlatformsWords) {
+TEST_F(WinSerial, APortWithoutDeviceIsReportedByNameInThePlatformsWords) {
   WinPort p(9);  // the harness maps no device to COM9
   p.serial.SetActive(true);
   EXPECT_FALSE(p.serial.Active());
   ASSERT_EQ(p.dialogs.size(), 1u);
-  EXPECT_FALSE(p.dialogs[0].empty());
+  // The device is the COM name itself: named once, then the platform's text.
+  EXPECT_EQ(p.dialogs[0].rfind("COM9: ", 0), 0u) << p.dialogs[0];
+  EXPECT_GT(p.dialogs[0].size(), 6u);
   EXPECT_NE(p.serial.ErrorCode(), 0) << p.dialogs[0];
   EXPECT_FALSE(p.serial.EventThreadStarted());
 }
