@@ -1,7 +1,8 @@
 # make run   : install what is missing, build, and open the window (on a simulated unit
 #              when no real one is attached; the command-line uploader when there is no display)
 # make test  : install what is missing, build, and run every test
-#              (SANITIZE_PASS=1 also runs the core's tests built with ASan and UBSan)
+#              (SANITIZE_PASS=1 also runs the core's tests built with ASan and UBSan, and the
+#              serial port, timer and hand-over tests and one whole upload built with TSan)
 # make bench : the benchmarks, printing their figures
 # make package : the Debian package, $(BUILD)/kvuflash_VERSION_ARCH.deb
 # make windows : cross-build the core, kvuflash-cli.exe and the core's tests for Windows
@@ -44,9 +45,13 @@ test: build
 	@cd $(BUILD) && ctest --output-on-failure -j2
 ifeq ($(SANITIZE_PASS),1)
 	@cmake -S . -B $(BUILD)-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKV_SANITIZE=ON -DKV_BUILD_GUI=OFF $(CMAKE_FLAGS) >/dev/null
-	@cmake --build $(BUILD)-asan --target test_components test_sequencer test_fileprep test_sim
+	@cmake --build $(BUILD)-asan --target test_components test_sequencer test_fileprep test_bootstrap test_sim
 	@cd $(BUILD)-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --output-on-failure -j2 -E 'NOT_BUILT|wine'
+	@cmake -S . -B $(BUILD)-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKV_TSAN=ON -DKV_BUILD_GUI=OFF $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(BUILD)-tsan --target test_components test_e2e kvuflash-cli rq410-sim
+	@cd $(BUILD)-tsan && TSAN_OPTIONS="halt_on_error=1 exitcode=66 second_deadlock_stack=1" \
+	  ctest --output-on-failure -j2 -R '^(Serial|SuperTimer|StdMainThread)\.|HexFileLandsInFlash'
 endif
 
 bench: build

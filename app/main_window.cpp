@@ -363,6 +363,8 @@ void TForm1::buildWidgets() {
   onClick(Ctl::BtnChooseFile, &MainForm::BtnChooseFileClick);
   onClick(Ctl::BtnRepeatUpload, &MainForm::BtnRepeatUploadClick);
   onClick(Ctl::BtnStartRun, &MainForm::BtnStartRunClick);
+  onClick(Ctl::BtnBoot, &MainForm::BtnBootClick);
+  onClick(Ctl::BtnGoOn, &MainForm::BtnGoOnClick);
 
   // F1 is the Help button's key, as in any window.
   auto* helpKey = new QShortcut(QKeySequence::HelpContents, this);

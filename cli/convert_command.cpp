@@ -12,6 +12,7 @@
 #include "fileprep/binary_image.h"
 #include "fileprep/file_names.h"
 #include "fileprep/hex_image.h"
+#include "fileprep/input_checks.h"
 #include "fileprep/upload_file_writer.h"
 
 namespace fs = std::filesystem;
@@ -43,7 +44,8 @@ std::string FileNameOf(const std::string& path) {
 
 }  // namespace
 
-int RunConvert(const std::string& file, std::ostream& out, std::ostream& err) {
+int RunConvert(const std::string& file, std::ostream& out, std::ostream& err,
+               bool acceptBadChecksums) {
   if (file.empty()) {
     err << "No input file given\n";
     return kConvertBadArguments;
@@ -51,18 +53,25 @@ int RunConvert(const std::string& file, std::ostream& out, std::ostream& err) {
   try {
     const fs::path folder = fs::path(file).parent_path();
     std::error_code ec;
-    if (!folder.empty() && !fs::is_directory(folder, ec)) throw EInOutError("Path not found", 3);
-    if (!FileExists(file)) throw EInOutError("File not found", 2);
+    if (!folder.empty() && !fs::is_directory(folder, ec))
+      throw EInOutError(file + ": Path not found", 3);
+    RequireOrdinaryFile(file);
 
     // The names a Software Upload gives the files made from this one, beside it.
     const InputNameParts parts = SplitChosenName(file);
     if (parts.Extension == "KVU") {
       std::uint64_t size = 0;
-      const std::string sums = TrailerText(file, size);
+      const std::string sums = NamingFile(file, [&] { return TrailerText(file, size); });
       if (sums.empty()) {
         err << "The upload file " << file << " is not a complete upload file: its " << size
             << " bytes are not whole " << kRecordSize << "-byte records followed by the "
             << kTrailerSize << "-byte checksum trailer\n";
+        return kConvertBadInput;
+      }
+      // The words of the ready screen's refusal.
+      if (BlockCountOfSize(size) == 0) {
+        err << "The upload file " << file << " holds no records, only its checksum trailer: "
+            << "there is nothing to send to the unit. Choose another file\n";
         return kConvertBadInput;
       }
       out << "Upload file " << file << " is sent as it is, chksums: " << sums << '\n';
@@ -82,21 +91,46 @@ int RunConvert(const std::string& file, std::ostream& out, std::ostream& err) {
       out << "Emptying binary file:  " << FileNameOf(binName) << " ...\n";
       image = EmptyImage(kSoftwareImagePages);
       out << "Processing .H86 input file to .BIN binary file ...\n";
-      ReadIntelHexFile(file, image);
-      WriteWholeFile(binName, image);
+      const HexReadReport report = NamingFile(file, [&] {
+        return ReadIntelHexFile(file, image, kSoftwareImagePages * std::uint32_t{kPageSize});
+      });
+      if (!ImageHoldsData(image, kSoftwareImagePages)) {
+        err << NothingToSendFromHex(file, report) << '\n';
+        return kConvertBadInput;
+      }
+      if (report.badLines > 0 && !acceptBadChecksums) {
+        err << BadLinesRefusal(file, report)
+            << " (--accept-bad-checksums converts it all the same)\n";
+        return kConvertBadInput;
+      }
+      if (report.badLines > 0) {
+        err << BadLinesText(file, report) << ". Converted all the same (--accept-bad-checksums)\n";
+      }
+      NamingFile(binName, [&] { WriteWholeFile(binName, image); });
       out << "Processing .BIN file to .KVU format ...\n";
     } else {
-      image = ReadBinaryImage(binName, kSoftwareImagePages);
+      RequireOrdinaryFile(binName);
+      image = NamingFile(binName, [&] { return ReadBinaryImage(binName, kSoftwareImagePages); });
       out << "Converting .BIN file to .KVU format ...\n";
     }
     const UploadFileContent content = MakeUploadFile(image, kSoftwareImagePages);
-    WriteWholeFile(uploadName, content.bytes);
+    if (content.blockCount == 0) {
+      std::error_code sizeError;
+      err << NothingToSendFromBinary(binName, fs::file_size(binName, sizeError)) << '\n';
+      return kConvertBadInput;
+    }
+    NamingFile(uploadName, [&] { WriteWholeFile(uploadName, content.bytes); });
     out << "Data file conversion complete, chksums: " << ChecksumText(content, true) << '\n';
     out << "Upload file: " << uploadName << '\n';
     out << "Records: " << content.blockCount << '\n';
     return kConvertDone;
+  } catch (const EInOutError& e) {
+    err << e.what() << '\n';  // names its file
+    return kConvertBadInput;
+  } catch (const EConvertError& e) {
+    err << e.what() << '\n';
+    return kConvertBadInput;
   } catch (const std::exception& e) {
-    // The runtime's message alone ("File not found") does not say which file.
     err << file << ": " << e.what() << '\n';
     return kConvertBadInput;
   }

@@ -7,6 +7,7 @@
 
 #include "cli/cli.h"
 #include "cli/convert_command.h"
+#include "cli/factory_command.h"
 #include "cli/upload_command.h"
 #include "components/install_paths.h"
 #include "kv_build_info.h"
@@ -14,9 +15,11 @@
 #ifdef _WIN32
 #include <io.h>
 #define KV_STDOUT_IS_TERMINAL() (_isatty(_fileno(stdout)) != 0)
+#define KV_STDIN_IS_TERMINAL() (_isatty(_fileno(stdin)) != 0)
 #else
 #include <unistd.h>
 #define KV_STDOUT_IS_TERMINAL() (isatty(STDOUT_FILENO) != 0)
+#define KV_STDIN_IS_TERMINAL() (isatty(STDIN_FILENO) != 0)
 #endif
 
 namespace {
@@ -27,8 +30,13 @@ constexpr const char* kUsage =
     "Commands:\n"
     "  upload FILE    a whole Software Upload of FILE to the unit (its options and exit\n"
     "                 statuses below)\n"
+    "  factory        a Factory Bootstrap Upload through the unit's C161 bootstrap loader,\n"
+    "                 for a unit without a working flash loader (its options and exit\n"
+    "                 statuses below)\n"
     "  convert FILE   make the upload file (.KVU) from an Intel HEX file or a binary image,\n"
-    "                 beside it, and print its checksums and record count\n"
+    "                 beside it, and print its checksums and record count. An Intel HEX\n"
+    "                 file with a line of a wrong checksum or length is refused unless\n"
+    "                 --accept-bad-checksums is given (some old tools wrote wrong checksums)\n"
     "  check-port     open the chosen port at the chosen baud rate as a Software Upload\n"
     "                 would, and say whether it opened\n"
     "  ports          list the port numbers 1 to 9 and the devices they stand for\n"
@@ -44,6 +52,8 @@ constexpr const char* kUsage =
     "Ports: COM numbers map to devices through ports.txt in the program's folder or the\n"
     "environment variable KVUFLASH_PORTS (\"1=/dev/ttyUSB0;2=/dev/ttyS0\"); a number\n"
     "without an entry is the N-th serial device present.\n";
+
+constexpr const char* kAcceptBadChecksums = "--accept-bad-checksums";
 
 struct Options {
   int port = 0;
@@ -142,7 +152,7 @@ int main(int argc, char** argv) {
     const Options o = Parse(argc, argv);
     if (o.command.empty() || o.command == "help") {
       (o.command.empty() ? std::cerr : std::cout) << kUsage;
-      if (!o.command.empty()) std::cout << '\n' << kUploadHelpText;
+      if (!o.command.empty()) std::cout << '\n' << kUploadHelpText << '\n' << kFactoryHelpText;
       // An installed program says where its sample files are, to try convert and upload on.
       if (const std::string data = InstalledDataDir(); !o.command.empty() && !data.empty()) {
         std::cout << "\nSample firmware files: " << data << "samples/\n";
@@ -155,12 +165,19 @@ int main(int argc, char** argv) {
     }
     InstallInterruptHandler();
     if (o.command == "convert") {
-      ExpectArgs(o, 1, "one file name");
-      return RunConvert(o.args[0], std::cout, std::cerr);
+      Options files = o;
+      std::erase(files.args, kAcceptBadChecksums);
+      ExpectArgs(files, 1, "one file name");
+      const bool accept = files.args.size() != o.args.size();
+      return RunConvert(files.args[0], std::cout, std::cerr, accept);
     }
     if (o.command == "upload") {
       return RunUpload(o.args, UploadDefaults{o.port, o.baud, o.dir}, std::cout, std::cerr,
                        KV_STDOUT_IS_TERMINAL());
+    }
+    if (o.command == "factory") {
+      return RunFactory(o.args, UploadDefaults{o.port, o.baud, o.dir}, std::cout, std::cerr,
+                        KV_STDOUT_IS_TERMINAL(), KV_STDIN_IS_TERMINAL());
     }
     if (o.command == "check-port") return CheckPort(o);
     if (o.command == "ports") return Ports(o);

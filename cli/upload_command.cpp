@@ -14,6 +14,7 @@
 #include <system_error>
 
 #include "cli/cli.h"
+#include "cli/command_support.h"
 #include "components/port_map.h"
 #include "fileprep/file_names.h"
 
@@ -21,7 +22,8 @@ namespace fs = std::filesystem;
 
 const char* const kUploadHelpText =
     "Usage: kvuflash-cli upload [--port N|DEVICE] [--baud 38400|57600] [--capture FILE]\n"
-    "                           [--dir FOLDER] [--timeout SECONDS] FILE\n"
+    "                           [--dir FOLDER] [--timeout SECONDS]\n"
+    "                           [--accept-bad-checksums] FILE\n"
     "\n"
     "Runs a whole Software Upload of FILE (.KVU sent as it is; .hex, .h86, .mcs or .bin\n"
     "converted to a .KVU beside it first): opens the port, waits for the unit to be\n"
@@ -34,13 +36,17 @@ const char* const kUploadHelpText =
     "  --dir FOLDER      folder of the port settings file (default: the program's folder)\n"
     "  --timeout S       give up after S seconds in all (default 600 plus 0.2 per record;\n"
     "                    0: never). The unit's own time-outs apply as well.\n"
+    "  --accept-bad-checksums\n"
+    "                    use an Intel HEX file whose lines have wrong checksums or lengths\n"
+    "                    (some old tools wrote wrong checksums); without it such a file is\n"
+    "                    refused before anything is written or sent\n"
     "\n"
     "Exit status:\n"
     "  0  upload complete (and, from 1000 records, \"Checksums match, Upload successful\")\n"
     "  1  input/output error during the run, or another failure\n"
     "  2  bad arguments\n"
-    "  3  bad input: file missing, unknown extension, malformed HEX, bad .KVU size, or\n"
-    "     the converted file cannot be written\n"
+    "  3  bad input: file missing, unknown extension, malformed HEX, nothing to send,\n"
+    "     bad .KVU size, or the converted file cannot be written\n"
     "  4  the port could not be opened\n"
     "  5  time-out: the unit did not answer in time (or --timeout passed)\n"
     "  6  halted by the unit (\"UPLOAD FAILED\")\n"
@@ -69,6 +75,12 @@ int ExitStatusOf(RunOutcome outcome) {
       {RunOutcome::InputOutputError, kUploadError},
       {RunOutcome::BadInput, kUploadBadInput},
       {RunOutcome::RefusedBeforeSending, kUploadBadInput},
+      {RunOutcome::NoIdentification, kFactoryNoIdentification},
+      {RunOutcome::WrongIdentification, kFactoryWrongIdentification},
+      {RunOutcome::LoaderSilent, kFactoryLoaderSilent},
+      {RunOutcome::LoaderBadAnswer, kFactoryLoaderBadAnswer},
+      {RunOutcome::BadEchoes, kFactoryBadEchoes},
+      {RunOutcome::BootLineTimedOut, kFactoryLineTimedOut},
   };
   for (const Row& row : kTable) {
     if (row.outcome == outcome) return row.status;
@@ -78,137 +90,6 @@ int ExitStatusOf(RunOutcome outcome) {
 
 namespace {
 
-constexpr double kTickSeconds = 0.06;
-constexpr int kBarWidth = 30;
-constexpr const char* kSendingBlock = "Sending block ";  // the per-record lines, drawn as a bar
-
-bool StartsWith(const std::string& text, const std::string& head) {
-  return text.compare(0, head.size(), head) == 0;
-}
-
-// A stream buffer that hands over whole lines.
-class LineBuf final : public std::streambuf {
- public:
-  explicit LineBuf(std::function<void(const std::string&)> sink) : sink_(std::move(sink)) {}
-  ~LineBuf() override {
-    if (!pending_.empty()) sink_(pending_);
-  }
-
- protected:
-  int overflow(int c) override {
-    if (c == traits_type::eof()) return 0;
-    if (c == '\n') {
-      sink_(pending_);
-      pending_.clear();
-    } else {
-      pending_.push_back(static_cast<char>(c));
-    }
-    return c;
-  }
-
- private:
-  std::function<void(const std::string&)> sink_;
-  std::string pending_;
-};
-
-std::string MinutesSeconds(double seconds) {
-  const long s = seconds < 0 ? 0 : static_cast<long>(seconds + 0.5);
-  char text[32];
-  std::snprintf(text, sizeof text, "%ld:%02ld", s / 60, s % 60);
-  return text;
-}
-
-// What the shell prints, with the per-record lines turned into a progress bar on a terminal
-// (redrawn in place) or into a line at every tenth of the run otherwise.
-class ProgressPrinter {
- public:
-  ProgressPrinter(std::ostream& out, std::ostream& err, bool terminal)
-      : out_(out), err_(err), terminal_(terminal) {}
-
-  void OutLine(const std::string& line) {
-    if (StartsWith(line, std::string("Label2: ") + kSendingBlock)) return;
-    if (StartsWith(line, std::string("FUpHist: ") + kSendingBlock)) {
-      if (terminal_) return;
-      const int sent = sent_;
-      const int total = total_;
-      const int tenth = total > 0 ? sent * 10 / total : 10;
-      if (sent != 1 && sent != total && tenth == lastTenth_) return;
-      lastTenth_ = tenth;
-      out_ << line << "  (" << Percent(sent, total) << "%, " << TimeLeft(sent, total) << " left)"
-           << std::endl;
-      return;
-    }
-    ClearBar();
-    out_ << line << std::endl;
-    DrawBar();
-  }
-
-  void ErrLine(const std::string& line) {
-    ClearBar();
-    out_.flush();
-    err_ << line << std::endl;
-    DrawBar();
-  }
-
-  // A record went out: records sent so far of the run's total.
-  void Progress(int sent, int total) {
-    sent_ = sent;
-    total_ = total;
-    if (sent == 1 || !started_) {
-      started_ = true;
-      firstRecord_ = Clock::now();
-    }
-    if (!terminal_) return;
-    const int filled = total > 0 ? sent * kBarWidth / total : kBarWidth;
-    bar_ = "[" + std::string(static_cast<std::size_t>(filled), '#') +
-           std::string(static_cast<std::size_t>(kBarWidth - filled), '-') + "] " +
-           std::to_string(sent) + "/" + std::to_string(total) + " records  " +
-           std::to_string(Percent(sent, total)) + "%  " + TimeLeft(sent, total) + " left";
-    out_ << '\r' << bar_ << "\033[K" << std::flush;
-    barShown_ = true;
-    if (sent >= total) Finish();
-  }
-
-  // The bar's line is ended; later lines go below it.
-  void Finish() {
-    if (barShown_) out_ << std::endl;
-    barShown_ = false;
-    bar_.clear();
-  }
-
- private:
-  using Clock = std::chrono::steady_clock;
-
-  static int Percent(int sent, int total) { return total > 0 ? sent * 100 / total : 100; }
-
-  std::string TimeLeft(int sent, int total) const {
-    const int left = total - sent;
-    double perRecord = kTickSeconds;  // one record per tick until there is a measure
-    if (started_ && sent > 1) {
-      perRecord = std::chrono::duration<double>(Clock::now() - firstRecord_).count() / (sent - 1);
-    }
-    return MinutesSeconds(perRecord * left);
-  }
-
-  void ClearBar() {
-    if (barShown_) out_ << "\r\033[K";
-  }
-  void DrawBar() {
-    if (barShown_) out_ << bar_ << "\033[K" << std::flush;
-  }
-
-  std::ostream& out_;
-  std::ostream& err_;
-  bool terminal_;
-  int sent_ = 0;
-  int total_ = 0;
-  bool barShown_ = false;
-  std::string bar_;
-  bool started_ = false;
-  Clock::time_point firstRecord_{};
-  int lastTenth_ = -1;
-};
-
 struct UploadOptions {
   std::string port;  // a number or a device
   int baud = 0;
@@ -217,11 +98,8 @@ struct UploadOptions {
   double timeoutSeconds = -1;  // < 0: the default for the file's size
   std::string file;
   bool help = false;
+  bool acceptBadChecksums = false;
 };
-
-bool AllDigits(const std::string& text) {
-  return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
-}
 
 UploadOptions ParseUpload(const std::vector<std::string>& args, const UploadDefaults& defaults) {
   UploadOptions o;
@@ -257,6 +135,8 @@ UploadOptions ParseUpload(const std::vector<std::string>& args, const UploadDefa
                                     "' is not a valid number of seconds for --timeout.");
       }
       o.timeoutSeconds = std::stod(text);
+    } else if (a == "--accept-bad-checksums") {
+      o.acceptBadChecksums = true;
     } else if (StartsWith(a, "--")) {
       throw std::invalid_argument("Unknown option " + a + " for upload.");
     } else if (o.file.empty()) {
@@ -269,32 +149,6 @@ UploadOptions ParseUpload(const std::vector<std::string>& args, const UploadDefa
     throw std::invalid_argument("upload needs the name of the file to send.");
   }
   return o;
-}
-
-// The port number that stands for `device`: the number the port map already gives it, else
-// COM 1, pointed at the device for this process only.
-int PortForDevice(const std::string& device) {
-  const char* env = std::getenv("KVUFLASH_PORTS");
-  const std::string entries = env ? env : "";
-  std::error_code ec;
-  const fs::path wanted = fs::weakly_canonical(device, ec);
-  for (const auto& [number, path] : ParsePortEntries(entries)) {
-    if (number < 1 || number > 9) continue;
-    std::error_code ec2;
-    if (path == device || (!ec && fs::weakly_canonical(path, ec2) == wanted)) return number;
-  }
-  const std::string updated = entries + (entries.empty() ? "" : ";") + "1=" + device;
-#ifdef _WIN32
-  _putenv_s("KVUFLASH_PORTS", updated.c_str());
-#else
-  ::setenv("KVUFLASH_PORTS", updated.c_str(), 1);
-#endif
-  return 1;
-}
-
-std::string Absolute(const std::string& path) {
-  if (path.empty()) return path;
-  return fs::absolute(fs::path(path)).lexically_normal().string();
 }
 
 }  // namespace
@@ -319,7 +173,14 @@ int RunUpload(const std::vector<std::string>& args, const UploadDefaults& defaul
   if (!dir.empty() && dir.back() != '/') dir += '/';
   const std::string capture = Absolute(o.capture);
   if (!FileExists(input.string())) {
-    err << "kvuflash-cli: File not found: " << o.file << std::endl;
+    // A folder, a pipe or a device says what it is; anything else is not there.
+    std::string problem = o.file + ": File not found";
+    try {
+      RequireOrdinaryFile(o.file);
+    } catch (const std::exception& e) {
+      problem = e.what();
+    }
+    err << "kvuflash-cli: " << problem << std::endl;
     return kUploadBadInput;
   }
 
@@ -344,6 +205,7 @@ int RunUpload(const std::vector<std::string>& args, const UploadDefaults& defaul
 
   try {
     Cli cli(shellOut, shellErr, dir);
+    cli.Ui().ConfirmAnswer = o.acceptBadChecksums;
     MainForm& form = cli.Form();
     form.Core.OnProgress = [&printer](const RunProgress& p) {
       if (p.phase == RunPhase::Records && p.recordsSent > 0)

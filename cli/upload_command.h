@@ -25,6 +25,13 @@ enum UploadExit : int {
   kUploadInterrupted = 9,      // Ctrl+C or SIGTERM
   kUploadEraseErrors = 10,     // every record went, but the unit reported erase errors
   kUploadRecordRefused = 11,   // the unit refused one record again and again
+  // A factory run's own, in its bootstrap part.
+  kFactoryNoIdentification = 12,     // the chip did not answer the zero byte
+  kFactoryWrongIdentification = 13,  // the chip answered without its identification byte
+  kFactoryLoaderSilent = 14,         // Loader 1 or Loader 2 did not answer
+  kFactoryLoaderBadAnswer = 15,      // Loader 1 or Loader 2 answered wrongly
+  kFactoryBadEchoes = 16,            // a bootstrap line got a wrong check byte five times
+  kFactoryLineTimedOut = 17,         // a bootstrap line was not answered
 };
 
 // The exit status of a run that ended this way; one table for every command.

@@ -8,6 +8,8 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -19,6 +21,7 @@
 #include <optional>
 #include <thread>
 
+#include "components/port_holders.h"
 #include "components/port_map.h"
 #include "components/serial.h"
 
@@ -26,6 +29,14 @@
 bool ApplyLineSettings(int fd, const LineSettingsRecord& settings);
 
 namespace {
+
+// The slave side of a pseudo-terminal (device majors 136 to 143).
+bool IsPseudoTerminal(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+  const unsigned kind = major(st.st_rdev);
+  return kind >= 136 && kind <= 143;
+}
 // How often unread input and the output queue are looked at while they need watching.
 constexpr int kHeldInputPollMs = 20;
 constexpr int kTxEmptyPollMs = 10;
@@ -97,6 +108,19 @@ class PosixSerialDevice final : public SerialDevice {
       error = lastError_ = EBUSY;
       message = openFailureText(com, path, EBUSY);
       return false;
+    }
+    // A program that opened the port without locking it (a terminal program, often) would
+    // share it and take the unit's answers. Pseudo-terminals are left out: the program at
+    // their other end (a simulated unit) holds them open as a matter of course.
+    if (!IsPseudoTerminal(fd)) {
+      const std::vector<PortHolder> holders = ProcessesHolding(path);
+      if (!holders.empty()) {
+        ::close(fd);
+        error = lastError_ = EBUSY;
+        message = com + " (" + path + ") is open in " + DescribeHolders(holders) +
+                  ", which would take the unit's answers. Close the port there, then try again.";
+        return false;
+      }
     }
     ::ioctl(fd, TIOCEXCL);
     termios tio{};

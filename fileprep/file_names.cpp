@@ -45,6 +45,36 @@ bool FileExists(const std::string& path) {
   return fs::is_regular_file(fs::path(path), ec);
 }
 
+void RequireOrdinaryFile(const std::string& path) {
+  std::error_code ec;
+  const fs::file_status status = fs::status(fs::path(path), ec);
+  if (ec && status.type() != fs::file_type::not_found) {
+    throw EInOutError(path + ": " + EInOutError::FromErrno(ec.value()).what(),
+                      EInOutError::FromErrno(ec.value()).ErrorCode);
+  }
+  constexpr int kAccessDenied = 5;
+  const auto notAFile = [&](const char* what) {
+    return EInOutError(path + " is " + what + ", not a file", kAccessDenied);
+  };
+  switch (status.type()) {
+    case fs::file_type::regular:
+      return;
+    case fs::file_type::not_found:
+      throw EInOutError(path + ": File not found", 2);
+    case fs::file_type::directory:
+      throw notAFile("a folder");
+    case fs::file_type::fifo:
+      throw notAFile("a named pipe (FIFO)");
+    case fs::file_type::block:
+    case fs::file_type::character:
+      throw notAFile("a device");
+    case fs::file_type::socket:
+      throw notAFile("a socket");
+    default:
+      throw notAFile("something other than a file");
+  }
+}
+
 std::string ResolveExistingName(const std::string& path) {
 #ifdef _WIN32
   return path;

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "components/file_errors.h"
+
 struct InputNameParts {
   std::string Extension;  // up to three characters after the first ".", upper case
   std::string BaseName;   // the characters before the first "." (empty with no ".")
@@ -25,3 +27,23 @@ std::string ResolveExistingName(const std::string& path);
 
 // True when `path` names an existing ordinary file (not a folder).
 bool FileExists(const std::string& path);
+
+// Raises EInOutError unless `path` names an existing ordinary file, in words that name it and
+// say what it is instead: "fw.hex: File not found", "fw.hex is a folder, not a file", "... is
+// a named pipe (FIFO), not a file", "... is a device, not a file". Reading a pipe or a device
+// as firmware would wait for ever or take whatever it happens to give.
+void RequireOrdinaryFile(const std::string& path);
+
+// Runs `body`; a file or conversion error it raises is raised again with `path` before its
+// message ("fw.BIN: Disk full"), since the runtime's words alone do not say which file of a
+// conversion they are about.
+template <class Body>
+auto NamingFile(const std::string& path, Body&& body) -> decltype(body()) {
+  try {
+    return body();
+  } catch (const EInOutError& e) {
+    throw EInOutError(path + ": " + e.what(), e.ErrorCode);
+  } catch (const EConvertError& e) {
+    throw EConvertError(path + ": " + e.what());
+  }
+}

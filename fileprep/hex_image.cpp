@@ -53,37 +53,89 @@ bool hexValue(std::string_view text, std::uint32_t& value) {
   return true;
 }
 
-// A fixed-width field of the line; a field cut short by the end of the line is no number.
-std::uint32_t field(std::string_view line, std::size_t column, std::size_t width) {
-  const std::string_view text =
-      column < line.size() ? line.substr(column, width) : std::string_view();
-  std::uint32_t value = 0;
-  if (text.size() != width || !hexValue(text, value))
-    throw EConvertError::NotAnInteger(std::string(text));
-  return value;
-}
-
-// An extended address base: empty text counts as 0.
-std::uint32_t baseValue(const std::string& text) {
-  std::uint32_t value = 0;
-  if (!text.empty() && !hexValue(text, value)) throw EConvertError::NotAnInteger(text);
-  return value;
-}
-
 std::string hexAddress(std::uint64_t address) {
   char text[24];
   std::snprintf(text, sizeof text, "0x%06llX", static_cast<unsigned long long>(address));
   return text;
 }
 
+std::string sizeText(std::uint32_t bytes) {
+  constexpr std::uint32_t kKilo = 1024;
+  if (bytes % (kKilo * kKilo) == 0) return std::to_string(bytes / (kKilo * kKilo)) + " MB";
+  if (bytes % kKilo == 0) return std::to_string(bytes / kKilo) + " KB";
+  return std::to_string(bytes) + " bytes";
+}
+
+std::string characterText(char c) {
+  if (c == ' ') return "a blank";
+  if (c > ' ' && c < 0x7F) return std::string("'") + c + "'";
+  char text[16];
+  std::snprintf(text, sizeof text, "byte 0x%02X", static_cast<unsigned char>(c));
+  return text;
+}
+
+// The shortest record, ":00000001FF": mark, byte count, offset, type and checksum.
+constexpr std::size_t kRecordFrame = 11;
+
+// Whether a line is a record as the format has it; when not, and `problem` is given, what is
+// wrong with it, in the user's words. `line` has no trailing blanks.
+bool soundRecord(std::string_view line, std::string* problem) {
+  const auto fail = [problem](const std::string& text) {
+    if (problem) *problem = text;
+    return false;
+  };
+  if (line.front() != ':') return fail("the line does not begin with ':'");
+  const std::size_t size = line.size();
+  if (size >= 3 && hexDigit(line[1]) >= 0 && hexDigit(line[2]) >= 0) {
+    const std::size_t count = static_cast<std::size_t>(hexDigit(line[1]) * 16 + hexDigit(line[2]));
+    if (size != kRecordFrame + 2 * count) {
+      return fail("the line has " + std::to_string(size) + " characters where its byte count (" +
+                  std::string(line.substr(1, 2)) + ") calls for " +
+                  std::to_string(kRecordFrame + 2 * count));
+    }
+  } else if (size < kRecordFrame) {
+    return fail("the line has " + std::to_string(size) +
+                (size == 1 ? " character" : " characters") + ", too few for a record");
+  }
+  // The bytes of a sound record add up to 0 modulo 256, its checksum included.
+  unsigned sum = 0;
+  int digits = 0;
+  for (std::size_t i = 1; i + 1 < size; i += 2) {
+    const int high = hexDigit(line[i]);
+    const int low = hexDigit(line[i + 1]);
+    digits |= high | low;
+    sum += static_cast<unsigned>((high << 4) | low);
+  }
+  if (digits < 0) {
+    for (std::size_t i = 1; i < size; ++i) {
+      if (hexDigit(line[i]) < 0) {
+        return fail("the line holds " + characterText(line[i]) +
+                    ", which is not a hexadecimal digit");
+      }
+    }
+  }
+  if ((sum & 0xFF) != 0) {
+    const unsigned given =
+        static_cast<unsigned>(hexDigit(line[size - 2]) * 16 + hexDigit(line[size - 1]));
+    const unsigned wanted = (given - sum) & 0xFF;
+    char text[80];
+    std::snprintf(text, sizeof text, "the checksum is %02X where the line's bytes call for %02X",
+                  given, wanted);
+    return fail(text);
+  }
+  return true;
+}
+
 // The state of one conversion: the image and the two address bases, kept as the text the
 // extended address records carried (read as numbers where a data record uses them).
 class HexConversion {
  public:
-  explicit HexConversion(ImageBytes& image) : image_(image) {}
+  HexConversion(ImageBytes& image, std::uint32_t addressLimit)
+      : image_(image), addressLimit_(addressLimit) {}
 
   void line(std::string_view text) {
     ++report_.lines;
+    check(text);
     if (text.size() <= kTypeColumn) {  // no record type to examine
       ++report_.linesSkipped;
       return;
@@ -111,6 +163,39 @@ class HexConversion {
   const HexReadReport& report() const { return report_; }
 
  private:
+  // Notes a line that is not a sound record; only the first one's problem is put in words.
+  void check(std::string_view text) {
+    // Blanks that an editor left at the end of a line change nothing that is read.
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+    if (text.empty()) return;
+    if (text.front() == ':') ++report_.records;
+    const bool first = report_.badLines == 0;
+    if (soundRecord(text, first ? &report_.firstBadLineProblem : nullptr)) return;
+    if (first) report_.firstBadLine = report_.lines;
+    ++report_.badLines;
+  }
+
+  [[noreturn]] void notANumber(std::string_view text) const {
+    throw EConvertError("Intel HEX line " + std::to_string(report_.lines) + ": " +
+                        EConvertError::NotAnInteger(std::string(text)).what());
+  }
+
+  // A fixed-width field of the line; a field cut short by the end of the line is no number.
+  std::uint32_t field(std::string_view line, std::size_t column, std::size_t width) const {
+    const std::string_view text =
+        column < line.size() ? line.substr(column, width) : std::string_view();
+    std::uint32_t value = 0;
+    if (text.size() != width || !hexValue(text, value)) notANumber(text);
+    return value;
+  }
+
+  // An extended address base: empty text counts as 0.
+  std::uint32_t baseValue(const std::string& text) const {
+    std::uint32_t value = 0;
+    if (!text.empty() && !hexValue(text, value)) notANumber(text);
+    return value;
+  }
+
   void writeData(std::string_view line) {
     const std::uint32_t linearBase = baseValue(linearBase_) << 16;
     const std::uint32_t segmentBase = baseValue(segmentBase_) << 4;
@@ -132,10 +217,10 @@ class HexConversion {
     }
     ++report_.dataRecords;
     if (count == 0) return;
-    if (std::uint64_t{address} + count > kHexAddressLimit) {
+    if (std::uint64_t{address} + count > addressLimit_) {
       throw EConvertError("Intel HEX line " + std::to_string(report_.lines) +
-                          " puts data at address " + hexAddress(address) +
-                          ", at or beyond the 16 MB limit (" + hexAddress(kHexAddressLimit) +
+                          " puts data at address " + hexAddress(address) + ", at or beyond the " +
+                          sizeText(addressLimit_) + " limit (" + hexAddress(addressLimit_) +
                           ") of a binary image");
     }
     // Data past the image make it grow; a gap between is left as the file system leaves the
@@ -147,6 +232,7 @@ class HexConversion {
   }
 
   ImageBytes& image_;
+  const std::uint32_t addressLimit_;
   std::string linearBase_ = "00";
   std::string segmentBase_;
   HexReadReport report_;
@@ -218,17 +304,26 @@ class TextLineReader {
 
 }  // namespace
 
-HexReadReport ReadIntelHexFile(const std::string& path, ImageBytes& image) {
-  HexConversion conversion(image);
+HexReadReport ReadIntelHexFile(const std::string& path, ImageBytes& image,
+                               std::uint32_t addressLimit) {
+  HexConversion conversion(image, addressLimit);
   TextLineReader input(path);
   std::string_view line;
-  while (!conversion.ended() && input.next(line)) conversion.line(line);
+  // Editors that save text as UTF-8 may put a byte-order mark before the first record.
+  constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+  if (input.next(line)) {
+    if (line.substr(0, kByteOrderMark.size()) == kByteOrderMark)
+      line.remove_prefix(kByteOrderMark.size());
+    conversion.line(line);
+    while (!conversion.ended() && input.next(line)) conversion.line(line);
+  }
   return conversion.report();
 }
 
 HexReadReport ReadIntelHexLines(const std::vector<std::string>& lines, ImageBytes& image,
-                                const std::function<void(const std::string& line)>& onLine) {
-  HexConversion conversion(image);
+                                const std::function<void(const std::string& line)>& onLine,
+                                std::uint32_t addressLimit) {
+  HexConversion conversion(image, addressLimit);
   for (const std::string& line : lines) {
     if (conversion.ended()) break;
     if (onLine) onLine(line);

@@ -1,10 +1,13 @@
 #include "fileprep/intake.h"
 
+#include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "components/file_errors.h"
 #include "fileprep/file_names.h"
+#include "fileprep/input_checks.h"
 #include "sequencer/upload_dialogue.h"
 
 namespace {
@@ -21,8 +24,9 @@ void InputIntake::BtnChooseFileClick() {
   std::string chosen;
   if (!core_.Ui.ChooseFile(chosen)) return;  // cancelled: everything stays as it was
   // The chooser answers OK only for an existing file, so this fails only when the file
-  // vanished in between; saying so beats a window with nothing left to press.
-  if (!FileExists(chosen)) throw EInOutError("File not found", 2);
+  // vanished in between, or when what was chosen is no file at all (a folder, a pipe, a
+  // device); saying so beats a window with nothing left to press.
+  RequireOrdinaryFile(chosen);
   core_.BeginRun(RunPhase::Preparing);
   core_.S.InputFileName = chosen;
   IntakeInputFile();
@@ -53,7 +57,10 @@ void InputIntake::IntakeInputFile() {
     // The image is only read, so an image on read-only media converts as well. It is read
     // before anything is shown or named, so a failed read leaves the run as it was.
     const std::string binName = ResolveExistingName(parts.BaseName + ".BIN");
-    ImageBytes image = ReadBinaryImage(binName, s.ImagePages);
+    RequireOrdinaryFile(binName);
+    ImageBytes image = NamingFile(binName, [&] { return ReadBinaryImage(binName, s.ImagePages); });
+    std::error_code ec;
+    binarySize_ = std::filesystem::file_size(binName, ec);
     s.InputExtension = parts.Extension;
     s.BaseName = parts.BaseName;
     w.Hide(Ctl::RunBox);
@@ -89,7 +96,7 @@ void InputIntake::OpenUploadFile() {
   // Opened first: a file that is missing or locked changes nothing on the screen. Sending
   // only reads the file, so one on read-only media can be sent.
   ByteFile file;
-  file.Open(s.UploadFileName, ByteFile::Mode::Read);
+  NamingFile(s.UploadFileName, [&] { file.Open(s.UploadFileName, ByteFile::Mode::Read); });
   const std::uint64_t size = file.Size();
   s.UploadFile = std::move(file);
 
@@ -132,20 +139,16 @@ bool InputIntake::PerformStep(int step) {
       s.Step = kReadHexStep;
       return true;
     case kReadHexStep:
-      try {
-        hexReport_ = ReadIntelHexFile(s.InputFileName, image_);
-        // Beside the input, whole or not at all.
-        WriteWholeFile(s.BinFileName, image_);
-      } catch (...) {
-        image_ = ImageBytes();
-        throw;
-      }
-      w.SetCaption(Ctl::Label8, "Processing .BIN file to .KVU format ...");
-      s.Step = kMakeUploadFileStep;
+      ReadHex();
       return true;
     case kMakeUploadFileStep:
       content_ = MakeUploadFile(image_, s.ImagePages);
       image_ = ImageBytes();
+      if (content_.blockCount == 0) {
+        Refuse(IsIntelHex(s.InputExtension) ? NothingToSendFromHex(s.InputFileName, hexReport_)
+                                            : NothingToSendFromBinary(s.BinFileName, binarySize_));
+        return true;
+      }
       s.Step = kWriteUploadFileStep;
       return true;
     case kWriteUploadFileStep: {
@@ -154,8 +157,10 @@ bool InputIntake::PerformStep(int step) {
       content_ = UploadFileContent();
       // Put in place only when whole; it is then opened for the ready screen, as a chosen
       // upload file is.
-      WriteWholeFile(s.UploadFileName, content.bytes);
-      s.UploadFile.Open(s.UploadFileName, ByteFile::Mode::Read);
+      NamingFile(s.UploadFileName, [&] {
+        WriteWholeFile(s.UploadFileName, content.bytes);
+        s.UploadFile.Open(s.UploadFileName, ByteFile::Mode::Read);
+      });
       s.BlockCount = content.blockCount;
       s.LastReply = ChecksumText(content, s.MainUploadMode);
       w.SetCaption(Ctl::Label12, "Data file conversion complete, chksums: " + s.LastReply);
@@ -167,4 +172,56 @@ bool InputIntake::PerformStep(int step) {
     default:
       return false;
   }
+}
+
+void InputIntake::ReadHex() {
+  SequencerState& s = core_.S;
+  try {
+    // A Software Upload's image is the unit's whole flash: nothing may lie past it.
+    const auto imageBytes = static_cast<std::uint32_t>(s.ImagePages) * kPageSize;
+    hexReport_ = NamingFile(s.InputFileName,
+                            [&] { return ReadIntelHexFile(s.InputFileName, image_, imageBytes); });
+  } catch (...) {
+    image_ = ImageBytes();
+    throw;
+  }
+  if (!ImageHoldsData(image_, s.ImagePages)) {
+    Refuse(NothingToSendFromHex(s.InputFileName, hexReport_));
+    return;
+  }
+  // Asked before anything is written, so that a No leaves the files of the last conversion.
+  if (hexReport_.badLines > 0) {
+    if (!core_.Ui.Confirm(BadLinesQuestion(s.InputFileName, hexReport_))) {
+      Refuse(BadLinesRefusal(s.InputFileName, hexReport_));
+      return;
+    }
+    // The question lets other events run; one of them may have ended the run meanwhile.
+    if (s.Step != kReadHexStep) {
+      image_ = ImageBytes();
+      return;
+    }
+  }
+  try {
+    // Beside the input, whole or not at all.
+    NamingFile(s.BinFileName, [&] { WriteWholeFile(s.BinFileName, image_); });
+  } catch (...) {
+    image_ = ImageBytes();
+    throw;
+  }
+  core_.W.SetCaption(Ctl::Label8, "Processing .BIN file to .KVU format ...");
+  s.Step = kMakeUploadFileStep;
+}
+
+void InputIntake::Refuse(const std::string& text) {
+  SequencerState& s = core_.S;
+  WindowModel& w = core_.W;
+  image_ = ImageBytes();
+  content_ = UploadFileContent();
+  w.SetCaption(Ctl::Label12, text);
+  w.SetFontColor(Ctl::Label12, clRed);
+  w.Clear(Ctl::Label8);
+  // The port is open: another file can be chosen at once.
+  w.Show(Ctl::BtnChooseFile);
+  core_.EndRun(RunOutcome::BadInput);
+  s.Step = kIdleStep;
 }

@@ -3,6 +3,9 @@
 // file after conversion beside it). Also "&Repeat Upload".
 #pragma once
 
+#include <cstdint>
+#include <string>
+
 #include "fileprep/binary_image.h"
 #include "fileprep/hex_image.h"
 #include "fileprep/upload_file_writer.h"
@@ -37,9 +40,16 @@ class InputIntake final : public StepOwner {
   const HexReadReport& LastHexReport() const { return hexReport_; }
 
  private:
+  // Step 112: reads the Intel HEX file and, unless it gives nothing to send or the user will
+  // not use a file with bad lines, writes the binary image beside it.
+  void ReadHex();
+  // Ends the preparation with `text` in red, nothing (more) written, "Choose File" offered.
+  void Refuse(const std::string& text);
+
   SequencerCore& core_;
   // The image between the conversion's steps, and the upload file made from it.
   ImageBytes image_;
   UploadFileContent content_;
   HexReadReport hexReport_;
+  std::uint64_t binarySize_ = 0;  // of a chosen binary image
 };

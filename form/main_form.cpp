@@ -3,13 +3,19 @@
 #include <exception>
 #include <utility>
 
+#include "resources/embedded_images.h"
+
 MainForm::MainForm(ISerialPort& serial, IClock& clock, IUiServices& ui, std::string programDir)
     : Core(serial, clock, ui, std::move(programDir)),
       Sender(Core),
       Upload(Core, Sender),
       Checksums(Core),
-      Intake(Core) {
-  owners_ = {&Upload, &Checksums, &Intake};
+      Intake(Core),
+      BootTransfer(Core, resources::BootImageLines()),
+      Bootstrap(Core, BootTransfer, resources::Loader1Texts(), resources::Loader2Texts()),
+      FlashCode(Core, resources::FlashCodeLines()) {
+  owners_ = {&Upload, &Checksums, &Intake, &Bootstrap, &BootTransfer, &FlashCode};
+  Upload.SetFactorySteps(kFactoryInstructionsStep, kFactoryCompleteStep);
 }
 
 void MainForm::FormActivate() {
@@ -183,6 +189,22 @@ void MainForm::BtnStartRunClick() {
     Upload.BtnStartRunClick();
   } catch (const std::exception& e) {
     Core.EndRun(RunOutcome::InputOutputError);
+    Core.Ui.ShowMessage(e.what());
+  }
+}
+
+void MainForm::BtnBootClick() {
+  try {
+    Bootstrap.BtnBootClick();
+  } catch (const std::exception& e) {
+    Core.Ui.ShowMessage(e.what());
+  }
+}
+
+void MainForm::BtnGoOnClick() {
+  try {
+    Bootstrap.BtnGoOnClick();
+  } catch (const std::exception& e) {
     Core.Ui.ShowMessage(e.what());
   }
 }

@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "bootstrap/boot_image_transfer.h"
+#include "bootstrap/bootstrap_handshake.h"
+#include "bootstrap/flash_code_stage.h"
 #include "components/clock.h"
 #include "components/serial_port.h"
 #include "fileprep/intake.h"
@@ -25,6 +28,9 @@ class MainForm {
   UploadDialogue Upload;
   ChecksumCheck Checksums;
   InputIntake Intake;
+  BootImageTransfer BootTransfer;
+  BootstrapHandshake Bootstrap;
+  FlashCodeStage FlashCode;
 
   SequencerState& S() { return Core.S; }
   WindowModel& W() { return Core.W; }
@@ -50,6 +56,8 @@ class MainForm {
   void BtnChooseFileClick();
   void BtnRepeatUploadClick();
   void BtnStartRunClick();
+  void BtnBootClick();
+  void BtnGoOnClick();
 
   // The last error that stopped a run (empty when none): the command line's exit status
   // comes from it.

@@ -42,16 +42,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::filesystem::remove(kvu);
   try {
     ImageBytes image = EmptyImage(kFactoryImagePages);  // a small image keeps each run fast
-    ReadIntelHexFile(input, image);
+    ReadIntelHexFile(input, image, kHexAddressLimit);
     WriteWholeFile(bin, image);
     WriteWholeFile(kvu, MakeUploadFile(image, kFactoryImagePages).bytes);
   } catch (const EConvertError&) {
   } catch (const EInOutError&) {
   }
   std::error_code ec;
-  const auto bin = std::filesystem::file_size(bin, ec);
-  if (!ec && bin > kHexAddressLimit + 256) std::abort();
-  const auto kvu = std::filesystem::file_size(kvu, ec);
-  if (!ec && (kvu < kTrailerSize || (kvu - kTrailerSize) % kRecordSize != 0)) std::abort();
+  const auto binSize = std::filesystem::file_size(bin, ec);
+  if (!ec && binSize > kHexAddressLimit + 256) std::abort();
+  const auto kvuSize = std::filesystem::file_size(kvu, ec);
+  if (!ec && (kvuSize < kTrailerSize || (kvuSize - kTrailerSize) % kRecordSize != 0)) std::abort();
   return 0;
 }

@@ -28,6 +28,18 @@ const char* OutcomeName(RunOutcome outcome) {
       return "bad input";
     case RunOutcome::RefusedBeforeSending:
       return "refused before sending";
+    case RunOutcome::NoIdentification:
+      return "no identification byte";
+    case RunOutcome::WrongIdentification:
+      return "wrong identification byte";
+    case RunOutcome::LoaderSilent:
+      return "loader did not answer";
+    case RunOutcome::LoaderBadAnswer:
+      return "loader answered wrongly";
+    case RunOutcome::BadEchoes:
+      return "bootstrap line answered wrongly five times";
+    case RunOutcome::BootLineTimedOut:
+      return "bootstrap line not answered";
   }
   return "unknown";
 }

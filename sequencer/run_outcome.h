@@ -19,6 +19,13 @@ enum class RunOutcome {
   InputOutputError,          // a file or port operation failed during the run
   BadInput,                  // the chosen file cannot be used (kind, content, conversion)
   RefusedBeforeSending,      // the upload file is not whole, or changed: nothing was sent
+  // A factory run's own endings, in its bootstrap part.
+  NoIdentification,     // the chip did not answer the zero byte
+  WrongIdentification,  // the chip's answer held no identification byte
+  LoaderSilent,         // Loader 1 or Loader 2 did not answer
+  LoaderBadAnswer,      // Loader 1 or Loader 2 answered wrongly
+  BadEchoes,            // a bootstrap line got the wrong check byte five times
+  BootLineTimedOut,     // a bootstrap line got no answer
 };
 
 // Where a run stands.
@@ -34,12 +41,17 @@ enum class RunPhase {
   Finishing,  // "UPLOAD DONE" sent, waiting for "THANK YOU"
   Reboot,     // waiting for the unit to restart before its checksums are asked for
   Checksums,
+  FactoryReady,        // the factory screen waits for "&Proceed"
+  ChipHandshake,       // zero byte and identification byte, the two loaders
+  BootLines,           // the bootstrap program, line by line
+  FlashCodePreparing,  // the carried flash code made into the temporary upload file
   Ended,
 };
 
 // The phases in which the unit is being talked to: the port must stay open through them.
 constexpr bool PhaseUsesPort(RunPhase phase) {
-  return phase >= RunPhase::Handshake && phase <= RunPhase::Checksums;
+  return (phase >= RunPhase::Handshake && phase <= RunPhase::Checksums) ||
+         (phase >= RunPhase::ChipHandshake && phase <= RunPhase::FlashCodePreparing);
 }
 
 // The phases in which the unit's flash is being written: stopping now leaves it without
@@ -48,11 +60,14 @@ constexpr bool PhaseWritesUnit(RunPhase phase) {
   return phase >= RunPhase::Erase && phase <= RunPhase::Finishing;
 }
 
-// Raised when the phase changes and whenever a record goes out.
+// Raised when the phase changes and whenever a record or a bootstrap line goes out. A factory
+// run counts its bootstrap lines first, then its records.
 struct RunProgress {
   RunPhase phase = RunPhase::Idle;
   int recordsSent = 0;
   int recordsTotal = 0;
+  int linesSent = 0;
+  int linesTotal = 0;
 };
 using ProgressListener = std::function<void(const RunProgress&)>;
 

@@ -212,6 +212,8 @@ void SequencerCore::PortLost() {
 
 void SequencerCore::BeginRun(RunPhase phase) {
   S.Outcome = RunOutcome::None;
+  linesSent_ = 0;
+  linesTotal_ = 0;
   S.Phase = RunPhase::Idle;
   SetPhase(phase);
 }
@@ -231,6 +233,13 @@ void SequencerCore::RecordsProgressed() {
   RaiseProgress();
 }
 
+void SequencerCore::LinesProgressed(int sent, int total) {
+  linesSent_ = sent;
+  linesTotal_ = total;
+  RaiseProgress();
+}
+
 void SequencerCore::RaiseProgress() {
-  if (OnProgress) OnProgress(RunProgress{S.Phase, S.BlocksSent, S.BlockCount});
+  if (OnProgress)
+    OnProgress(RunProgress{S.Phase, S.BlocksSent, S.BlockCount, linesSent_, linesTotal_});
 }

@@ -94,9 +94,13 @@ class SequencerCore {
   void EndRun(RunOutcome outcome);
   // A record went out (BlocksSent of BlockCount).
   void RecordsProgressed();
+  // A factory run's bootstrap line went out: `sent` of `total`.
+  void LinesProgressed(int sent, int total);
 
  private:
   void RaiseProgress();
+  int linesSent_ = 0;
+  int linesTotal_ = 0;
   void WaitReply(char terminator, const std::string& word, int timeoutStep, std::string& reply,
                  int nextStep);
 };

@@ -78,6 +78,8 @@ bool UploadDialogue::PerformStep(int step) {
       return true;
     case kFactoryPortFailedStep:
       w.HistAdd("Com Port failed to open");
+      // As after any failed factory run: a new one needs no restart of the program.
+      w.Show(Ctl::BtnBackToStart);
       core_.EndRun(RunOutcome::PortFailure);
       s.Step = kIdleStep;
       return true;
@@ -149,6 +151,8 @@ bool UploadDialogue::PerformStep(int step) {
         s.Step = kRecordsStartStep;
       } else {
         w.SetCaption(Ctl::Label2, "unexpected response: " + s.LastReply);
+        // A factory run shows its history, not the Software Upload's labels.
+        if (!s.MainUploadMode) w.HistAdd("unexpected response: " + s.LastReply);
         // Offer the ways on that a time-out offers, so that the user is not left with Close.
         w.Show(Ctl::BtnBackToStart);
         if (s.MainUploadMode) w.Show(Ctl::BtnRepeatUpload);
@@ -282,6 +286,11 @@ std::string UploadDialogue::UploadFileProblem() const {
     return "The upload file " + s.UploadFileName + " has changed since it was chosen (" +
            std::to_string(records) + " records, not " + std::to_string(s.BlockCount) +
            "). Choose it again";
+  }
+  // Sent, it would have the unit erase its flash and write nothing.
+  if (records == 0) {
+    return "The upload file " + s.UploadFileName + " holds no records, only its checksum " +
+           "trailer: there is nothing to send to the unit. Choose another file";
   }
   // A damaged record would be refused by the unit for ever, after its flash was erased:
   // every record is checked before anything is sent.
@@ -417,6 +426,7 @@ void UploadDialogue::RecordRequest() {
       return;
     case RecordReply::Failed:
       w.SetCaption(Ctl::Label2, "Upload failed");
+      if (!s.MainUploadMode) w.HistAdd("Upload failed");
       w.Clear(Ctl::Label4);
       // Logging stops with the run; the file is closed properly so that nothing is lost.
       if (s.CaptureEnabled) {

@@ -63,8 +63,9 @@ class UploadDialogue final : public StepOwner {
     factoryEndStep_ = dialogueEndStep;
   }
 
-  // Empty when UploadFileName names a file of whole records plus the checksum trailer whose
-  // record count is BlockCount; otherwise what is wrong with it, in the user's words.
+  // Empty when UploadFileName names a file of at least one whole record plus the checksum
+  // trailer whose record count is BlockCount; otherwise what is wrong with it, in the user's
+  // words.
   std::string UploadFileProblem() const;
 
  private:

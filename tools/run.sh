@@ -2,7 +2,8 @@
 # `make run`: opens the window. With no real unit attached (no KVUFLASH_PORTS given and no USB
 # serial adapter present), COM 1 is a freshly started simulated unit, so that a new user can
 # press "&Software Upload", choose a sample file from samples/ and watch a whole upload.
-# Without a display the same upload runs through the command-line uploader.
+# Without a display the same upload runs through the command-line uploader. FACTORY=1 starts the
+# simulated unit in its bootstrap loader instead, for a Factory Bootstrap Upload.
 set -euo pipefail
 build=${1:-build}
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -36,7 +37,10 @@ fi
 if [ "$have_real_unit" = 0 ]; then
   rundir=$(mktemp -d "${TMPDIR:-/tmp}/kvuflash-run.XXXXXX")
   link="$rundir/ttyRQ410"
-  "$build/sim/rq410-sim" --link "$link" --erase-ms 1500 --reboot-ms 3000 >"$rundir/sim.log" 2>&1 &
+  bootstrap=()
+  [ "${FACTORY:-}" = 1 ] && bootstrap=(--bootstrap)
+  "$build/sim/rq410-sim" --link "$link" --erase-ms 1500 --reboot-ms 3000 "${bootstrap[@]}" \
+    >"$rundir/sim.log" 2>&1 &
   sim_pid=$!
   for _ in $(seq 50); do [ -e "$link" ] && break; sleep 0.1; done
   if [ ! -e "$link" ]; then
@@ -45,12 +49,20 @@ if [ "$have_real_unit" = 0 ]; then
   fi
   export KVUFLASH_PORTS="1=$link"
   echo "No RQ-410 attached: COM 1 is a simulated unit ($link)."
-  echo "Sample files to choose: $root/samples/"
+  if [ "${FACTORY:-}" = 1 ]; then
+    echo "The simulated unit waits in its bootstrap loader: press \"Factory Bootstrap Upload\"."
+  else
+    echo "Sample files to choose: $root/samples/"
+  fi
 fi
 
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
   "$build/app/kvuflash"
 else
   echo "No display: running the same upload with the command-line uploader."
-  "$build/cli/kvuflash-cli" upload --port 1 "$root/samples/demo-small.hex"
+  if [ "${FACTORY:-}" = 1 ]; then
+    "$build/cli/kvuflash-cli" factory --port 1 --yes
+  else
+    "$build/cli/kvuflash-cli" upload --port 1 "$root/samples/demo-small.hex"
+  fi
 fi

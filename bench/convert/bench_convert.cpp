@@ -17,6 +17,7 @@
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -103,7 +104,10 @@ int convertOnce(const std::string& hex, const std::string& dir) {
   try {
     const auto start = Clock::now();
     ImageBytes image = EmptyImage(kSoftwareImagePages);
-    ReadIntelHexFile(hex, image);
+    const HexReadReport report =
+        ReadIntelHexFile(hex, image, kSoftwareImagePages * std::uint32_t{kPageSize});
+    // Every line is checked; a sound file must come through without a complaint.
+    if (report.badLines != 0) throw std::runtime_error(report.firstBadLineProblem);
     WriteWholeFile(dir + "/bench.BIN", image);
     const UploadFileContent content = MakeUploadFile(image, kSoftwareImagePages);
     WriteWholeFile(dir + "/bench.KVU", content.bytes);

@@ -1,7 +1,7 @@
 // The whole road through the real window as a user takes it, offscreen: mouse clicks on the
 // named buttons, the baud rate picked in its list, the file typed into the real file chooser
 // (TForm2) and confirmed with OK, against rq410-sim on a pseudo-terminal; then the completion
-// screen and the unit's flash, page for page.
+// screen and the unit's flash, page for page. The Factory Bootstrap Upload the same way.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -14,11 +14,13 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <iostream>
 #include <optional>
 #include <string>
 #include <thread>
 
 #include "app/file_chooser.h"
+#include "app/help_window.h"
 #include "app/main_window.h"
 #include "app/own_control.h"
 #include "app/qt_ui_services.h"
@@ -175,6 +177,72 @@ TEST(FullUpload, ClicksThroughTheWindowAndTheChooserPutTheHexFileIntoTheUnit) {
   ASSERT_EQ(unit.Stop(), 0);
   EXPECT_EQ(FirstDifferentPage(unit.Flash(), image), -1);
   EXPECT_EQ(unit.Summary()["records"], "20");
+}
+
+// Clicks "Factory Bootstrap Upload" and, once the instructions show, "&Proceed"; returns with
+// the run ended (or after a minute).
+void RunFactory(TForm1& form) {
+  MainForm& f = form.Form();
+  ClickButton(form, "BtnBoot");
+  ASSERT_TRUE(PumpUntil([&] { return f.S().Step == 0; }, 5000));
+  ClickButton(form, "BtnGoOn");
+  ASSERT_TRUE(PumpUntil([&] { return f.S().Step == 0; }, 60000));
+}
+
+TEST(FullUpload, FactoryRunThroughTheWindowPutsTheFlashCodeIntoTheUnit) {
+  if (!fs::exists(kSimPath)) GTEST_SKIP() << "rq410-sim is not built";
+  TempFolder dir("kv-factory-window");
+  Sim unit(kSimPath, dir, "unit", {"--bootstrap"});
+  EnvSetting ports("KVUFLASH_PORTS", "1=" + unit.Link());
+  {
+    TForm1 form(dir.Path().string() + "/", true);
+    form.resize(762, 409);
+    form.show();
+    QElapsedTimer run;
+    run.start();
+    RunFactory(form);
+    std::cout << "[ figures  ] factory run through the window: " << run.elapsed() << " ms\n";
+    const QString history =
+        qobject_cast<QPlainTextEdit*>(OwnControl(form, "FUpHist"))->toPlainText();
+    EXPECT_TRUE(history.contains("Checksum is 1503\nGot U,READY handshake"));
+    EXPECT_TRUE(history.contains("FlashCode Upload complete\n \nFactory Upload completed.\nTime"))
+        << history.toStdString();
+    EXPECT_EQ(Caption(form, "Label16"), "Click on <Go Back to Start> to upload Main Software");
+    EXPECT_TRUE(Shown(form, "FactoryBox") && Shown(form, "BtnBackToStart"));
+
+    // The factory screen at the end of a run, for a look; then its help topic.
+    QApplication::processEvents();
+    const QString out = QStringLiteral(KV_BINARY_DIR "/screenshots");
+    fs::create_directories(out.toStdString());
+    form.grab().save(out + "/factory-finished.png");
+    ClickButton(form, "BtnHelp");
+    EXPECT_EQ(form.Ui().HelpWindow()->Topic(), 9);
+  }
+  ASSERT_EQ(unit.Stop(), 0);
+  EXPECT_EQ(UsedPages(unit.Flash()).size(), 49u);
+}
+
+TEST(FullUpload, FailedFactoryRunsShowTheirLineAndOfferTheWayBackToStart) {
+  if (!fs::exists(kSimPath)) GTEST_SKIP() << "rq410-sim is not built";
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"--id-byte", "41"}, "Got C161 response: A"},
+      {{"--id-byte", "none"}, "Timed out waiting for response to initial character"},
+      {{"--loader2-reply", "22"}, "Problem - bad checksum response to Loader 2"},
+      {{"--bad-check-lines", "3:all"}, "Problem - got bad checksum 5 times, bad cable?"},
+  };
+  for (const auto& [fault, line] : cases) {
+    TempFolder dir("kv-factory-window");
+    std::vector<std::string> args = {"--bootstrap"};
+    args.insert(args.end(), fault.begin(), fault.end());
+    Sim unit(kSimPath, dir, "unit", args);
+    EnvSetting ports("KVUFLASH_PORTS", "1=" + unit.Link());
+    TForm1 form(dir.Path().string() + "/", true);
+    form.show();
+    RunFactory(form);
+    EXPECT_EQ(form.Form().W().FUpHist().back(), line);
+    ClickButton(form, "BtnBackToStart");
+    EXPECT_TRUE(Shown(form, "OpeningBox") && !Shown(form, "FactoryBox"));
+  }
 }
 
 }  // namespace

@@ -60,6 +60,17 @@ TEST_F(CliShell, UsageAndBadArguments) {
   CliRun missing = Cli("convert");
   EXPECT_EQ(missing.status, 1);
   EXPECT_NE(missing.err.find("takes one file name"), std::string::npos);
+
+  // A HEX file with a wrong line checksum converts only when the option says so.
+  EXPECT_NE(help.out.find("--accept-bad-checksums"), std::string::npos);
+  const std::string hex = dir_.File("old.hex");
+  std::ofstream(hex) << ":01000000BF3F\n:00000001FF\n";
+  CliRun refused = Cli("convert " + hex);
+  EXPECT_EQ(refused.status, 3);
+  EXPECT_NE(refused.err.find("line 1: the checksum is 3F"), std::string::npos) << refused.err;
+  CliRun accepted = Cli("convert --accept-bad-checksums " + hex);
+  EXPECT_EQ(accepted.status, 0) << accepted.err;
+  EXPECT_TRUE(std::filesystem::exists(dir_.File("old.KVU")));
 }
 
 TEST_F(CliShell, ChecksAPortOnAPseudoTerminalAndRemembersIt) {

@@ -356,9 +356,27 @@ TEST_F(UploadEndToEnd, BadInputsAndPortsStopBeforeAnythingReachesTheUnit) {
   EXPECT_EQ(r.status, 3) << r.out << r.err;
   EXPECT_TRUE(Has(r.err, "is not a complete upload file")) << r.err;
 
+  // The end record alone converts to nothing: refused, so the unit is not erased for nothing.
+  WriteText(dir_.File("empty.hex"), ":00000001FF\r\n");
+  r = Upload({dir_.File("empty.hex")}, sim->Link());
+  EXPECT_EQ(r.status, 3) << r.out << r.err;
+  EXPECT_TRUE(Has(r.err, "empty.hex holds no data for the unit")) << r.err;
+
   // Nothing of the dialogue went out for any of them.
   ASSERT_EQ(sim->Stop(), 0);
   EXPECT_EQ(sim->Traffic("in"), "");
+
+  // A line whose checksum is wrong is used as it always was with --accept-bad-checksums.
+  std::string damaged = IntelHex(image);
+  char& digit = damaged[damaged.find('\r') - 1];
+  digit = digit == '0' ? '1' : '0';
+  WriteText(dir_.File("damaged.hex"), damaged);
+  auto other = StartSim({}, "other");
+  r = Upload({"--accept-bad-checksums", dir_.File("damaged.hex")}, other->Link());
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_TRUE(Has(r.err, "Use it anyway? Yes.")) << r.err;
+  ASSERT_EQ(other->Stop(), 0);
+  EXPECT_EQ(FirstDifferentPage(other->Flash(), image), -1);
 
   WriteBytes(dir_.File("good.kvu"), UploadFile(image, "ABCD1234"));
   r = Upload({dir_.File("good.kvu")}, dir_.File("no-such-tty"));
@@ -367,9 +385,10 @@ TEST_F(UploadEndToEnd, BadInputsAndPortsStopBeforeAnythingReachesTheUnit) {
 
   r = Upload({"--help"}, "");
   EXPECT_EQ(r.status, 0);
-  for (const char* line : {"Exit status:", "3  bad input", "4  the port could not be opened",
-                           "5  time-out", "6  halted by the unit (\"UPLOAD FAILED\")",
-                           "7  checksums different", "8  unexpected answer"}) {
+  for (const char* line :
+       {"--accept-bad-checksums", "Exit status:", "3  bad input", "4  the port could not be opened",
+        "5  time-out", "6  halted by the unit (\"UPLOAD FAILED\")", "7  checksums different",
+        "8  unexpected answer"}) {
     EXPECT_TRUE(Has(r.out, line)) << line;
   }
   for (const auto& args :

@@ -48,8 +48,9 @@ inline void makeUploadFile(ConvertRun& S, const ImageBytes& image) {
   S.LastReply = ChecksumText(content, S.MainUploadMode);
 }
 
-// An Intel HEX conversion (steps 104 to 124 of a Software Upload, or 573 to 576 of a Factory
-// upload, whose lines are `embedded` and are shown to `log` while capture is on).
+// An Intel HEX conversion (steps 104 to 124 of a Software Upload, whose image is the limit of
+// its addresses, or 573 to 576 of a Factory upload, whose lines are `embedded` and are shown to
+// `log` while capture is on).
 inline void convert(ConvertRun& S, const std::string& dir, const std::string& base,
                     const std::vector<std::string>& embedded = {},
                     const std::function<void(const std::string&)>& log = {}) {
@@ -57,7 +58,8 @@ inline void convert(ConvertRun& S, const std::string& dir, const std::string& ba
   S.UploadFileName = dir + "/" + base + ".KVU";
   ImageBytes image = EmptyImage(S.ImagePages);
   S.report = S.MainUploadMode
-                 ? ReadIntelHexFile(S.InputFileName, image)
+                 ? ReadIntelHexFile(S.InputFileName, image,
+                                    static_cast<std::uint32_t>(S.ImagePages) * kPageSize)
                  : ReadIntelHexLines(embedded, image, S.CaptureEnabled ? log : nullptr);
   WriteWholeFile(S.BinFileName, image);
   makeUploadFile(S, image);

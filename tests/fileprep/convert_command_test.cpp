@@ -80,7 +80,7 @@ TEST(ConvertCommand, FailuresExitNonZeroWithTheMessageAndNoUploadFile) {
   WriteText("bad.hex", ":0400100001020304E2\n:04ZZ100001020304E2\n:00000001FF\n");
   r = Convert("bad.hex");
   EXPECT_EQ(r.status, kConvertBadInput);
-  EXPECT_EQ(r.err, "bad.hex: 'ZZ10' is not a valid integer value\n");
+  EXPECT_EQ(r.err, "bad.hex: Intel HEX line 2: 'ZZ10' is not a valid integer value\n");
   EXPECT_EQ(dir.Names(), (std::vector<std::string>{"bad.hex", "fw.rev.hex"}));
 
   // An upload file cut short is no upload file.
@@ -92,6 +92,39 @@ TEST(ConvertCommand, FailuresExitNonZeroWithTheMessageAndNoUploadFile) {
             "135-byte records followed by the 8-byte checksum trailer\n");
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(fs::current_path(), before);
+}
+
+TEST(ConvertCommand, RefusesWhatGivesNothingOrIsDamagedAndNamesTheFileAtFault) {
+  ScratchFolder dir("kv-intake", ScratchFolder::Current::Enter);
+  const std::string where = "fw.hex line 2: the checksum is 3F where the line's bytes call for 40";
+  WriteText("fw.hex", ":0100100011DE\n:01000000BF3F\n:00000001FF\n");
+  EXPECT_EQ(Convert("fw.hex").err, where +
+                                       ". The file was not used; choose another file "
+                                       "(--accept-bad-checksums converts it all the same)\n");
+  EXPECT_EQ(dir.Names(), std::vector<std::string>{"fw.hex"});
+  std::ostringstream out, err;
+  EXPECT_EQ(RunConvert("fw.hex", out, err, true), kConvertDone);
+  EXPECT_EQ(err.str(), where + ". Converted all the same (--accept-bad-checksums)\n");
+  EXPECT_EQ(dir.Names(), (std::vector<std::string>{"fw.BIN", "fw.KVU", "fw.hex"}));
+
+  WriteText("end.hex", ":00000001FF\n");
+  WriteText("none.kvu", "00000000");
+  WriteText("app.hex", ":0100000011EE\n:00000001FF\n");
+  fs::create_directory("app.BIN");
+  for (const auto& [file, message] : std::vector<std::pair<std::string, std::string>>{
+           {"end.hex",
+            "end.hex holds no data for the unit: the one line read is not a data "
+            "record with bytes to write. Choose another file\n"},
+           {"none.kvu",
+            "The upload file none.kvu holds no records, only its checksum trailer: "
+            "there is nothing to send to the unit. Choose another file\n"},
+           {"app.hex", "app.BIN: File access denied\n"}}) {
+    const Result r = Convert(file);
+    EXPECT_EQ(r.status, kConvertBadInput);
+    EXPECT_EQ(r.err, message);
+  }
+  EXPECT_FALSE(fs::exists("app.KVU"));
+  EXPECT_FALSE(fs::exists("end.KVU"));
 }
 
 }  // namespace

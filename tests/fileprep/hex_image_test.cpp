@@ -115,6 +115,11 @@ TEST(HexImage, TakesLinesAsTheReaderDefines) {
   EXPECT_EQ(S.report.dataRecords, 3);
   EXPECT_EQ(S.report.dataBytes, 6u);
   EXPECT_EQ(S.report.linesSkipped, 4);
+  // Every line but the blank one and the end record is not as the format has it.
+  EXPECT_EQ(S.report.records, 6);
+  EXPECT_EQ(S.report.badLines, 6);
+  EXPECT_EQ(S.report.firstBadLine, 2);
+  EXPECT_EQ(S.report.firstBadLineProblem, "the line does not begin with ':'");
   const UploadFileContents kvu = parseUploadFile(ReadBytes(dir.File("in.KVU")));
   ASSERT_EQ(kvu.pages.size(), 1u);
   EXPECT_EQ(kvu.pages.begin()->first, 0);
@@ -236,42 +241,103 @@ TEST(HexImage, FactoryImageGrowsPastItsPagesAndLogsEveryLine) {
 }
 
 TEST(HexImage, BadFieldsNameTheTextThatIsNoNumber) {
-  EXPECT_EQ(conversionError(":zz00000000\n"), "'zz' is not a valid integer value");
-  EXPECT_EQ(conversionError(":0100G00000\n"), "'00G0' is not a valid integer value");
-  EXPECT_EQ(conversionError(":0200000011Q200\n"), "'Q2' is not a valid integer value");
+  EXPECT_EQ(conversionError(":zz00000000\n"),
+            "Intel HEX line 1: 'zz' is not a valid integer value");
+  EXPECT_EQ(conversionError(":0100G00000\n"),
+            "Intel HEX line 1: '00G0' is not a valid integer value");
+  EXPECT_EQ(conversionError(":0200000011Q200\n"),
+            "Intel HEX line 1: 'Q2' is not a valid integer value");
   // A line cut short inside its data: the missing byte is no number.
-  EXPECT_EQ(conversionError(":0400000011223\n"), "'3' is not a valid integer value");
-  EXPECT_EQ(conversionError(":04000000112233\n"), "'' is not a valid integer value");
+  EXPECT_EQ(conversionError(":0400000011223\n"),
+            "Intel HEX line 1: '3' is not a valid integer value");
+  EXPECT_EQ(conversionError(":0100000011EE\n\n:04000000112233\n"),
+            "Intel HEX line 3: '' is not a valid integer value");
   // A bad base is found by the data record that uses it; an empty one counts as 0.
   EXPECT_EQ(conversionError(":0200000412G4D6\n:0100000011EE\n"),
-            "'12G4' is not a valid integer value");
+            "Intel HEX line 2: '12G4' is not a valid integer value");
   EXPECT_EQ(conversionError(":020000041\n:00000001FF\n"), "no error");
   EXPECT_EQ(conversionError(":02000004\n:0100000011EE\n:00000001FF\n"), "no error");
 }
 
 TEST(HexImage, RefusesDataAtOrPastSixteenMegabytes) {
-  // Just past the image is fine: the image file grows to hold it.
+  // A Software Upload's image is the unit's 4 MB of flash: its last byte is taken...
   ScratchFolder dir;
   ConvertRun S;
-  convertHexText(S, dir, ":020000040050AA\n:0200100011220000\n:00000001FF\n");
-  EXPECT_EQ(fs::file_size(dir.File("in.BIN")), 0x500012u);
-  EXPECT_EQ(S.BlockCount, 0);
-  // The last byte below 16 MB is taken.
-  convertHexText(S, dir, ":0200000400FFFB\n:01FFFF0042BF\n:00000001FF\n");
-  EXPECT_EQ(fs::file_size(dir.File("in.BIN")), 0x1000000u);
-
-  EXPECT_EQ(conversionError(":0200000400FFFB\n:02FFFF004243BF\n"),
-            "Intel HEX line 2 puts data at address 0xFFFFFF, at or beyond the 16 MB limit "
-            "(0x1000000) of a "
-            "binary image");
-  EXPECT_EQ(conversionError("\n:020000040100F9\n:0100000011EE\n"),
-            "Intel HEX line 3 puts data at address 0x1000000, at or beyond the 16 MB limit "
-            "(0x1000000) of a "
-            "binary image");
+  convertHexText(S, dir, ":02000004003FBB\n:01FFFF0042BF\n:00000001FF\n");
+  const Bytes image = ReadBytes(dir.File("in.BIN"));
+  ASSERT_EQ(image.size(), 0x400000u);
+  EXPECT_EQ(image[0x3FFFFF], 0x42);
+  // ...and nothing past it, which its upload file would leave out without a word.
+  EXPECT_EQ(conversionError(":02000004003FBB\n:02FFFF004243BF\n"),
+            "Intel HEX line 2 puts data at address 0x3FFFFF, at or beyond the 4 MB limit "
+            "(0x400000) of a binary image");
+  EXPECT_EQ(conversionError(":020000040050AA\n:0200100011220000\n:00000001FF\n"),
+            "Intel HEX line 2 puts data at address 0x500010, at or beyond the 4 MB limit "
+            "(0x400000) of a binary image");
   EXPECT_EQ(conversionError(":02000004FFFFFC\n:0100100011EE\n"),
-            "Intel HEX line 2 puts data at address 0xFFFF0010, at or beyond the 16 MB limit "
-            "(0x1000000) of a "
-            "binary image");
+            "Intel HEX line 2 puts data at address 0xFFFF0010, at or beyond the 4 MB limit "
+            "(0x400000) of a binary image");
+
+  // The factory's flash code may lie past its 64 KB image, in a file that grows to hold it,
+  // but not at or beyond 16 MB.
+  const auto factory = [&](const std::vector<std::string>& lines) -> std::string {
+    ConvertRun F;
+    F.MainUploadMode = false;
+    F.ImagePages = kFactoryImagePages;
+    try {
+      convert(F, dir.Path().string(), "Reserved", lines);
+    } catch (const EConvertError& e) {
+      return e.what();
+    }
+    return std::to_string(fs::file_size(dir.File("Reserved.BIN"))) + " bytes";
+  };
+  EXPECT_EQ(factory({":020000040050AA", ":0200100011220000", ":00000001FF"}),
+            std::to_string(0x500012) + " bytes");
+  EXPECT_EQ(factory({":0200000400FFFB", ":01FFFF0042BF", ":00000001FF"}),
+            std::to_string(0x1000000) + " bytes");
+  EXPECT_EQ(factory({":0200000400FFFB", ":02FFFF004243BF"}),
+            "Intel HEX line 2 puts data at address 0xFFFFFF, at or beyond the 16 MB limit "
+            "(0x1000000) of a binary image");
+  EXPECT_EQ(factory({"", ":020000040100F9", ":0100000011EE"}),
+            "Intel HEX line 3 puts data at address 0x1000000, at or beyond the 16 MB limit "
+            "(0x1000000) of a binary image");
+}
+
+TEST(HexImage, LineChecksumsAndLengthsAreCheckedAndBadLinesReportedNotDropped) {
+  ScratchFolder dir;
+  struct Case {
+    const char* line;
+    const char* problem;
+  };
+  for (const Case& c : {
+           Case{":01000000BF3F", "the checksum is 3F where the line's bytes call for 40"},
+           // A data line that lost a character.
+           Case{":100100000011223344556677889AABBCCDDEEFFF7",
+                "the line has 42 characters where its byte count (10) calls for 43"},
+           Case{":01000000BFX0", "the line holds 'X', which is not a hexadecimal digit"},
+           Case{"01000000BF40", "the line does not begin with ':'"},
+           Case{":0", "the line has 2 characters, too few for a record"},
+       }) {
+    ConvertRun S;
+    convertHexText(S, dir, ":0100000011EE\n" + std::string(c.line) + "\r\n:00000001FF\n");
+    EXPECT_EQ(S.report.badLines, 1) << c.line;
+    EXPECT_EQ(S.report.firstBadLine, 2) << c.line;
+    EXPECT_EQ(S.report.firstBadLineProblem, c.problem) << c.line;
+  }
+  // The image is built all the same: the caller decides whether to use it.
+  ConvertRun S;
+  convertHexText(S, dir, ":01000000BF3F\n:0100010011ED\n:00000001FE\n");
+  EXPECT_EQ(S.report.badLines, 2);
+  EXPECT_EQ(S.report.firstBadLine, 1);
+  EXPECT_EQ(ReadBytes(dir.File("in.BIN"))[0], 0xBF);
+
+  // Sound lines in every dress: lower case, blanks an editor left at the end, blank lines,
+  // CR LF, and a UTF-8 byte-order mark before the first record, which is passed over.
+  convertHexText(S, dir, "\xEF\xBB\xBF:0100000011EE\r\n:01000100bf3f  \r\n\r\n:00000001FF\t\r\n");
+  EXPECT_EQ(S.report.badLines, 0) << S.report.firstBadLineProblem;
+  const Bytes image = ReadBytes(dir.File("in.BIN"));
+  EXPECT_EQ(image[0], 0x11);
+  EXPECT_EQ(image[1], 0xBF);
 }
 
 TEST(HexImage, FailedConversionKeepsTheFilesOfTheLastGoodOne) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <array>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -330,7 +331,7 @@ TEST(InputIntakeTest, MissingFilesAreReportedAndLeaveTheRunAsItWas) {
   // The chosen file vanished between the chooser and the intake.
   rig.Choose("gone.hex");
   ASSERT_EQ(rig.ui.messages.size(), 1u);
-  EXPECT_EQ(rig.ui.messages[0], "File not found");
+  EXPECT_EQ(rig.ui.messages[0], "gone.hex: File not found");
   EXPECT_EQ(rig.form.S().Step, 10);
   EXPECT_TRUE(rig.form.W().Visible(Ctl::BtnChooseFile));
 
@@ -338,7 +339,7 @@ TEST(InputIntakeTest, MissingFilesAreReportedAndLeaveTheRunAsItWas) {
   WriteText("fw.bin2", "x");
   rig.Choose("fw.bin2");
   ASSERT_EQ(rig.ui.messages.size(), 2u);
-  EXPECT_EQ(rig.ui.messages[1], "File not found");
+  EXPECT_EQ(rig.ui.messages[1], "fw.BIN: File not found");
   EXPECT_EQ(rig.form.S().Step, 10);
   EXPECT_EQ(rig.form.S().UploadFileName, "earlier.KVU");
   EXPECT_EQ(rig.Caption(Ctl::Label12), "Port open");
@@ -350,7 +351,7 @@ TEST(InputIntakeTest, MissingFilesAreReportedAndLeaveTheRunAsItWas) {
   rig.form.W().Show(Ctl::BtnBackToStart);
   rig.form.BtnRepeatUploadClick();
   ASSERT_EQ(rig.ui.messages.size(), 3u);
-  EXPECT_EQ(rig.ui.messages[2], "File not found");
+  EXPECT_EQ(rig.ui.messages[2], "earlier.KVU: File not found");
   EXPECT_EQ(rig.form.S().Step, 0);
   EXPECT_TRUE(rig.form.W().Visible(Ctl::BtnRepeatUpload));
   EXPECT_TRUE(rig.form.W().Visible(Ctl::BtnBackToStart));
@@ -390,11 +391,136 @@ TEST(InputIntakeTest, FailedConversionStopsTheRunAndLeavesNoUploadFile) {
   const std::vector<int> steps = rig.TickToReady();
   EXPECT_EQ(steps, (std::vector<int>{kEmptyImageStep, kReadHexStep, 0}));
   ASSERT_EQ(rig.ui.messages.size(), 1u);
-  EXPECT_EQ(rig.ui.messages[0], "'ZZ10' is not a valid integer value");
+  EXPECT_EQ(rig.ui.messages[0], "bad.hex: Intel HEX line 2: 'ZZ10' is not a valid integer value");
   EXPECT_TRUE(rig.form.W().Visible(Ctl::BtnBackToStart));
   for (const std::string& name : dir.Names()) {
     EXPECT_EQ(name.find(".KVU"), std::string::npos) << name;
   }
+}
+
+// A refusal in red with nothing sent; `outcome` says how the run ended.
+void ExpectRefused(IntakeRig& rig, const std::string& text, RunOutcome outcome) {
+  EXPECT_EQ(rig.form.S().Step, 0);
+  EXPECT_EQ(rig.Caption(Ctl::Label12), text);
+  EXPECT_EQ(rig.form.W().FontColor(Ctl::Label12), clRed);
+  EXPECT_EQ(rig.form.S().Outcome, outcome);
+  EXPECT_TRUE(rig.ui.messages.empty()) << rig.ui.messages.front();
+  EXPECT_EQ(rig.port.written, "");
+}
+
+TEST(InputIntakeTest, InputThatGivesNothingToSendIsRefusedBeforeAnythingIsWritten) {
+  ScratchFolder dir("kv-intake", ScratchFolder::Current::Enter);
+  WriteText("fw.KVU", "last upload file");
+  const std::string noData = "fw.hex holds no data for the unit: ";
+  for (const auto& [text, refusal] : std::vector<std::pair<std::string, std::string>>{
+           {":00000001FF\r\n",
+            noData + "the one line read is not a data record with bytes to write"},
+           {"\xEF\xBB\xBF:00000001FF\r\n",  // the byte-order mark passed over without a word
+            noData + "the one line read is not a data record with bytes to write"},
+           {"Dear customer,\nthe new firmware is attached.\n",
+            "fw.hex holds no Intel HEX records: none of its 2 lines begins with ':'"},
+           {":04000000FFFFFFFFFC\n:01000A00FFF6\n:00000001FF\n",
+            noData +
+                "its 2 data records hold only bytes of 0xFF, which erased flash holds already"},
+           {"", "fw.hex is empty: it holds no data for the unit"}}) {
+    WriteText("fw.hex", text);
+    IntakeRig rig;
+    rig.Choose("fw.hex");
+    rig.TickToReady();
+    ExpectRefused(rig, refusal + ". Choose another file", RunOutcome::BadInput);
+    EXPECT_TRUE(rig.form.W().Visible(Ctl::BtnChooseFile));
+  }
+  EXPECT_EQ(dir.Names(), (std::vector<std::string>{"fw.KVU", "fw.hex"}));
+  EXPECT_EQ(ReadBytes("fw.KVU").size(), 16u) << "the last conversion's file is kept";
+
+  WriteBytes("blank.bin", std::vector<std::uint8_t>(3 * kPageSize, 0xFF));
+  IntakeRig blank;
+  blank.Choose("blank.bin");
+  blank.TickToReady();
+#ifdef _WIN32
+  // The name as derived: the file system itself takes it for the file of other case.
+  const std::string blankName = "blank.BIN";
+#else
+  const std::string blankName = "blank.bin";
+#endif
+  ExpectRefused(blank,
+                blankName +
+                    " holds no data for the unit: where the unit's flash lies it holds only "
+                    "bytes of 0xFF, which erased flash holds already. Choose another file",
+                RunOutcome::BadInput);
+  EXPECT_FALSE(fs::exists("blank.KVU"));
+
+  // An upload file of the trailer alone: refused by the ready screen, and by the button.
+  WriteText("none.kvu", "00000000");
+  IntakeRig kvu;
+  kvu.Choose("none.kvu");
+  kvu.form.Timer1Timer();
+  const std::string none =
+      "The upload file none.kvu holds no records, only its checksum trailer: there is nothing "
+      "to send to the unit. Choose another file";
+  ExpectRefused(kvu, none, RunOutcome::RefusedBeforeSending);
+  kvu.form.BtnStartRunClick();
+  ExpectRefused(kvu, none, RunOutcome::RefusedBeforeSending);
+}
+
+TEST(InputIntakeTest, BadLinesAreAskedAboutBeforeAnythingIsWritten) {
+  ScratchFolder dir("kv-intake", ScratchFolder::Current::Enter);
+  WriteText("fw.hex", ":0400100001020304E2\n:01000000BF3F\n:0100200011CE\n:0100300011\n");
+  const std::string where =
+      "fw.hex line 2: the checksum is 3F where the line's bytes call for 40 (2 bad lines in all)";
+  IntakeRig no;
+  no.Choose("fw.hex");
+  no.TickToReady();
+  EXPECT_EQ(no.ui.questions, std::vector<std::string>{
+                                 where + ". Some old tools wrote wrong checksums, but the file may "
+                                         "be damaged. Use it anyway?"});
+  ExpectRefused(no, where + ". The file was not used; choose another file", RunOutcome::BadInput);
+  EXPECT_EQ(dir.Names(), std::vector<std::string>{"fw.hex"});
+
+  // Yes: the file is used as it always was, the bad line's byte included.
+  IntakeRig yes;
+  yes.ui.confirmAnswer = true;
+  yes.Choose("fw.hex");
+  yes.TickToReady();
+  EXPECT_EQ(yes.form.S().Step, kReadyStep);
+  EXPECT_EQ(ReadBytes("fw.KVU")[6], 0xBF);
+}
+
+TEST(InputIntakeTest, ErrorsNameTheFileTheyAreAbout) {
+  ScratchFolder dir("kv-intake", ScratchFolder::Current::Enter);
+  IntakeRig rig;
+  fs::create_directory("folder.hex");
+#ifndef _WIN32
+  ASSERT_EQ(mkfifo("pipe.hex", 0600), 0);
+  for (const char* name : {"folder.hex", "pipe.hex", "/dev/null"}) rig.Choose(name);
+  EXPECT_EQ(rig.ui.messages,
+            (std::vector<std::string>{"folder.hex is a folder, not a file",
+                                      "pipe.hex is a named pipe (FIFO), not a file",
+                                      "/dev/null is a device, not a file"}));
+#else
+  rig.Choose("folder.hex");
+  EXPECT_EQ(rig.ui.messages, std::vector<std::string>{"folder.hex is a folder, not a file"});
+#endif
+  EXPECT_TRUE(rig.form.W().Visible(Ctl::BtnChooseFile));
+
+  // The image or upload file that cannot be written is named, not the input; so is the line
+  // that puts data past the unit's 4 MB of flash.
+  WriteText("fw.hex", ":0100000011EE\n:00000001FF\n");
+  WriteText("big.hex", ":020000040040BA\n:0100000011EE\n");
+  for (const auto& [input, folder, message] : std::vector<std::array<std::string, 3>>{
+           {"fw.hex", "fw.BIN", "fw.BIN: File access denied"},
+           {"fw.hex", "fw.KVU", "fw.KVU: File access denied"},
+           {"big.hex", "",
+            "big.hex: Intel HEX line 2 puts data at address 0x400000, at or "
+            "beyond the 4 MB limit (0x400000) of a binary image"}}) {
+    if (!folder.empty()) fs::create_directory(folder);
+    IntakeRig run;
+    run.Choose(input);
+    run.TickToReady();
+    EXPECT_EQ(run.ui.messages, std::vector<std::string>{message});
+    if (!folder.empty()) fs::remove(folder);
+  }
+  EXPECT_FALSE(fs::exists("big.BIN"));
 }
 
 }  // namespace

@@ -1,0 +1,79 @@
+#include "cli/command_support.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+#include "components/port_map.h"
+
+#ifdef _WIN32
+#include <conio.h>
+#else
+#include <poll.h>
+#include <unistd.h>
+
+#include <cstring>
+#endif
+
+namespace fs = std::filesystem;
+
+bool StartsWith(const std::string& text, const std::string& head) {
+  return text.compare(0, head.size(), head) == 0;
+}
+
+std::string MinutesSeconds(double seconds) {
+  const long s = seconds < 0 ? 0 : static_cast<long>(seconds + 0.5);
+  char text[32];
+  std::snprintf(text, sizeof text, "%ld:%02ld", s / 60, s % 60);
+  return text;
+}
+
+bool AllDigits(const std::string& text) {
+  return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// The port number that stands for `device`: the number the port map already gives it, else
+// COM 1, pointed at the device for this process only.
+int PortForDevice(const std::string& device) {
+  const char* env = std::getenv("KVUFLASH_PORTS");
+  const std::string entries = env ? env : "";
+  std::error_code ec;
+  const fs::path wanted = fs::weakly_canonical(device, ec);
+  for (const auto& [number, path] : ParsePortEntries(entries)) {
+    if (number < 1 || number > 9) continue;
+    std::error_code ec2;
+    if (path == device || (!ec && fs::weakly_canonical(path, ec2) == wanted)) return number;
+  }
+  const std::string updated = entries + (entries.empty() ? "" : ";") + "1=" + device;
+#ifdef _WIN32
+  _putenv_s("KVUFLASH_PORTS", updated.c_str());
+#else
+  ::setenv("KVUFLASH_PORTS", updated.c_str(), 1);
+#endif
+  return 1;
+}
+
+std::string Absolute(const std::string& path) {
+  if (path.empty()) return path;
+  return fs::absolute(fs::path(path)).lexically_normal().string();
+}
+
+TerminalInput PollEnter() {
+#ifdef _WIN32
+  while (_kbhit()) {
+    const int c = _getch();
+    if (c == '\r' || c == '\n') return TerminalInput::Enter;
+  }
+  return TerminalInput::Nothing;
+#else
+  pollfd in{STDIN_FILENO, POLLIN, 0};
+  if (::poll(&in, 1, 0) <= 0) return TerminalInput::Nothing;
+  // A terminal in its usual mode hands over whole lines.
+  char text[256];
+  const ssize_t n = ::read(STDIN_FILENO, text, sizeof text);
+  if (n <= 0) return TerminalInput::Closed;
+  return std::memchr(text, '\n', static_cast<std::size_t>(n)) ? TerminalInput::Enter
+                                                              : TerminalInput::Nothing;
+#endif
+}
