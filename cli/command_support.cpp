@@ -33,25 +33,16 @@ bool AllDigits(const std::string& text) {
   return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
 }
 
-// The port number that stands for `device`: the number the port map already gives it, else
-// COM 1, pointed at the device for this process only.
-int PortForDevice(const std::string& device) {
+int MappedPortOf(const std::string& device) {
   const char* env = std::getenv("KVUFLASH_PORTS");
-  const std::string entries = env ? env : "";
   std::error_code ec;
   const fs::path wanted = fs::weakly_canonical(device, ec);
-  for (const auto& [number, path] : ParsePortEntries(entries)) {
+  for (const auto& [number, path] : ParsePortEntries(env ? env : "")) {
     if (number < 1 || number > 9) continue;
     std::error_code ec2;
     if (path == device || (!ec && fs::weakly_canonical(path, ec2) == wanted)) return number;
   }
-  const std::string updated = entries + (entries.empty() ? "" : ";") + "1=" + device;
-#ifdef _WIN32
-  _putenv_s("KVUFLASH_PORTS", updated.c_str());
-#else
-  ::setenv("KVUFLASH_PORTS", updated.c_str(), 1);
-#endif
-  return 1;
+  return 0;
 }
 
 std::string Absolute(const std::string& path) {

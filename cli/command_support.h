@@ -18,9 +18,9 @@ bool StartsWith(const std::string& text, const std::string& head);
 std::string MinutesSeconds(double seconds);
 bool AllDigits(const std::string& text);
 
-// The port number that stands for `device`: the number the port map already gives it, else
-// COM 1, pointed at the device for this process only.
-int PortForDevice(const std::string& device);
+// The port number that stands for `device` in the port map, or 0 when none does (the device is
+// then named to the serial port directly, as COM 1).
+int MappedPortOf(const std::string& device);
 std::string Absolute(const std::string& path);
 
 // What a terminal's standard input holds, asked without waiting.

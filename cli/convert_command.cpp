@@ -23,19 +23,23 @@ bool IsIntelHex(const std::string& extension) {
   return extension == "MCS" || extension == "H86" || extension == "HEX";
 }
 
-// The checksums an upload file carries, "FFFF, FFFF"; empty when it is not whole records
+// The trailer of an upload file (its two checksums); false when the file is not whole records
 // followed by the trailer.
-std::string TrailerText(const std::string& path, std::uint64_t& size) {
+bool ReadTrailer(const std::string& path, std::uint64_t& size, PreparedUpload& prepared) {
   ByteFile file;
   file.Open(path, ByteFile::Mode::Read);
   size = file.Size();
   if (size < static_cast<std::uint64_t>(kTrailerSize) || size % kRecordSize != kTrailerSize) {
-    return {};
+    return false;
   }
   char trailer[kTrailerSize];
   file.Seek(size - kTrailerSize);
-  if (file.Read(trailer, kTrailerSize) != kTrailerSize) return {};
-  return std::string(trailer, 4) + ", " + std::string(trailer + 4, 4);
+  if (file.Read(trailer, kTrailerSize) != kTrailerSize) return false;
+  prepared.uploadFile = path;
+  prepared.records = BlockCountOfSize(size);
+  prepared.firmwareSum.assign(trailer, 4);
+  prepared.fpgaSum.assign(trailer + 4, 4);
+  return true;
 }
 
 std::string FileNameOf(const std::string& path) {
@@ -46,6 +50,12 @@ std::string FileNameOf(const std::string& path) {
 
 int RunConvert(const std::string& file, std::ostream& out, std::ostream& err,
                bool acceptBadChecksums) {
+  PreparedUpload prepared;
+  return PrepareUpload(file, out, err, prepared, acceptBadChecksums);
+}
+
+int PrepareUpload(const std::string& file, std::ostream& out, std::ostream& err,
+                  PreparedUpload& prepared, bool acceptBadChecksums) {
   if (file.empty()) {
     err << "No input file given\n";
     return kConvertBadArguments;
@@ -61,21 +71,21 @@ int RunConvert(const std::string& file, std::ostream& out, std::ostream& err,
     const InputNameParts parts = SplitChosenName(file);
     if (parts.Extension == "KVU") {
       std::uint64_t size = 0;
-      const std::string sums = NamingFile(file, [&] { return TrailerText(file, size); });
-      if (sums.empty()) {
+      if (!NamingFile(file, [&] { return ReadTrailer(file, size, prepared); })) {
         err << "The upload file " << file << " is not a complete upload file: its " << size
             << " bytes are not whole " << kRecordSize << "-byte records followed by the "
             << kTrailerSize << "-byte checksum trailer\n";
         return kConvertBadInput;
       }
       // The words of the ready screen's refusal.
-      if (BlockCountOfSize(size) == 0) {
+      if (prepared.records == 0) {
         err << "The upload file " << file << " holds no records, only its checksum trailer: "
             << "there is nothing to send to the unit. Choose another file\n";
         return kConvertBadInput;
       }
-      out << "Upload file " << file << " is sent as it is, chksums: " << sums << '\n';
-      out << "Records: " << BlockCountOfSize(size) << '\n';
+      out << "Upload file " << file << " is sent as it is, chksums: " << prepared.firmwareSum
+          << ", " << prepared.fpgaSum << '\n';
+      out << "Records: " << prepared.records << '\n';
       return kConvertDone;
     }
     const bool hex = IsIntelHex(parts.Extension);
@@ -120,6 +130,10 @@ int RunConvert(const std::string& file, std::ostream& out, std::ostream& err,
       return kConvertBadInput;
     }
     NamingFile(uploadName, [&] { WriteWholeFile(uploadName, content.bytes); });
+    prepared.uploadFile = uploadName;
+    prepared.records = content.blockCount;
+    prepared.firmwareSum = content.firmwareSum;
+    prepared.fpgaSum = content.fpgaSum;
     out << "Data file conversion complete, chksums: " << ChecksumText(content, true) << '\n';
     out << "Upload file: " << uploadName << '\n';
     out << "Records: " << content.blockCount << '\n';

@@ -17,3 +17,16 @@ inline constexpr int kConvertBadInput = 3;      // missing, unknown kind, malfor
 // refused unless `acceptBadChecksums`; then it is converted with a warning on `err`.
 int RunConvert(const std::string& file, std::ostream& out, std::ostream& err,
                bool acceptBadChecksums = false);
+
+// The upload file that a Software Upload of a chosen file sends, and what its trailer holds.
+struct PreparedUpload {
+  std::string uploadFile;  // the chosen .KVU itself, or the one converted beside the input
+  int records = 0;
+  std::string firmwareSum;  // four characters each, as the trailer holds them
+  std::string fpgaSum;
+};
+
+// RunConvert that also says what it made: one conversion for the units of a production line,
+// which are then all given the same upload file.
+int PrepareUpload(const std::string& file, std::ostream& out, std::ostream& err,
+                  PreparedUpload& prepared, bool acceptBadChecksums = false);

@@ -114,9 +114,15 @@ int RunFactory(const std::vector<std::string>& args, const UploadDefaults& defau
   std::string dir = Absolute(o.dir);
   if (!dir.empty() && dir.back() != '/') dir += '/';
   const std::string capture = Absolute(o.capture);
-  const int port = o.port.empty()      ? 0
-                   : AllDigits(o.port) ? std::stoi(o.port)
-                                       : PortForDevice(Absolute(o.port));
+  int port = 0;
+  std::string namedDevice;  // a device given by its path, reached as COM `port`
+  if (AllDigits(o.port)) {
+    port = std::stoi(o.port);
+  } else if (!o.port.empty()) {
+    namedDevice = Absolute(o.port);
+    port = MappedPortOf(namedDevice);
+    if (port == 0) port = 1;
+  }
 
   ProgressPrinter printer(out, err, terminal);
   LineBuf outBuf([&printer](const std::string& line) { printer.OutLine(line); });
@@ -127,6 +133,7 @@ int RunFactory(const std::vector<std::string>& args, const UploadDefaults& defau
   try {
     Cli cli(shellOut, shellErr, dir);
     MainForm& form = cli.Form();
+    if (!namedDevice.empty()) cli.Serial1().NamedDevices[port] = namedDevice;
     form.Core.OnProgress = [&printer](const RunProgress& p) {
       if (p.phase == RunPhase::BootLines && p.linesSent > 0)
         printer.Progress(p.linesSent, p.linesTotal, "bootstrap lines");

@@ -9,30 +9,38 @@
 #include <map>
 #include <ostream>
 #include <stdexcept>
-#include <streambuf>
 #include <string>
 #include <system_error>
 
 #include "cli/cli.h"
 #include "cli/command_support.h"
+#include "cli/line_upload.h"
 #include "components/port_map.h"
 #include "fileprep/file_names.h"
 
 namespace fs = std::filesystem;
 
 const char* const kUploadHelpText =
-    "Usage: kvuflash-cli upload [--port N|DEVICE] [--baud 38400|57600] [--capture FILE]\n"
-    "                           [--dir FOLDER] [--timeout SECONDS]\n"
-    "                           [--accept-bad-checksums] FILE\n"
+    "Usage: kvuflash-cli upload [--port N|DEVICE]... [--baud 38400|57600] [--fast]\n"
+    "                           [--capture FILE] [--json FILE] [--dir FOLDER]\n"
+    "                           [--timeout SECONDS] [--accept-bad-checksums] FILE\n"
     "\n"
     "Runs a whole Software Upload of FILE (.KVU sent as it is; .hex, .h86, .mcs or .bin\n"
     "converted to a .KVU beside it first): opens the port, waits for the unit to be\n"
     "switched on (\"U\" until READY), erases, sends the records the unit asks for, and for\n"
     "1000 records or more compares the unit's memory checksums with the file's.\n"
     "\n"
-    "  --port N|DEVICE   port number 1 to 9, or a device such as /dev/ttyUSB0\n"
+    "  --port N|DEVICE   port number 1 to 9, or a device such as /dev/ttyUSB0. Given more\n"
+    "                    than once, FILE is converted once and every port gets a unit of\n"
+    "                    its own, all at the same time (numbers above 9 then count too)\n"
     "  --baud B          38400 (default) or 57600\n"
-    "  --capture FILE    log every exchange to FILE (appended)\n"
+    "  --fast            send each record as soon as the unit asks for it, instead of at\n"
+    "                    the next 60 ms tick; everything else stays as it is\n"
+    "  --capture FILE    log every exchange to FILE (appended); with several ports, one\n"
+    "                    file per unit, FILE with -1, -2, ... before its extension\n"
+    "  --json FILE       append one JSON line per unit to FILE (time, port, device, file,\n"
+    "                    checksums, records, outcome, exit status, duration, and the unit's\n"
+    "                    checksums and SWR? answer when asked) and end with a table\n"
     "  --dir FOLDER      folder of the port settings file (default: the program's folder)\n"
     "  --timeout S       give up after S seconds in all (default 600 plus 0.2 per record;\n"
     "                    0: never). The unit's own time-outs apply as well.\n"
@@ -40,6 +48,11 @@ const char* const kUploadHelpText =
     "                    use an Intel HEX file whose lines have wrong checksums or lengths\n"
     "                    (some old tools wrote wrong checksums); without it such a file is\n"
     "                    refused before anything is written or sent\n"
+    "\n"
+    "With several ports (or --json) each unit shows one progress line, redrawn in place on\n"
+    "a terminal, and a table ends the run: port, device, outcome, records, time and the\n"
+    "unit's checksums. The exit status is 0 only when every unit completed; otherwise that\n"
+    "of the worst outcome, in this order: 9, 1, 4, 7, 6, 11, 8, 5, 10, 3.\n"
     "\n"
     "Exit status:\n"
     "  0  upload complete (and, from 1000 records, \"Checksums match, Upload successful\")\n"
@@ -90,20 +103,10 @@ int ExitStatusOf(RunOutcome outcome) {
 
 namespace {
 
-struct UploadOptions {
-  std::string port;  // a number or a device
-  int baud = 0;
-  std::string capture;
-  std::string dir;
-  double timeoutSeconds = -1;  // < 0: the default for the file's size
-  std::string file;
-  bool help = false;
-  bool acceptBadChecksums = false;
-};
-
 UploadOptions ParseUpload(const std::vector<std::string>& args, const UploadDefaults& defaults) {
   UploadOptions o;
-  if (defaults.port) o.port = std::to_string(defaults.port);
+  if (defaults.port) o.ports.push_back(std::to_string(defaults.port));
+  bool portGiven = false;  // ports named here replace the one named before the command
   o.baud = defaults.baud;
   o.dir = defaults.dir;
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -115,8 +118,15 @@ UploadOptions ParseUpload(const std::vector<std::string>& args, const UploadDefa
     if (a == "--help" || a == "-h") {
       o.help = true;
     } else if (a == "--port") {
-      o.port = value();
-      if (o.port.empty()) throw std::invalid_argument("--port needs a number or a device.");
+      if (!portGiven) o.ports.clear();
+      portGiven = true;
+      o.ports.push_back(value());
+      if (o.ports.back().empty()) throw std::invalid_argument("--port needs a number or a device.");
+    } else if (a == "--fast") {
+      o.fast = true;
+    } else if (a == "--json") {
+      o.json = value();
+      if (o.json.empty()) throw std::invalid_argument("--json needs a file name.");
     } else if (a == "--baud") {
       const std::string text = value();
       if (!AllDigits(text) || text.size() > 6) {
@@ -153,6 +163,100 @@ UploadOptions ParseUpload(const std::vector<std::string>& args, const UploadDefa
 
 }  // namespace
 
+UnitUploadEnd DriveUpload(Cli& cli, const std::string& file, const std::string& capture,
+                          double timeoutSeconds) {
+  MainForm& form = cli.Form();
+  const auto interrupted = [] { return UnitUploadEnd{kUploadInterrupted, "Interrupted."}; };
+
+  if (!capture.empty()) {
+    form.Core.CapturePath = capture;
+    cli.Press(&MainForm::BtnCaptureFileClick);
+    if (!form.S().CaptureEnabled) return {kUploadError, ""};  // the message has been shown
+  }
+
+  // "&Software Upload": the port opens (20 ticks at most).
+  cli.Press(&MainForm::Btn2UploadClick);
+  if (!cli.RunUntilIdle(std::chrono::seconds(30))) {
+    if (cli.Interrupted()) return interrupted();
+    return {kUploadPortFailed, "The port did not open in time."};
+  }
+  if (form.S().Phase != RunPhase::ChoosingFile) {
+    return {ExitStatusOf(form.S().Outcome),
+            form.S().Outcome == RunOutcome::PortFailure ? "The port could not be opened." : ""};
+  }
+
+  // "Choose File": the chooser answers with the file named on the command line.
+  const std::size_t messagesBefore = cli.Ui().Messages.size();
+  cli.SetChosenFile(file);
+  cli.Press(&MainForm::BtnChooseFileClick);
+  if (!cli.RunUntilIdle(std::chrono::minutes(10))) {
+    if (cli.Interrupted()) return interrupted();
+    return {kUploadBadInput, "The file could not be prepared in time."};
+  }
+  if (form.S().Phase != RunPhase::Ready) {
+    // A refusal on the status line has been printed as it was shown; say it once more as the
+    // reason, unless a message box said it already.
+    return {form.S().Outcome == RunOutcome::None ? kUploadBadInput : ExitStatusOf(form.S().Outcome),
+            cli.Ui().Messages.size() == messagesBefore ? form.W().Caption(Ctl::Label12) : ""};
+  }
+
+  // "Start &Upload": the dialogue with the unit runs until it ends.
+  const int records = form.S().BlockCount;
+  cli.Press(&MainForm::BtnStartRunClick);
+  if (form.S().Phase != RunPhase::Handshake) {
+    return {ExitStatusOf(form.S().Outcome), form.W().Caption(Ctl::Label12)};
+  }
+  const double limitSeconds = timeoutSeconds >= 0 ? timeoutSeconds : 600.0 + 0.2 * records;
+  const auto limit = limitSeconds > 0
+                         ? std::chrono::milliseconds(static_cast<long long>(limitSeconds * 1000))
+                         : std::chrono::milliseconds(std::chrono::hours(24 * 365));
+  if (!cli.RunUntilIdle(limit)) {
+    if (cli.Interrupted()) return interrupted();
+    return {kUploadTimedOut, "Timed out: the upload did not end within " +
+                                 std::to_string(static_cast<long long>(limitSeconds)) + " s (" +
+                                 form.S().WaitingFor + ", " + std::to_string(form.S().BlocksSent) +
+                                 " of " + std::to_string(records) + " records sent)."};
+  }
+
+  const SequencerState& s = form.S();
+  const int status = ExitStatusOf(s.Outcome);
+  switch (s.Outcome) {
+    case RunOutcome::Completed:
+      return {status,
+              "Upload complete: " + std::to_string(records) + " records sent" +
+                  (records >= kChecksumCheckRecords ? "; the file carries no checksums to compare."
+                                                    : ".")};
+    case RunOutcome::CompletedWithEraseErrors:
+      return {status, "Upload complete: " + std::to_string(records) +
+                          " records sent, but the unit reported erase errors (see above): its "
+                          "flash may not hold the image."};
+    case RunOutcome::RecordRefused:
+      return {status, form.W().Caption(Ctl::Label2) + "."};
+    case RunOutcome::ChecksumsMatch:
+      return {status, "Upload complete: " + std::to_string(records) +
+                          " records sent, the unit's checksums match the file's."};
+    case RunOutcome::ChecksumsDifferent:
+      return {status, "Checksums different: the unit reports " + s.UnitFirmwareChecksum + "/" +
+                          s.UnitFpgaChecksum + ", the file holds " + s.FileFirmwareChecksum + "/" +
+                          s.FileFpgaChecksum + "."};
+    case RunOutcome::TimedOut:
+      return {status, "Timed out " + s.WaitingFor + "."};
+    case RunOutcome::HaltedByUnit:
+      return {status, "The unit halted the upload (UPLOAD FAILED) after " +
+                          std::to_string(s.BlocksSent) + " of " + std::to_string(records) +
+                          " records."};
+    case RunOutcome::UnexpectedAnswer: {
+      std::string answer = s.LastReply;
+      while (!answer.empty() && (answer.back() == '\r' || answer.back() == '\n')) answer.pop_back();
+      return {status, "Unexpected answer from the unit: " + answer};
+    }
+    case RunOutcome::InputOutputError:
+      return {status, ""};  // the message has been shown
+    default:
+      return {status, std::string("The upload stopped: ") + OutcomeName(s.Outcome) + "."};
+  }
+}
+
 int RunUpload(const std::vector<std::string>& args, const UploadDefaults& defaults,
               std::ostream& out, std::ostream& err, bool terminal) {
   UploadOptions o;
@@ -168,32 +272,39 @@ int RunUpload(const std::vector<std::string>& args, const UploadDefaults& defaul
   }
 
   // Everything is named absolutely before the run moves into the input's folder.
-  const fs::path input = fs::absolute(fs::path(o.file)).lexically_normal();
-  std::string dir = Absolute(o.dir);
-  if (!dir.empty() && dir.back() != '/') dir += '/';
-  const std::string capture = Absolute(o.capture);
-  if (!FileExists(input.string())) {
+  const std::string named = o.file;
+  o.file = fs::absolute(fs::path(o.file)).lexically_normal().string();
+  o.dir = Absolute(o.dir);
+  if (!o.dir.empty() && o.dir.back() != '/') o.dir += '/';
+  o.capture = Absolute(o.capture);
+  o.json = Absolute(o.json);
+  if (!FileExists(o.file)) {
     // A folder, a pipe or a device says what it is; anything else is not there.
-    std::string problem = o.file + ": File not found";
+    std::string problem = named + ": File not found";
     try {
-      RequireOrdinaryFile(o.file);
+      RequireOrdinaryFile(named);
     } catch (const std::exception& e) {
       problem = e.what();
     }
     err << "kvuflash-cli: " << problem << std::endl;
     return kUploadBadInput;
   }
+  if (o.ports.size() > 1 || !o.json.empty()) return RunLineUpload(o, out, err, terminal);
 
   int port = 0;
-  if (!o.port.empty()) {
-    if (AllDigits(o.port) && o.port.size() <= 2) {
-      port = std::stoi(o.port);
-    } else if (AllDigits(o.port)) {
-      err << "kvuflash-cli: The port must be a number from 1 to 9, not " << o.port << "."
+  std::string namedDevice;  // a device given by its path, reached as COM `port`
+  const std::string given = o.ports.empty() ? "" : o.ports.back();
+  if (!given.empty()) {
+    if (AllDigits(given) && given.size() <= 2) {
+      port = std::stoi(given);
+    } else if (AllDigits(given)) {
+      err << "kvuflash-cli: The port must be a number from 1 to 9, not " << given << "."
           << std::endl;
       return kUploadUsage;
     } else {
-      port = PortForDevice(Absolute(o.port));
+      namedDevice = Absolute(given);
+      port = MappedPortOf(namedDevice);
+      if (port == 0) port = 1;
     }
   }
 
@@ -204,9 +315,11 @@ int RunUpload(const std::vector<std::string>& args, const UploadDefaults& defaul
   std::ostream shellErr(&errBuf);
 
   try {
-    Cli cli(shellOut, shellErr, dir);
+    Cli cli(shellOut, shellErr, o.dir);
     cli.Ui().ConfirmAnswer = o.acceptBadChecksums;
     MainForm& form = cli.Form();
+    form.RecordsOnRequest = o.fast;
+    if (!namedDevice.empty()) cli.Serial1().NamedDevices[port] = namedDevice;
     form.Core.OnProgress = [&printer](const RunProgress& p) {
       if (p.phase == RunPhase::Records && p.recordsSent > 0)
         printer.Progress(p.recordsSent, p.recordsTotal);
@@ -218,121 +331,14 @@ int RunUpload(const std::vector<std::string>& args, const UploadDefaults& defaul
       printer.ErrLine(std::string("kvuflash-cli: ") + e.what());
       return kUploadUsage;
     }
-    const auto interrupted = [&]() {
-      printer.Finish();
-      printer.ErrLine("kvuflash-cli: Interrupted.");
-      return kUploadInterrupted;
-    };
-
-    if (!capture.empty()) {
-      form.Core.CapturePath = capture;
-      cli.Press(&MainForm::BtnCaptureFileClick);
-      if (!form.S().CaptureEnabled) return kUploadError;  // the message has been shown
-    }
-
-    // "&Software Upload": the port opens (20 ticks at most).
-    cli.Press(&MainForm::Btn2UploadClick);
-    if (!cli.RunUntilIdle(std::chrono::seconds(30))) {
-      if (cli.Interrupted()) return interrupted();
-      printer.ErrLine("kvuflash-cli: The port did not open in time.");
-      return kUploadPortFailed;
-    }
-    if (form.S().Phase != RunPhase::ChoosingFile) {
-      if (form.S().Outcome == RunOutcome::PortFailure)
-        printer.ErrLine("kvuflash-cli: The port could not be opened.");
-      return ExitStatusOf(form.S().Outcome);
-    }
-
-    // "Choose File": the chooser answers with the file named on the command line.
-    const std::size_t messagesBefore = cli.Ui().Messages.size();
-    cli.SetChosenFile(input.string());
-    cli.Press(&MainForm::BtnChooseFileClick);
-    if (!cli.RunUntilIdle(std::chrono::minutes(10))) {
-      if (cli.Interrupted()) return interrupted();
-      printer.ErrLine("kvuflash-cli: The file could not be prepared in time.");
-      return kUploadBadInput;
-    }
-    if (form.S().Phase != RunPhase::Ready) {
-      // A refusal on the status line has been printed as it was shown; say it once more as the
-      // reason, unless a message box said it already.
-      if (cli.Ui().Messages.size() == messagesBefore) {
-        printer.ErrLine("kvuflash-cli: " + form.W().Caption(Ctl::Label12));
-      }
-      return form.S().Outcome == RunOutcome::None ? kUploadBadInput
-                                                  : ExitStatusOf(form.S().Outcome);
-    }
-
-    // "Start &Upload": the dialogue with the unit runs until it ends.
-    const int records = form.S().BlockCount;
-    cli.Press(&MainForm::BtnStartRunClick);
-    if (form.S().Phase != RunPhase::Handshake) {
-      printer.ErrLine("kvuflash-cli: " + form.W().Caption(Ctl::Label12));
-      return ExitStatusOf(form.S().Outcome);
-    }
-    const double limitSeconds = o.timeoutSeconds >= 0 ? o.timeoutSeconds : 600.0 + 0.2 * records;
-    const auto limit = limitSeconds > 0
-                           ? std::chrono::milliseconds(static_cast<long long>(limitSeconds * 1000))
-                           : std::chrono::milliseconds(std::chrono::hours(24 * 365));
-    const bool ended = cli.RunUntilIdle(limit);
+    const UnitUploadEnd end = DriveUpload(cli, o.file, o.capture, o.timeoutSeconds);
     printer.Finish();
-    if (!ended) {
-      if (cli.Interrupted()) return interrupted();
-      printer.ErrLine("kvuflash-cli: Timed out: the upload did not end within " +
-                      std::to_string(static_cast<long long>(limitSeconds)) + " s (" +
-                      form.S().WaitingFor + ", " + std::to_string(form.S().BlocksSent) + " of " +
-                      std::to_string(records) + " records sent).");
-      return kUploadTimedOut;
+    if (end.status == kUploadOk) {
+      out << "kvuflash-cli: " << end.message << std::endl;
+    } else if (!end.message.empty()) {
+      printer.ErrLine("kvuflash-cli: " + end.message);
     }
-
-    const SequencerState& s = form.S();
-    const int status = ExitStatusOf(s.Outcome);
-    switch (s.Outcome) {
-      case RunOutcome::Completed:
-        out << "kvuflash-cli: Upload complete: " << records << " records sent"
-            << (records >= kChecksumCheckRecords ? "; the file carries no checksums to compare."
-                                                 : ".")
-            << std::endl;
-        break;
-      case RunOutcome::CompletedWithEraseErrors:
-        printer.ErrLine("kvuflash-cli: Upload complete: " + std::to_string(records) +
-                        " records sent, but the unit reported erase errors (see above): its flash "
-                        "may not hold the image.");
-        break;
-      case RunOutcome::RecordRefused:
-        printer.ErrLine("kvuflash-cli: " + form.W().Caption(Ctl::Label2) + ".");
-        break;
-      case RunOutcome::ChecksumsMatch:
-        out << "kvuflash-cli: Upload complete: " << records
-            << " records sent, the unit's checksums match the file's." << std::endl;
-        break;
-      case RunOutcome::ChecksumsDifferent:
-        printer.ErrLine("kvuflash-cli: Checksums different: the unit reports " +
-                        s.UnitFirmwareChecksum + "/" + s.UnitFpgaChecksum + ", the file holds " +
-                        s.FileFirmwareChecksum + "/" + s.FileFpgaChecksum + ".");
-        break;
-      case RunOutcome::TimedOut:
-        printer.ErrLine("kvuflash-cli: Timed out " + s.WaitingFor + ".");
-        break;
-      case RunOutcome::HaltedByUnit:
-        printer.ErrLine("kvuflash-cli: The unit halted the upload (UPLOAD FAILED) after " +
-                        std::to_string(s.BlocksSent) + " of " + std::to_string(records) +
-                        " records.");
-        break;
-      case RunOutcome::UnexpectedAnswer: {
-        std::string answer = s.LastReply;
-        while (!answer.empty() && (answer.back() == '\r' || answer.back() == '\n'))
-          answer.pop_back();
-        printer.ErrLine("kvuflash-cli: Unexpected answer from the unit: " + answer);
-        break;
-      }
-      case RunOutcome::InputOutputError:
-        break;  // the message has been shown
-      default:
-        printer.ErrLine(std::string("kvuflash-cli: The upload stopped: ") + OutcomeName(s.Outcome) +
-                        ".");
-        break;
-    }
-    return status;
+    return end.status;
   } catch (const std::exception& e) {
     printer.Finish();
     printer.ErrLine(std::string("kvuflash-cli: ") + e.what());

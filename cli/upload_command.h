@@ -37,12 +37,42 @@ enum UploadExit : int {
 // The exit status of a run that ended this way; one table for every command.
 int ExitStatusOf(RunOutcome outcome);
 
+class Cli;
+
 // What the shell's options before the command already said (0 or empty: not given).
 struct UploadDefaults {
   int port = 0;
   int baud = 0;
   std::string dir;
 };
+
+// The options of "upload".
+struct UploadOptions {
+  std::vector<std::string> ports;  // numbers or devices; several: one unit on each
+  int baud = 0;
+  std::string capture;
+  std::string dir;
+  std::string json;            // the log a production line keeps, one line per unit and run
+  double timeoutSeconds = -1;  // < 0: the default for the file's size
+  std::string file;
+  bool fast = false;  // records on request instead of one per tick
+  bool help = false;
+  bool acceptBadChecksums = false;  // Intel HEX lines with wrong checksums are used all the same
+};
+
+// How one unit's upload ended: the exit status, and what to tell the user (empty when a
+// message has said it already).
+struct UnitUploadEnd {
+  int status = kUploadError;
+  std::string message;
+};
+
+// Presses "&Software Upload", "Choose File" (answered with `file`) and "Start &Upload" on the
+// shell, as the window's user would, and runs its ticks until the upload ends, the time limit
+// passes (< 0: the default for the file's size; 0: none) or the user interrupts. `capture`:
+// the capture file, empty for none. Port, baud rate and device are set on the shell before.
+UnitUploadEnd DriveUpload(Cli& cli, const std::string& file, const std::string& capture,
+                          double timeoutSeconds);
 
 // The options and exit statuses, for the shell's help text.
 extern const char* const kUploadHelpText;

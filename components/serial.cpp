@@ -30,7 +30,7 @@ bool IsValidBaudrate(int rate) {
 TSerial::TSerial(IMainThread& mainThread) : mainThread_(mainThread) {
   ShowErrorDialog = [](const std::string& text) { std::cerr << text << '\n'; };
   ProgramDir = ExecutableDir();
-  device_ = MakeSerialDevice(&ProgramDir);
+  device_ = MakeSerialDevice(&ProgramDir, &NamedDevices);
   ApplySettings();  // the record reflects the defaults from the start
 }
 

@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -135,8 +136,10 @@ class SerialDevice {
   virtual std::string DeviceName(int port) const = 0;
 };
 
-// Made by the platform layer. `programDir` is where the port map file lives.
-std::unique_ptr<SerialDevice> MakeSerialDevice(const std::string* programDir);
+// Made by the platform layer. `programDir` is where the port map file lives; `namedDevices`
+// names devices for port numbers ahead of the port map, for this device object alone.
+std::unique_ptr<SerialDevice> MakeSerialDevice(const std::string* programDir,
+                                               const std::map<int, std::string>* namedDevices);
 
 // The accepted baud rates, in order.
 inline constexpr int kBaudRates[] = {110,   300,   600,   1200,  2400,   4800,   9600,  14400,
@@ -212,6 +215,10 @@ class TSerial : public TComponent, public ISerialPort {
   std::function<void(const std::string& text)> ShowErrorDialog;
   // Folder of the port map file (ports.txt); the executable's folder by default.
   std::string ProgramDir;
+  // Devices named for port numbers in this port alone, ahead of KVUFLASH_PORTS and ports.txt:
+  // several units in one process each reach their own adapter without touching the process's
+  // environment, which every port reads. Changes take effect at the next open.
+  std::map<int, std::string> NamedDevices;
 
  private:
   void reapply();

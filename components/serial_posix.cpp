@@ -62,7 +62,8 @@ bool installLineWakeSignal() {
 
 class PosixSerialDevice final : public SerialDevice {
  public:
-  explicit PosixSerialDevice(const std::string* programDir) : programDir_(programDir) {
+  PosixSerialDevice(const std::string* programDir, const std::map<int, std::string>* named)
+      : programDir_(programDir), named_(named) {
     wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   }
   ~PosixSerialDevice() override {
@@ -355,6 +356,9 @@ class PosixSerialDevice final : public SerialDevice {
     return code == EIO || code == ENODEV || code == ENXIO;
   }
   std::string DeviceName(int port) const override {
+    if (named_) {
+      if (const auto it = named_->find(port); it != named_->end()) return it->second;
+    }
     return ResolvePortDevice(port, programDir_ ? *programDir_ : std::string());
   }
 
@@ -455,6 +459,7 @@ class PosixSerialDevice final : public SerialDevice {
   }
 
   const std::string* programDir_;
+  const std::map<int, std::string>* named_;
   std::atomic<int> fd_{-1};
   int wakeFd_ = -1;
   std::atomic<int> lastError_{0};
@@ -474,6 +479,7 @@ class PosixSerialDevice final : public SerialDevice {
 };
 }  // namespace
 
-std::unique_ptr<SerialDevice> MakeSerialDevice(const std::string* programDir) {
-  return std::make_unique<PosixSerialDevice>(programDir);
+std::unique_ptr<SerialDevice> MakeSerialDevice(const std::string* programDir,
+                                               const std::map<int, std::string>* namedDevices) {
+  return std::make_unique<PosixSerialDevice>(programDir, namedDevices);
 }

@@ -9,7 +9,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <mutex>
 
@@ -67,17 +66,21 @@ bool isLostDeviceError(DWORD code) {
 
 class WinSerialDevice final : public SerialDevice {
  public:
-  WinSerialDevice() : io_(true), wait_(true), wake_(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
+  explicit WinSerialDevice(const std::map<int, std::string>* named)
+      : named_(named),
+        io_(true),
+        wait_(true),
+        wake_(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
   ~WinSerialDevice() override {
     Close();
     if (wake_) CloseHandle(wake_);
   }
 
   bool Open(int port, int& error, std::string& message) override {
-    char name[32];
-    // The \\.\ form reaches every COM number, also those above 9.
-    std::snprintf(name, sizeof name, "\\\\.\\COM%d", port);
-    HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+    // The \\.\ form reaches every COM number, also those above 9, and a named device.
+    const std::string device = DeviceName(port);
+    const std::string name = device.rfind("\\\\", 0) == 0 ? device : "\\\\.\\" + device;
+    HANDLE h = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                            FILE_FLAG_OVERLAPPED, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
       lastError_ = static_cast<int>(GetLastError());
@@ -259,7 +262,12 @@ class WinSerialDevice final : public SerialDevice {
     return out;
   }
 
-  std::string DeviceName(int port) const override { return "COM" + std::to_string(port); }
+  std::string DeviceName(int port) const override {
+    if (named_) {
+      if (const auto it = named_->find(port); it != named_->end()) return it->second;
+    }
+    return "COM" + std::to_string(port);
+  }
 
  private:
   // Waits for a started transfer. A transfer that outlives its bound is cancelled and its
@@ -357,6 +365,7 @@ class WinSerialDevice final : public SerialDevice {
     }
   }
 
+  const std::map<int, std::string>* named_;
   HANDLE handle_ = INVALID_HANDLE_VALUE;
   Overlapped io_;    // every read and write
   Overlapped wait_;  // the event thread's event wait
@@ -374,6 +383,7 @@ class WinSerialDevice final : public SerialDevice {
 };
 }  // namespace
 
-std::unique_ptr<SerialDevice> MakeSerialDevice(const std::string*) {
-  return std::make_unique<WinSerialDevice>();
+std::unique_ptr<SerialDevice> MakeSerialDevice(const std::string*,
+                                               const std::map<int, std::string>* namedDevices) {
+  return std::make_unique<WinSerialDevice>(namedDevices);
 }

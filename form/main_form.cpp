@@ -5,6 +5,23 @@
 
 #include "resources/embedded_images.h"
 
+namespace {
+
+// Sets a flag for its own lifetime and gives back the value the flag had.
+class FlagScope {
+ public:
+  explicit FlagScope(bool& flag) : flag_(flag), was_(flag) { flag_ = true; }
+  ~FlagScope() { flag_ = was_; }
+  FlagScope(const FlagScope&) = delete;
+  FlagScope& operator=(const FlagScope&) = delete;
+
+ private:
+  bool& flag_;
+  bool was_;
+};
+
+}  // namespace
+
 MainForm::MainForm(ISerialPort& serial, IClock& clock, IUiServices& ui, std::string programDir)
     : Core(serial, clock, ui, std::move(programDir)),
       Sender(Core),
@@ -50,6 +67,9 @@ void MainForm::FormActivate() {
 }
 
 void MainForm::Timer1Timer() {
+  // A receive event that runs inside the tick (while pending events run, or under a dialog
+  // that a step opens) must not start a step of its own: steps never nest.
+  const FlagScope inTick(inStep_);
   try {
     Core.Ui.ProcessPendingMessages();
     // A port that went while the unit was being talked to ends the run here, before a step
@@ -58,17 +78,31 @@ void MainForm::Timer1Timer() {
       Core.PortLost();
       return;
     }
-    if (Core.S.CaptureEnabled) Core.Log(std::to_string(Core.S.Step), "[pn]");
-    PerformStep(Core.S.Step);
+    RunStep();
   } catch (const std::exception& e) {
     LastError = e.what();
     Core.StopRunWithError(e.what());
   }
 }
 
+void MainForm::RunStep() {
+  if (Core.S.CaptureEnabled) Core.Log(std::to_string(Core.S.Step), "[pn]");
+  PerformStep(Core.S.Step);
+}
+
 void MainForm::ReadMessage() {
   try {
     Core.ReadMessage();
+    SequencerState& s = Core.S;
+    // The wait takes the line once a CR stands in the received text, so the step runs to its
+    // decision here, exactly as the next tick would run it.
+    if (RecordsOnRequest && !inStep_ && Core.Serial1.Active() && s.Step == kRecordRequestStep &&
+        s.ReplyText.find('\r') != std::string::npos) {
+      // The wait's budget counts ticks; this look between two of them is not one.
+      --s.WaitTicks;
+      const FlagScope inStep(inStep_);
+      RunStep();
+    }
   } catch (const std::exception& e) {
     LastError = e.what();
     Core.StopRunWithError(e.what());

@@ -63,10 +63,18 @@ class MainForm {
   // comes from it.
   std::string LastError;
 
+  // Records on request: while the run waits for the unit's record request, the receive event
+  // that brings the request's line end performs that step at once instead of leaving it to
+  // the next tick. Off in the window, which sends one record per tick.
+  bool RecordsOnRequest = false;
+
  private:
   void PerformStep(int step);
+  // The tick's step, also taken early by the receive event for a record request.
+  void RunStep();
   std::vector<StepOwner*> owners_;
   bool closeAgreed_ = false;
+  bool inStep_ = false;  // a tick, or a step the receive event took early, is under way
 };
 
 // The file-type list that "&Software Upload" gives the file chooser.

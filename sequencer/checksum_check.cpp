@@ -19,6 +19,14 @@ std::string FourAt(const std::string& text, std::size_t from) {
   return text.substr(from - 1, 4);
 }
 
+// The value in a reply such as ">0000/SWR=1.01" + CR + LF.
+std::string SwrValue(const std::string& reply) {
+  const auto at = reply.find("SWR=");
+  if (at == std::string::npos) return {};
+  const std::string value = reply.substr(at + 4);
+  return value.substr(0, value.find_first_of("\r\n"));
+}
+
 }  // namespace
 
 bool ChecksumCheck::PerformStep(int step) {
@@ -32,6 +40,7 @@ bool ChecksumCheck::PerformStep(int step) {
         s.WaitLimit = kSwrBudgetTicks;
         w.SetCaption(Ctl::Label4, "Querying RQ-410 memory checksums ...");
         s.AttemptCount = 0;
+        s.UnitSoftwareVersion.clear();
         core_.SetPhase(RunPhase::Checksums);
         s.Step = kSwrQueryStep;
       }
@@ -44,6 +53,7 @@ bool ChecksumCheck::PerformStep(int step) {
       s.WaitingFor = "waiting for SWR=";
       core_.WaitReplyLF("SWR=", kSwrQueryStep, reply, kFcsQueryStep);
       s.LastReply = reply;
+      if (s.Step == kFcsQueryStep) s.UnitSoftwareVersion = SwrValue(reply);
       if (s.Step == kSwrQueryStep && s.AttemptCount >= kMaxSwrQueries) s.Step = kTimeOutStep;
       return true;
     case kFcsQueryStep:

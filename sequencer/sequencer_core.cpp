@@ -165,7 +165,7 @@ void SequencerCore::LoadPortSettings() {
 
 void SequencerCore::SavePortSettings() {
   const std::string port = W.List(Ctl::CommPortBox).Text();
-  if (port == LoadedPort) return;
+  if (!RememberPort || port == LoadedPort) return;
   const std::string path = ProgramDir + "commsUP.txt";
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   if (!out) throw EInOutError::FromErrno(errno);

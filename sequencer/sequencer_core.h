@@ -75,6 +75,9 @@ class SequencerCore {
   void LoadPortSettings();
   void SavePortSettings();
   std::string LoadedPort;
+  // False: the port of a run is not remembered. The units of a production line run side by
+  // side in one folder and must not change the window's remembered port.
+  bool RememberPort = true;
 
   // Ends a run after an error raised inside a tick or a receive event: shows the message,
   // Step := 0, offers "&Go Back to Start"; the window stays usable. The outcome is bad input

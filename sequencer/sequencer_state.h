@@ -32,6 +32,9 @@ struct SequencerState {
   std::string FileFpgaChecksum;
   std::string UnitFirmwareChecksum;
   std::string UnitFpgaChecksum;
+  // What the unit answered to "SWR?" after "SWR=" (its software version), for the records a
+  // production line keeps; empty until it has answered in this run.
+  std::string UnitSoftwareVersion;
   std::array<std::uint8_t, kRecordSize> RecordBuffer{};
   ByteFile UploadFile;
   // True once the unit has asked for a record in this run (RecordBuffer then holds one of it).

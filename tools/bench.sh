@@ -8,5 +8,9 @@ echo
 echo "== Conversion: a 4 MB image as Intel HEX to .KVU, beside objcopy =="
 "$build/bench/convert/bench_convert" 5
 echo
-echo "== Upload: milliseconds per record against rq410-sim =="
+echo "== Upload: milliseconds per record against rq410-sim, per tick and on request =="
 "$build/bench/upload/bench_upload" 600
+"$build/bench/upload/bench_upload" 600 --program-ms 5
+echo
+echo "== Production line: 1, 4 and 8 units at once through kvuflash-cli =="
+"$build/bench/line/bench_line" 300 1 --program-ms 5

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "components/component_test_support.h"
+#include "components/port_map.h"
 #include "components/serial.h"
 
 using namespace std::chrono_literals;
@@ -355,6 +356,16 @@ TEST(Serial, PortWithoutDeviceIsReportedOnceByEachNotificationMode) {
   EXPECT_EQ(errorEvents, 1);
   EXPECT_EQ(dialogs.size(), 1u);
   EXPECT_FALSE(serial.Active());
+
+  // A device named on this port alone goes before the environment's entry for its number.
+  Pty pty;
+  ASSERT_TRUE(pty.Ok());
+  serial.NamedDevices[9] = pty.SlavePath();
+  EXPECT_EQ(serial.DeviceName(9), pty.SlavePath());
+  serial.SetActive(true);
+  EXPECT_TRUE(serial.Active());
+  EXPECT_EQ(ResolvePortDevice(9, ""), "/nonexistent/ttyKV9") << "the environment is unchanged";
+  serial.SetActive(false);
 }
 
 TEST(Serial, SecondOpenOfAPortInUseFails) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -456,6 +457,181 @@ TEST_F(UploadEndToEnd, ThousandRecordsAreCheckedAgainstTheUnitsChecksumsAfterIts
   EXPECT_EQ(Count(goodRecords, Record(upload, 499)), 2u);
   // The wrong report does not mean wrong data: the unit holds the image all the same.
   EXPECT_EQ(FirstDifferentPage(bad->Flash(), image), -1);
+}
+
+// Several units from one command: the production line's road. Each unit is a simulator of its
+// own; the table's row and the log's line of a unit are found by its port.
+std::vector<std::string> PortsOf(const std::vector<std::unique_ptr<Sim>>& units) {
+  std::vector<std::string> args;
+  for (const auto& unit : units) args.insert(args.end(), {"--port", unit->Link()});
+  return args;
+}
+
+std::string TableRow(const std::string& out, const std::string& port) {
+  const auto header = out.rfind("\nPort ");
+  if (header == std::string::npos) return "";
+  const auto at = out.find("\n" + port + " ", header);
+  return at == std::string::npos ? "" : out.substr(at + 1, out.find('\n', at + 1) - at - 1);
+}
+
+std::string LogLineOf(const std::string& log, const std::string& port) {
+  for (const std::string& line : Lines(log, "")) {
+    if (Has(line, "\"port\":\"" + port + "\"")) return line;
+  }
+  return "";
+}
+
+// The same faults with one record per tick and with records on request (--fast).
+class LineUpload : public UploadEndToEnd, public ::testing::WithParamInterface<bool> {
+ protected:
+  CliResult UploadTo(const std::vector<std::unique_ptr<Sim>>& units,
+                     const std::vector<std::string>& args) {
+    std::vector<std::string> all = PortsOf(units);
+    if (GetParam()) all.push_back("--fast");
+    all.insert(all.end(), args.begin(), args.end());
+    return Upload(all, "", 90);
+  }
+};
+
+TEST_P(LineUpload, FourUnitsAtOnceWithOneHaltedAndOneDamagingRecords) {
+  const Bytes image = MakeImage(SpreadPages(40, 5, 301), 91);
+  WriteText(dir_.File("line.hex"), IntelHex(image));
+  std::vector<std::unique_ptr<Sim>> units;
+  units.push_back(StartSim({"--program-ms", "3"}, "plain"));
+  units.push_back(StartSim({"--fail-at-record", "15"}, "halts"));
+  units.push_back(StartSim({"--corrupt-records", "0.2", "--seed", "7"}, "damages"));
+  units.push_back(StartSim({"--short-answers", "--resend-records", "4", "--unknown-line-records",
+                            "9", "--erase-errors", "1"},
+                           "answers"));
+  WriteText(dir_.File("log.json"), "{\"earlier\":true}\n");
+
+  const CliResult r = UploadTo(units, {"--json", dir_.File("log.json"), dir_.File("line.hex")});
+  EXPECT_EQ(r.status, 6) << r.out << r.err;
+  for (const auto& unit : units) ASSERT_EQ(unit->Stop(), 0);
+
+  // Converted once, beside the input; every unit was sent exactly its records.
+  const Bytes kvu = ReadBytes(dir_.File("line.KVU"));
+  ASSERT_EQ(kvu.size(), 40u * 135 + 8);
+  EXPECT_EQ(Count(r.out, "Data file conversion complete"), 1u) << r.out;
+  EXPECT_EQ(RecordBytes(units[0]->Traffic("in")), AsString(kvu).substr(0, 40 * 135));
+  for (std::size_t i : {0u, 2u, 3u}) {
+    EXPECT_EQ(FirstDifferentPage(units[i]->Flash(), image), -1) << "unit " << i;
+    EXPECT_TRUE(Has(TableRow(r.out, units[i]->Link()), "completed")) << r.out;
+  }
+  EXPECT_EQ(FirstDifferentPage(units[1]->Flash(), FirstPagesOf(image, 14)), -1);
+  EXPECT_NE(units[2]->Summary()["resend_requests"], "0");
+  EXPECT_FALSE(Has(units[1]->Traffic("in"), "UPLOAD DONE"));
+
+  // The table says which unit failed how; the halted unit's reason is printed as well.
+  const std::string halted = TableRow(r.out, units[1]->Link());
+  EXPECT_TRUE(Has(halted, "halted by the unit")) << r.out;
+  EXPECT_TRUE(Has(halted, " 6 ")) << halted;
+  EXPECT_TRUE(Has(halted, " 15/40 ")) << halted;
+  EXPECT_TRUE(Has(TableRow(r.out, units[0]->Link()), " 40/40 ")) << r.out;
+  EXPECT_TRUE(Has(r.err, "[" + units[1]->Link() + "] kvuflash-cli: The unit halted the upload"))
+      << r.err;
+  // Plain lines carry their unit's port.
+  EXPECT_TRUE(Has(r.out, "[" + units[3]->Link() + "] FUpHist: Erase complete\n")) << r.out;
+
+  // One line per unit appended to the log, which keeps what it held.
+  const std::string log = ReadText(dir_.File("log.json"));
+  EXPECT_EQ(Lines(log, "{").size(), 5u) << log;
+  EXPECT_EQ(log.rfind("{\"earlier\":true}\n", 0), 0u);
+  const std::string sums = "\"file_checksums\":{\"firmware\":\"" +
+                           AsString(kvu).substr(40 * 135, 4) + "\",\"fpga\":\"" +
+                           AsString(kvu).substr(40 * 135 + 4, 4) + "\"}";
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    const std::string line = LogLineOf(log, units[i]->Link());
+    // The fourth unit reported an erase error: every record went, but that is not a plain
+    // success.
+    EXPECT_TRUE(Has(line, "\"exit_status\":" + std::string(i == 1   ? "6"
+                                                           : i == 3 ? "10"
+                                                                    : "0")))
+        << line;
+    EXPECT_TRUE(Has(line, sums)) << line;
+    EXPECT_TRUE(Has(line, "\"records\":40,")) << line;
+    EXPECT_TRUE(Has(line, "\"file\":\"" + dir_.File("line.hex") + "\"")) << line;
+    EXPECT_TRUE(Has(line, GetParam() ? "\"fast\":true" : "\"fast\":false")) << line;
+    EXPECT_TRUE(Has(line, "\"unit_checksums\":null")) << line;  // not asked under 1000
+  }
+  EXPECT_TRUE(Has(LogLineOf(log, units[1]->Link()), "\"records_sent\":15,"));
+  // Units side by side leave the window's remembered port alone.
+  EXPECT_FALSE(fs::exists(dir_.File("prog/commsUP.txt")));
+}
+
+TEST_P(LineUpload, InterruptStopsEveryUnitAndReleasesItsPort) {
+  const Bytes image = MakeImage(SpreadPages(60, 0, 3), 92);
+  WriteBytes(dir_.File("slow.kvu"), UploadFile(image, "00000000"));
+  std::vector<std::unique_ptr<Sim>> units;
+  for (const char* name : {"a", "b", "c"}) units.push_back(StartSim({"--program-ms", "60"}, name));
+  units.push_back(StartSim({"--never-ready"}, "d"));
+  std::vector<std::string> argv = {KV_CLI_PATH, "--dir", dir_.File("prog"), "upload"};
+  for (const std::string& arg : PortsOf(units)) argv.push_back(arg);
+  if (GetParam()) argv.push_back("--fast");
+  argv.insert(argv.end(), {"--json", dir_.File("log.json"), dir_.File("slow.kvu")});
+  Child cli(argv, {}, dir_.File("int.out"), dir_.File("int.err"));
+  // In the middle of the records.
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (Count(units[0]->Traffic("in"), "GO\r") == 0 && std::chrono::steady_clock::now() < until)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  std::this_thread::sleep_for(std::chrono::milliseconds(800));
+  cli.Signal(SIGINT);
+  EXPECT_EQ(cli.Wait(10 * 1000), 9) << ReadText(dir_.File("int.out"));
+
+  const std::string out = ReadText(dir_.File("int.out"));
+  for (const auto& unit : units) {
+    EXPECT_TRUE(Has(TableRow(out, unit->Link()), "interrupted")) << out;
+    // Released: the device opens again, exclusively.
+    const int fd = ::open(unit->Link().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+    ::close(fd);
+  }
+  const std::string log = ReadText(dir_.File("log.json"));
+  EXPECT_EQ(Count(log, "\"outcome\":\"interrupted\",\"exit_status\":9"), 4u) << log;
+  const std::string sent = TableRow(out, units[0]->Link());
+  EXPECT_FALSE(Has(sent, " 0/60 ") || Has(sent, " 60/60 ")) << "stopped in the middle: " << sent;
+}
+
+INSTANTIATE_TEST_SUITE_P(PerTickAndOnRequest, LineUpload, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& param) {
+                           return param.param ? "Fast" : "PerTick";
+                         });
+
+// A thousand records on request at memory speed (a few seconds, where ticks would take a
+// minute): the units' checksums and SWR? answers reach the table and the log, and a unit that
+// reports a wrong sum fails the run with status 7.
+TEST_F(UploadEndToEnd, LineKeepsTheUnitsChecksumsAndSoftwareVersionWhereAsked) {
+  const Bytes image = MakeImage(SpreadPages(1000, 0, 30), 93);
+  WriteBytes(dir_.File("big.bin"), image);
+  std::vector<std::unique_ptr<Sim>> units;
+  units.push_back(StartSim({"--no-line-time", "--swr-version", "2.07"}, "good"));
+  units.push_back(StartSim({"--no-line-time", "--fcs-wrong", "fpga"}, "bad"));
+
+  std::vector<std::string> args = PortsOf(units);
+  args.insert(args.end(),
+              {"--fast", "--baud", "57600", "--json", dir_.File("log.json"), dir_.File("big.bin")});
+  const CliResult r = Upload(args, "", 200);
+  EXPECT_EQ(r.status, 7) << r.out << r.err;
+  for (const auto& unit : units) ASSERT_EQ(unit->Stop(), 0);
+  const auto flash = units[0]->Summary();
+  const std::string truth =
+      "{\"firmware\":\"" + flash.at("main") + "\",\"fpga\":\"" + flash.at("fpga") + "\"}";
+  EXPECT_TRUE(Has(TableRow(r.out, units[0]->Link()), "completed, checksums match")) << r.out;
+  EXPECT_TRUE(Has(TableRow(r.out, units[0]->Link()), flash.at("main") + "/" + flash.at("fpga")))
+      << r.out;
+  EXPECT_TRUE(Has(TableRow(r.out, units[1]->Link()), "checksums different")) << r.out;
+
+  const std::string log = ReadText(dir_.File("log.json"));
+  const std::string good = LogLineOf(log, units[0]->Link());
+  const std::string bad = LogLineOf(log, units[1]->Link());
+  EXPECT_TRUE(Has(good, "\"unit_checksums\":" + truth)) << good;
+  EXPECT_TRUE(Has(good, "\"unit_swr\":\"2.07\"")) << good;
+  EXPECT_TRUE(Has(good, "\"baud\":57600")) << good;
+  EXPECT_TRUE(Has(bad, "\"exit_status\":7")) << bad;
+  EXPECT_TRUE(Has(bad, "\"unit_checksums\":{\"firmware\":\"" + flash.at("main"))) << bad;
+  EXPECT_FALSE(Has(bad, "\"unit_checksums\":" + truth)) << bad;
+  EXPECT_EQ(FirstDifferentPage(units[1]->Flash(), image), -1);
 }
 
 }  // namespace

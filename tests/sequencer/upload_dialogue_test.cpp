@@ -291,6 +291,80 @@ TEST(UploadRun, ResendsRepeatTheRecordWithoutCountingIt) {
   EXPECT_NE(capture.find("[info  ]  addr 000080  cksm "), std::string::npos);
 }
 
+TEST(UploadRun, RecordsOnRequestGoOutFromTheReceiveEventWithEveryAnswerAsOnATick) {
+  UploadRig r;
+  r.UseUploadFile(5);
+  r.form.RecordsOnRequest = true;
+  LoaderUnit unit;
+  unit.answer = [](int n, const std::string&) -> std::string {
+    switch (n) {
+      case 2:
+        return "RESEND BLOCK\r";
+      case 3:
+        return "OK\r";
+      case 5:
+        return "";  // the answer is fed by hand, in pieces
+      default:
+        return n >= 7 ? "UPLOAD FAILED\r" : "SEND BLOCK\r";
+    }
+  };
+  unit.Attach(r.port);
+  r.StartUpload();
+  ASSERT_TRUE(r.TickUntil([&] { return unit.records.size() == 1; }, 50));
+  const auto& f = r.fileRecords;
+
+  // Between ticks the request is served at once: record 2, its resend, then nothing for "OK"
+  // until the next tick resends it, as the tick's own step would.
+  r.form.ReadMessage();
+  EXPECT_EQ(unit.records.size(), 2u);
+  EXPECT_EQ(r.S().BlocksSent, 2);
+  r.form.ReadMessage();
+  EXPECT_EQ(unit.records.size(), 3u);
+  EXPECT_EQ(r.S().BlocksSent, 2) << "a resend is not counted";
+  r.form.ReadMessage();
+  EXPECT_EQ(unit.records.size(), 3u);
+  EXPECT_EQ(r.S().Step, kResendStep);
+  r.Tick();
+  ASSERT_EQ(unit.records.size(), 4u);
+  EXPECT_EQ(unit.records, (std::vector<std::string>{f[0], f[1], f[1], f[1]}));
+
+  // A line without its CR is left to wait. A look between ticks spends none of the budget: a
+  // request completed with one tick of it left is taken, not timed out.
+  r.form.ReadMessage();  // "SEND BLOCK" for record 3 went out, answered by nothing yet
+  ASSERT_EQ(unit.records.size(), 5u);
+  r.port.Feed("SEND BL");
+  r.S().WaitTicks = r.S().WaitLimit - 1;
+  r.form.ReadMessage();
+  EXPECT_EQ(unit.records.size(), 5u);
+  EXPECT_EQ(r.S().WaitTicks, r.S().WaitLimit - 1);
+  r.port.Feed("OCK\r");
+  r.form.ReadMessage();
+  EXPECT_EQ(r.S().Step, kRecordRequestStep);
+  ASSERT_EQ(unit.records.size(), 6u);
+  EXPECT_EQ(unit.records.back(), f[3]);
+  // A receive event that runs inside a tick (pending events run first) leaves the step to the
+  // tick: one step a tick, so the wait that sent the record has counted no tick since.
+  r.Tick();
+  EXPECT_EQ(unit.records.size(), 7u);
+  EXPECT_EQ(r.S().WaitTicks, 0);
+
+  // "UPLOAD FAILED" halts from the receive event as from a tick.
+  r.form.ReadMessage();
+  EXPECT_EQ(r.S().Step, kHaltStep);
+  EXPECT_EQ(r.W().Caption(Ctl::Label2), "Upload failed");
+
+  // Off (the window), the receive event only collects the text.
+  UploadRig w;
+  w.UseUploadFile(2);
+  LoaderUnit plain;
+  plain.Attach(w.port);
+  w.StartUpload();
+  ASSERT_TRUE(w.TickUntil([&] { return plain.records.size() == 1; }, 50));
+  w.form.ReadMessage();
+  EXPECT_EQ(plain.records.size(), 1u);
+  EXPECT_EQ(w.S().ReplyText, "SEND BLOCK\r");
+}
+
 TEST(UploadRun, NothingStaleGoesOutBeforeTheFirstRequest) {
   UploadRig r;
   r.UseUploadFile(2);
