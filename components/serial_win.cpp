@@ -155,9 +155,10 @@ class WinSerialDevice final : public SerialDevice {
       }
       while (WaitForSingleObject(wait_.event(), kStalledWaitCheckMs) == WAIT_TIMEOUT) {
         failure = 0;
-        const bool unreported = arrivals(failure) != arrivedBefore;
-        if (failure == 0 && mask_ != 0 && !unreported) continue;
-        if (failure == 0 && mask_ != 0 &&
+        const bool unreported = arrivals(failure) > arrivedBefore;
+        const bool lost = isLostDeviceError(failure);
+        if (!lost && mask_ != 0 && !unreported) continue;
+        if (!lost && mask_ != 0 &&
             WaitForSingleObject(wait_.event(), kReportGraceMs) == WAIT_OBJECT_0) {
           break;
         }
@@ -168,7 +169,7 @@ class WinSerialDevice final : public SerialDevice {
         DWORD unused = 0;
         GetOverlappedResult(handle_, wait_.get(), &unused, TRUE);
         wait_.zeroOffsets();
-        if (isLostDeviceError(failure)) return {false, true, 0, static_cast<int>(failure)};
+        if (lost) return {false, true, 0, static_cast<int>(failure)};
         if (mask_ == 0) return {};
         return startPolling();
       }
