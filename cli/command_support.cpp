@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <stdexcept>
 #include <system_error>
 
 #include "components/port_map.h"
@@ -31,6 +32,18 @@ std::string MinutesSeconds(double seconds) {
 
 bool AllDigits(const std::string& text) {
   return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+std::string FileNameValue(const std::string& option, const std::string& value) {
+  if (value.empty()) throw std::invalid_argument(option + " needs a file name.");
+  return value;
+}
+
+double TimeoutSecondsValue(const std::string& text) {
+  if (!AllDigits(text) || text.size() > 7) {
+    throw std::invalid_argument("'" + text + "' is not a valid number of seconds for --timeout.");
+  }
+  return std::stod(text);
 }
 
 int MappedPortOf(const std::string& device) {

@@ -18,6 +18,12 @@ bool StartsWith(const std::string& text, const std::string& head);
 std::string MinutesSeconds(double seconds);
 bool AllDigits(const std::string& text);
 
+// Options that more than one command takes; each raises std::invalid_argument with the words
+// for the user. A file name that may not be empty ("--capture needs a file name."):
+std::string FileNameValue(const std::string& option, const std::string& value);
+// --timeout's whole number of seconds.
+double TimeoutSecondsValue(const std::string& text);
+
 // The port number that stands for `device` in the port map, or 0 when none does (the device is
 // then named to the serial port directly, as COM 1).
 int MappedPortOf(const std::string& device);

@@ -72,17 +72,11 @@ FactoryOptions ParseFactory(const std::vector<std::string>& args, const UploadDe
         throw std::invalid_argument("The port must be a number from 1 to 9, not " + o.port + ".");
       }
     } else if (a == "--capture") {
-      o.capture = value();
-      if (o.capture.empty()) throw std::invalid_argument("--capture needs a file name.");
+      o.capture = FileNameValue(a, value());
     } else if (a == "--dir") {
       o.dir = value();
     } else if (a == "--timeout") {
-      const std::string text = value();
-      if (!AllDigits(text) || text.size() > 7) {
-        throw std::invalid_argument("'" + text +
-                                    "' is not a valid number of seconds for --timeout.");
-      }
-      o.timeoutSeconds = std::stod(text);
+      o.timeoutSeconds = TimeoutSecondsValue(value());
     } else {
       throw std::invalid_argument(
           "Unknown " + std::string(StartsWith(a, "-") ? "option " : "word ") + a + " for factory.");

@@ -125,8 +125,7 @@ UploadOptions ParseUpload(const std::vector<std::string>& args, const UploadDefa
     } else if (a == "--fast") {
       o.fast = true;
     } else if (a == "--json") {
-      o.json = value();
-      if (o.json.empty()) throw std::invalid_argument("--json needs a file name.");
+      o.json = FileNameValue(a, value());
     } else if (a == "--baud") {
       const std::string text = value();
       if (!AllDigits(text) || text.size() > 6) {
@@ -134,17 +133,11 @@ UploadOptions ParseUpload(const std::vector<std::string>& args, const UploadDefa
       }
       o.baud = std::stoi(text);
     } else if (a == "--capture") {
-      o.capture = value();
-      if (o.capture.empty()) throw std::invalid_argument("--capture needs a file name.");
+      o.capture = FileNameValue(a, value());
     } else if (a == "--dir") {
       o.dir = value();
     } else if (a == "--timeout") {
-      const std::string text = value();
-      if (!AllDigits(text) || text.size() > 7) {
-        throw std::invalid_argument("'" + text +
-                                    "' is not a valid number of seconds for --timeout.");
-      }
-      o.timeoutSeconds = std::stod(text);
+      o.timeoutSeconds = TimeoutSecondsValue(value());
     } else if (a == "--accept-bad-checksums") {
       o.acceptBadChecksums = true;
     } else if (StartsWith(a, "--")) {

@@ -401,17 +401,9 @@ void UploadDialogue::RecordRequest() {
   if (s.Step != kRecordReplyStep) return;
   switch (ClassifyRecordReply(s.LastReply)) {
     case RecordReply::Resend:
-      if (s.RecordRequested) {
-        RecordRefusedOnce();
-        if (s.Step == kIdleStep) return;
-      } else {
-        // Nothing of this run has gone out yet: the unit missed its own first request, and
-        // the record it wants is the first one.
-        s.RecordRequested = true;
-        sender_.SendRecord();
-      }
-      s.WaitTicks = 0;
-      s.Step = kRecordRequestStep;
+      // Before anything of this run has gone out, the unit missed its own first request, and
+      // the record it wants is the first one.
+      SendCurrentRecordAgain();
       return;
     case RecordReply::Request:
       s.RecordRequested = true;
@@ -452,15 +444,19 @@ void UploadDialogue::RecordRequest() {
 }
 
 void UploadDialogue::SendSameRecordAgain() {
+  core_.S.ReplyText.clear();
+  // At the time-out of the first wait the unit's first request was lost: both sides would
+  // wait on each other for ever, so the first record goes out as if it had been asked for.
+  SendCurrentRecordAgain();
+}
+
+void UploadDialogue::SendCurrentRecordAgain() {
   SequencerState& s = core_.S;
-  s.ReplyText.clear();
   if (s.RecordRequested) {
     RecordRefusedOnce();
     if (s.Step == kIdleStep) return;
   } else {
-    // The time-out of the first wait: the unit's first request was lost. Both sides would
-    // wait on each other for ever, so the first record goes out as if it had been asked for
-    // (read now: the buffer holds nothing of this run).
+    // Read now from the file: the buffer holds nothing of this run.
     s.RecordRequested = true;
     sender_.SendRecord();
   }

@@ -81,6 +81,8 @@ class UploadDialogue final : public StepOwner {
   // The unit asked for the current record again (or did not answer it): sends it again, or
   // stops the run when it has been refused too often.
   void RecordRefusedOnce();
+  // The current record once more, or the first record when none of this run has gone out.
+  void SendCurrentRecordAgain();
   // Refuses an upload file that cannot be sent whole; true when it was refused.
   bool RefuseBadUploadFile();
   // A refusal in red on Label12, and the colour it had before, given back once the run can go

@@ -23,6 +23,7 @@
 #include "components/serial.h"
 #include "components/super_timer.h"
 #include "form/main_form.h"
+#include "support/headless_ui.h"
 #include "support/sim_process.h"
 
 #ifndef KV_SIM_PATH
@@ -33,28 +34,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr int kTickMs = 60;
-
-class SoakUi final : public IUiServices {
- public:
-  explicit SoakUi(IMainThread& mainThread) : mainThread_(mainThread) {}
-  void ShowMessage(const std::string& text) override {
-    std::fprintf(stderr, "soak: message: %s\n", text.c_str());
-  }
-  bool Confirm(const std::string&) override { return false; }
-  void ShowNotice(const std::string& text) override { ShowMessage(text); }
-  void SetChooserFilter(const std::string&) override {}
-  bool ChooseFile(std::string& chosenPath) override {
-    chosenPath = Chosen;
-    return true;
-  }
-  void ShowHelp(int) override {}
-  void ProcessPendingMessages() override { mainThread_.ProcessPendingMessages(); }
-  void CloseWindow() override {}
-  std::string Chosen;
-
- private:
-  IMainThread& mainThread_;
-};
 
 struct Usage {
   int descriptors = 0;
@@ -119,7 +98,7 @@ int main(int argc, char** argv) {
   StdMainThread mainThread;
   TSerial serial(mainThread);
   SystemClock clock;
-  SoakUi ui(mainThread);
+  HeadlessUi ui(mainThread, "soak");
   MainForm form(serial, clock, ui, dir.Path().string() + "/");
   TSuperTimer timer(mainThread);
   serial.ProgramDir = form.Core.ProgramDir;

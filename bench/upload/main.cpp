@@ -21,6 +21,7 @@
 #include "components/serial.h"
 #include "components/super_timer.h"
 #include "form/main_form.h"
+#include "support/headless_ui.h"
 #include "support/sim_process.h"
 
 #ifndef KV_SIM_PATH
@@ -32,28 +33,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr int kTickMs = 60;
 constexpr int kReplyBytes = 11;  // "SEND BLOCK" + CR
-
-class BenchUi final : public IUiServices {
- public:
-  explicit BenchUi(IMainThread& mainThread) : mainThread_(mainThread) {}
-  void ShowMessage(const std::string& text) override {
-    std::fprintf(stderr, "bench_upload: %s\n", text.c_str());
-  }
-  bool Confirm(const std::string&) override { return false; }
-  void ShowNotice(const std::string& text) override { ShowMessage(text); }
-  void SetChooserFilter(const std::string&) override {}
-  bool ChooseFile(std::string& chosenPath) override {
-    chosenPath = Chosen;
-    return true;
-  }
-  void ShowHelp(int) override {}
-  void ProcessPendingMessages() override { mainThread_.ProcessPendingMessages(); }
-  void CloseWindow() override {}
-  std::string Chosen;
-
- private:
-  IMainThread& mainThread_;
-};
 
 struct Result {
   bool ok = false;
@@ -85,7 +64,7 @@ Result Run(int baud, bool onRequest, int records, const std::vector<std::string>
     StdMainThread mainThread;
     TSerial serial(mainThread);
     SystemClock clock;
-    BenchUi ui(mainThread);
+    HeadlessUi ui(mainThread, "bench_upload");
     MainForm form(serial, clock, ui, dir.Path().string() + "/");
     form.RecordsOnRequest = onRequest;
     TSuperTimer timer(mainThread);
