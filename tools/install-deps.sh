@@ -1,11 +1,17 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, running and testing need, skipping those present.
-# Uses apt-get as root, sudo otherwise. Extra packages may be named as arguments.
+# Uses apt-get as root, sudo otherwise. Extra packages may be named as arguments; with --only,
+# just those (and CMake, Ninja and ccache) are installed.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ pkg-config ccache qt6-base-dev libgl-dev libgtest-dev libgmock-dev
-          socat srecord binutils fonts-liberation
-          help2man dpkg-dev lintian bash-completion "$@")
+if [ "${1:-}" = "--only" ]; then
+  shift
+  packages=(cmake ninja-build ccache "$@")
+else
+  packages=(cmake ninja-build g++ pkg-config ccache qt6-base-dev libgl-dev libgtest-dev libgmock-dev
+            socat srecord binutils fonts-liberation
+            help2man dpkg-dev lintian bash-completion "$@")
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -2,10 +2,12 @@
 // and a pseudo-terminal whose master end the test holds.
 #pragma once
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <cstdlib>
@@ -29,6 +31,7 @@ inline void ServeFor(StdMainThread& main, std::chrono::milliseconds span) {
   while (std::chrono::steady_clock::now() < end) main.RunPendingFor(std::chrono::milliseconds(5));
 }
 
+#ifndef _WIN32
 class Pty {
  public:
   Pty() {
@@ -83,3 +86,4 @@ class Pty {
 inline void MapPort(int port, const std::string& path) {
   ::setenv("KVUFLASH_PORTS", (std::to_string(port) + "=" + path).c_str(), 1);
 }
+#endif

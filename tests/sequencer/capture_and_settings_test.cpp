@@ -1,8 +1,10 @@
 // The capture file's lines and the remembered port settings, through the main window's logic.
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
+#endif
 
 #include <filesystem>
 #include <fstream>
@@ -77,15 +79,20 @@ TEST(CaptureFile, WritesTimedLinesOfStepsTrafficAndStartMarks) {
   r.form.Core.Log("not written", "[out]");
   r.form.Timer1Timer();
 
-  // The fifth line feed stays raw, so it splits that line in the file.
+  // The fifth line feed stays raw. Where a line ends with a line feed alone, that splits the
+  // line in the file; in a file of CR LF lines it stays inside its line.
   const std::vector<std::string> want{
       "[start]",
       t + "[pn]0",
       t + "[in]READY[cr][lf]",
       t + "[pn]0",
       t + "[out]<0000/FCS?[cr]",
+#ifdef _WIN32
+      t2 + "[in]a[lf]b[lf]c[lf]d[lf]e\nf[cr]g[cr]h[cr]i[cr]j[cr]k[cr]l\rm\rn",
+#else
       t2 + "[in]a[lf]b[lf]c[lf]d[lf]e",
       "f[cr]g[cr]h[cr]i[cr]j[cr]k[cr]l\rm\rn",
+#endif
       t2 + " Factory mode enabled",
       t2 + " Factory mode disabled",
       t2 + " Factory mode message accepted",
@@ -132,6 +139,7 @@ TEST(CaptureFile, AFileThatCannotBeOpenedLeavesCaptureOff) {
   }
   EXPECT_EQ(ReadAll(plainFile), "x");
 
+#ifndef _WIN32
   // A full disk refuses even the "[start]" line.
   FormRig full(dir.Dir());
   fs::create_symlink("/dev/full", dir.Dir() + "Capture.txt");
@@ -140,8 +148,10 @@ TEST(CaptureFile, AFileThatCannotBeOpenedLeavesCaptureOff) {
   EXPECT_EQ(full.form.W().Caption(Ctl::Label11), "Disabled");
   ASSERT_EQ(full.ui.messages.size(), 1u);
   EXPECT_NE(full.ui.messages[0].find("Disk full"), std::string::npos);
+#endif
 }
 
+#ifndef _WIN32
 TEST(CaptureFile, AWriteFailureInsideATickTurnsCaptureOffAndTheRunGoesOn) {
   ScratchFolder dir;
   FormRig r(dir.Dir());
@@ -173,6 +183,7 @@ TEST(CaptureFile, AWriteFailureInsideATickTurnsCaptureOffAndTheRunGoesOn) {
   EXPECT_EQ(r.ui.notices.size(), 1u);
   EXPECT_EQ(Lines(dir.Dir() + "Capture.txt"), std::vector<std::string>{"[start]"});
 }
+#endif
 
 TEST(PortSettings, FileRulesOnLoadAndSave) {
   ScratchFolder dir;

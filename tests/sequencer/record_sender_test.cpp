@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "support/line_end.h"
 #include "upload_rig.h"
 
 using namespace upload_test;
@@ -82,12 +83,14 @@ TEST(RecordSender, CaptureDescribesEachRecordSent) {
   r.form.Sender.ResendRecord();
   r.form.BtnCaptureFileClick();  // closes the file
   const std::string capture = r.CaptureText();
-  EXPECT_NE(capture.find("[info  ]  addr 000080  cksm 5A\n"), std::string::npos) << capture;
+  EXPECT_NE(capture.find(std::string("[info  ]  addr 000080  cksm 5A") + kLineEnd),
+            std::string::npos)
+      << capture;
   const std::string first = HexText(s.RecordBuffer.data() + 6, 64);
   const std::string second = HexText(s.RecordBuffer.data() + 70, 64);
   EXPECT_EQ(first.size(), 128u);
-  EXPECT_NE(capture.find("[B0-128]" + first + "\n"), std::string::npos);
-  EXPECT_NE(capture.find("[B128+ ]" + second + "\n"), std::string::npos);
+  EXPECT_NE(capture.find("[B0-128]" + first + kLineEnd), std::string::npos);
+  EXPECT_NE(capture.find("[B128+ ]" + second + kLineEnd), std::string::npos);
   EXPECT_LT(capture.find("[info  ]"), capture.find("[B0-128]"));
   EXPECT_LT(capture.find("[B0-128]"), capture.find("[B128+ ]"));
 }

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <stdlib.h>
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cstdint>
@@ -14,6 +16,8 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "support/line_end.h"
 
 namespace kvtest {
 
@@ -92,11 +96,19 @@ inline void WriteBytes(const fs::path& path, const Bytes& bytes) {
             static_cast<std::streamsize>(bytes.size()));
 }
 
-// A text file's lines, without their line ends ("\n"; a "\r" before it stays).
+// A text file's lines, split where this platform's line end stands: a line end of another
+// platform stays inside its line, where a comparison sees it.
 inline std::vector<std::string> Lines(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
+  const std::string text = ReadText(path);
+  const std::string end = kLineEnd;
   std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  std::size_t at = 0;
+  while (at < text.size()) {
+    const auto next = text.find(end, at);
+    lines.push_back(text.substr(at, next == std::string::npos ? std::string::npos : next - at));
+    if (next == std::string::npos) break;
+    at = next + end.size();
+  }
   return lines;
 }
 

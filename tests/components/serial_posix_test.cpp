@@ -1,5 +1,3 @@
-#include "components/serial.h"
-
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -12,6 +10,7 @@
 
 #include "components/component_test_support.h"
 #include "components/port_map.h"
+#include "components/serial.h"
 
 using namespace std::chrono_literals;
 

@@ -1,0 +1,246 @@
+// The Windows build, run under Wine: the core's unit tests, TSerial's Win32 backend on COM
+// ports that are pseudo-terminals held here, and a whole kvuflash-cli.exe upload into
+// rq410-sim. Skipped when Wine or the Windows build (make windows) is missing.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "components/component_test_support.h"
+#include "support/sim_process.h"
+
+namespace {
+
+using namespace e2e;
+
+constexpr int kEchoCom = 5;
+constexpr int kSilentCom = 6;
+constexpr int kUnitCom = 7;
+constexpr char kEnq = 5;
+
+std::string WinePrefix() {
+  const char* prefix = std::getenv("WINEPREFIX");
+  return prefix != nullptr && *prefix ? prefix : std::string(KV_BINARY_DIR) + "/wine-prefix";
+}
+
+std::string WindowsProgram(const std::string& relative) {
+  return std::string(KV_WINDOWS_BUILD_DIR) + "/" + relative;
+}
+
+// The Windows spelling of a path of this machine, on the drive Wine gives to "/".
+std::string OnDriveZ(const std::string& path) {
+  std::string out = "Z:" + path;
+  for (char& c : out) c = c == '/' ? '\\' : c;
+  return out;
+}
+
+struct WineRun {
+  int status = -1;
+  std::string output;
+};
+
+// tools/wine-run.sh with `args`, stdout and stderr together.
+WineRun RunUnderWine(const std::vector<std::string>& args, const std::vector<std::string>& env,
+                     const TempFolder& dir, int timeoutS, const std::string& tag) {
+  std::vector<std::string> argv = {std::string(KV_SOURCE_DIR) + "/tools/wine-run.sh"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::vector<std::string> fullEnv = env;
+  fullEnv.push_back("WINEPREFIX=" + WinePrefix());
+  const std::string out = dir.File(tag + ".out");
+  Child child(argv, fullEnv, out, out + ".err");
+  WineRun r;
+  r.status = child.Wait(timeoutS * 1000);
+  r.output = ReadText(out) + ReadText(out + ".err");
+  return r;
+}
+
+// Points COM `number` of the prefix at `device`.
+void LinkCom(int number, const std::string& device) {
+  const fs::path link = fs::path(WinePrefix()) / "dosdevices" / ("com" + std::to_string(number));
+  std::error_code ec;
+  fs::remove(link, ec);
+  fs::create_symlink(device, link);
+}
+
+void UnlinkCom(int number) {
+  std::error_code ec;
+  fs::remove(fs::path(WinePrefix()) / "dosdevices" / ("com" + std::to_string(number)), ec);
+}
+
+// A Windows test run's output as this test reports it. Its own "[  SKIPPED ]" lines are
+// reworded: ctest would take them for this test's, and call a failed run skipped.
+std::string Reported(std::string output) {
+  const std::string mark = "[  SKIPPED ]";
+  for (auto at = output.find(mark); at != std::string::npos; at = output.find(mark, at)) {
+    output.replace(at, mark.size(), "[ skipped under Wine ]");
+  }
+  return output;
+}
+
+// The Windows tests that skipped themselves, one line each.
+std::string SkippedTests(const std::string& output) {
+  std::string lines;
+  const std::string mark = "[  SKIPPED ] ";
+  for (auto at = output.find(mark); at != std::string::npos; at = output.find(mark, at + 1)) {
+    const auto end = output.find('\n', at);
+    const std::string line = output.substr(at + mark.size(), end - at - mark.size());
+    if (line.find(" ms)") != std::string::npos) lines += "  skipped under Wine: " + line + "\n";
+  }
+  return lines;
+}
+
+class UnderWine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const WineRun prepared = RunUnderWine({"--prepare"}, {}, dir_, 300, "prepare");
+    if (prepared.status == 77) GTEST_SKIP() << prepared.output;
+    ASSERT_EQ(prepared.status, 0) << prepared.output;
+  }
+  // Skips the test when the Windows build has not made `relative`.
+  bool Have(const std::string& relative) {
+    if (fs::exists(WindowsProgram(relative))) return true;
+    missing_ = WindowsProgram(relative) + " is not built (make windows)";
+    return false;
+  }
+  // The whole gtest program under Wine; fails with its output unless every test passes.
+  void ExpectUnitTestsPass(const std::string& program, const std::vector<std::string>& env = {},
+                           const std::string& filter = "") {
+    std::vector<std::string> args = {WindowsProgram(program)};
+    if (!filter.empty()) args.push_back("--gtest_filter=" + filter);
+    const WineRun r = RunUnderWine(args, env, dir_, 600, fs::path(program).stem().string());
+    EXPECT_EQ(r.status, 0) << Reported(r.output);
+    EXPECT_NE(r.output.find("[  PASSED  ]"), std::string::npos) << Reported(r.output);
+    std::cout << SkippedTests(r.output);
+  }
+
+  TempFolder dir_{"kv-wine"};
+  std::string missing_;
+};
+
+// Each test program of the core, whole, in its Windows build. The list is the build's own
+// (KV_CORE_TEST_DIRS in tests/CMakeLists.txt).
+std::vector<std::string> CoreTestDirs() {
+  std::vector<std::string> dirs;
+  std::string list = KV_CORE_TEST_DIRS;
+  for (std::size_t at = 0; at <= list.size();) {
+    const auto end = std::min(list.find(',', at), list.size());
+    if (end > at) dirs.push_back(list.substr(at, end - at));
+    at = end + 1;
+  }
+  return dirs;
+}
+
+class CoreTestProgram : public UnderWine, public ::testing::WithParamInterface<std::string> {};
+
+TEST_P(CoreTestProgram, PassesWhole) {
+  const std::string program = "tests/test_" + GetParam() + ".exe";
+  if (!Have(program)) GTEST_SKIP() << missing_;
+  // The serial tests need the COM ports that Win32SerialPortOnPseudoTerminals provides.
+  ExpectUnitTestsPass(program, {}, "-WinSerial.*");
+}
+
+INSTANTIATE_TEST_SUITE_P(UnderWine, CoreTestProgram, ::testing::ValuesIn(CoreTestDirs()),
+                         [](const auto& test) { return test.param; });
+
+// The other end of a COM port: echoes every byte, and answers ENQ with the line settings that
+// the Windows side set, as the pseudo-terminal's master sees them.
+class EchoPeer {
+ public:
+  EchoPeer() : thread_([this] { Serve(); }) {}
+  ~EchoPeer() {
+    stop_ = true;
+    thread_.join();
+  }
+  const std::string& SlavePath() const { return pty_.SlavePath(); }
+
+ private:
+  static std::string Settings(int master) {
+    termios tio{};
+    if (::tcgetattr(master, &tio) != 0) return "?\r";
+    static const std::pair<speed_t, int> kSpeeds[] = {
+        {B110, 110},     {B300, 300},     {B600, 600},      {B1200, 1200},
+        {B2400, 2400},   {B4800, 4800},   {B9600, 9600},    {B19200, 19200},
+        {B38400, 38400}, {B57600, 57600}, {B115200, 115200}};
+    int baud = 0;
+    for (auto [code, rate] : kSpeeds) baud = ::cfgetospeed(&tio) == code ? rate : baud;
+    const char* flow = (tio.c_cflag & CRTSCTS) ? "rtscts"
+                       : (tio.c_iflag & IXON)  ? "xonxoff"
+                                               : "none";
+    return std::to_string(baud) + ((tio.c_cflag & CSTOPB) ? " 2 " : " 1 ") + flow + "\r";
+  }
+  void Serve() {
+    // Held open so that the master never reads a hang-up while the Windows side reopens.
+    const int slave = ::open(pty_.SlavePath().c_str(), O_RDWR | O_NOCTTY);
+    while (!stop_) {
+      pollfd p{pty_.Master(), POLLIN, 0};
+      if (::poll(&p, 1, 20) <= 0) continue;
+      char buffer[256];
+      const ssize_t n = ::read(pty_.Master(), buffer, sizeof buffer);
+      std::string reply;
+      for (ssize_t i = 0; i < n; ++i) {
+        reply += buffer[i] == kEnq ? Settings(pty_.Master()) : std::string(1, buffer[i]);
+      }
+      if (!reply.empty()) pty_.Send(reply);
+    }
+    if (slave >= 0) ::close(slave);
+  }
+
+  Pty pty_;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+TEST_F(UnderWine, Win32SerialPortOnPseudoTerminals) {
+  if (!Have("tests/test_components.exe")) GTEST_SKIP() << missing_;
+  EchoPeer echo;
+  Pty silent;  // nobody reads its master
+  const int silentHold = ::open(silent.SlavePath().c_str(), O_RDWR | O_NOCTTY);
+  LinkCom(kEchoCom, echo.SlavePath());
+  LinkCom(kSilentCom, silent.SlavePath());
+  UnlinkCom(9);
+  ExpectUnitTestsPass("tests/test_components.exe",
+                      {"KV_TEST_COM=" + std::to_string(kEchoCom),
+                       "KV_TEST_SILENT_COM=" + std::to_string(kSilentCom)},
+                      "WinSerial.*");
+  UnlinkCom(kEchoCom);
+  UnlinkCom(kSilentCom);
+  if (silentHold >= 0) ::close(silentHold);
+}
+
+TEST_F(UnderWine, CliUploadsAHexFileIntoTheSimulatedUnit) {
+  if (!Have("cli/kvuflash-cli.exe")) GTEST_SKIP() << missing_;
+  const auto pages = SpreadPages(30, 3, 1091);
+  const Bytes image = MakeImage(pages, 11, {pages[4]});
+  WriteText(dir_.File("fw.hex"), IntelHex(image));
+  fs::create_directories(dir_.Path() / "prog");
+  Sim sim(KV_SIM_PATH, dir_, "unit");
+  LinkCom(kUnitCom, sim.Link());
+
+  const WineRun r =
+      RunUnderWine({WindowsProgram("cli/kvuflash-cli.exe"), "--dir", OnDriveZ(dir_.File("prog")),
+                    "upload", "--port", std::to_string(kUnitCom), OnDriveZ(dir_.File("fw.hex"))},
+                   {}, dir_, 300, "cli");
+  UnlinkCom(kUnitCom);
+  EXPECT_EQ(r.status, 0) << Reported(r.output);
+  ASSERT_EQ(sim.Stop(), 0);
+  EXPECT_EQ(FirstDifferentPage(sim.Flash(), image), -1);
+  EXPECT_EQ(sim.Summary()["records"], "30");
+  EXPECT_NE(
+      r.output.find("Label12: Port is open on Com " + std::to_string(kUnitCom) + " at 38400 baud"),
+      std::string::npos)
+      << r.output;
+  EXPECT_NE(r.output.find("Label15: Software Upload complete"), std::string::npos) << r.output;
+  // The converted file beside the input, and the remembered port as a Windows text line.
+  EXPECT_EQ(ReadBytes(dir_.File("fw.KVU")).size(), 30u * 135 + 8);
+  EXPECT_EQ(ReadText(dir_.File("prog/commsUP.txt")), std::to_string(kUnitCom) + ",38400\r\n");
+}
+
+}  // namespace

@@ -1,0 +1,30 @@
+# The Windows build under Wine: test_wine runs the programs of a Windows cross build
+# (make windows) in a throw-away Wine prefix that the wine_prefix fixture makes once per run.
+set(KV_WINDOWS_BUILD_DIR ${CMAKE_SOURCE_DIR}/build-win CACHE PATH
+    "The Windows cross build whose programs the Wine tests run")
+set(kv_wine_prefix ${CMAKE_BINARY_DIR}/wine-prefix)
+set(kv_wine_run ${CMAKE_SOURCE_DIR}/tools/wine-run.sh)
+
+add_executable(test_wine ${CMAKE_CURRENT_LIST_DIR}/wine_test.cpp)
+target_include_directories(test_wine PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_SOURCE_DIR})
+target_link_libraries(test_wine PRIVATE GTest::gtest_main Threads::Threads)
+string(REPLACE ";" "," kv_core_test_dirs "${KV_CORE_TEST_DIRS}")
+target_compile_definitions(test_wine PRIVATE
+  KV_CORE_TEST_DIRS="${kv_core_test_dirs}"
+  KV_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+  KV_BINARY_DIR="${CMAKE_BINARY_DIR}"
+  KV_WINDOWS_BUILD_DIR="${KV_WINDOWS_BUILD_DIR}"
+  KV_SIM_PATH="$<TARGET_FILE:rq410-sim>")
+add_dependencies(test_wine rq410-sim)
+gtest_discover_tests(test_wine
+  DISCOVERY_MODE PRE_TEST
+  PROPERTIES ENVIRONMENT "WINEPREFIX=${kv_wine_prefix}" FIXTURES_REQUIRED wine_prefix TIMEOUT 900)
+
+# Wine's first start in a new prefix takes a while; it is done once, before the tests.
+add_test(NAME wine_prefix COMMAND ${kv_wine_run} --prepare)
+add_test(NAME wine_server_stop COMMAND ${kv_wine_run} --stop)
+set_tests_properties(wine_prefix PROPERTIES
+  ENVIRONMENT "WINEPREFIX=${kv_wine_prefix}" SKIP_RETURN_CODE 77 TIMEOUT 600
+  FIXTURES_SETUP wine_prefix)
+set_tests_properties(wine_server_stop PROPERTIES
+  ENVIRONMENT "WINEPREFIX=${kv_wine_prefix}" SKIP_RETURN_CODE 77 FIXTURES_CLEANUP wine_prefix)
