@@ -5,9 +5,11 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -79,15 +81,21 @@ void Client::setBaud(int baud) {
 }
 
 void Client::send(const std::string& bytes) {
+  // A simulator that has died (or stopped reading) fails the test here instead of holding it
+  // until ctest's own time limit.
+  const auto until = Clock::now() + std::chrono::seconds(20);
   size_t done = 0;
   while (done < bytes.size()) {
     ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
     if (n > 0) {
       done += static_cast<size_t>(n);
-    } else {
-      pollfd p{fd_, POLLOUT, 0};
-      ::poll(&p, 1, 100);
+      continue;
     }
+    if (n < 0 && errno != EAGAIN && errno != EINTR)
+      throw std::runtime_error(std::string("the simulator's line failed: ") + std::strerror(errno));
+    if (Clock::now() >= until) throw std::runtime_error("the simulator took nothing for 20 s");
+    pollfd p{fd_, POLLOUT, 0};
+    ::poll(&p, 1, 100);
   }
 }
 
