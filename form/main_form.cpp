@@ -98,6 +98,15 @@ void MainForm::ReadMessage() {
     // decision here, exactly as the next tick would run it.
     if (RecordsOnRequest && !inStep_ && Core.Serial1.Active() && s.Step == kRecordRequestStep &&
         s.ReplyText.find('\r') != std::string::npos) {
+      // A line that ends before the record just sent can have reached the unit is no answer
+      // to it: it is the request already served, said again (a unit that repeats itself, an
+      // echo on the line). Taken at once, it would send the next record while the unit still
+      // writes this one into its flash, where it would be lost without a word. Sending the
+      // record cleared what had come before it; this came just after.
+      if (s.RecordRequested && Sender.RecordStillOnTheLine()) {
+        s.ReplyText.clear();
+        return;
+      }
       // The wait's budget counts ticks; this look between two of them is not one.
       --s.WaitTicks;
       const FlagScope inStep(inStep_);
