@@ -400,6 +400,27 @@ TEST(UploadRun, RecordsOnRequestTakeNoRequestThatCameBeforeTheRecordCouldReachTh
   EXPECT_EQ(unit.records[2], r.fileRecords[2]);
   ASSERT_TRUE(r.TickUntilStep(183, 50));
   EXPECT_EQ(r.S().BlocksSent, 3);
+
+  // A line faster than its speed (a pseudo-terminal at memory speed): the unit's answer comes
+  // at once. Held back, it is let through after a second of nothing else, and from then on
+  // every answer is taken as it comes.
+  UploadRig m;
+  m.UseUploadFile(4);
+  m.form.RecordsOnRequest = true;
+  LoaderUnit fast;
+  fast.Attach(m.port);
+  m.StartUpload();
+  ASSERT_TRUE(m.TickUntil([&] { return fast.records.size() == 1; }, 50));
+  m.form.ReadMessage();
+  EXPECT_EQ(fast.records.size(), 1u);
+  m.Tick(MainForm::kHeldReplyTicks - 1);
+  EXPECT_EQ(fast.records.size(), 1u);
+  m.Tick();
+  ASSERT_EQ(fast.records.size(), 2u);
+  m.form.ReadMessage();
+  m.form.ReadMessage();
+  EXPECT_EQ(fast.records.size(), 4u);
+  EXPECT_EQ(fast.records, m.fileRecords);
 }
 
 TEST(UploadRun, NothingStaleGoesOutBeforeTheFirstRequest) {
