@@ -95,16 +95,26 @@ TEST_F(FactoryEndToEnd, BootstrapFaultsEndWithTheirHistoryLineAndExitStatus) {
       {{"--loader2-reply", "none"}, "Timed out waiting for response to Loader 2", 14},
       {{"--bad-check-lines", "5:all"}, "Problem - got bad checksum 5 times, bad cable?", 16},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.line);
+  // All at once, each unit with its own command and folder: the silent ones wait out their
+  // budgets side by side.
+  std::vector<std::unique_ptr<Sim>> sims;
+  std::vector<std::unique_ptr<Child>> clis;
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    const std::string tag = "case" + std::to_string(i);
     std::vector<std::string> simArgs = {"--bootstrap"};
-    simArgs.insert(simArgs.end(), c.fault.begin(), c.fault.end());
-    Sim sim(KV_SIM_PATH, dir_, "unit", simArgs);
-    const CliResult r = Factory(sim);
+    simArgs.insert(simArgs.end(), cases[i].fault.begin(), cases[i].fault.end());
+    sims.push_back(std::make_unique<Sim>(KV_SIM_PATH, dir_, tag, simArgs));
+    fs::create_directories(dir_.Path() / tag);
+    clis.push_back(StartFactory(*sims[i], {}, tag, dir_.File(tag)));
+  }
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    const Case& c = cases[i];
+    SCOPED_TRACE(c.line);
+    const CliResult r = Finish(*clis[i], "case" + std::to_string(i));
     EXPECT_EQ(r.status, c.status) << r.out << r.err;
     EXPECT_TRUE(Has(r.out, "FUpHist: " + c.line + "\n")) << r.out;
     EXPECT_TRUE(Has(r.err, "kvuflash-cli: The factory upload stopped: ")) << r.err;
-    sim.Stop();
+    sims[i]->Stop();
   }
 }
 
