@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QTextBrowser>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -41,6 +42,11 @@ int PrintHelpSource(TForm1& form1, int topic) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+#ifdef SIGXFSZ
+  // A file-size limit (ulimit -f) must fail a write as a full disk does, with its message,
+  // instead of killing the window in the middle of a conversion or an upload.
+  std::signal(SIGXFSZ, SIG_IGN);
+#endif
   // These answer before Qt starts, so that they need no display.
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "fileprep/file_names.h"
 #include "fileprep/hex_image.h"
 #include "fileprep/upload_file_writer.h"
 #include "sequencer/record_sender.h"
@@ -45,8 +46,9 @@ bool FlashCodeStage::PerformStep(int step) {
         ReadIntelHexLines(flashCode_, image_, [this](const std::string& line) {
           if (core_.S.CaptureEnabled) core_.Log(line, "[fsh]");
         });
-        // Replaces an earlier Reserved.BIN only when whole.
-        WriteWholeFile(s.BinFileName, image_);
+        // Replaces an earlier Reserved.BIN only when whole. An error names the file: it is in
+        // the program's folder, which the user did not choose and may not know.
+        NamingFile(s.BinFileName, [&] { WriteWholeFile(s.BinFileName, image_); });
       } catch (...) {
         image_ = ImageBytes();
         throw;
@@ -61,7 +63,7 @@ bool FlashCodeStage::PerformStep(int step) {
       image_ = ImageBytes();
       s.UploadFile.Close();
       s.BlockCount = 0;
-      WriteWholeFile(s.UploadFileName, content.bytes);
+      NamingFile(s.UploadFileName, [&] { WriteWholeFile(s.UploadFileName, content.bytes); });
       s.UploadFile.Open(s.UploadFileName, ByteFile::Mode::Read);
       s.BlockCount = content.blockCount;
       s.LastReply = ChecksumText(content, false);

@@ -1,5 +1,6 @@
 // kvuflash-cli: the uploader's core without a window, for scripts and production lines.
 #include <clocale>
+#include <csignal>
 #include <exception>
 #include <iostream>
 #include <string>
@@ -148,6 +149,11 @@ int main(int argc, char** argv) {
   // Capture lines carry the time of day in the user's format; numbers stay as the program
   // writes them.
   std::setlocale(LC_TIME, "");
+#ifdef SIGXFSZ
+  // A file-size limit (ulimit -f) must fail a write as a full disk does, with the file named
+  // and nothing half-written left, instead of killing the program in the middle of it.
+  std::signal(SIGXFSZ, SIG_IGN);
+#endif
   try {
     const Options o = Parse(argc, argv);
     if (o.command.empty() || o.command == "help") {

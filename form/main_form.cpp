@@ -78,6 +78,7 @@ void MainForm::Timer1Timer() {
       Core.PortLost();
       return;
     }
+    TakeBackHeldReply();
     RunStep();
   } catch (const std::exception& e) {
     LastError = e.what();
@@ -98,6 +99,18 @@ void MainForm::ReadMessage() {
     // decision here, exactly as the next tick would run it.
     if (RecordsOnRequest && !inStep_ && Core.Serial1.Active() && s.Step == kRecordRequestStep &&
         s.ReplyText.find('\r') != std::string::npos) {
+      // A line that ends before the record just sent can have reached the unit is no answer
+      // to it: it is the request already served, said again (a unit that repeats itself, an
+      // echo on the line). Taken at once, it would send the next record while the unit still
+      // writes this one into its flash, where it would be lost without a word. Sending the
+      // record cleared what had come before it; this came just after. It is held back, not
+      // lost, in case the line is faster than its speed (see TakeBackHeldReply).
+      if (s.RecordRequested && lineKeepsItsTime_ && Sender.RecordStillOnTheLine()) {
+        heldReply_ = std::exchange(s.ReplyText, {});
+        heldTicks_ = 0;
+        return;
+      }
+      heldReply_.clear();
       // The wait's budget counts ticks; this look between two of them is not one.
       --s.WaitTicks;
       const FlagScope inStep(inStep_);
@@ -107,6 +120,21 @@ void MainForm::ReadMessage() {
     LastError = e.what();
     Core.StopRunWithError(e.what());
   }
+}
+
+void MainForm::TakeBackHeldReply() {
+  if (heldReply_.empty()) return;
+  SequencerState& s = Core.S;
+  if (s.Step != kRecordRequestStep || !s.ReplyText.empty()) {
+    heldReply_.clear();  // the unit's own answer has come after it, or the run has moved on
+    return;
+  }
+  if (++heldTicks_ < kHeldReplyTicks) return;
+  // Nothing has come after it: the line brings answers sooner than its speed allows (a
+  // pseudo-terminal, a virtual port), so the line held back was the answer, and none is held
+  // back again in this run.
+  lineKeepsItsTime_ = false;
+  s.ReplyText = std::exchange(heldReply_, {});
 }
 
 void MainForm::PerformStep(int step) {
@@ -219,6 +247,8 @@ void MainForm::BtnRepeatUploadClick() {
 }
 
 void MainForm::BtnStartRunClick() {
+  lineKeepsItsTime_ = true;
+  heldReply_.clear();
   try {
     Upload.BtnStartRunClick();
   } catch (const std::exception& e) {

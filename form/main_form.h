@@ -67,14 +67,24 @@ class MainForm {
   // that brings the request's line end performs that step at once instead of leaving it to
   // the next tick. Off in the window, which sends one record per tick.
   bool RecordsOnRequest = false;
+  // A request that comes before the record just sent can have reached the unit is held back
+  // for this many ticks (about a second): the unit's own answer replaces it, unless the line
+  // is faster than its speed.
+  static constexpr int kHeldReplyTicks = 17;
 
  private:
   void PerformStep(int step);
   // The tick's step, also taken early by the receive event for a record request.
   void RunStep();
+  // A request held back as too early for the record just sent is let through once nothing
+  // else has come for kHeldReplyTicks.
+  void TakeBackHeldReply();
   std::vector<StepOwner*> owners_;
   bool closeAgreed_ = false;
-  bool inStep_ = false;  // a tick, or a step the receive event took early, is under way
+  bool inStep_ = false;    // a tick, or a step the receive event took early, is under way
+  std::string heldReply_;  // a request that came before the record sent could have arrived
+  int heldTicks_ = 0;
+  bool lineKeepsItsTime_ = true;  // answers have come no sooner than the line's speed allows
 };
 
 // The file-type list that "&Software Upload" gives the file chooser.

@@ -1,6 +1,8 @@
 #include "sequencer/capture_file.h"
 
 #include <cerrno>
+#include <filesystem>
+#include <system_error>
 
 #include "components/file_errors.h"
 
@@ -24,7 +26,11 @@ void CaptureFile::Open(const std::string& path) {
   Close();
   std::FILE* f = std::fopen(path.c_str(), "ab");
   if (!f) throw EInOutError::FromErrno(errno);
+  // Each line goes out in a write of its own, so that none of it waits in a buffer when the
+  // disk has no room for it.
+  std::setvbuf(f, nullptr, _IONBF, 0);
   file_ = f;
+  path_ = std::filesystem::absolute(path).string();
   WriteRaw("[start]");
 }
 
@@ -63,10 +69,16 @@ void CaptureFile::WriteRaw(std::string line) {
 #else
   line += "\n";
 #endif
+  std::error_code sized;
+  const auto before = std::filesystem::file_size(path_, sized);
   if (std::fwrite(line.data(), 1, line.size(), file_) != line.size() || std::fflush(file_) != 0) {
     const int err = errno;
     std::fclose(file_);
     file_ = nullptr;
+    // A disk that fills up in the middle of a line leaves part of it, which would read as a
+    // whole line of the log: it is taken back, and the file ends with the last line written.
+    std::error_code ignored;
+    if (!sized) std::filesystem::resize_file(path_, before, ignored);
     throw EInOutError::FromErrno(err);
   }
 }

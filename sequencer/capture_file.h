@@ -21,7 +21,8 @@ class CaptureFile {
   bool IsOpen() const { return file_ != nullptr; }
 
   // Writes one line unless it is empty or repeats the last one; nothing when closed.
-  // A write error closes the file and throws EInOutError.
+  // A write error closes the file, leaving it as it was before the line, and throws
+  // EInOutError.
   void Log(const std::string& text, const std::string& tag);
 
   // The body that Log writes for tag + text: printable line ends, factory messages masked.
@@ -34,5 +35,6 @@ class CaptureFile {
   void WriteRaw(std::string line);
   IClock& clock_;
   std::FILE* file_ = nullptr;
+  std::string path_;
   std::string lastLine_;
 };

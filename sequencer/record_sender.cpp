@@ -88,6 +88,16 @@ void RecordSender::ResendRecord() {
   s.ReplyText.clear();
   if (s.CaptureEnabled) DumpRecord();
   for (std::uint8_t b : s.RecordBuffer) core_.SendByte(b);
+  s.RecordSentAt = core_.Clock.TimeOfDay();
+}
+
+bool RecordSender::RecordStillOnTheLine() const {
+  constexpr double kBitsPerByte = 10;  // start bit, 8 data bits, stop bit
+  const int baud = core_.Serial1.Baudrate();
+  if (baud <= 0) return false;
+  double elapsed = core_.Clock.TimeOfDay() - core_.S.RecordSentAt;
+  if (elapsed < 0) elapsed += 1;  // midnight came in between
+  return elapsed * 86400.0 < kRecordSize * kBitsPerByte / baud;
 }
 
 void RecordSender::DumpRecord() {

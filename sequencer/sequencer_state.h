@@ -39,6 +39,8 @@ struct SequencerState {
   ByteFile UploadFile;
   // True once the unit has asked for a record in this run (RecordBuffer then holds one of it).
   bool RecordRequested = false;
+  // Time of day at which RecordBuffer last went out.
+  double RecordSentAt = 0;
 
   // Where the run stands and how it ended (SequencerCore raises the progress event).
   RunPhase Phase = RunPhase::Idle;

@@ -165,6 +165,10 @@ void LoaderDialogue::finishErase() {
 }
 
 void LoaderDialogue::ask(bool again) {
+  if (std::exchange(askTwice_, false)) {
+    io_.note("the next request is said twice (fault)");
+    ask(again);
+  }
   if (again) {
     ++stats_.resendRequests;
     if (faults_.shortAnswers) {
@@ -232,6 +236,7 @@ void LoaderDialogue::onRecord(long now) {
     io_.note("silence over");
   }
 
+  askTwice_ = faults_.twiceRecords.take(number);
   uint8_t sum = 0;
   for (size_t i = 0; i + 1 < kRecordSize; ++i)
     sum = static_cast<uint8_t>(sum + static_cast<uint8_t>(buffer_[i]));

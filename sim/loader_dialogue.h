@@ -94,6 +94,7 @@ class LoaderDialogue {
   long silentSince_ = -1;
   long writtenAt_ = -1;  // while the flash is being written: when SEND BLOCK follows
   long lostWhileWriting_ = 0;
+  bool askTwice_ = false;  // the request that answers the current record goes out twice
   LoaderStats stats_;
 };
 

@@ -162,6 +162,9 @@ OptionTable tableFor(Options& o) {
       {"--unknown-line-records",
        {[&o](const std::string& v) { return parseCountList(v, o.loader.unknownLineRecords); },
         "a list such as 3,7:2,9:all"}},
+      {"--twice-records",
+       {[&o](const std::string& v) { return parseCountList(v, o.loader.twiceRecords); },
+        "a list such as 3,7:2,9:all"}},
       {"--silent-after-records",
        {nonNegative(o.loader.silentAfterRecords), "a number of records (0 or more)"}},
       {"--silence-ms", {nonNegative(o.loader.silenceMs), "milliseconds (0 or more)"}},
@@ -431,6 +434,8 @@ Faults of the flash loader
   --resend-records LIST   RESEND BLOCK for these records
   --short-answers         "S" and "R" instead of SEND BLOCK and RESEND BLOCK
   --unknown-line-records LIST   "OK" for these records (not accepted)
+  --twice-records LIST    SEND BLOCK (or RESEND BLOCK) in answer to these records said
+                          twice, as an echo on the line would bring it
   --silent-after-records N      no answer after N accepted records ...
   --silence-ms N          ... for N ms (default: for good), then the next record is answered
   --fail-at-record N      UPLOAD FAILED for record N; the loader then stops

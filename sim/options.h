@@ -18,6 +18,7 @@ struct LoaderFaults {
   CountList resendRecords;       // answer RESEND BLOCK to these records
   bool shortAnswers = false;     // "S" / "R" instead of SEND BLOCK / RESEND BLOCK
   CountList unknownLineRecords;  // answer "OK" to these records
+  CountList twiceRecords;        // say the answer to these records twice
   long silentAfterRecords = -1;  // go silent after this many accepted records
   long silenceMs = -1;           // how long the silence lasts; -1: for good
   long failAtRecord = -1;        // UPLOAD FAILED in answer to this record

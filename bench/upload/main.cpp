@@ -119,7 +119,10 @@ Result Run(int baud, bool onRequest, int records, const std::vector<std::string>
     r.records = static_cast<int>(sent.size());
     if (sent.size() >= 2) {
       r.firstToLastS = Ms(sent.back() - sent.front()) / 1000.0;
-      r.msPerRecord = Ms(sent.back() - sent.front()) / static_cast<double>(sent.size() - 1);
+      // From the second record on: on a line faster than its speed (--no-line-time) the answer
+      // to the first record is held back for a second before records go as fast as they come.
+      const std::size_t from = sent.size() >= 3 ? 1 : 0;
+      r.msPerRecord = Ms(sent.back() - sent[from]) / static_cast<double>(sent.size() - 1 - from);
     }
     // Ticks from the first record to the last, where every tick should carry one record.
     std::vector<double> gaps;

@@ -2,8 +2,12 @@
 // named buttons, the baud rate picked in its list, the file typed into the real file chooser
 // (TForm2) and confirmed with OK, against rq410-sim on a pseudo-terminal; then the completion
 // screen and the unit's flash, page for page. The Factory Bootstrap Upload the same way.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QComboBox>
@@ -14,6 +18,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <functional>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -85,6 +90,46 @@ void ClickButton(TForm1& form, const char* name) {
   QTest::mouseClick(button, Qt::LeftButton);
 }
 
+// Clicks "Choose File" and answers the modal chooser from the event loop that it runs: types
+// `name` and clicks OK. `whileOpen` looks at the chooser first.
+void ChooseFile(TForm1& form, const QString& name,
+                const std::function<void(TForm2&)>& whileOpen = {}) {
+  TForm2* chooser = form.Ui().Chooser();
+  ASSERT_NE(chooser, nullptr);
+  bool answered = false;
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    if (answered || !chooser->isVisible()) return;
+    answered = true;
+    if (whileOpen) whileOpen(*chooser);
+    auto* box = Control<QLineEdit>(*chooser, "FileNameBox");
+    auto* ok = Control<QPushButton>(*chooser, "BtnOK");
+    ASSERT_NE(box, nullptr);
+    ASSERT_NE(ok, nullptr);
+    box->clear();
+    QTest::keyClicks(box, name);
+    ASSERT_TRUE(ok->isVisible());
+    QTest::mouseClick(ok, Qt::LeftButton);
+  });
+  poll.start(20);
+  ClickButton(form, "BtnChooseFile");
+  poll.stop();
+  ASSERT_TRUE(answered);
+}
+
+// A folder with the program's own folder in it, remembered by the chooser as the folder to
+// open in; XDG_CONFIG_HOME points there while it lives.
+struct WindowFolder {
+  TempFolder dir{"kv-window"};
+  std::optional<EnvSetting> config;
+  WindowFolder() {
+    fs::create_directories(dir.Path() / "prog");
+    fs::create_directories(dir.Path() / "config" / "kvuflash");
+    WriteText(dir.File("config/kvuflash/KVUflash.set"), dir.Path().string() + "\n");
+    config.emplace("XDG_CONFIG_HOME", dir.File("config"));
+  }
+};
+
 TEST(FullUpload, ClicksThroughTheWindowAndTheChooserPutTheHexFileIntoTheUnit) {
   if (!fs::exists(kSimPath)) GTEST_SKIP() << "rq410-sim is not built";
   TempFolder dir("kv-full-upload");
@@ -117,27 +162,9 @@ TEST(FullUpload, ClicksThroughTheWindowAndTheChooserPutTheHexFileIntoTheUnit) {
     ASSERT_TRUE(Shown(form, "BtnChooseFile"));
 
     // The chooser is modal: it is answered from the event loop that it runs.
-    TForm2* chooser = form.Ui().Chooser();
-    ASSERT_NE(chooser, nullptr);
-    bool answered = false;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-      if (answered || !chooser->isVisible()) return;
-      answered = true;
-      EXPECT_EQ(fs::path(chooser->CurrentFolder().toStdString()), dir.Path());
-      auto* name = Control<QLineEdit>(*chooser, "FileNameBox");
-      auto* ok = Control<QPushButton>(*chooser, "BtnOK");
-      ASSERT_NE(name, nullptr);
-      ASSERT_NE(ok, nullptr);
-      name->clear();
-      QTest::keyClicks(name, QStringLiteral("fw.hex"));
-      ASSERT_TRUE(ok->isVisible());
-      QTest::mouseClick(ok, Qt::LeftButton);
+    ChooseFile(form, QStringLiteral("fw.hex"), [&](TForm2& chooser) {
+      EXPECT_EQ(fs::path(chooser.CurrentFolder().toStdString()), dir.Path());
     });
-    poll.start(20);
-    ClickButton(form, "BtnChooseFile");
-    poll.stop();
-    ASSERT_TRUE(answered);
 
     ASSERT_TRUE(PumpUntil([&] { return f.S().Step == 0 && Shown(form, "BtnStartRun"); }, 60000))
         << messages.join("; ").toStdString() << Caption(form, "Label12").toStdString();
@@ -243,6 +270,97 @@ TEST(FullUpload, FailedFactoryRunsShowTheirLineAndOfferTheWayBackToStart) {
     ClickButton(form, "BtnBackToStart");
     EXPECT_TRUE(Shown(form, "OpeningBox") && !Shown(form, "FactoryBox"));
   }
+}
+
+// The unit's end of the line goes in the middle of the records, as an adapter pulled out:
+// the run stops at once with one message, and both ways on are offered.
+TEST(FullUpload, UnitThatVanishesMidUploadStopsTheRunWithOneMessageAndTheWaysOn) {
+  if (!fs::exists(kSimPath)) GTEST_SKIP() << "rq410-sim is not built";
+  WindowFolder w;
+  WriteBytes(w.dir.File("fw.kvu"), UploadFile(MakeImage(SpreadPages(60, 9, 2), 93), "00000000"));
+  Sim unit(kSimPath, w.dir, "unit");
+  EnvSetting ports("KVUFLASH_PORTS", "1=" + unit.Link());
+  TForm1 form(w.dir.File("prog") + "/", true);
+  QStringList messages;
+  form.Ui().MessageHook = [&](const QString& m) { messages << m; };
+  form.show();
+  MainForm& f = form.Form();
+  ClickButton(form, "Btn2Upload");
+  ASSERT_TRUE(PumpUntil([&] { return f.S().Step == 0; }, 5000));
+  ChooseFile(form, QStringLiteral("fw.kvu"));
+  ASSERT_TRUE(PumpUntil([&] { return Shown(form, "BtnStartRun"); }, 10000));
+  ClickButton(form, "BtnStartRun");
+  ASSERT_TRUE(PumpUntil([&] { return f.S().BlocksSent >= 10; }, 30000));
+  unit.Signal(SIGKILL);
+
+  QElapsedTimer stopping;
+  stopping.start();
+  ASSERT_TRUE(PumpUntil([&] { return f.S().Step == 0; }, 5000)) << f.S().Step;
+  PumpUntil([] { return false; }, 300);  // anything still on its way
+  const std::string port = "Com 1 (" + unit.Link() + ")";
+  EXPECT_EQ(Caption(form, "Label2").toStdString(),
+            "The run has stopped: " + port + " is no longer there");
+  EXPECT_TRUE(Shown(form, "BtnBackToStart") && Shown(form, "BtnRepeatUpload"));
+  ASSERT_EQ(messages.size(), 1) << messages.join("; ").toStdString();
+  EXPECT_TRUE(messages[0].startsWith(
+      QString::fromStdString("COM1 (" + unit.Link() + ") is no longer there")))
+      << messages[0].toStdString();
+  ClickButton(form, "BtnBackToStart");
+  EXPECT_TRUE(Shown(form, "OpeningBox"));
+}
+
+TEST(FullUpload, UnitThatVanishesInAFactoryRunEndsItWithItsHistoryLineAndOneMessage) {
+  if (!fs::exists(kSimPath)) GTEST_SKIP() << "rq410-sim is not built";
+  TempFolder dir("kv-factory-window");
+  Sim unit(kSimPath, dir, "unit", {"--bootstrap"});
+  EnvSetting ports("KVUFLASH_PORTS", "1=" + unit.Link());
+  TForm1 form(dir.Path().string() + "/", true);
+  QStringList messages;
+  form.Ui().MessageHook = [&](const QString& m) { messages << m; };
+  form.show();
+  MainForm& f = form.Form();
+  ClickButton(form, "BtnBoot");
+  ASSERT_TRUE(PumpUntil([&] { return f.S().Step == 0; }, 5000));
+  ClickButton(form, "BtnGoOn");
+  // Some 20 lines into the bootstrap program.
+  ASSERT_TRUE(PumpUntil([&] { return f.BootTransfer.BootLineNumber >= 20; }, 30000));
+  unit.Signal(SIGKILL);
+  ASSERT_TRUE(PumpUntil([&] { return f.S().Step == 0; }, 5000)) << f.S().Step;
+  PumpUntil([] { return false; }, 300);
+  EXPECT_EQ(f.W().FUpHist().back(),
+            "The run has stopped: Com 1 (" + unit.Link() + ") is no longer there");
+  EXPECT_TRUE(Shown(form, "FactoryBox") && Shown(form, "BtnBackToStart"));
+  EXPECT_EQ(messages.size(), 1) << messages.join("; ").toStdString();
+  ClickButton(form, "BtnBackToStart");
+  EXPECT_TRUE(Shown(form, "OpeningBox") && !Shown(form, "FactoryBox"));
+}
+
+TEST(FullUpload, PortHeldByAnotherProgramIsNamedAndTheWayBackOffered) {
+  if (!fs::exists(kSimPath)) GTEST_SKIP() << "rq410-sim is not built";
+  TempFolder dir("kv-window-port");
+  Sim unit(kSimPath, dir, "unit");
+  // Another program takes the port with a lock of its own and keeps it.
+  kvtest::Child holder({"flock", "--nonblock", unit.Link(), "sleep", "60"});
+  ASSERT_TRUE(PumpUntil(
+      [&] {
+        const int fd = ::open(unit.Link().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+        const bool held = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+        if (fd >= 0) ::close(fd);
+        return held;
+      },
+      5000));
+  EnvSetting ports("KVUFLASH_PORTS", "1=" + unit.Link());
+  TForm1 form(dir.Path().string() + "/", true);
+  QStringList messages;
+  form.Ui().MessageHook = [&](const QString& m) { messages << m; };
+  form.show();
+  ClickButton(form, "Btn2Upload");
+  ASSERT_TRUE(PumpUntil([&] { return form.Form().S().Step == 0; }, 5000));
+  EXPECT_EQ(Caption(form, "Label12"), "Port did not open on Com 1 at 38400 baud");
+  EXPECT_EQ(messages, QStringList{QString::fromStdString("COM1 (" + unit.Link() +
+                                                         ") is in use by another program.")});
+  EXPECT_TRUE(Shown(form, "BtnBackToStart"));
+  EXPECT_FALSE(Shown(form, "BtnChooseFile"));
 }
 
 }  // namespace

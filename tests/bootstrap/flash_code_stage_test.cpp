@@ -106,7 +106,9 @@ TEST(FlashCodeStage, AFileErrorStopsTheRunWithItsMessageAndLeavesNoUploadFile) {
   fs::create_directory(r.dir.Dir() + "Reserved.KVU");  // cannot be replaced by a file
   r.Proceed();
   ASSERT_TRUE(r.RunTo(0, 400));
-  EXPECT_EQ(r.ui.messages.size(), 1u);
+  ASSERT_EQ(r.ui.messages.size(), 1u);
+  // The runtime's words alone ("File access denied") would not say which file.
+  EXPECT_EQ(r.ui.messages[0].rfind(r.dir.Dir() + "Reserved.KVU: ", 0), 0u) << r.ui.messages[0];
   EXPECT_EQ(r.S().Outcome, RunOutcome::InputOutputError);
   EXPECT_TRUE(r.W().Visible(Ctl::BtnBackToStart));
   EXPECT_EQ(r.flashLoader.uCount, 0);

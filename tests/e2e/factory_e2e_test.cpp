@@ -2,9 +2,13 @@
 // pseudo-terminal: a whole run that leaves the flash code's pages in the unit's flash, and the
 // bootstrap's faults, each ending with its history line and exit status.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <iostream>
+#include <memory>
+#include <thread>
 
 #include "support/sim_process.h"
 
@@ -25,14 +29,27 @@ class FactoryEndToEnd : public ::testing::Test {
  protected:
   // kvuflash-cli factory on COM 1; standard input is no terminal, so it proceeds at once.
   CliResult Factory(const Sim& sim, const std::vector<std::string>& args = {}) {
-    std::vector<std::string> argv = {KV_CLI_PATH, "--dir",  dir_.Path().string(),
-                                     "factory",   "--port", "1"};
+    auto cli = StartFactory(sim, args, "cli");
+    return Finish(*cli, "cli");
+  }
+  // The same, left running with its program folder at `dir` (the scratch folder when empty)
+  // and `before` ahead of the program (a wrapper such as prlimit or setpriv); its output goes
+  // to TAG.out and TAG.err.
+  std::unique_ptr<Child> StartFactory(const Sim& sim, const std::vector<std::string>& args,
+                                      const std::string& tag, const std::string& dir = {},
+                                      const std::vector<std::string>& before = {}) {
+    std::vector<std::string> argv = before;
+    argv.insert(argv.end(), {KV_CLI_PATH, "--dir", dir.empty() ? dir_.Path().string() : dir,
+                             "factory", "--port", "1"});
     argv.insert(argv.end(), args.begin(), args.end());
-    Child cli(argv, {"KVUFLASH_PORTS=1=" + sim.Link()}, dir_.File("cli.out"), dir_.File("cli.err"));
+    return std::make_unique<Child>(argv, std::vector<std::string>{"KVUFLASH_PORTS=1=" + sim.Link()},
+                                   dir_.File(tag + ".out"), dir_.File(tag + ".err"));
+  }
+  CliResult Finish(Child& cli, const std::string& tag) {
     CliResult r;
     r.status = cli.Wait(120000);
-    r.out = ReadText(dir_.File("cli.out"));
-    r.err = ReadText(dir_.File("cli.err"));
+    r.out = ReadText(dir_.File(tag + ".out"));
+    r.err = ReadText(dir_.File(tag + ".err"));
     return r;
   }
   TempFolder dir_{"kv-factory-e2e"};
@@ -75,18 +92,86 @@ TEST_F(FactoryEndToEnd, BootstrapFaultsEndWithTheirHistoryLineAndExitStatus) {
       {{"--id-byte", "41"}, "Got C161 response: A", 13},
       {{"--id-byte", "none"}, "Timed out waiting for response to initial character", 12},
       {{"--loader1-reply", "41"}, "Problem - bad checksum response to Loader1", 15},
+      {{"--loader2-reply", "none"}, "Timed out waiting for response to Loader 2", 14},
       {{"--bad-check-lines", "5:all"}, "Problem - got bad checksum 5 times, bad cable?", 16},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.line);
+  // All at once, each unit with its own command and folder: the silent ones wait out their
+  // budgets side by side.
+  std::vector<std::unique_ptr<Sim>> sims;
+  std::vector<std::unique_ptr<Child>> clis;
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    const std::string tag = "case" + std::to_string(i);
     std::vector<std::string> simArgs = {"--bootstrap"};
-    simArgs.insert(simArgs.end(), c.fault.begin(), c.fault.end());
-    Sim sim(KV_SIM_PATH, dir_, "unit", simArgs);
-    const CliResult r = Factory(sim);
+    simArgs.insert(simArgs.end(), cases[i].fault.begin(), cases[i].fault.end());
+    sims.push_back(std::make_unique<Sim>(KV_SIM_PATH, dir_, tag, simArgs));
+    fs::create_directories(dir_.Path() / tag);
+    clis.push_back(StartFactory(*sims[i], {}, tag, dir_.File(tag)));
+  }
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    const Case& c = cases[i];
+    SCOPED_TRACE(c.line);
+    const CliResult r = Finish(*clis[i], "case" + std::to_string(i));
     EXPECT_EQ(r.status, c.status) << r.out << r.err;
     EXPECT_TRUE(Has(r.out, "FUpHist: " + c.line + "\n")) << r.out;
     EXPECT_TRUE(Has(r.err, "kvuflash-cli: The factory upload stopped: ")) << r.err;
-    sim.Stop();
+    sims[i]->Stop();
+  }
+}
+
+TEST_F(FactoryEndToEnd, UnitThatVanishesAmongTheBootstrapLinesEndsTheRunAtOnceNamingThePort) {
+  Sim sim(KV_SIM_PATH, dir_, "unit", {"--bootstrap"});
+  auto cli = StartFactory(sim, {"--capture", dir_.File("capture.txt")}, "gone");
+  // Some 20 lines into the bootstrap program the unit's end of the line goes.
+  const auto until = Child::Clock::now() + std::chrono::seconds(30);
+  while (Count(ReadText(dir_.File("capture.txt")), "[mem]:") < 20 && Child::Clock::now() < until)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  sim.Signal(SIGKILL);
+  const auto gone = Child::Clock::now();
+  const CliResult r = Finish(*cli, "gone");
+  EXPECT_LT(std::chrono::duration<double>(Child::Clock::now() - gone).count(), 5.0);
+  EXPECT_EQ(r.status, 4) << r.out << r.err;
+  // The history, which is what the user watches, says it last.
+  const std::string line =
+      "FUpHist: The run has stopped: Com 1 (" + sim.Link() + ") is no longer there\n";
+  EXPECT_TRUE(Has(r.out, line) && r.out.rfind("FUpHist: ") == r.out.rfind(line)) << r.out;
+  EXPECT_TRUE(Has(r.err, "COM1 (" + sim.Link() + ") is no longer there: ")) << r.err;
+  const std::string capture = ReadText(dir_.File("capture.txt"));
+  ASSERT_FALSE(capture.empty());
+  EXPECT_EQ(capture.back(), '\n');
+  EXPECT_FALSE(fs::exists(dir_.File("Reserved.KVU")) || fs::exists(dir_.File("Reserved.BIN")));
+}
+
+TEST_F(FactoryEndToEnd, ReservedFilesThatCannotBeWrittenStopTheRunNamingThemAndLeaveNone) {
+  // A full disk (a file-size limit stands for it) and a folder the user may not write (root
+  // may write any, so the command then runs as the user nobody), both at once: the bootstrap
+  // takes its 13 seconds first.
+  fs::create_directories(dir_.Path() / "full");
+  fs::create_directories(dir_.Path() / "readonly");
+  std::vector<std::string> unprivileged;
+  Sim full(KV_SIM_PATH, dir_, "full", {"--bootstrap"});
+  Sim readOnly(KV_SIM_PATH, dir_, "readonly", {"--bootstrap"});
+  if (::geteuid() == 0) {
+    unprivileged = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+    fs::permissions(dir_.Path(), fs::perms::others_read | fs::perms::others_exec,
+                    fs::perm_options::add);
+    fs::permissions(fs::canonical(readOnly.Link()), fs::perms::all);
+  }
+  fs::permissions(dir_.Path() / "readonly", fs::perms::owner_write, fs::perm_options::remove);
+  auto fullCli = StartFactory(full, {}, "full", dir_.File("full"), {"prlimit", "--fsize=30000"});
+  auto readOnlyCli = StartFactory(readOnly, {}, "readonly", dir_.File("readonly"), unprivileged);
+  const std::pair<std::string, std::string> said[] = {{"full", "Disk full"},
+                                                      {"readonly", "File access denied"}};
+  for (const auto& [tag, what] : said) {
+    SCOPED_TRACE(tag);
+    const CliResult r = Finish(tag == "full" ? *fullCli : *readOnlyCli, tag);
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_TRUE(Has(r.err, dir_.File(tag + "/Reserved.BIN") + ": " + what)) << r.err;
+    EXPECT_TRUE(Has(r.out, "FUpHist: Bootstrap Upload complete\n")) << r.out;
+    EXPECT_FALSE(Has(r.out, "Got U,READY")) << r.out;
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(dir_.Path() / tag))
+      left.push_back(entry.path().filename().string());
+    EXPECT_TRUE(left.empty() || left == std::vector<std::string>{"commsUP.txt"}) << left.front();
   }
 }
 

@@ -6,11 +6,15 @@
 #include <poll.h>
 #include <stdlib.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <iostream>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -63,6 +67,53 @@ std::string Record(const Bytes& upload, std::size_t index) {
   return AsString(upload).substr(index * 135, 135);
 }
 
+// One Intel HEX line of `type` at `offset` with `data`, its checksum right, ending in CR LF.
+std::string HexRecord(int type, unsigned offset, const Bytes& data) {
+  char head[16];
+  std::snprintf(head, sizeof head, ":%02X%04X%02X", static_cast<unsigned>(data.size()), offset,
+                static_cast<unsigned>(type));
+  std::string line = head;
+  unsigned sum = static_cast<unsigned>(data.size()) + (offset >> 8) + (offset & 0xFF) +
+                 static_cast<unsigned>(type);
+  for (std::uint8_t b : data) {
+    char pair[3];
+    std::snprintf(pair, sizeof pair, "%02X", b);
+    line += pair;
+    sum += b;
+  }
+  char check[5];
+  std::snprintf(check, sizeof check, "%02X\r\n", (0x100 - (sum & 0xFF)) & 0xFF);
+  return line + check;
+}
+
+std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
+  for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+  return text;
+}
+
+// Polls `done` until it holds or `ms` have passed.
+template <typename F>
+bool WaitFor(F done, int ms) {
+  const auto until = Child::Clock::now() + std::chrono::milliseconds(ms);
+  while (!done()) {
+    if (Child::Clock::now() >= until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+double SecondsSince(Child::Clock::time_point start) {
+  return std::chrono::duration<double>(Child::Clock::now() - start).count();
+}
+
+// Processor time that process `pid` takes over `seconds` of waiting, as a share of one core.
+double CoreShareWhileWaiting(pid_t pid, double seconds) {
+  const double before = kvtest::ProcessorSeconds(pid);
+  std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+  return (kvtest::ProcessorSeconds(pid) - before) / seconds;
+}
+
 class UploadEndToEnd : public ::testing::Test {
  protected:
   void SetUp() override { fs::create_directories(dir_.Path() / "prog"); }
@@ -71,17 +122,26 @@ class UploadEndToEnd : public ::testing::Test {
   // `timeoutS` seconds.
   CliResult Upload(const std::vector<std::string>& args, const std::string& link, int timeoutS = 60,
                    const std::string& tag = "cli") {
-    std::vector<std::string> argv = {KV_CLI_PATH, "--dir", dir_.File("prog"), "upload"};
+    auto cli = StartUpload(args, link, tag);
+    return Finish(*cli, tag, Child::Clock::now() + std::chrono::seconds(timeoutS));
+  }
+  // The same, started and left running; `before` comes ahead of the program (a wrapper such as
+  // prlimit or setpriv). Its output goes to TAG.out and TAG.err.
+  std::unique_ptr<Child> StartUpload(const std::vector<std::string>& args, const std::string& link,
+                                     const std::string& tag,
+                                     const std::vector<std::string>& before = {}) {
+    std::vector<std::string> argv = before;
+    argv.insert(argv.end(), {KV_CLI_PATH, "--dir", dir_.File("prog"), "upload"});
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<std::string> env;
     if (!link.empty()) env.push_back("KVUFLASH_PORTS=1=" + link);
-    const std::string out = dir_.File(tag + ".out");
-    const std::string err = dir_.File(tag + ".err");
-    Child cli(argv, env, out, err);
+    return std::make_unique<Child>(argv, env, dir_.File(tag + ".out"), dir_.File(tag + ".err"));
+  }
+  CliResult Finish(Child& cli, const std::string& tag, Child::Clock::time_point deadline) {
     CliResult r;
-    r.status = cli.Wait(timeoutS * 1000);
-    r.out = ReadText(out);
-    r.err = ReadText(err);
+    r.status = cli.WaitUntil(deadline);
+    r.out = ReadText(dir_.File(tag + ".out"));
+    r.err = ReadText(dir_.File(tag + ".err"));
     return r;
   }
 
@@ -326,6 +386,262 @@ TEST_F(UploadEndToEnd, UnitThatStopsAnsweringOrAnswersWronglyGivesTimeOutOrUnexp
   }
 }
 
+TEST_F(UploadEndToEnd, UnitThatVanishesMidUploadEndsTheRunAtOnceNamingThePort) {
+  const Bytes image = MakeImage(SpreadPages(40, 100, 3), 61);
+  WriteBytes(dir_.File("gone.kvu"), UploadFile(image, "00000000"));
+  auto sim = StartSim();
+  auto cli = StartUpload({"--capture", dir_.File("capture.txt"), dir_.File("gone.kvu")},
+                         sim->Link(), "gone");
+  // In the middle of the records the unit's end of the line goes, as an adapter pulled out.
+  ASSERT_TRUE(WaitFor([&] { return RecordBytes(sim->Traffic("in")).size() >= 10 * 135; }, 30000));
+  sim->Signal(SIGKILL);
+  const auto gone = Child::Clock::now();
+  const CliResult r = Finish(*cli, "gone", gone + std::chrono::seconds(30));
+  // At once: not after the two minutes a silent unit is waited for, nor at the --timeout.
+  EXPECT_LT(SecondsSince(gone), 5.0);
+  EXPECT_EQ(r.status, 4) << r.out << r.err;
+  EXPECT_TRUE(
+      Has(r.out, "Label2: The run has stopped: Com 1 (" + sim->Link() + ") is no longer there\n"))
+      << r.out;
+  EXPECT_EQ(Count(r.err, "COM1 (" + sim->Link() + ") is no longer there"), 1u) << r.err;
+
+  // The capture file holds whole lines, every record that reached the unit described in it.
+  const std::size_t received = RecordBytes(sim->Traffic("in")).size() / 135;
+  const std::string capture = ReadText(dir_.File("capture.txt"));
+  ASSERT_FALSE(capture.empty());
+  EXPECT_EQ(capture.back(), '\n');
+  EXPECT_GE(Count(capture, "[info  ]  addr "), received);
+}
+
+TEST_F(UploadEndToEnd, PortHeldForbiddenOrNoSerialDeviceIsRefusedNamingThePortAndWhy) {
+  WriteBytes(dir_.File("fw.kvu"), UploadFile(MakeImage(SpreadPages(3, 0, 1), 62), "00000000"));
+  auto sim = StartSim({"--never-ready"});
+  const std::string port = "COM1 (" + sim->Link() + ")";
+
+  // Another kvuflash-cli has the port, waiting for its unit to be switched on.
+  auto holder = StartUpload({dir_.File("fw.kvu")}, sim->Link(), "holder");
+  ASSERT_TRUE(WaitFor([&] { return Has(ReadText(dir_.File("holder.out")), "POWER UP"); }, 10000));
+  CliResult r = Upload({dir_.File("fw.kvu")}, sim->Link(), 30, "second");
+  EXPECT_EQ(r.status, 4) << r.out << r.err;
+  EXPECT_TRUE(Has(r.err, port + " is in use by another program.")) << r.err;
+  holder->Signal(SIGINT);
+  EXPECT_EQ(holder->Wait(10000), 9);
+
+  // A device this user may not open. Root may open any, so the command runs as the user
+  // nobody then, in a folder it can read; another user is kept out by the device's mode.
+  std::vector<std::string> unprivileged;
+  if (::geteuid() == 0) {
+    unprivileged = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+    fs::permissions(dir_.Path(), fs::perms::others_read | fs::perms::others_exec,
+                    fs::perm_options::add);
+  } else {
+    fs::permissions(fs::canonical(sim->Link()), fs::perms::none);
+  }
+  auto forbidden = StartUpload({dir_.File("fw.kvu")}, sim->Link(), "forbidden", unprivileged);
+  r = Finish(*forbidden, "forbidden", Child::Clock::now() + std::chrono::seconds(30));
+  EXPECT_EQ(r.status, 4) << r.out << r.err;
+  EXPECT_TRUE(Has(r.err, "Access to " + port + " was denied. Add your user to the dialout group"))
+      << r.err;
+
+  // The port number mapped to an ordinary file.
+  r = Upload({dir_.File("fw.kvu")}, dir_.File("fw.kvu"), 30, "file");
+  EXPECT_EQ(r.status, 4) << r.out << r.err;
+  EXPECT_TRUE(Has(r.err, "COM1 (" + dir_.File("fw.kvu") + ") is not a serial device.")) << r.err;
+}
+
+TEST_F(UploadEndToEnd, FullDiskDuringConversionLeavesNoFileThatLooksWholeAndKeepsTheOlderOnes) {
+  auto sim = StartSim();
+  // An earlier conversion of the file, which a failed one must leave as it was.
+  WriteText(dir_.File("fw.hex"), IntelHex(MakeImage(SpreadPages(3, 0, 1), 63)));
+  ASSERT_EQ(Child({KV_CLI_PATH, "convert", dir_.File("fw.hex")}).Wait(30000), 0);
+  const Bytes olderBin = ReadBytes(dir_.File("fw.BIN"));
+  const Bytes olderKvu = ReadBytes(dir_.File("fw.KVU"));
+  WriteText(dir_.File("fw.hex"), IntelHex(MakeImage(SpreadPages(5, 0, 1), 64)));
+
+  // A file-size limit stands for the full disk: the 4 MB image does not fit, then the upload
+  // file of a binary image does not.
+  CliResult r =
+      Finish(*StartUpload({dir_.File("fw.hex")}, sim->Link(), "hex", {"prlimit", "--fsize=100000"}),
+             "hex", Child::Clock::now() + std::chrono::seconds(60));
+  EXPECT_EQ(r.status, 3) << r.out << r.err;
+  EXPECT_TRUE(Has(r.err, dir_.File("fw.BIN") + ": Disk full")) << r.err;
+  EXPECT_EQ(ReadBytes(dir_.File("fw.BIN")), olderBin);
+  EXPECT_EQ(ReadBytes(dir_.File("fw.KVU")), olderKvu);
+
+  const Bytes image = MakeImage(SpreadPages(40, 0, 1), 65);
+  WriteBytes(dir_.File("image.bin"), Bytes(image.begin(), image.begin() + 40 * kPage));
+  r = Finish(
+      *StartUpload({dir_.File("image.bin")}, sim->Link(), "bin", {"prlimit", "--fsize=2000"}),
+      "bin", Child::Clock::now() + std::chrono::seconds(60));
+  EXPECT_EQ(r.status, 3) << r.out << r.err;
+  EXPECT_TRUE(Has(r.err, dir_.File("image.KVU") + ": Disk full")) << r.err;
+
+  // Nothing written in part is left under any name, and nothing went to the unit.
+  std::vector<std::string> left;
+  for (const std::string& name : dir_.Names()) {
+    if (name.rfind("fw.", 0) == 0 || name.rfind("image.", 0) == 0) left.push_back(name);
+  }
+  EXPECT_EQ(left, (std::vector<std::string>{"fw.BIN", "fw.KVU", "fw.hex", "image.bin"}));
+  ASSERT_EQ(sim->Stop(), 0);
+  EXPECT_EQ(sim->Traffic("in"), "");
+}
+
+TEST_F(UploadEndToEnd, FullDiskDuringCaptureTurnsCaptureOffOnceAndTheUploadCompletes) {
+  const Bytes image = MakeImage(SpreadPages(40, 7, 2), 66);
+  WriteBytes(dir_.File("fw.kvu"), UploadFile(image, "00000000"));
+  auto sim = StartSim();
+  constexpr std::size_t kLimit = 8000;
+  auto cli = StartUpload({"--capture", dir_.File("capture.txt"), dir_.File("fw.kvu")}, sim->Link(),
+                         "cap", {"prlimit", "--fsize=" + std::to_string(kLimit)});
+  const CliResult r = Finish(*cli, "cap", Child::Clock::now() + std::chrono::seconds(60));
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(
+      Count(r.err, "The capture file " + dir_.File("capture.txt") +
+                       " could not be written (Disk full). Capture is now off; the run goes on."),
+      1u)
+      << r.err;
+  EXPECT_TRUE(Has(r.out, "Label11: Disabled\n")) << r.out;
+  ASSERT_EQ(sim->Stop(), 0);
+  EXPECT_EQ(FirstDifferentPage(sim->Flash(), image), -1);
+
+  // Everything up to the line that did not fit, and nothing of that line.
+  const std::string capture = ReadText(dir_.File("capture.txt"));
+  EXPECT_LE(capture.size(), kLimit);
+  EXPECT_GT(capture.size(), kLimit - 300);
+  ASSERT_FALSE(capture.empty());
+  EXPECT_EQ(capture.back(), '\n') << capture.substr(capture.size() - 100);
+}
+
+TEST_F(UploadEndToEnd, NoisyLineAtOneInAThousandAndOneInAHundredGetsEveryRecordThroughByResends) {
+  const Bytes image = MakeImage(SpreadPages(200, 3, 11), 67);
+  WriteBytes(dir_.File("noise.kvu"), UploadFile(image, "00000000"));
+  struct Case {
+    const char* rate;
+    bool fast;
+  };
+  const Case cases[] = {{"0.001", false}, {"0.01", false}, {"0.001", true}, {"0.01", true}};
+  std::vector<std::unique_ptr<Sim>> sims;
+  std::vector<std::unique_ptr<Child>> clis;
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    const std::string tag = "noise" + std::to_string(i);
+    // Seed 156 damages two of the first 200 records at the one rate, four at the other.
+    sims.push_back(StartSim({"--corrupt-records", cases[i].rate, "--seed", "156"}, tag));
+    std::vector<std::string> args = {dir_.File("noise.kvu")};
+    if (cases[i].fast) args.insert(args.begin(), "--fast");
+    clis.push_back(StartUpload(args, sims[i]->Link(), tag));
+  }
+  const auto deadline = Child::Clock::now() + std::chrono::seconds(120);
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE(std::string(cases[i].rate) + (cases[i].fast ? " on request" : " per tick"));
+    const std::string tag = "noise" + std::to_string(i);
+    const CliResult r = Finish(*clis[i], tag, deadline);
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    ASSERT_EQ(sims[i]->Stop(), 0);
+    EXPECT_EQ(FirstDifferentPage(sims[i]->Flash(), image), -1);
+    // Each record the line damaged went again, and only it.
+    const int resends = std::stoi(sims[i]->Summary()["resend_requests"]);
+    EXPECT_GT(resends, 0);
+    EXPECT_EQ(RecordBytes(sims[i]->Traffic("in")).size(), (200u + resends) * 135);
+  }
+}
+
+TEST_F(UploadEndToEnd, UnitSilentLateOrSayingThingsTwiceInEachPhase) {
+  const Bytes image = MakeImage(SpreadPages(40, 50, 4), 68);
+  WriteBytes(dir_.File("small.kvu"), UploadFile(image, "00000000"));
+  // 1000 records, so that the unit's checksums are asked for; a file for each run, as each
+  // is converted beside its input.
+  const Bytes big = MakeImage(SpreadPages(1000, 0, 30), 69);
+  WriteBytes(dir_.File("swrlate.bin"), big);
+  WriteBytes(dir_.File("swrnever.bin"), big);
+  std::string everyRecord = "1";
+  for (int n = 2; n <= 40; ++n) everyRecord += "," + std::to_string(n);
+  struct Case {
+    std::string name;
+    std::vector<std::string> sim, cli;
+    int status;
+    std::string said;  // on the error stream, or in the output when the status is 0
+    bool timesProcessor = false;
+  };
+  const std::string waited = "Timed out: the upload did not end within ";
+  const Case cases[] = {
+      {"erase",
+       {"--erase-ms", "600000"},
+       {"--timeout", "4", dir_.File("small.kvu")},
+       5,
+       waited + "4 s (waiting for Erase Complete/Timeout, 0 of 40 records sent).",
+       true},
+      {"thanks",
+       {"--no-thank-you"},
+       {"--timeout", "6", dir_.File("small.kvu")},
+       5,
+       waited + "6 s (waiting for Thank You, 40 of 40 records sent).",
+       true},
+      // Each request 150 ms after its record: more than a tick late.
+      {"late",
+       {"--program-ms", "150"},
+       {dir_.File("small.kvu")},
+       0,
+       "Label15: Software Upload complete\n"},
+      // Every request said twice, to a unit that takes 70 ms to write a record: a repeat taken
+      // for the next request would send a record that the unit loses while writing, and the
+      // run would end as complete without it.
+      {"twice",
+       {"--twice-records", everyRecord, "--program-ms", "70"},
+       {dir_.File("small.kvu")},
+       0,
+       "Label15: Software Upload complete\n"},
+      {"twicefast",
+       {"--twice-records", everyRecord, "--program-ms", "70"},
+       {"--fast", dir_.File("small.kvu")},
+       0,
+       "Label15: Software Upload complete\n"},
+      // After the reboot the first SWR? goes unanswered; then every one.
+      {"swrlate",
+       {"--no-line-time", "--swr-after", "2"},
+       {"--fast", dir_.File("swrlate.bin")},
+       0,
+       "Label15: Checksums match, Upload successful\n"},
+      {"swrnever",
+       {"--no-line-time", "--swr-after", "1000"},
+       {"--fast", "--timeout", "16", dir_.File("swrnever.bin")},
+       5,
+       waited + "16 s (waiting for SWR=, 1000 of 1000 records sent)."},
+  };
+  std::vector<std::unique_ptr<Sim>> sims;
+  std::vector<std::unique_ptr<Child>> clis;
+  for (const Case& c : cases) {
+    sims.push_back(StartSim(c.sim, c.name));
+    clis.push_back(StartUpload(c.cli, sims.back()->Link(), c.name));
+  }
+  // A command waiting on a silent unit sleeps: a busy loop would take a whole core.
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    if (!cases[i].timesProcessor) continue;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+          return Has(ReadText(dir_.File(cases[i].name + ".out")),
+                     cases[i].name == "erase" ? "Erasing..." : "Upload done");
+        },
+        20000));
+    const double share = CoreShareWhileWaiting(clis[i]->Pid(), 2.0);
+    std::cout << "[ figures  ] kvuflash-cli waiting (" << cases[i].name << "): " << share * 100
+              << " % of a core\n";
+    EXPECT_LT(share, 0.25);
+  }
+  const auto deadline = Child::Clock::now() + std::chrono::seconds(120);
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    const Case& c = cases[i];
+    SCOPED_TRACE(c.name);
+    const CliResult r = Finish(*clis[i], c.name, deadline);
+    EXPECT_EQ(r.status, c.status) << r.out << r.err;
+    EXPECT_TRUE(Has(c.status == 0 ? r.out : r.err, c.said)) << r.out << r.err;
+    ASSERT_EQ(sims[i]->Stop(), 0);
+    if (c.status == 0) {
+      EXPECT_EQ(FirstDifferentPage(sims[i]->Flash(), c.name.rfind("swr", 0) == 0 ? big : image),
+                -1);
+    }
+  }
+}
+
 TEST_F(UploadEndToEnd, BadInputsAndPortsStopBeforeAnythingReachesTheUnit) {
   auto sim = StartSim();
   const Bytes image = MakeImage(SpreadPages(3, 0, 1), 66);
@@ -346,12 +662,12 @@ TEST_F(UploadEndToEnd, BadInputsAndPortsStopBeforeAnythingReachesTheUnit) {
   WriteText(dir_.File("broken.hex"), hex);
   r = Upload({dir_.File("broken.hex")}, sim->Link());
   EXPECT_EQ(r.status, 3) << r.out << r.err;
-  EXPECT_FALSE(r.err.empty());
+  EXPECT_TRUE(Has(r.err, "broken.hex") && Has(r.err, "line 3")) << r.err;
   EXPECT_FALSE(fs::exists(dir_.File("broken.KVU")));
   EXPECT_FALSE(Has(r.out, "THE UNIT MUST BE OFF"));
 
   Bytes shortFile = UploadFile(image, "ABCD1234");
-  shortFile.resize(shortFile.size() - 3);
+  shortFile.erase(shortFile.end() - 3, shortFile.end());
   WriteBytes(dir_.File("short.kvu"), shortFile);
   r = Upload({dir_.File("short.kvu")}, sim->Link());
   EXPECT_EQ(r.status, 3) << r.out << r.err;
@@ -363,9 +679,91 @@ TEST_F(UploadEndToEnd, BadInputsAndPortsStopBeforeAnythingReachesTheUnit) {
   EXPECT_EQ(r.status, 3) << r.out << r.err;
   EXPECT_TRUE(Has(r.err, "empty.hex holds no data for the unit")) << r.err;
 
+  // More that is damaged, impossible or no file at all: each refused, naming the file (and the
+  // line), with no upload file left.
+  const std::string record = HexRecord(0, 0x0100, Bytes(16, 0x11));
+  const std::string end = ":00000001FF\r\n";
+  std::string overlong = HexRecord(0, 0, Bytes(255, 0x22));
+  overlong.insert(overlong.size() - 4, "2222");  // 257 data bytes behind a count of 255
+  fs::create_directory(dir_.File("folder.hex"));
+  ASSERT_EQ(::mkfifo(dir_.File("pipe.hex").c_str(), 0644), 0);
+  fs::create_symlink("/dev/zero", dir_.File("device.bin"));
+  const std::pair<std::string, std::string> refused[] = {
+      {"cut.hex", record + ":1001100000010203\r\n" + end},
+      {"overlong.hex", overlong + end},
+      {"beyond.hex", HexRecord(4, 0, {0x00, 0x40}) + record + end},
+      {"straddling.hex",
+       HexRecord(4, 0, {0x00, 0x3F}) + HexRecord(0, 0xFFF8, Bytes(16, 0x33)) + end},
+      // A Ctrl-Z glued to the end record, with no line end between: that line is no record.
+      {"ctrlz.hex", record + ":00000001FF\x1A"},
+      {"zero.hex", ""},
+      {"nothing.bin", ""},
+      {"nothing.kvu", ""},
+      {"folder.hex", ""},
+      {"pipe.hex", ""},
+      {"device.bin", ""},
+  };
+  const std::map<std::string, std::string> said = {
+      {"cut.hex", "line 2"},
+      {"overlong.hex",
+       "line 1: the line has 525 characters where its byte count (FF) calls for 521"},
+      {"beyond.hex", "line 2 puts data at address 0x400100, at or beyond the 4 MB limit"},
+      {"straddling.hex", "line 2 puts data at address 0x3FFFF8"},
+      {"ctrlz.hex", "line 2"},
+      {"zero.hex", "zero.hex is empty"},
+      {"nothing.bin", "nothing.bin is empty"},
+      {"nothing.kvu", "nothing.kvu is not a complete upload file"},
+      {"folder.hex", "folder.hex is a folder, not a file"},
+      {"pipe.hex", "pipe.hex is a named pipe (FIFO), not a file"},
+      {"device.bin", "device.bin is a device, not a file"},
+  };
+  for (const auto& [name, text] : refused) {
+    SCOPED_TRACE(name);
+    if (!fs::exists(fs::symlink_status(dir_.File(name)))) WriteText(dir_.File(name), text);
+    r = Upload({dir_.File(name)}, sim->Link());
+    EXPECT_EQ(r.status, 3) << r.out << r.err;
+    EXPECT_TRUE(Has(r.err, dir_.File(name)) && Has(r.err, said.at(name))) << r.err;
+    const std::string stem = name.substr(0, name.find('.'));
+    EXPECT_FALSE(fs::exists(dir_.File(stem + ".KVU")) && stem != "nothing");
+  }
+
   // Nothing of the dialogue went out for any of them.
   ASSERT_EQ(sim->Stop(), 0);
   EXPECT_EQ(sim->Traffic("in"), "");
+
+  // What the reader takes as it is: lower-case digits, LF or CR line ends, blank lines, a
+  // Ctrl-Z after the end record, no end record, a name with blanks and letters beyond ASCII.
+  // Each lands in its own unit's flash.
+  const std::string plain = IntelHex(image);                      // CR LF
+  const std::string oddName = "fw \u00FCn\u00EF c\u00F6d\u00E9";  // "fw ünï cödé" in UTF-8
+  std::string lower = plain;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::pair<std::string, std::string> taken[] = {
+      {"lower.hex", lower},
+      {"lf.hex", ReplaceAll(plain, "\r\n", "\n")},
+      {"cr.hex", ReplaceAll(plain, "\r\n", "\r")},
+      {"blank.hex", ReplaceAll(plain, "\r\n", "\r\n\r\n")},
+      {"dos.hex", plain + "\x1A"},
+      {"noend.hex", plain.substr(0, plain.rfind(':'))},
+      {oddName + ".hex", plain},
+  };
+  std::vector<std::unique_ptr<Sim>> units;
+  std::vector<std::unique_ptr<Child>> uploads;
+  for (std::size_t i = 0; i < std::size(taken); ++i) {
+    WriteText(dir_.File(taken[i].first), taken[i].second);
+    units.push_back(StartSim({}, "taken" + std::to_string(i)));
+    uploads.push_back(
+        StartUpload({dir_.File(taken[i].first)}, units[i]->Link(), "taken" + std::to_string(i)));
+  }
+  const auto deadline = Child::Clock::now() + std::chrono::seconds(60);
+  for (std::size_t i = 0; i < std::size(taken); ++i) {
+    SCOPED_TRACE(taken[i].first);
+    r = Finish(*uploads[i], "taken" + std::to_string(i), deadline);
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    ASSERT_EQ(units[i]->Stop(), 0);
+    EXPECT_EQ(FirstDifferentPage(units[i]->Flash(), image), -1);
+  }
+  EXPECT_TRUE(fs::exists(dir_.File(oddName + ".KVU")));
 
   // A line whose checksum is wrong is used as it always was with --accept-bad-checksums.
   std::string damaged = IntelHex(image);
@@ -383,6 +781,7 @@ TEST_F(UploadEndToEnd, BadInputsAndPortsStopBeforeAnythingReachesTheUnit) {
   r = Upload({dir_.File("good.kvu")}, dir_.File("no-such-tty"));
   EXPECT_EQ(r.status, 4) << r.out << r.err;
   EXPECT_TRUE(Has(r.out, "Label12: Port did not open on Com 1 at 38400 baud")) << r.out;
+  EXPECT_TRUE(Has(r.err, "COM1 (" + dir_.File("no-such-tty") + ") is not present.")) << r.err;
 
   r = Upload({"--help"}, "");
   EXPECT_EQ(r.status, 0);

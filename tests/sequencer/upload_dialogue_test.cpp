@@ -312,16 +312,21 @@ TEST(UploadRun, RecordsOnRequestGoOutFromTheReceiveEventWithEveryAnswerAsOnATick
   r.StartUpload();
   ASSERT_TRUE(r.TickUntil([&] { return unit.records.size() == 1; }, 50));
   const auto& f = r.fileRecords;
+  // Each answer comes once the record before it has crossed the line (35 ms at 38400 baud).
+  const auto answerArrives = [&r] {
+    r.clock.AdvanceSeconds(0.04);
+    r.form.ReadMessage();
+  };
 
   // Between ticks the request is served at once: record 2, its resend, then nothing for "OK"
   // until the next tick resends it, as the tick's own step would.
-  r.form.ReadMessage();
+  answerArrives();
   EXPECT_EQ(unit.records.size(), 2u);
   EXPECT_EQ(r.S().BlocksSent, 2);
-  r.form.ReadMessage();
+  answerArrives();
   EXPECT_EQ(unit.records.size(), 3u);
   EXPECT_EQ(r.S().BlocksSent, 2) << "a resend is not counted";
-  r.form.ReadMessage();
+  answerArrives();
   EXPECT_EQ(unit.records.size(), 3u);
   EXPECT_EQ(r.S().Step, kResendStep);
   r.Tick();
@@ -330,15 +335,15 @@ TEST(UploadRun, RecordsOnRequestGoOutFromTheReceiveEventWithEveryAnswerAsOnATick
 
   // A line without its CR is left to wait. A look between ticks spends none of the budget: a
   // request completed with one tick of it left is taken, not timed out.
-  r.form.ReadMessage();  // "SEND BLOCK" for record 3 went out, answered by nothing yet
+  answerArrives();  // "SEND BLOCK" for record 3 went out, answered by nothing yet
   ASSERT_EQ(unit.records.size(), 5u);
   r.port.Feed("SEND BL");
   r.S().WaitTicks = r.S().WaitLimit - 1;
-  r.form.ReadMessage();
+  answerArrives();
   EXPECT_EQ(unit.records.size(), 5u);
   EXPECT_EQ(r.S().WaitTicks, r.S().WaitLimit - 1);
   r.port.Feed("OCK\r");
-  r.form.ReadMessage();
+  answerArrives();
   EXPECT_EQ(r.S().Step, kRecordRequestStep);
   ASSERT_EQ(unit.records.size(), 6u);
   EXPECT_EQ(unit.records.back(), f[3]);
@@ -349,7 +354,7 @@ TEST(UploadRun, RecordsOnRequestGoOutFromTheReceiveEventWithEveryAnswerAsOnATick
   EXPECT_EQ(r.S().WaitTicks, 0);
 
   // "UPLOAD FAILED" halts from the receive event as from a tick.
-  r.form.ReadMessage();
+  answerArrives();
   EXPECT_EQ(r.S().Step, kHaltStep);
   EXPECT_EQ(r.W().Caption(Ctl::Label2), "Upload failed");
 
@@ -363,6 +368,61 @@ TEST(UploadRun, RecordsOnRequestGoOutFromTheReceiveEventWithEveryAnswerAsOnATick
   w.form.ReadMessage();
   EXPECT_EQ(plain.records.size(), 1u);
   EXPECT_EQ(w.S().ReplyText, "SEND BLOCK\r");
+}
+
+TEST(UploadRun, RecordsOnRequestTakeNoRequestThatCameBeforeTheRecordCouldReachTheUnit) {
+  UploadRig r;
+  r.UseUploadFile(3);
+  r.form.RecordsOnRequest = true;
+  LoaderUnit unit;
+  unit.answer = [](int n, const std::string&) { return n == 2 ? "" : "SEND BLOCK\r"; };
+  unit.Attach(r.port);
+  r.StartUpload();
+  ASSERT_TRUE(r.TickUntil([&] { return unit.records.size() == 1; }, 50));
+  r.clock.AdvanceSeconds(0.04);
+  r.form.ReadMessage();
+  ASSERT_EQ(unit.records.size(), 2u);
+
+  // The request just served comes again 3 ms and 30 ms later (an echo on the line, a unit
+  // that says it twice): record 2 is still on its way, so neither asks for record 3. Sent,
+  // record 3 would reach the unit while it writes record 2 and be lost without a word.
+  for (double ms : {3.0, 27.0}) {
+    r.port.Feed("SEND BLOCK\r");
+    r.clock.AdvanceSeconds(ms / 1000);
+    r.form.ReadMessage();
+    EXPECT_EQ(unit.records.size(), 2u) << ms;
+    EXPECT_EQ(r.S().ReplyText, "");
+    EXPECT_EQ(r.S().Step, kRecordRequestStep);
+  }
+  // The unit's own answer to record 2, after it has arrived: record 3 goes.
+  r.port.Feed("SEND BLOCK\r");
+  r.clock.AdvanceSeconds(0.01);
+  r.form.ReadMessage();
+  ASSERT_EQ(unit.records.size(), 3u);
+  EXPECT_EQ(unit.records[2], r.fileRecords[2]);
+  ASSERT_TRUE(r.TickUntilStep(183, 50));
+  EXPECT_EQ(r.S().BlocksSent, 3);
+
+  // A line faster than its speed (a pseudo-terminal at memory speed): the unit's answer comes
+  // at once. Held back, it is let through after a second of nothing else, and from then on
+  // every answer is taken as it comes.
+  UploadRig m;
+  m.UseUploadFile(4);
+  m.form.RecordsOnRequest = true;
+  LoaderUnit fast;
+  fast.Attach(m.port);
+  m.StartUpload();
+  ASSERT_TRUE(m.TickUntil([&] { return fast.records.size() == 1; }, 50));
+  m.form.ReadMessage();
+  EXPECT_EQ(fast.records.size(), 1u);
+  m.Tick(MainForm::kHeldReplyTicks - 1);
+  EXPECT_EQ(fast.records.size(), 1u);
+  m.Tick();
+  ASSERT_EQ(fast.records.size(), 2u);
+  m.form.ReadMessage();
+  m.form.ReadMessage();
+  EXPECT_EQ(fast.records.size(), 4u);
+  EXPECT_EQ(fast.records, m.fileRecords);
 }
 
 TEST(UploadRun, NothingStaleGoesOutBeforeTheFirstRequest) {

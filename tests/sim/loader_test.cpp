@@ -178,8 +178,8 @@ TEST(SimLoader, PowerOnDelayIgnoresEarlyBytesAndNoiseIsRepeatable) {
 }
 
 TEST(SimLoader, RecordFaultsAnswerAsChosen) {
-  SimProcess sim(
-      args({"--resend-records", "2", "--unknown-line-records", "3:2", "--short-answers"}));
+  SimProcess sim(args({"--resend-records", "2", "--unknown-line-records", "3:2", "--short-answers",
+                       "--twice-records", "4"}));
   Client c(sim.Path(), 38400);
   c.send("U");
   c.readUntil("READY\r");
@@ -201,7 +201,7 @@ TEST(SimLoader, RecordFaultsAnswerAsChosen) {
   c.send(recs[2]);
   EXPECT_EQ(c.readUntil("\r"), "S\r");
   c.send(recs[3]);
-  EXPECT_EQ(c.readUntil("\r"), "S\r");
+  EXPECT_EQ(c.readFor(200), "S\rS\r");  // record 4: the request said twice
   sim.Signal(SIGTERM);
   EXPECT_EQ(sim.Wait(), 0);
   EXPECT_EQ(sim.Summary()["records"], "4");

@@ -167,7 +167,7 @@ TEST(SimLine, HelpOptionsAndMistakesInThem) {
   for (const char* option :
        {"--link", "--device", "--bootstrap", "--dump", "--transcript", "--once", "--resend-records",
         "--bad-check-lines", "--seed", "--power-on-after-ms", "--line-time", "--no-line-time",
-        "--program-ms", "--count", "--unit"}) {
+        "--program-ms", "--count", "--unit", "--twice-records"}) {
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
   }
   RunResult unknown = RunSim({"--frobnicate"});

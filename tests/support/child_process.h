@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -151,5 +152,22 @@ class Child {
   int errFd_ = -1;
   std::string outPath_, errPath_;
 };
+
+// Processor time (user and system) that process `pid` has used so far, in seconds; -1 when it
+// cannot be read. Checks that a program waiting on something does not spin compare two readings.
+inline double ProcessorSeconds(pid_t pid) {
+  const std::string stat = ReadText("/proc/" + std::to_string(pid) + "/stat");
+  // The command name in parentheses may hold blanks; the fields are counted after it.
+  const auto close = stat.rfind(')');
+  if (close == std::string::npos) return -1;
+  std::istringstream fields(stat.substr(close + 2));
+  std::string field;
+  unsigned long long user = 0, system = 0;
+  for (int i = 3; i <= 15 && fields >> field; ++i) {
+    if (i == 14) user = std::stoull(field);
+    if (i == 15) system = std::stoull(field);
+  }
+  return static_cast<double>(user + system) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
 
 }  // namespace kvtest

@@ -149,6 +149,9 @@ class Sim {
         sim_(Args(link_, dump_, transcript_, extra), 1, simPath) {}
   // Ends the simulator cleanly; returns its exit status.
   int Stop() { return sim_.Stop(); }
+  // SIGKILL pulls the unit off the line at once, as an adapter pulled out does: its end of the
+  // pseudo-terminal goes, and nothing (no dump, no summary) is written.
+  void Signal(int sig) { sim_.Signal(sig); }
   const std::string& Link() const { return link_; }
   Bytes Flash() const { return ReadBytes(dump_); }
   // What it printed: its pseudo-terminal, then its reports and summary.
