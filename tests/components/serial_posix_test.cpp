@@ -475,6 +475,10 @@ TEST(Serial, CloseDropsAPendingHandOverInsteadOfFreezing) {
 }
 
 TEST(Serial, APortIsOpenedOnlyWithTheEventThatReleasesItsWait) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  // The sanitizers' runtimes need descriptors of their own, which this test takes away.
+  GTEST_SKIP() << "the descriptor table cannot be filled under a sanitizer";
+#endif
   Pty pty;
   MapPort(kPort, pty.SlavePath());
   // In a child, whose descriptor table can be filled without harming the other tests.
