@@ -36,9 +36,11 @@ void LineTime::queue(std::deque<Burst>& q, std::string_view bytes, Clock::time_p
   q.push_back(std::move(b));
 }
 
-LineTime::Clock::time_point LineTime::notBefore(Clock::time_point due,
-                                                Clock::time_point last) const {
-  return paced_ ? std::max(due, last + kQuantum) : due;
+LineTime::Clock::time_point LineTime::notBefore(const Burst& b, Clock::time_point last) const {
+  const Clock::time_point due = b.due(b.done);
+  // The burst's last byte goes at its own time: the other end acts on a whole message, and a
+  // quantum's wait there would be the line's time lost on every record.
+  return paced_ ? std::max(due, std::min(last + kQuantum, b.end())) : due;
 }
 
 bool LineTime::read(std::string& got, Clock::time_point now) {
@@ -108,12 +110,12 @@ size_t LineTime::writeDue(Clock::time_point now) {
 std::optional<LineTime::Clock::time_point> LineTime::nextDue() const {
   std::optional<Clock::time_point> next;
   auto earliest = [&next](Clock::time_point t) { next = next ? std::min(*next, t) : t; };
-  if (!in_.empty()) earliest(notBefore(in_.front().due(in_.front().done), lastIn_));
+  if (!in_.empty()) earliest(notBefore(in_.front(), lastIn_));
   if (!out_.empty()) {
     const Burst& front = out_.front();
     // A blocked line wakes the loop when it can take more; this is only for giving up.
     earliest(blocked_ ? front.due(front.done) + kGiveUpAfter
-                      : notBefore(front.due(front.done), lastOut_));
+                      : notBefore(front, lastOut_));
   }
   return next;
 }

@@ -67,7 +67,8 @@ class LineTime {
   };
 
   void queue(std::deque<Burst>& q, std::string_view bytes, Clock::time_point now, int baud);
-  Clock::time_point notBefore(Clock::time_point due, Clock::time_point last) const;
+  // When the next bytes of b may go, given the last hand-over.
+  Clock::time_point notBefore(const Burst& b, Clock::time_point last) const;
 
   Line& line_;
   bool paced_;

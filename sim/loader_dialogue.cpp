@@ -188,7 +188,9 @@ void LoaderDialogue::askWhenWritten(long now) {
     ask(false);
     return;
   }
-  writtenAt_ = now + programMs_;
+  // The unit counts whole milliseconds and now is this one's start: one more makes the write
+  // take at least its time, never up to a millisecond less.
+  writtenAt_ = now + programMs_ + 1;
 }
 
 void LoaderDialogue::onByteRecords(char c, long now) {
