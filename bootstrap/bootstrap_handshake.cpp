@@ -65,6 +65,7 @@ void BootstrapHandshake::BtnBootClick() {
   s.HelpContext = kFactoryHelpTopic;
   w.Clear(Ctl::Label1);
   w.Clear(Ctl::Label16);
+  w.Clear(Ctl::Label19);
   // A run after a failed one: what the failure hid or left shown is put back.
   w.Show(Ctl::Label16);
   w.Hide(Ctl::BtnGoOn);

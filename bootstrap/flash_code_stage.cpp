@@ -110,6 +110,7 @@ void FlashCodeStage::Complete() {
   fs::remove(s.UploadFileName, ec);
   fs::remove(s.BinFileName, ec);
   w.Show(Ctl::BtnBackToStart);
-  core_.EndRun(RunOutcome::Completed);
+  // The history has shown the unit's erase errors; the run's outcome must say them too.
+  core_.EndRun(s.EraseErrors > 0 ? RunOutcome::CompletedWithEraseErrors : RunOutcome::Completed);
   s.Step = kIdleStep;
 }

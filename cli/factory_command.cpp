@@ -185,6 +185,10 @@ int RunFactory(const std::vector<std::string>& args, const UploadDefaults& defau
           << form.BootTransfer.BootLineNumber << " bootstrap lines and " << s.BlocksSent
           << " records sent. Switch the unit off, remove the jumpers JP2 and JP3, then upload"
           << " the main software." << std::endl;
+    } else if (s.Outcome == RunOutcome::CompletedWithEraseErrors) {
+      printer.ErrLine("kvuflash-cli: Factory upload complete in " + MinutesSeconds(seconds) +
+                      ", but the unit reported erase errors (see above): its flash may not hold"
+                      " the flash code. Run the factory upload again.");
     } else if (s.Outcome != RunOutcome::InputOutputError) {  // an error's message has been shown
       printer.ErrLine(std::string("kvuflash-cli: The factory upload stopped: ") +
                       OutcomeName(s.Outcome) + " (" + form.W().FUpHist().back() + ").");

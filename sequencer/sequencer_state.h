@@ -41,6 +41,8 @@ struct SequencerState {
   bool RecordRequested = false;
   // Time of day at which RecordBuffer last went out.
   double RecordSentAt = 0;
+  // "ERASE ERROR" reports of this run's erase: every record may go, yet the flash is not sound.
+  int EraseErrors = 0;
 
   // Where the run stands and how it ended (SequencerCore raises the progress event).
   RunPhase Phase = RunPhase::Idle;

@@ -110,7 +110,7 @@ bool UploadDialogue::PerformStep(int step) {
       s.StartTime = core_.Clock.TimeOfDay();
       s.BlocksSent = 0;
       s.RecordRequested = false;
-      eraseErrors_ = 0;
+      s.EraseErrors = 0;
       refusalsInARow_ = 0;
       w.HistAdd("Got U,READY handshake");
       w.HistAdd("Sending GO");
@@ -137,7 +137,7 @@ bool UploadDialogue::PerformStep(int step) {
       return true;
     case kEraseResultStep:
       if (Contains(s.LastReply, "ERASE ERROR")) {
-        ++eraseErrors_;
+        ++s.EraseErrors;
         w.HistAdd(s.LastReply);
         w.SetCaption(Ctl::Label2, s.LastReply);
         s.WaitTicks = 0;
@@ -530,7 +530,7 @@ void UploadDialogue::CompletionScreen() {
   // The checksum check has already said how a large upload ended.
   if (s.Outcome == RunOutcome::None) core_.EndRun(RunOutcome::Completed);
   // The unit took every record, but said that it could not erase all of its flash.
-  if (eraseErrors_ > 0 &&
+  if (s.EraseErrors > 0 &&
       (s.Outcome == RunOutcome::Completed || s.Outcome == RunOutcome::ChecksumsMatch))
     core_.EndRun(RunOutcome::CompletedWithEraseErrors);
   s.Step = kBlinkFirstStep;

@@ -91,7 +91,6 @@ class UploadDialogue final : public StepOwner {
   void ForgetRefusal();
 
   std::optional<TColor> label12Before_;
-  int eraseErrors_ = 0;     // erase error reports of this run
   int refusalsInARow_ = 0;  // of the current record
   int factoryPortOpenedStep_ = kIdleStep;
   int factoryEndStep_ = kIdleStep;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -136,4 +137,16 @@ TEST(FlashCodeStage, TheDialoguesFailuresShowInTheFactoryHistory) {
   EXPECT_EQ(h.LastHist(), "Upload failed");
   EXPECT_EQ(h.S().Outcome, RunOutcome::HaltedByUnit);
   EXPECT_TRUE(h.W().Visible(Ctl::BtnBackToStart));
+}
+
+TEST(FlashCodeStage, EraseErrorsReportedByTheUnitAreTheRunsOutcome) {
+  FactoryRig r;
+  r.flashLoader.afterGo = {"ERASING...\r", "ERASE ERROR: 3\r", "BLOCK BASE INDEX: 40000\r",
+                           "ERASE COMPLETE\r", "SEND BLOCK\r"};
+  r.Proceed();
+  ASSERT_TRUE(r.RunTo(0, 1200));
+  const auto& h = r.W().FUpHist();
+  EXPECT_NE(std::find(h.begin(), h.end(), "ERASE ERROR: 3\r"), h.end());
+  EXPECT_EQ(h[h.size() - 2], "Factory Upload completed.");
+  EXPECT_EQ(r.S().Outcome, RunOutcome::CompletedWithEraseErrors);
 }

@@ -55,6 +55,14 @@ TEST(FactoryHandshake, FailuresOfferTheWayBackAndTheNextRunStartsClean) {
   r.OpenFactoryScreen();
   EXPECT_TRUE(r.W().Visible(Ctl::Label16) && r.W().Visible(Ctl::BtnGoOn));
   EXPECT_EQ(r.W().FUpHist().size(), 2u);
+
+  // The time a run would take is not promised for a port that then fails to open.
+  r.form.BtnBackToStartClick();
+  r.port.active = false;
+  r.port.opens = false;
+  r.form.BtnBootClick();
+  EXPECT_TRUE(r.RunTo(0, 30));
+  EXPECT_EQ(r.W().Caption(Ctl::Label19), "");
 }
 
 TEST(FactoryHandshake, IdentificationAmongOtherBytesLoadsBothLoadersInOneTickEach) {
