@@ -114,8 +114,7 @@ std::optional<LineTime::Clock::time_point> LineTime::nextDue() const {
   if (!out_.empty()) {
     const Burst& front = out_.front();
     // A blocked line wakes the loop when it can take more; this is only for giving up.
-    earliest(blocked_ ? front.due(front.done) + kGiveUpAfter
-                      : notBefore(front, lastOut_));
+    earliest(blocked_ ? front.due(front.done) + kGiveUpAfter : notBefore(front, lastOut_));
   }
   return next;
 }
