@@ -245,6 +245,10 @@ UnitUploadEnd DriveUpload(Cli& cli, const std::string& file, const std::string& 
     }
     case RunOutcome::InputOutputError:
       return {status, ""};  // the message has been shown
+    case RunOutcome::RefusedBeforeSending:
+      if (!form.W().Caption(Ctl::Label12).empty())
+        return {status, form.W().Caption(Ctl::Label12) + "."};
+      return {status, std::string("The upload stopped: ") + OutcomeName(s.Outcome) + "."};
     default:
       return {status, std::string("The upload stopped: ") + OutcomeName(s.Outcome) + "."};
   }

@@ -7,7 +7,6 @@
 
 namespace {
 
-constexpr int kAddressSize = 6;    // record bytes 0 to 5: the page address as text
 constexpr int kFirstHalfEnd = 70;  // data bytes 6 to 69, then 70 to 133
 constexpr int kChecksumOffset = 134;
 

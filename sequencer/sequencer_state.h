@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "components/byte_file.h"
@@ -41,6 +42,9 @@ struct SequencerState {
   bool RecordRequested = false;
   // Time of day at which RecordBuffer last went out.
   double RecordSentAt = 0;
+  // The fingerprint of the upload file as it was checked when the run started; none in a run
+  // whose file the program made itself.
+  std::optional<std::uint64_t> CheckedUploadFile;
   // "ERASE ERROR" reports of this run's erase: every record may go, yet the flash is not sound.
   int EraseErrors = 0;
 

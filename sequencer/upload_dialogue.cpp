@@ -1,5 +1,6 @@
 #include "sequencer/upload_dialogue.h"
 
+#include <algorithm>
 #include <array>
 #include <exception>
 #include <filesystem>
@@ -12,6 +13,20 @@
 namespace {
 
 constexpr int kHelpCompleted = 5;
+
+// FNV-1a over a file's bytes: enough to tell the file that was checked from one put in its
+// place, which is all it is asked.
+class FileFingerprint {
+ public:
+  void Add(const void* data, std::size_t n) {
+    const auto* p = static_cast<const std::uint8_t*>(data);
+    for (std::size_t i = 0; i < n; ++i) value_ = (value_ ^ p[i]) * 0x100000001B3ULL;
+  }
+  std::uint64_t Value() const { return value_; }
+
+ private:
+  std::uint64_t value_ = 0xCBF29CE484222325ULL;
+};
 
 bool Contains(const std::string& text, const char* word) {
   return text.find(word) != std::string::npos;
@@ -106,6 +121,7 @@ bool UploadDialogue::PerformStep(int step) {
       if (s.AttemptCount > kHandshakeMaxSends) s.Step = kTimeOutStep;
       return true;
     case kSendGoStep:
+      if (!OpenCheckedUploadFile()) return true;
       core_.SetPhase(RunPhase::Erase);
       s.StartTime = core_.Clock.TimeOfDay();
       s.BlocksSent = 0;
@@ -145,11 +161,10 @@ bool UploadDialogue::PerformStep(int step) {
       } else if (Contains(s.LastReply, "COMPLETE")) {
         w.HistAdd("Erase complete");
         w.SetCaption(Ctl::Label2, "Erase complete...");
-        // Read only, so that a file on read-only media can be sent.
-        s.UploadFile.Close();
-        s.UploadFile.Open(s.UploadFileName, ByteFile::Mode::Read);
+        s.UploadFile.Seek(0);
         s.Step = kRecordsStartStep;
       } else {
+        s.UploadFile.Close();
         w.SetCaption(Ctl::Label2, "unexpected response: " + s.LastReply);
         // A factory run shows its history, not the Software Upload's labels.
         if (!s.MainUploadMode) w.HistAdd("unexpected response: " + s.LastReply);
@@ -270,7 +285,7 @@ void UploadDialogue::PortOpened() {
   }
 }
 
-std::string UploadDialogue::UploadFileProblem() const {
+std::string UploadDialogue::UploadFileProblem(std::uint64_t* fingerprint) const {
   const SequencerState& s = core_.S;
   if (s.UploadFileName.empty()) return "No upload file has been chosen";
   std::error_code ec;
@@ -296,10 +311,12 @@ std::string UploadDialogue::UploadFileProblem() const {
   // every record is checked before anything is sent.
   std::ifstream in(s.UploadFileName, std::ios::binary);
   std::array<std::uint8_t, kRecordSize> record{};
+  FileFingerprint print;
   for (std::uintmax_t r = 1; r <= records; ++r) {
     if (!in.read(reinterpret_cast<char*>(record.data()), kRecordSize)) {
       return "The upload file " + s.UploadFileName + " cannot be read. Choose it again";
     }
+    print.Add(record.data(), record.size());
     unsigned sum = 0;
     for (int i = 0; i < kRecordSize - 1; ++i) sum += record[static_cast<std::size_t>(i)];
     const auto expected = static_cast<std::uint8_t>(sum & 0xFF);
@@ -309,13 +326,70 @@ std::string UploadDialogue::UploadFileProblem() const {
              HexByte(record[kRecordSize - 1]) + " where its bytes call for " + HexByte(expected) +
              ". Make the upload file again or choose another";
     }
+    // The unit halts, or refuses the record for ever, at an address it does not have; by
+    // then its flash is erased.
+    const char* a = reinterpret_cast<const char*>(record.data());
+    const bool hex = std::all_of(a, a + kAddressSize, IsHexDigit);
+    if (!hex ||
+        std::stoul(std::string(a, kAddressSize), nullptr, 16) + kPageSize > kUnitFlashBytes) {
+      return "The upload file " + s.UploadFileName + " is damaged: record " + std::to_string(r) +
+             " has the address " + PrintableText(record.data(), kAddressSize) +
+             ", which is not one of the unit's 4 MB of flash. Make the upload file again or "
+             "choose another";
+    }
   }
+  std::array<char, kTrailerSize> trailer{};
+  if (!in.read(trailer.data(), kTrailerSize)) {
+    return "The upload file " + s.UploadFileName + " cannot be read. Choose it again";
+  }
+  // The unit's checksums are compared with the trailer's after a large upload: one that is no
+  // checksum would call a sound flash different.
+  if (records >= static_cast<std::uintmax_t>(kChecksumCheckRecords) &&
+      !std::all_of(trailer.begin(), trailer.begin() + 4, IsHexDigit)) {
+    return "The upload file " + s.UploadFileName + " is damaged: its checksum trailer '" +
+           PrintableText(reinterpret_cast<const std::uint8_t*>(trailer.data()), kTrailerSize) +
+           "' does not begin with four hex digits. Make the upload file again or choose another";
+  }
+  print.Add(trailer.data(), trailer.size());
+  if (fingerprint) *fingerprint = print.Value();
   return {};
 }
 
+bool UploadDialogue::OpenCheckedUploadFile() {
+  SequencerState& s = core_.S;
+  // Read only, so that a file on read-only media can be sent. Opened before GO has the unit
+  // erase its flash, and read from this handle to the last record: a file put in its place
+  // later (a new conversion, a copy) cannot change what is sent, and one that has changed
+  // since it was checked is refused while the unit still holds its firmware.
+  s.UploadFile.Close();
+  s.UploadFile.Open(s.UploadFileName, ByteFile::Mode::Read);
+  if (!s.CheckedUploadFile) return true;  // a factory run's own file, made a moment ago
+  FileFingerprint print;
+  std::array<std::uint8_t, 4096> buffer{};
+  while (std::size_t n = s.UploadFile.Read(buffer.data(), buffer.size()))
+    print.Add(buffer.data(), n);
+  s.UploadFile.Seek(0);
+  if (print.Value() == *s.CheckedUploadFile) return true;
+  s.UploadFile.Close();
+  core_.W.Hide(Ctl::Label10);
+  Refuse("The upload file " + s.UploadFileName +
+         " has changed since the upload was started, so nothing has been sent to the unit. "
+         "Switch the unit off and choose the file again");
+  return false;
+}
+
 bool UploadDialogue::RefuseBadUploadFile() {
-  const std::string problem = UploadFileProblem();
-  if (problem.empty()) return false;
+  std::uint64_t fingerprint = 0;
+  const std::string problem = UploadFileProblem(&fingerprint);
+  if (problem.empty()) {
+    core_.S.CheckedUploadFile = fingerprint;
+    return false;
+  }
+  Refuse(problem);
+  return true;
+}
+
+void UploadDialogue::Refuse(const std::string& problem) {
   WindowModel& w = core_.W;
   ShowRefusal(problem);
   w.Hide(Ctl::BtnStartRun);
@@ -323,7 +397,6 @@ bool UploadDialogue::RefuseBadUploadFile() {
   w.Show(Ctl::BtnBackToStart);
   core_.EndRun(RunOutcome::RefusedBeforeSending);
   core_.S.Step = kIdleStep;
-  return true;
 }
 
 void UploadDialogue::ShowRefusal(const std::string& text) {

@@ -170,6 +170,26 @@ TEST(UploadReadyScreen, ShowsTheEstimateAndRefusesAFileThatIsBrokenOrHasChanged)
       << t.W().Caption(Ctl::Label12);
   EXPECT_EQ(t.S().Outcome, RunOutcome::RefusedBeforeSending);
   EXPECT_EQ(t.port.TakeWritten(), "");
+  // Records the unit would halt on, or refuse for ever, once its flash is erased.
+  for (const char* address : {"400000", "01ZZ00"}) {
+    std::string record = MakeRecord(0).replace(0, 6, address);
+    unsigned sum = 0;
+    for (int i = 0; i < 134; ++i) sum += static_cast<unsigned char>(record[i]);
+    record[134] = static_cast<char>(sum & 0xFF);
+    std::ofstream(t.S().UploadFileName, std::ios::binary | std::ios::trunc)
+        << MakeRecord(0) << record << "12AB34CD";
+    t.S().Step = 42;
+    t.Tick();
+    EXPECT_NE(t.W().Caption(Ctl::Label12).find(std::string("record 2 has the address ") + address),
+              std::string::npos)
+        << t.W().Caption(Ctl::Label12);
+  }
+  // A trailer that is no checksum, where the unit's checksums will be compared with it.
+  t.UseUploadFile(kChecksumCheckRecords, "zzzz0000");
+  t.S().Step = 42;
+  t.Tick();
+  EXPECT_NE(t.W().Caption(Ctl::Label12).find("checksum trailer 'zzzz0000'"), std::string::npos)
+      << t.W().Caption(Ctl::Label12);
   // A whole file afterwards gets the ready screen and Label12 its colour back.
   t.UseUploadFile(2);
   t.S().Step = 42;
@@ -177,6 +197,27 @@ TEST(UploadReadyScreen, ShowsTheEstimateAndRefusesAFileThatIsBrokenOrHasChanged)
   EXPECT_TRUE(t.W().Visible(Ctl::BtnStartRun));
   EXPECT_EQ(t.W().FontColor(Ctl::Label12), clBlue);
   EXPECT_EQ(t.W().Caption(Ctl::Label8), "Upload will be 2 blocks, less than 1 minute");
+}
+
+TEST(UploadRun, AFileReplacedWhileTheUnitIsSwitchedOnIsRefusedBeforeGo) {
+  UploadRig r;
+  r.UseUploadFile(3);
+  LoaderUnit unit;
+  unit.readyAfterU = 4;
+  unit.Attach(r.port);
+  r.StartUpload();
+  r.Tick();
+  // A new conversion puts another file of as many records in its place.
+  const std::string other = r.dir.Dir() + "other.KVU";
+  WriteUploadFile(other, 3, "FFFF0000");
+  std::filesystem::rename(other, r.S().UploadFileName);
+  ASSERT_TRUE(r.TickUntilStep(0, 20));
+  EXPECT_TRUE(unit.commands.empty()) << "no GO, so the unit keeps its firmware";
+  EXPECT_EQ(r.S().Outcome, RunOutcome::RefusedBeforeSending);
+  EXPECT_NE(r.W().Caption(Ctl::Label12).find("has changed since the upload was started"),
+            std::string::npos)
+      << r.W().Caption(Ctl::Label12);
+  EXPECT_TRUE(r.W().Visible(Ctl::BtnBackToStart));
 }
 
 TEST(UploadRun, ThreeRecordsFromHandshakeToCompletion) {
