@@ -108,13 +108,14 @@ int PrepareUpload(const std::string& file, std::ostream& out, std::ostream& err,
         err << NothingToSendFromHex(file, report) << '\n';
         return kConvertBadInput;
       }
-      if (report.badLines > 0 && !acceptBadChecksums) {
-        err << BadLinesRefusal(file, report)
+      if (HexLooksDamaged(report) && !acceptBadChecksums) {
+        err << DamagedHexRefusal(file, report)
             << " (--accept-bad-checksums converts it all the same)\n";
         return kConvertBadInput;
       }
-      if (report.badLines > 0) {
-        err << BadLinesText(file, report) << ". Converted all the same (--accept-bad-checksums)\n";
+      if (HexLooksDamaged(report)) {
+        err << DamagedHexText(file, report)
+            << ". Converted all the same (--accept-bad-checksums)\n";
       }
       NamingFile(binName, [&] { WriteWholeFile(binName, image); });
       out << "Processing .BIN file to .KVU format ...\n";
