@@ -146,4 +146,15 @@ TEST(ConvertCommand, HexWithoutEndRecordIsTakenForCutShortAndRefusedUnlessAccept
   EXPECT_TRUE(fs::exists("cut.KVU"));
 }
 
+TEST(ConvertCommand, BinaryImageLargerThanTheFlashIsRefusedBeforeAnythingIsWritten) {
+  ScratchFolder dir("kv-convert", ScratchFolder::Current::Enter);
+  WriteBytes("big.bin", std::vector<std::uint8_t>(kSoftwareImagePages * kPageSize + 1, 0x00));
+  const Result r = Convert("big.bin");
+  EXPECT_EQ(r.status, kConvertBadInput);
+  EXPECT_EQ(r.err,
+            "big.bin: the image is 4194305 bytes, more than the 4 MB (4194304 bytes) of the "
+            "unit's flash\n");
+  EXPECT_EQ(dir.Names(), std::vector<std::string>{"big.bin"});
+}
+
 }  // namespace
