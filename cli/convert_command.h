@@ -11,6 +11,9 @@ inline constexpr int kConvertDone = 0;
 inline constexpr int kConvertBadArguments = 2;  // no file name
 inline constexpr int kConvertBadInput = 3;      // missing, unknown kind, malformed, unwritable
 
+// What "kvuflash-cli convert --help" prints.
+extern const char* const kConvertHelpText;
+
 // Returns the exit status: 0 when the upload file is ready; 3 with the message on `err` for a
 // file that cannot be read, converted or written, whose kind is not known, or that gives the
 // unit nothing to write. An Intel HEX file with bad lines (wrong checksums, wrong lengths) or

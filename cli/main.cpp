@@ -1,4 +1,5 @@
 // kvuflash-cli: the uploader's core without a window, for scripts and production lines.
+#include <algorithm>
 #include <clocale>
 #include <csignal>
 #include <exception>
@@ -172,6 +173,12 @@ int main(int argc, char** argv) {
     }
     InstallInterruptHandler();
     if (o.command == "convert") {
+      // Asked for help, convert does not take the option for a file name.
+      if (std::ranges::find(o.args, "--help") != o.args.end() ||
+          std::ranges::find(o.args, "-h") != o.args.end()) {
+        std::cout << kConvertHelpText;
+        return 0;
+      }
       Options files = o;
       std::erase(files.args, kAcceptBadChecksums);
       ExpectArgs(files, 1, "one file name");
