@@ -17,6 +17,25 @@
 
 namespace fs = std::filesystem;
 
+const char* const kConvertHelpText =
+    "Usage: kvuflash-cli convert [--accept-bad-checksums] FILE\n"
+    "\n"
+    "Makes the upload file (.KVU) from FILE, an Intel HEX file (.hex, .h86, .mcs) or a\n"
+    "binary image (.bin), beside it, as a Software Upload would, and prints its checksums\n"
+    "and record count. A .KVU given as FILE is checked and reported, not rewritten.\n"
+    "\n"
+    "  --accept-bad-checksums\n"
+    "                    use an Intel HEX file whose lines have wrong checksums or lengths\n"
+    "                    (some old tools wrote wrong checksums), or that has no end record\n"
+    "                    (it may have been cut short); without it such a file is refused\n"
+    "                    before anything is written\n"
+    "\n"
+    "Exit status:\n"
+    "  0  the upload file is ready\n"
+    "  1, 2  bad arguments\n"
+    "  3  bad input: file missing, unknown extension, malformed HEX, nothing to send,\n"
+    "     bad .KVU size, or the converted file cannot be written\n";
+
 namespace {
 
 bool IsIntelHex(const std::string& extension) {
@@ -108,13 +127,14 @@ int PrepareUpload(const std::string& file, std::ostream& out, std::ostream& err,
         err << NothingToSendFromHex(file, report) << '\n';
         return kConvertBadInput;
       }
-      if (report.badLines > 0 && !acceptBadChecksums) {
-        err << BadLinesRefusal(file, report)
+      if (HexLooksDamaged(report) && !acceptBadChecksums) {
+        err << DamagedHexRefusal(file, report)
             << " (--accept-bad-checksums converts it all the same)\n";
         return kConvertBadInput;
       }
-      if (report.badLines > 0) {
-        err << BadLinesText(file, report) << ". Converted all the same (--accept-bad-checksums)\n";
+      if (HexLooksDamaged(report)) {
+        err << DamagedHexText(file, report)
+            << ". Converted all the same (--accept-bad-checksums)\n";
       }
       NamingFile(binName, [&] { WriteWholeFile(binName, image); });
       out << "Processing .BIN file to .KVU format ...\n";

@@ -11,10 +11,14 @@ inline constexpr int kConvertDone = 0;
 inline constexpr int kConvertBadArguments = 2;  // no file name
 inline constexpr int kConvertBadInput = 3;      // missing, unknown kind, malformed, unwritable
 
+// What "kvuflash-cli convert --help" prints.
+extern const char* const kConvertHelpText;
+
 // Returns the exit status: 0 when the upload file is ready; 3 with the message on `err` for a
 // file that cannot be read, converted or written, whose kind is not known, or that gives the
-// unit nothing to write. An Intel HEX file with bad lines (wrong checksums, wrong lengths) is
-// refused unless `acceptBadChecksums`; then it is converted with a warning on `err`.
+// unit nothing to write. An Intel HEX file with bad lines (wrong checksums, wrong lengths) or
+// without its end record is refused unless `acceptBadChecksums`; then it is converted with a
+// warning on `err`.
 int RunConvert(const std::string& file, std::ostream& out, std::ostream& err,
                bool acceptBadChecksums = false);
 

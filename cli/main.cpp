@@ -1,4 +1,5 @@
 // kvuflash-cli: the uploader's core without a window, for scripts and production lines.
+#include <algorithm>
 #include <clocale>
 #include <csignal>
 #include <exception>
@@ -36,7 +37,8 @@ constexpr const char* kUsage =
     "                 statuses below)\n"
     "  convert FILE   make the upload file (.KVU) from an Intel HEX file or a binary image,\n"
     "                 beside it, and print its checksums and record count. An Intel HEX\n"
-    "                 file with a line of a wrong checksum or length is refused unless\n"
+    "                 file with a line of a wrong checksum or length, or without its end\n"
+    "                 record (it may have been cut short), is refused unless\n"
     "                 --accept-bad-checksums is given (some old tools wrote wrong checksums)\n"
     "  check-port     open the chosen port at the chosen baud rate as a Software Upload\n"
     "                 would, and say whether it opened\n"
@@ -171,6 +173,12 @@ int main(int argc, char** argv) {
     }
     InstallInterruptHandler();
     if (o.command == "convert") {
+      // Asked for help, convert does not take the option for a file name.
+      if (std::ranges::find(o.args, "--help") != o.args.end() ||
+          std::ranges::find(o.args, "-h") != o.args.end()) {
+        std::cout << kConvertHelpText;
+        return 0;
+      }
       Options files = o;
       std::erase(files.args, kAcceptBadChecksums);
       ExpectArgs(files, 1, "one file name");

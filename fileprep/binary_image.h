@@ -15,9 +15,10 @@ using ImageBytes = std::vector<std::uint8_t>;
 // `pages` pages of erased flash.
 ImageBytes EmptyImage(int pages);
 
-// A binary image file as `pages` pages: bytes past its end count as erased flash, bytes past
-// the pages are left out. The file is only read, so an image on read-only media converts too.
-// A file that cannot be opened or read raises EInOutError.
+// A binary image file as `pages` pages: bytes past its end count as erased flash. The file is
+// only read, so an image on read-only media converts too. A file larger than the pages raises
+// EConvertError, saying its size and theirs; one that cannot be opened or read raises
+// EInOutError.
 ImageBytes ReadBinaryImage(const std::string& path, int pages);
 
 // Writes `bytes` to `path` whole or not at all: under a temporary name beside it, renamed over

@@ -78,14 +78,14 @@ std::string characterText(char c) {
 constexpr std::size_t kRecordFrame = 11;
 
 // Whether a line is a record as the format has it; when not, and `problem` is given, what is
-// wrong with it, in the user's words. `line` has no trailing blanks.
-bool soundRecord(std::string_view line, std::string* problem) {
+// wrong with it, in the user's words. `line` has no blanks at either end; `size` is its true
+// length, more than line.size() when the reader kept only the start of an endless line.
+bool soundRecord(std::string_view line, std::size_t size, std::string* problem) {
   const auto fail = [problem](const std::string& text) {
     if (problem) *problem = text;
     return false;
   };
   if (line.front() != ':') return fail("the line does not begin with ':'");
-  const std::size_t size = line.size();
   if (size >= 3 && hexDigit(line[1]) >= 0 && hexDigit(line[2]) >= 0) {
     const std::size_t count = static_cast<std::size_t>(hexDigit(line[1]) * 16 + hexDigit(line[2]));
     if (size != kRecordFrame + 2 * count) {
@@ -100,14 +100,14 @@ bool soundRecord(std::string_view line, std::string* problem) {
   // The bytes of a sound record add up to 0 modulo 256, its checksum included.
   unsigned sum = 0;
   int digits = 0;
-  for (std::size_t i = 1; i + 1 < size; i += 2) {
+  for (std::size_t i = 1; i + 1 < line.size(); i += 2) {
     const int high = hexDigit(line[i]);
     const int low = hexDigit(line[i + 1]);
     digits |= high | low;
     sum += static_cast<unsigned>((high << 4) | low);
   }
   if (digits < 0) {
-    for (std::size_t i = 1; i < size; ++i) {
+    for (std::size_t i = 1; i < line.size(); ++i) {
       if (hexDigit(line[i]) < 0) {
         return fail("the line holds " + characterText(line[i]) +
                     ", which is not a hexadecimal digit");
@@ -115,8 +115,8 @@ bool soundRecord(std::string_view line, std::string* problem) {
     }
   }
   if ((sum & 0xFF) != 0) {
-    const unsigned given =
-        static_cast<unsigned>(hexDigit(line[size - 2]) * 16 + hexDigit(line[size - 1]));
+    const unsigned given = static_cast<unsigned>(hexDigit(line[line.size() - 2]) * 16 +
+                                                 hexDigit(line[line.size() - 1]));
     const unsigned wanted = (given - sum) & 0xFF;
     char text[80];
     std::snprintf(text, sizeof text, "the checksum is %02X where the line's bytes call for %02X",
@@ -133,9 +133,14 @@ class HexConversion {
   HexConversion(ImageBytes& image, std::uint32_t addressLimit)
       : image_(image), addressLimit_(addressLimit) {}
 
-  void line(std::string_view text) {
+  // `dropped`: characters of the line the reader did not keep, up to its last one that is not
+  // blank.
+  void line(std::string_view text, std::size_t dropped = 0) {
     ++report_.lines;
-    check(text);
+    // Blanks before the record mark are no part of a record, and what follows them is still
+    // checked whole by its length and checksum; taken as columns they would shift every field.
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    check(text, dropped);
     if (text.size() <= kTypeColumn) {  // no record type to examine
       ++report_.linesSkipped;
       return;
@@ -164,13 +169,16 @@ class HexConversion {
 
  private:
   // Notes a line that is not a sound record; only the first one's problem is put in words.
-  void check(std::string_view text) {
+  void check(std::string_view text, std::size_t dropped) {
     // Blanks that an editor left at the end of a line change nothing that is read.
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+    if (dropped == 0) {
+      while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+    }
     if (text.empty()) return;
     if (text.front() == ':') ++report_.records;
     const bool first = report_.badLines == 0;
-    if (soundRecord(text, first ? &report_.firstBadLineProblem : nullptr)) return;
+    if (soundRecord(text, text.size() + dropped, first ? &report_.firstBadLineProblem : nullptr))
+      return;
     if (first) report_.firstBadLine = report_.lines;
     ++report_.badLines;
   }
@@ -204,20 +212,19 @@ class HexConversion {
     const std::uint32_t address = linearBase + segmentBase + offset;  // wraps at 4 GB
     std::array<std::uint8_t, 255> data{};
     const char* text = line.data() + kDataColumn;
-    if (line.size() >= kDataColumn + 2 * std::size_t{count}) {
-      for (std::uint32_t i = 0; i < count; ++i) {
-        const int high = hexDigit(text[2 * i]);
-        const int low = hexDigit(text[2 * i + 1]);
-        if ((high | low) < 0) field(line, kDataColumn + 2 * i, 2);  // raises with the field's text
-        data[i] = static_cast<std::uint8_t>((high << 4) | low);
-      }
-    } else {
-      for (std::uint32_t i = 0; i < count; ++i)
-        data[i] = static_cast<std::uint8_t>(field(line, kDataColumn + 2 * i, 2));
+    // A line cut short, which its length has already made a bad line, gives the whole bytes it
+    // still holds, as a bad line is used all the same when the user says so.
+    const std::size_t held = line.size() > kDataColumn ? (line.size() - kDataColumn) / 2 : 0;
+    const auto usable = static_cast<std::uint32_t>(std::min<std::size_t>(count, held));
+    for (std::uint32_t i = 0; i < usable; ++i) {
+      const int high = hexDigit(text[2 * i]);
+      const int low = hexDigit(text[2 * i + 1]);
+      if ((high | low) < 0) field(line, kDataColumn + 2 * i, 2);  // raises with the field's text
+      data[i] = static_cast<std::uint8_t>((high << 4) | low);
     }
     ++report_.dataRecords;
-    if (count == 0) return;
-    if (std::uint64_t{address} + count > addressLimit_) {
+    if (usable == 0) return;
+    if (std::uint64_t{address} + usable > addressLimit_) {
       throw EConvertError("Intel HEX line " + std::to_string(report_.lines) +
                           " puts data at address " + hexAddress(address) + ", at or beyond the " +
                           sizeText(addressLimit_) + " limit (" + hexAddress(addressLimit_) +
@@ -225,10 +232,10 @@ class HexConversion {
     }
     // Data past the image make it grow; a gap between is left as the file system leaves the
     // gap of a file written past its end, zero bytes.
-    if (std::size_t{address} + count > image_.size())
-      image_.resize(std::size_t{address} + count, 0x00);
-    std::memcpy(image_.data() + address, data.data(), count);
-    report_.dataBytes += count;
+    if (std::size_t{address} + usable > image_.size())
+      image_.resize(std::size_t{address} + usable, 0x00);
+    std::memcpy(image_.data() + address, data.data(), usable);
+    report_.dataBytes += usable;
   }
 
   ImageBytes& image_;
@@ -248,6 +255,8 @@ class TextLineReader {
 
   bool next(std::string_view& line) {
     carry_.clear();
+    carried_ = 0;
+    lastMark_ = 0;
     bool partial = false;
     for (;;) {
       if (pos_ == len_) {
@@ -288,9 +297,20 @@ class TextLineReader {
     }
   }
 
+  // Characters of the last line that were not kept, up to its last one that is not blank, so
+  // that an endless line is reported with its true length.
+  std::size_t dropped() const { return lastMark_ > carry_.size() ? lastMark_ - carry_.size() : 0; }
+
  private:
   // Part of a line that spans two reads; a line is kept up to kLongestLineKept characters.
   void keep(const char* text, std::size_t n) {
+    for (std::size_t i = n; i > 0; --i) {
+      if (text[i - 1] != ' ' && text[i - 1] != '\t') {
+        lastMark_ = carried_ + i;
+        break;
+      }
+    }
+    carried_ += n;
     carry_.append(text, std::min(n, kLongestLineKept - std::min(kLongestLineKept, carry_.size())));
   }
 
@@ -300,6 +320,8 @@ class TextLineReader {
   std::size_t len_ = 0;
   bool skipLf_ = false;
   std::string carry_;
+  std::size_t carried_ = 0;   // characters of the line in the pieces seen so far
+  std::size_t lastMark_ = 0;  // just past its last character that is not blank
 };
 
 }  // namespace
@@ -314,8 +336,8 @@ HexReadReport ReadIntelHexFile(const std::string& path, ImageBytes& image,
   if (input.next(line)) {
     if (line.substr(0, kByteOrderMark.size()) == kByteOrderMark)
       line.remove_prefix(kByteOrderMark.size());
-    conversion.line(line);
-    while (!conversion.ended() && input.next(line)) conversion.line(line);
+    conversion.line(line, input.dropped());
+    while (!conversion.ended() && input.next(line)) conversion.line(line, input.dropped());
   }
   return conversion.report();
 }

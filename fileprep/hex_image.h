@@ -39,11 +39,13 @@ struct HexReadReport {
 // extended linear base (type 04, × 65536) plus the extended segment base (type 02, × 16) plus
 // its offset, in 32-bit arithmetic; both bases start at 0. Stops after the end-of-file record
 // or at the end of the file; a line ends at LF, CR or CR LF, and a UTF-8 byte-order mark
-// before the first line is passed over. Lines of fewer than nine characters hold no record
-// type and are skipped, as are start-address records. Up to 255 data bytes a record. A field
-// that is not hexadecimal text raises EConvertError "Intel HEX line N: '%s' is not a valid
-// integer value"; data at or past `addressLimit` raise EConvertError naming the line and the
-// address; a file that cannot be read raises EInOutError.
+// before the first line is passed over, as are blanks before a line's record mark. Lines of
+// fewer than nine characters hold no record type and are skipped, as are start-address
+// records. Up to 255 data bytes a record; a data record cut short gives the whole bytes it
+// holds (it is a bad line). A field that is not hexadecimal text raises EConvertError "Intel
+// HEX line N: '%s' is not a valid integer value"; data at or past `addressLimit` raise
+// EConvertError naming the line and the address; a file that cannot be read raises
+// EInOutError.
 HexReadReport ReadIntelHexFile(const std::string& path, ImageBytes& image,
                                std::uint32_t addressLimit);
 

@@ -44,19 +44,34 @@ std::string NothingToSendFromBinary(const std::string& name, std::uint64_t size)
          "erased flash holds already" + kChooseAnother;
 }
 
-std::string BadLinesText(const std::string& name, const HexReadReport& report) {
-  if (report.badLines == 0) return {};
-  std::string text =
-      name + " line " + std::to_string(report.firstBadLine) + ": " + report.firstBadLineProblem;
-  if (report.badLines > 1) text += " (" + std::to_string(report.badLines) + " bad lines in all)";
+bool HexLooksDamaged(const HexReadReport& report) {
+  return report.badLines > 0 || !report.endRecordSeen;
+}
+
+std::string DamagedHexText(const std::string& name, const HexReadReport& report) {
+  std::string text;
+  if (report.badLines > 0) {
+    text =
+        name + " line " + std::to_string(report.firstBadLine) + ": " + report.firstBadLineProblem;
+    if (report.badLines > 1) text += " (" + std::to_string(report.badLines) + " bad lines in all)";
+  }
+  if (!report.endRecordSeen) {
+    // The image ends where the file ends; the checksums of the upload file are made from it
+    // and cannot tell that the rest of the firmware is missing.
+    text += text.empty() ? name + " has no end record" : ", and the file has no end record";
+    text += ": it may have been cut short";
+  }
   return text;
 }
 
-std::string BadLinesQuestion(const std::string& name, const HexReadReport& report) {
-  return BadLinesText(name, report) +
-         ". Some old tools wrote wrong checksums, but the file may be damaged. Use it anyway?";
+std::string DamagedHexQuestion(const std::string& name, const HexReadReport& report) {
+  return DamagedHexText(name, report) +
+         (report.badLines > 0
+              ? ". Some old tools wrote wrong checksums, but the file may be damaged. Use it "
+                "anyway?"
+              : ". Use it anyway?");
 }
 
-std::string BadLinesRefusal(const std::string& name, const HexReadReport& report) {
-  return BadLinesText(name, report) + ". The file was not used; choose another file";
+std::string DamagedHexRefusal(const std::string& name, const HexReadReport& report) {
+  return DamagedHexText(name, report) + ". The file was not used; choose another file";
 }

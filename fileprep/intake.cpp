@@ -190,9 +190,9 @@ void InputIntake::ReadHex() {
     return;
   }
   // Asked before anything is written, so that a No leaves the files of the last conversion.
-  if (hexReport_.badLines > 0) {
-    if (!core_.Ui.Confirm(BadLinesQuestion(s.InputFileName, hexReport_))) {
-      Refuse(BadLinesRefusal(s.InputFileName, hexReport_));
+  if (HexLooksDamaged(hexReport_)) {
+    if (!core_.Ui.Confirm(DamagedHexQuestion(s.InputFileName, hexReport_))) {
+      Refuse(DamagedHexRefusal(s.InputFileName, hexReport_));
       return;
     }
     // The question lets other events run; one of them may have ended the run meanwhile.

@@ -455,7 +455,8 @@ Faults of the bootstrap
   --id-byte XX|none       identification byte (default D5)
   --loader1-reply HEX|none  answer to Loader 1 (default 22, a double quote)
   --loader2-reply HEX|none  answer to Loader 2 (default 55, the letter U)
-  --bad-check-lines LIST  wrong check byte for these lines
+  --bad-check-lines LIST  wrong check byte for these lines (not the end frame, the last
+                          line, which gets no check byte)
   --corrupt-lines RATE    this share of lines arrives damaged; see --seed
   --seed N                seed of the random faults (default 1); the same seed gives the
                           same faults

@@ -57,6 +57,10 @@ TEST_F(CliShell, UsageAndBadArguments) {
   CliRun unknown = Cli("frobnicate");
   EXPECT_EQ(unknown.status, 2);
   EXPECT_NE(unknown.err.find("Unknown command 'frobnicate'"), std::string::npos);
+  // convert has a usage of its own; --help is no file name.
+  CliRun convertHelp = Cli("convert --help");
+  EXPECT_EQ(convertHelp.status, 0) << convertHelp.err;
+  EXPECT_EQ(convertHelp.out.rfind("Usage: kvuflash-cli convert", 0), 0u) << convertHelp.out;
   CliRun missing = Cli("convert");
   EXPECT_EQ(missing.status, 1);
   EXPECT_NE(missing.err.find("takes one file name"), std::string::npos);

@@ -127,4 +127,34 @@ TEST(ConvertCommand, RefusesWhatGivesNothingOrIsDamagedAndNamesTheFileAtFault) {
   EXPECT_FALSE(fs::exists("end.KVU"));
 }
 
+TEST(ConvertCommand, HexWithoutEndRecordIsTakenForCutShortAndRefusedUnlessAccepted) {
+  ScratchFolder dir("kv-convert", ScratchFolder::Current::Enter);
+  // A download that stopped at a line end: every line is sound, only the end record is missing.
+  WriteText("cut.hex", ":0100000011EE\n:0100010022DC\n");
+  const Result r = Convert("cut.hex");
+  EXPECT_EQ(r.status, kConvertBadInput);
+  EXPECT_EQ(r.err,
+            "cut.hex has no end record: it may have been cut short. The file was not used; "
+            "choose another file (--accept-bad-checksums converts it all the same)\n");
+  EXPECT_EQ(dir.Names(), std::vector<std::string>{"cut.hex"});
+
+  std::ostringstream out, err;
+  EXPECT_EQ(RunConvert("cut.hex", out, err, true), kConvertDone);
+  EXPECT_EQ(err.str(),
+            "cut.hex has no end record: it may have been cut short. Converted all the same "
+            "(--accept-bad-checksums)\n");
+  EXPECT_TRUE(fs::exists("cut.KVU"));
+}
+
+TEST(ConvertCommand, BinaryImageLargerThanTheFlashIsRefusedBeforeAnythingIsWritten) {
+  ScratchFolder dir("kv-convert", ScratchFolder::Current::Enter);
+  WriteBytes("big.bin", std::vector<std::uint8_t>(kSoftwareImagePages * kPageSize + 1, 0x00));
+  const Result r = Convert("big.bin");
+  EXPECT_EQ(r.status, kConvertBadInput);
+  EXPECT_EQ(r.err,
+            "big.bin: the image is 4194305 bytes, more than the 4 MB (4194304 bytes) of the "
+            "unit's flash\n");
+  EXPECT_EQ(dir.Names(), std::vector<std::string>{"big.bin"});
+}
+
 }  // namespace

@@ -247,11 +247,6 @@ TEST(HexImage, BadFieldsNameTheTextThatIsNoNumber) {
             "Intel HEX line 1: '00G0' is not a valid integer value");
   EXPECT_EQ(conversionError(":0200000011Q200\n"),
             "Intel HEX line 1: 'Q2' is not a valid integer value");
-  // A line cut short inside its data: the missing byte is no number.
-  EXPECT_EQ(conversionError(":0400000011223\n"),
-            "Intel HEX line 1: '3' is not a valid integer value");
-  EXPECT_EQ(conversionError(":0100000011EE\n\n:04000000112233\n"),
-            "Intel HEX line 3: '' is not a valid integer value");
   // A bad base is found by the data record that uses it; an empty one counts as 0.
   EXPECT_EQ(conversionError(":0200000412G4D6\n:0100000011EE\n"),
             "Intel HEX line 2: '12G4' is not a valid integer value");
@@ -311,9 +306,11 @@ TEST(HexImage, LineChecksumsAndLengthsAreCheckedAndBadLinesReportedNotDropped) {
   };
   for (const Case& c : {
            Case{":01000000BF3F", "the checksum is 3F where the line's bytes call for 40"},
-           // A data line that lost a character.
+           // A data line that lost a character, and one that lost its checksum and more.
            Case{":100100000011223344556677889AABBCCDDEEFFF7",
                 "the line has 42 characters where its byte count (10) calls for 43"},
+           Case{":10020000000102030405060708090A0B0C0D0E",
+                "the line has 39 characters where its byte count (10) calls for 43"},
            Case{":01000000BFX0", "the line holds 'X', which is not a hexadecimal digit"},
            Case{"01000000BF40", "the line does not begin with ':'"},
            Case{":0", "the line has 2 characters, too few for a record"},
@@ -330,10 +327,16 @@ TEST(HexImage, LineChecksumsAndLengthsAreCheckedAndBadLinesReportedNotDropped) {
   EXPECT_EQ(S.report.badLines, 2);
   EXPECT_EQ(S.report.firstBadLine, 1);
   EXPECT_EQ(ReadBytes(dir.File("in.BIN"))[0], 0xBF);
+  // A line cut short gives the whole bytes it still holds.
+  convertHexText(S, dir, ":0400000011223\n:00000001FF\n");
+  EXPECT_EQ(S.report.badLines, 1);
+  const Bytes cut = ReadBytes(dir.File("in.BIN"));
+  EXPECT_EQ(Bytes(cut.begin(), cut.begin() + 3), (Bytes{0x11, 0x22, 0xFF}));
 
-  // Sound lines in every dress: lower case, blanks an editor left at the end, blank lines,
+  // Sound lines in every dress: lower case, blanks an editor left at either end, blank lines,
   // CR LF, and a UTF-8 byte-order mark before the first record, which is passed over.
-  convertHexText(S, dir, "\xEF\xBB\xBF:0100000011EE\r\n:01000100bf3f  \r\n\r\n:00000001FF\t\r\n");
+  convertHexText(S, dir,
+                 "\xEF\xBB\xBF:0100000011EE\r\n \t:01000100bf3f  \r\n\r\n:00000001FF\t\r\n");
   EXPECT_EQ(S.report.badLines, 0) << S.report.firstBadLineProblem;
   const Bytes image = ReadBytes(dir.File("in.BIN"));
   EXPECT_EQ(image[0], 0x11);
@@ -464,4 +467,6 @@ TEST(HexImage, LinesSpanningReadsAndEndlessLines) {
   // A file without line ends is one line, of which only what a record can use is kept.
   convertHexText(S, dir, ":01000000AB" + std::string(3 * 1024 * 1024, 'Z'));
   EXPECT_EQ(ReadBytes(dir.File("in.BIN"))[0], 0xAB);
+  EXPECT_EQ(S.report.firstBadLineProblem,
+            "the line has 3145739 characters where its byte count (01) calls for 13");
 }

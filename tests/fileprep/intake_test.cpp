@@ -465,7 +465,8 @@ TEST(InputIntakeTest, InputThatGivesNothingToSendIsRefusedBeforeAnythingIsWritte
 
 TEST(InputIntakeTest, BadLinesAreAskedAboutBeforeAnythingIsWritten) {
   ScratchFolder dir("kv-intake", ScratchFolder::Current::Enter);
-  WriteText("fw.hex", ":0400100001020304E2\n:01000000BF3F\n:0100200011CE\n:0100300011\n");
+  WriteText("fw.hex",
+            ":0400100001020304E2\n:01000000BF3F\n:0100200011CE\n:0100300011\n:00000001FF\n");
   const std::string where =
       "fw.hex line 2: the checksum is 3F where the line's bytes call for 40 (2 bad lines in all)";
   IntakeRig no;
@@ -484,6 +485,18 @@ TEST(InputIntakeTest, BadLinesAreAskedAboutBeforeAnythingIsWritten) {
   yes.TickToReady();
   EXPECT_EQ(yes.form.S().Step, kReadyStep);
   EXPECT_EQ(ReadBytes("fw.KVU")[6], 0xBF);
+}
+
+TEST(InputIntakeTest, HexWithoutEndRecordIsAskedAboutAsADamagedFile) {
+  ScratchFolder dir("kv-intake", ScratchFolder::Current::Enter);
+  WriteText("fw.hex", ":0100000011EE\n:0100010022DC\n");
+  IntakeRig no;
+  no.Choose("fw.hex");
+  no.TickToReady();
+  const std::string what = "fw.hex has no end record: it may have been cut short";
+  EXPECT_EQ(no.ui.questions, std::vector<std::string>{what + ". Use it anyway?"});
+  ExpectRefused(no, what + ". The file was not used; choose another file", RunOutcome::BadInput);
+  EXPECT_EQ(dir.Names(), std::vector<std::string>{"fw.hex"});
 }
 
 TEST(InputIntakeTest, ErrorsNameTheFileTheyAreAbout) {

@@ -237,3 +237,14 @@ TEST(SimBootstrap, WrongCheckBytesForChosenLinesAndRandomDamage) {
   EXPECT_NE(a.find('-'), std::string::npos);
   EXPECT_EQ(a, damaged(3));
 }
+
+TEST(SimBootstrap, AWrongCheckByteAskedForTheUnansweredEndFrameIsSaidNotDropped) {
+  SimProcess sim({"--bootstrap", "--bad-check-lines", "2:all"});
+  Client c(sim.Path(), 19200);
+  throughLoaders(c);
+  sendFrames(c, {upperFrame(0)});  // line 1, then the end frame as line 2
+  sim.Signal(SIGTERM);
+  EXPECT_EQ(sim.Wait(), 0);
+  EXPECT_NE(sim.Errors().find("--bad-check-lines names line 2, the end frame"), std::string::npos)
+      << sim.Errors();
+}
