@@ -21,6 +21,11 @@ extern "C" void OnInterrupt(int) {
 void InstallInterruptHandler() {
   std::signal(SIGINT, OnInterrupt);
   std::signal(SIGTERM, OnInterrupt);
+  // A closed terminal or a dropped remote session stops the run the same way: the ports are
+  // released, and the table and the production line's log still get their lines.
+#ifdef SIGHUP
+  std::signal(SIGHUP, OnInterrupt);
+#endif
 }
 
 void CliUi::ShowMessage(const std::string& text) {

@@ -62,7 +62,8 @@ ChosenPort PortOptionValue(const std::string& given) {
   ChosenPort port;
   if (given.empty()) return port;
   if (AllDigits(given)) {
-    if (given.size() > 2) {
+    // COM 0 would read as no port given, and become the remembered one.
+    if (given.size() > 2 || std::stoi(given) < 1 || std::stoi(given) > 9) {
       throw std::invalid_argument("The port must be a number from 1 to 9, not " + given + ".");
     }
     port.com = std::stoi(given);

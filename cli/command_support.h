@@ -15,6 +15,11 @@ inline constexpr const char* kSendingBlock = "Sending block ";
 inline constexpr const char* kSendingLine = "Sending line ";
 
 bool StartsWith(const std::string& text, const std::string& head);
+// Said when the --capture file cannot be opened, after the reason.
+inline constexpr const char* kNoCaptureNoRun =
+    "Nothing was sent to the unit: give --capture a file that can be written, or leave the "
+    "option out.";
+
 std::string MinutesSeconds(double seconds);
 bool AllDigits(const std::string& text);
 

@@ -68,7 +68,8 @@ FactoryOptions ParseFactory(const std::vector<std::string>& args, const UploadDe
     } else if (a == "--port") {
       o.port = value();
       if (o.port.empty()) throw std::invalid_argument("--port needs a number or a device.");
-      if (AllDigits(o.port) && o.port.size() > 2) {
+      if (AllDigits(o.port) &&
+          (o.port.size() > 2 || std::stoi(o.port) < 1 || std::stoi(o.port) > 9)) {
         throw std::invalid_argument("The port must be a number from 1 to 9, not " + o.port + ".");
       }
     } else if (a == "--capture") {
@@ -137,7 +138,10 @@ int RunFactory(const std::vector<std::string>& args, const UploadDefaults& defau
     if (!capture.empty()) {
       form.Core.CapturePath = capture;
       cli.Press(&MainForm::BtnCaptureFileClick);
-      if (!form.S().CaptureEnabled) return kUploadError;  // the message has been shown
+      if (!form.S().CaptureEnabled) {
+        printer.ErrLine(std::string("kvuflash-cli: ") + kNoCaptureNoRun);
+        return kUploadError;
+      }
     }
 
     // "Factory Bootstrap Upload": the port opens and the instructions show.

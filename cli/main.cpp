@@ -94,6 +94,11 @@ Options Parse(int argc, char** argv) {
       o.command = "version";
     } else if (o.command.empty() && a == "--port") {
       o.port = ParseNumber(a, value());
+      // 0 would mean "none given" further on, and quietly become the remembered port.
+      if (o.port < 1 || o.port > 9) {
+        throw std::invalid_argument("The port must be a number from 1 to 9, not " +
+                                    std::to_string(o.port) + ".");
+      }
     } else if (o.command.empty() && a == "--baud") {
       o.baud = ParseNumber(a, value());
     } else if (o.command.empty() && a == "--dir") {

@@ -165,7 +165,9 @@ UnitUploadEnd DriveUpload(Cli& cli, const std::string& file, const std::string& 
   if (!capture.empty()) {
     form.Core.CapturePath = capture;
     cli.Press(&MainForm::BtnCaptureFileClick);
-    if (!form.S().CaptureEnabled) return {kUploadError, ""};  // the message has been shown
+    // A capture asked for on the command line is a record someone means to keep: nothing is
+    // done without it.
+    if (!form.S().CaptureEnabled) return {kUploadError, kNoCaptureNoRun};
   }
 
   // "&Software Upload": the port opens (20 ticks at most).

@@ -51,6 +51,15 @@ TEST_F(CliShell, UsageAndBadArguments) {
   CliRun badPort = Cli("--port 12 check-port");
   EXPECT_EQ(badPort.status, 1);
   EXPECT_NE(badPort.err.find("The port must be a number from 1 to 9, not 12."), std::string::npos);
+  // 0 is no port: it must not quietly become COM 1, whichever option names it.
+  const std::string kvu = dir_.File("zero.kvu");
+  std::ofstream(kvu) << "";
+  for (const std::string& zero : {std::string("--port 0 check-port"), "upload --port 0 " + kvu,
+                                  std::string("factory --port 0")}) {
+    CliRun r = Cli(zero);
+    EXPECT_NE(r.status, 0) << zero;
+    EXPECT_NE(r.err.find("from 1 to 9, not 0."), std::string::npos) << zero << ": " << r.err;
+  }
   CliRun badBaud = Cli("--baud fast check-port");
   EXPECT_EQ(badBaud.status, 1);
   EXPECT_NE(badBaud.err.find("'fast' is not a valid number for --baud."), std::string::npos);
