@@ -79,6 +79,9 @@ void MainForm::Timer1Timer() {
       return;
     }
     TakeBackHeldReply();
+    // A repeat that came while this tick was due is no more a request here than in the
+    // receive event.
+    if (HoldEarlyRequest()) return;
     RunStep();
   } catch (const std::exception& e) {
     LastError = e.what();
@@ -105,11 +108,7 @@ void MainForm::ReadMessage() {
       // writes this one into its flash, where it would be lost without a word. Sending the
       // record cleared what had come before it; this came just after. It is held back, not
       // lost, in case the line is faster than its speed (see TakeBackHeldReply).
-      if (s.RecordRequested && lineKeepsItsTime_ && Sender.RecordStillOnTheLine()) {
-        heldReply_ = std::exchange(s.ReplyText, {});
-        heldTicks_ = 0;
-        return;
-      }
+      if (HoldEarlyRequest()) return;
       heldReply_.clear();
       // The wait's budget counts ticks; this look between two of them is not one.
       --s.WaitTicks;
@@ -120,6 +119,18 @@ void MainForm::ReadMessage() {
     LastError = e.what();
     Core.StopRunWithError(e.what());
   }
+}
+
+bool MainForm::HoldEarlyRequest() {
+  SequencerState& s = Core.S;
+  if (!RecordsOnRequest || s.Step != kRecordRequestStep || !s.RecordRequested ||
+      !lineKeepsItsTime_ || s.ReplyText.find('\r') == std::string::npos ||
+      !Sender.RecordStillOnTheLine()) {
+    return false;
+  }
+  heldReply_ = std::exchange(s.ReplyText, {});
+  heldTicks_ = 0;
+  return true;
 }
 
 void MainForm::TakeBackHeldReply() {

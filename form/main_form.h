@@ -76,6 +76,9 @@ class MainForm {
   void PerformStep(int step);
   // The tick's step, also taken early by the receive event for a record request.
   void RunStep();
+  // Holds back a line that ends before the record just sent can have reached the unit, in
+  // records-on-request mode; true when it did.
+  bool HoldEarlyRequest();
   // A request held back as too early for the record just sent is let through once nothing
   // else has come for kHeldReplyTicks.
   void TakeBackHeldReply();
