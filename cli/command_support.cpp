@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "components/port_map.h"
+#include "components/program_dir.h"
 
 #ifdef _WIN32
 #include <conio.h>
@@ -96,5 +97,15 @@ TerminalInput PollEnter() {
   if (n <= 0) return TerminalInput::Closed;
   return std::memchr(text, '\n', static_cast<std::size_t>(n)) ? TerminalInput::Enter
                                                               : TerminalInput::Nothing;
+#endif
+}
+
+void WarnOfPortMap(const std::string& dir, std::ostream& err) {
+#ifndef _WIN32
+  for (const std::string& problem : PortMapProblems(dir.empty() ? DefaultProgramDir() : dir))
+    err << "kvuflash-cli: warning: " << problem << std::endl;
+#else
+  (void)dir;
+  (void)err;
 #endif
 }

@@ -20,6 +20,10 @@ inline constexpr const char* kNoCaptureNoRun =
     "Nothing was sent to the unit: give --capture a file that can be written, or leave the "
     "option out.";
 
+// Tells on `err` each entry of KVUFLASH_PORTS or ports.txt (in `dir`, or the program's folder)
+// that is not taken: its port would quietly fall back to the N-th device present.
+void WarnOfPortMap(const std::string& dir, std::ostream& err);
+
 std::string MinutesSeconds(double seconds);
 bool AllDigits(const std::string& text);
 

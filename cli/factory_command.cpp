@@ -109,6 +109,7 @@ int RunFactory(const std::vector<std::string>& args, const UploadDefaults& defau
   std::string dir = Absolute(o.dir);
   if (!dir.empty() && dir.back() != '/') dir += '/';
   const std::string capture = Absolute(o.capture);
+  WarnOfPortMap(dir, err);
   const ChosenPort chosen = PortOptionValue(o.port);  // checked while parsing
   const int port = chosen.com;
   PrintedStreams streams(out, err, terminal);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "cli/command_support.h"
 #include "cli/convert_command.h"
 #include "cli/factory_command.h"
 #include "cli/upload_command.h"
@@ -127,6 +128,7 @@ void Configure(Cli& cli, const Options& o) {
 
 int CheckPort(const Options& o) {
   ExpectArgs(o, 0, "no arguments");
+  WarnOfPortMap(o.dir, std::cerr);
   Cli cli(std::cout, std::cerr, o.dir);
   Configure(cli, o);
   cli.Press(&MainForm::Btn2UploadClick);
@@ -142,6 +144,7 @@ int CheckPort(const Options& o) {
 
 int Ports(const Options& o) {
   ExpectArgs(o, 0, "no arguments");
+  WarnOfPortMap(o.dir, std::cerr);
   Cli cli(std::cout, std::cerr, o.dir);
   for (int port = 1; port <= 9; ++port) {
     const std::string device = cli.Serial1().DeviceName(port);

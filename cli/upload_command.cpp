@@ -289,6 +289,7 @@ int RunUpload(const std::vector<std::string>& args, const UploadDefaults& defaul
     err << "kvuflash-cli: " << problem << std::endl;
     return kUploadBadInput;
   }
+  WarnOfPortMap(o.dir, err);
   if (o.ports.size() > 1 || !o.json.empty()) return RunLineUpload(o, out, err, terminal);
 
   int port = 0;

@@ -37,30 +37,67 @@ long trailingNumber(const std::string& name) {
 }
 }  // namespace
 
-std::map<int, std::string> ParsePortEntries(const std::string& text) {
+std::map<int, std::string> ParsePortEntries(const std::string& text,
+                                            std::vector<std::string>* unreadable) {
   std::map<int, std::string> entries;
   std::string item;
   std::string normalised = text;
   std::replace(normalised.begin(), normalised.end(), ';', '\n');
   std::istringstream in(normalised);
+  const auto skip = [unreadable](const std::string& entry, const std::string& why) {
+    if (unreadable) unreadable->push_back("'" + entry + "' " + why);
+  };
   while (std::getline(in, item)) {
     item = trim(item);
     if (item.empty() || item[0] == '#') continue;
+    // A note after the device ("3=/dev/ttyUSB0  # bench 3") is no part of its name.
+    if (const auto note = item.find_first_of(" \t"); note != std::string::npos) {
+      const auto hash = item.find('#', note);
+      if (hash != std::string::npos && trim(item.substr(note, hash - note)).empty())
+        item = trim(item.substr(0, hash));
+    }
     const auto eq = item.find('=');
-    if (eq == std::string::npos) continue;
+    if (eq == std::string::npos) {
+      skip(item, "is not NUMBER=DEVICE and is ignored");
+      continue;
+    }
     std::string number = trim(item.substr(0, eq));
     const std::string path = trim(item.substr(eq + 1));
     // "COM3=/dev/..." is accepted as well as "3=/dev/...".
     if (number.size() > 3 && (number.compare(0, 3, "COM") == 0 || number.compare(0, 3, "com") == 0))
       number = number.substr(3);
-    if (number.empty() || path.empty() ||
+    // Two entries run together ("1=/dev/a,2=/dev/b"): no device name holds a '='.
+    if (number.empty() || path.empty() || path.find('=') != std::string::npos ||
         !std::all_of(number.begin(), number.end(),
                      [](unsigned char c) { return std::isdigit(c); }) ||
-        number.size() > 4)
+        number.size() > 4) {
+      skip(item, "is not NUMBER=DEVICE and is ignored");
       continue;
-    entries[std::stoi(number)] = path;
+    }
+    const int port = std::stoi(number);
+    if (entries.count(port)) skip(item, "names COM" + number + " again; this later entry is used");
+    entries[port] = path;
   }
   return entries;
+}
+
+std::vector<std::string> PortMapProblems(const std::string& programDir) {
+  std::vector<std::string> problems;
+  const auto check = [&problems](const std::string& source, const std::string& text) {
+    std::vector<std::string> unreadable;
+    ParsePortEntries(text, &unreadable);
+    for (const std::string& u : unreadable) problems.push_back(source + ": " + u);
+  };
+  if (const char* env = std::getenv("KVUFLASH_PORTS")) check("KVUFLASH_PORTS", env);
+  if (!programDir.empty()) {
+    const fs::path file = fs::path(programDir) / "ports.txt";
+    if (std::ifstream in(file); in) {
+      std::stringstream text;
+      text << in.rdbuf();
+      check(file.string(), text.str());
+    }
+  }
+  return problems;
 }
 
 std::vector<std::string> ListSerialDevices(

@@ -7,9 +7,15 @@
 #include <string>
 #include <vector>
 
-// Entries "N=/dev/..." separated by new lines or ';'. Blank lines, '#' comments and
-// malformed entries are skipped.
-std::map<int, std::string> ParsePortEntries(const std::string& text);
+// Entries "N=/dev/..." separated by new lines or ';'. Blank lines and '#' comments, also after
+// an entry, are skipped; so are malformed entries, which are told in `unreadable` when given,
+// with a number given twice (the later entry holds).
+std::map<int, std::string> ParsePortEntries(const std::string& text,
+                                            std::vector<std::string>* unreadable = nullptr);
+
+// What in KVUFLASH_PORTS and in `programDir`'s ports.txt is not taken, in the user's words:
+// a port whose entry is not read falls back to the N-th device present.
+std::vector<std::string> PortMapProblems(const std::string& programDir);
 
 // Serial devices in `devDir`, in the order numbers are handed out: ttyUSB*, ttyACM*, then the
 // ttyS* for which `isRealUart` holds, each group in numeric order.

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,15 @@ TEST(PortMap, EntriesAndDeviceOrder) {
   ASSERT_EQ(e.size(), 2u);
   EXPECT_EQ(e[3], "/dev/ttyS0");
   EXPECT_EQ(e[4], "/dev/ttyACM0");
+  // What is not taken is told, so that a typo does not quietly move a number to another
+  // adapter; a note after an entry is no part of the device's name.
+  std::vector<std::string> unreadable;
+  e = ParsePortEntries("1=/dev/a,2=/dev/b\n3=/dev/pc  # bench 3\n=x\n3=/dev/pd\n", &unreadable);
+  EXPECT_EQ(e, (std::map<int, std::string>{{3, "/dev/pd"}}));
+  EXPECT_EQ(unreadable,
+            (std::vector<std::string>{"'1=/dev/a,2=/dev/b' is not NUMBER=DEVICE and is ignored",
+                                      "'=x' is not NUMBER=DEVICE and is ignored",
+                                      "'3=/dev/pd' names COM3 again; this later entry is used"}));
 
   // A fake /dev: USB adapters first, then ACM, then real UARTs, each in numeric order.
   ScratchFolder scratch("kv-dev");
