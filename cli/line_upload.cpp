@@ -18,6 +18,7 @@
 #include "cli/cli.h"
 #include "cli/command_support.h"
 #include "cli/convert_command.h"
+#include "components/clock.h"
 #include "components/program_dir.h"
 
 namespace fs = std::filesystem;
@@ -69,13 +70,7 @@ struct UnitResult {
 };
 
 std::string IsoNow() {
-  const std::time_t t = std::time(nullptr);
-  std::tm local{};
-#ifdef _WIN32
-  localtime_s(&local, &t);
-#else
-  localtime_r(&t, &local);
-#endif
+  const std::tm local = LocalTime(std::time(nullptr));
   char text[40];
   std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local);
   std::string iso = text;

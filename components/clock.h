@@ -1,6 +1,7 @@
 // Time of day as the program keeps it: a fraction of a day, local time.
 #pragma once
 
+#include <ctime>
 #include <string>
 
 class IClock {
@@ -18,3 +19,6 @@ class SystemClock final : public IClock {
 // A time of day in the locale's long time format (hours, minutes, seconds; "14:03:25" or
 // "2:03:25 PM"). The day fraction is taken modulo one day.
 std::string LongTimeText(double dayFraction);
+
+// `t` broken down in local time, on either platform.
+std::tm LocalTime(std::time_t t);
