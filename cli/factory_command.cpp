@@ -68,10 +68,7 @@ FactoryOptions ParseFactory(const std::vector<std::string>& args, const UploadDe
     } else if (a == "--port") {
       o.port = value();
       if (o.port.empty()) throw std::invalid_argument("--port needs a number or a device.");
-      if (AllDigits(o.port) &&
-          (o.port.size() > 2 || std::stoi(o.port) < 1 || std::stoi(o.port) > 9)) {
-        throw std::invalid_argument("The port must be a number from 1 to 9, not " + o.port + ".");
-      }
+      if (AllDigits(o.port)) PortOptionValue(o.port);  // refuses a number outside 1 to 9
     } else if (a == "--capture") {
       o.capture = FileNameValue(a, value());
     } else if (a == "--dir") {
