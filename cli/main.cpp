@@ -10,9 +10,11 @@
 #include "cli/cli.h"
 #include "cli/command_support.h"
 #include "cli/convert_command.h"
+#include "cli/doctor_command.h"
 #include "cli/factory_command.h"
 #include "cli/upload_command.h"
 #include "components/install_paths.h"
+#include "components/program_dir.h"
 #include "kv_build_info.h"
 
 #ifdef _WIN32
@@ -44,6 +46,10 @@ constexpr const char* kUsage =
     "  check-port     open the chosen port at the chosen baud rate as a Software Upload\n"
     "                 would, and say whether it opened\n"
     "  ports          list the port numbers 1 to 9 and the devices they stand for\n"
+    "  doctor [--port N|DEVICE]\n"
+    "                 check this machine for what stands in the way of a serial upload\n"
+    "                 (devices, permissions, programs holding a port, services that grab\n"
+    "                 serial adapters) and say how to mend each; exit 1 when something does\n"
     "  help           show this text (also --help)\n"
     "\n"
     "Options:\n"
@@ -203,6 +209,14 @@ int main(int argc, char** argv) {
     }
     if (o.command == "check-port") return CheckPort(o);
     if (o.command == "ports") return Ports(o);
+    if (o.command == "doctor") {
+      std::string port = o.port ? std::to_string(o.port) : "";
+      if (o.args.size() == 2 && o.args[0] == "--port")
+        port = o.args[1];
+      else if (!o.args.empty())
+        ExpectArgs(o, 0, "no arguments but --port N or --port DEVICE");
+      return RunDoctor(std::cout, o.dir.empty() ? DefaultProgramDir() : o.dir, port);
+    }
     std::cerr << "kvuflash-cli: Unknown command '" << o.command << "'. Try kvuflash-cli --help."
               << std::endl;
     return 2;
