@@ -9,9 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "support/env_scope.h"
 #include "support/scratch_folder.h"
 
 namespace fs = std::filesystem;
+using kvtest::EnvScope;
 using kvtest::ScratchFolder;
 
 TEST(PortMap, EntriesAndDeviceOrder) {
@@ -49,15 +51,15 @@ TEST(PortMap, EntriesAndDeviceOrder) {
 
   // ports.txt in the program folder, overridden by the environment.
   std::ofstream(dev / "ports.txt") << "2=/dev/from-file\n6=/dev/six\n";
-  ::setenv("KVUFLASH_PORTS", "2=/dev/from-env", 1);
+  EnvScope env("KVUFLASH_PORTS", "2=/dev/from-env");
   EXPECT_EQ(ResolvePortDevice(2, dev.string()), "/dev/from-env");
   EXPECT_EQ(ResolvePortDevice(6, dev.string()), "/dev/six");
-  ::unsetenv("KVUFLASH_PORTS");
+  env.Set(std::nullopt);
   EXPECT_EQ(ResolvePortDevice(2, dev.string()), "/dev/from-file");
 }
 
 TEST(PortMap, NumbersWithoutAnEntryAreTheDevicesPresentInOrder) {
-  ::unsetenv("KVUFLASH_PORTS");
+  EnvScope env("KVUFLASH_PORTS", std::nullopt);
   ScratchFolder dev("kv-dev");
   ScratchFolder program("kv-program");
   for (const char* n : {"ttyS2", "ttyS0", "ttyACM1", "ttyUSB1", "ttyS1", "ttyACM0", "ttyUSB0"})

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "components/file_errors.h"
+#include "support/env_scope.h"
 #include "support/scratch_folder.h"
 
 namespace {
@@ -18,47 +19,23 @@ namespace {
 namespace fs = std::filesystem;
 using namespace kvtest;
 
-// Points HOME and XDG_CONFIG_HOME into a scratch folder for the life of a test.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    if (value) {
-      ::setenv(name, value->c_str(), 1);
-    } else {
-      ::unsetenv(name);
-    }
-  }
-  ~ScopedEnv() {
-    if (old_) {
-      ::setenv(name_, old_->c_str(), 1);
-    } else {
-      ::unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
-
 #ifndef _WIN32
 // Windows keeps it in C:\KVUflash.set: data_files_dir_win_test.cpp.
 TEST(DataFilesDir, LivesInTheUsersConfigFolderAndFallsBackToHome) {
   ScratchFolder dir("kv-datadir", ScratchFolder::Current::Enter);
   const std::string home = (dir.Path() / "home").string();
   fs::create_directories(home);
-  ScopedEnv homeEnv("HOME", home);
+  EnvScope homeEnv("HOME", home);
   {
-    ScopedEnv config("XDG_CONFIG_HOME", std::nullopt);
+    EnvScope config("XDG_CONFIG_HOME", std::nullopt);
     EXPECT_EQ(DataFilesDirFile(), home + "/.config/kvuflash/KVUflash.set");
   }
   {
-    ScopedEnv config("XDG_CONFIG_HOME", "relative/ignored");
+    EnvScope config("XDG_CONFIG_HOME", "relative/ignored");
     EXPECT_EQ(DataFilesDirFile(), home + "/.config/kvuflash/KVUflash.set");
   }
   const std::string config = (dir.Path() / "cfg").string();
-  ScopedEnv configEnv("XDG_CONFIG_HOME", config);
+  EnvScope configEnv("XDG_CONFIG_HOME", config);
   EXPECT_EQ(DataFilesDirFile(), config + "/kvuflash/KVUflash.set");
   EXPECT_EQ(DefaultDataFilesDir(), home);
 
@@ -89,12 +66,12 @@ TEST(DataFilesDir, LivesInTheUsersConfigFolderAndFallsBackToHome) {
 
 TEST(DataFilesDir, FailureToWriteIsReportedAndKeepsTheOldFile) {
   ScratchFolder dir("kv-datadir", ScratchFolder::Current::Enter);
-  ScopedEnv configEnv("XDG_CONFIG_HOME", (dir.Path() / "cfg").string());
+  EnvScope configEnv("XDG_CONFIG_HOME", (dir.Path() / "cfg").string());
   SaveDataFilesDir(dir.Path().string());
   // The config folder is a file: nothing can be written there.
-  ScopedEnv blocked("XDG_CONFIG_HOME", (dir.Path() / "cfg" / "kvuflash" / "KVUflash.set").string());
+  EnvScope blocked("XDG_CONFIG_HOME", (dir.Path() / "cfg" / "kvuflash" / "KVUflash.set").string());
   EXPECT_THROW(SaveDataFilesDir("/tmp"), EInOutError);
-  ScopedEnv back("XDG_CONFIG_HOME", (dir.Path() / "cfg").string());
+  EnvScope back("XDG_CONFIG_HOME", (dir.Path() / "cfg").string());
   EXPECT_EQ(ReadDataFilesDir(), dir.Path().string());
   EXPECT_EQ(dir.Names("cfg/kvuflash"), std::vector<std::string>{"KVUflash.set"});
 }
