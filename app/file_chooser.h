@@ -1,14 +1,14 @@
-// The file chooser TForm2: the program's own modal dialog for choosing the input file of a
-// Software Upload. It lists the current folder's files of the selected type, its folders and
-// the drives (mount points on Linux), returns the chosen name, and remembers the folder of the
-// last file chosen for the next program start. It is created once and shown many times; the
-// folder, the file type and the name box keep their state between showings.
+// The file chooser TForm2 in Qt widgets: the program's own modal dialog for choosing the input
+// file of a Software Upload. Its rules (what is listed, when OK is offered, what it answers,
+// the remembered folder) are FileChooserModel's; the dialog binds its controls to that model.
 #pragma once
 
 #include <QDialog>
 #include <QString>
 #include <QStringList>
 #include <functional>
+
+#include "fileprep/file_chooser_model.h"
 
 class QComboBox;
 class QGroupBox;
@@ -29,11 +29,11 @@ class TForm2 : public QDialog {
   void SetFilter(const QString& filterText);
   // The name the dialog returned: the name box's text when OK or a double-click closed it.
   // A bare name is relative to the folder shown, which is the process's current folder.
-  QString ChosenPath() const { return m_chosenPath; }
+  QString ChosenPath() const { return QString::fromLocal8Bit(m_model.ChosenPath()); }
   // The folder taken from the remembered-folder file at creation.
-  QString DataFilesDir() const { return m_dataFilesDir; }
+  QString DataFilesDir() const { return QString::fromLocal8Bit(m_model.DataFilesDir()); }
   // The folder shown; listing it makes it the process's current folder.
-  QString CurrentFolder() const { return m_currentFolder; }
+  QString CurrentFolder() const { return QString::fromLocal8Bit(m_model.CurrentFolder()); }
   void ChangeFolder(const QString& folder);
   // How errors (the remembered folder cannot be read or written) reach the user: a message
   // box unless replaced.
@@ -49,11 +49,14 @@ class TForm2 : public QDialog {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  void FormCreate();
-  void FillFileList();
-  void FillDirectoryList();
-  void FillDriveBox();
-  void OpenDirectoryItem(QListWidgetItem* item);
+  void BuildControls();
+  void Connect();
+  // Redraws the controls whose part of the model changed.
+  void Sync();
+  void ShowFileTypes();
+  void ShowFiles();
+  void ShowFolders();
+  void ShowDrives();
   void DriveComboBox1Change(int index);
   void FilterComboBox1Change(int index);
   void FileListBox1Change();
@@ -74,11 +77,7 @@ class TForm2 : public QDialog {
   QPushButton* m_btnOK = nullptr;
   QPushButton* m_btnCancel = nullptr;
 
-  QString m_chosenPath;
-  QString m_dataFilesDir;
-  QString m_currentFolder;
-  QString m_filterText;
-  QStringList m_mask{QStringLiteral("*.*")};
-  bool m_filling = false;  // the lists are being refilled: their change signals mean nothing
+  FileChooserModel m_model;
+  bool m_filling = false;  // the controls are being redrawn: their change signals mean nothing
   std::function<void(const QString&)> m_reportError;
 };
