@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QGroupBox>
@@ -334,6 +335,48 @@ TEST(FileChooser, FolderListOpensFoldersWithoutClosingTheDialog) {
   emit drives->activated(drives->currentIndex());
   EXPECT_EQ(form.CurrentFolder(), mount);
   EXPECT_EQ(QDir::currentPath(), mount);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(FileChooser, EachShowingTakesWhatIsTypedIntoTheNameBox) {
+  ChooserWorld world;
+  TForm2 form;
+  form.ChangeFolder(world.Folder("fw"));
+  form.SetFilter(kSoftwareUploadFilter);
+  Control<QComboBox>(form, "FilterComboBox1")->setCurrentIndex(1);  // "*.bin"
+  QListWidget* files = Control<QListWidget>(form, "FileListBox1");
+  QLineEdit* name = Control<QLineEdit>(form, "FileNameBox");
+  // The first showing ends with the keyboard in the file list, as a user leaves it.
+  QTimer::singleShot(0, &form, [&] {
+    files->setFocus();
+    files->setCurrentRow(0);
+    form.reject();
+  });
+  form.exec();
+  // The next showing: typing replaces the name box's text, and Enter answers for it.
+  Control<QComboBox>(form, "FilterComboBox1")->setCurrentIndex(4);  // "*.hex", d.hex listed
+  files->setCurrentRow(0);
+  QString focused;
+  QTimer::singleShot(0, &form, [&] {
+    QWidget* target = QApplication::focusWidget();
+    focused = target != nullptr ? target->objectName() : QString();
+    EXPECT_EQ(name->selectedText(), "d.hex");
+    QTest::keyClicks(target, "e.h86");
+    QTest::keyClick(target, Qt::Key_Return);
+  });
+  QTimer::singleShot(5000, &form, &QDialog::reject);  // a safety net, never the answer
+  EXPECT_EQ(form.exec(), QDialog::Accepted);
+  EXPECT_EQ(focused, "FileNameBox");
+  EXPECT_EQ(form.ChosenPath(), "e.h86");
+
+  // The drive box's entries fit inside it.
+  QComboBox* drives = Control<QComboBox>(form, "DriveComboBox1");
+  for (int i = 0; i < drives->count(); ++i)
+    EXPECT_LT(drives->fontMetrics().horizontalAdvance(drives->itemText(i)), drives->width())
+        << drives->itemData(i, Qt::ToolTipRole).toString().toStdString();
 }
 
 }  // namespace
