@@ -149,11 +149,12 @@ void TForm2::Connect() {
           [this](QListWidgetItem*) { FileListBox1DblClick(); });
   connect(m_directoryListBox1, &QListWidget::itemDoubleClicked, this,
           [this](QListWidgetItem* item) {
-            m_model.OpenFolderRow(m_directoryListBox1->row(item));
-            Sync();
+            Act([&] { m_model.OpenFolderRow(m_directoryListBox1->row(item)); });
           });
-  connect(m_driveComboBox1, &QComboBox::activated, this, &TForm2::DriveComboBox1Change);
-  connect(m_filterComboBox1, &QComboBox::currentIndexChanged, this, &TForm2::FilterComboBox1Change);
+  connect(m_driveComboBox1, &QComboBox::activated, this,
+          [this](int index) { Act([&] { m_model.SelectDrive(index); }); });
+  connect(m_filterComboBox1, &QComboBox::currentIndexChanged, this,
+          [this](int index) { Act([&] { m_model.SelectFileType(index); }); });
 }
 
 void TForm2::SetErrorReporter(std::function<void(const QString&)> reporter) {
@@ -228,40 +229,28 @@ void TForm2::ShowDrives() {
   m_driveComboBox1->setCurrentIndex(m_model.CurrentDrive());
 }
 
-void TForm2::SetFilter(const QString& filterText) {
-  m_model.SetFilter(Bytes(filterText));
+void TForm2::Act(const std::function<void()>& act) {
+  if (m_filling) return;
+  act();
   Sync();
 }
 
-void TForm2::FilterComboBox1Change(int index) {
-  if (m_filling || index < 0) return;
-  m_model.SelectFileType(index);
-  Sync();
+void TForm2::SetFilter(const QString& filterText) {
+  Act([&] { m_model.SetFilter(Bytes(filterText)); });
 }
 
 void TForm2::ChangeFolder(const QString& folder) {
-  m_model.ChangeFolder(Bytes(folder));
-  Sync();
+  Act([&] { m_model.ChangeFolder(Bytes(folder)); });
 }
 
 void TForm2::FileListBox1Change() {
-  if (m_filling) return;
   const QList<QListWidgetItem*> selected = m_fileListBox1->selectedItems();
   if (selected.isEmpty()) return;
-  m_model.SelectFile(m_fileListBox1->row(selected.first()));
-  Sync();
-}
-
-void TForm2::DriveComboBox1Change(int index) {
-  if (m_filling || index < 0) return;
-  m_model.SelectDrive(index);
-  Sync();
+  Act([&] { m_model.SelectFile(m_fileListBox1->row(selected.first())); });
 }
 
 void TForm2::FileNameBoxChange(const QString& text) {
-  if (m_filling) return;
-  m_model.SetNameText(Bytes(text));
-  Sync();
+  Act([&] { m_model.SetNameText(Bytes(text)); });
 }
 
 void TForm2::BtnOKClick() {
@@ -299,8 +288,7 @@ bool TForm2::eventFilter(QObject* watched, QEvent* event) {
     const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
     // Enter opens the folder list's entry; it must not also press the default button.
     if (enter && watched == m_directoryListBox1) {
-      m_model.OpenFolderRow(m_directoryListBox1->currentRow());
-      Sync();
+      Act([&] { m_model.OpenFolderRow(m_directoryListBox1->currentRow()); });
       return true;
     }
     // Enter in the name box presses OK for its text, wherever the list's selection is.

@@ -53,12 +53,12 @@ class TForm2 : public QDialog {
   void Connect();
   // Redraws the controls whose part of the model changed.
   void Sync();
+  // A user's act on the model, then the redraw; none while the controls are being redrawn.
+  void Act(const std::function<void()>& act);
   void ShowFileTypes();
   void ShowFiles();
   void ShowFolders();
   void ShowDrives();
-  void DriveComboBox1Change(int index);
-  void FilterComboBox1Change(int index);
   void FileListBox1Change();
   void ReportError(const QString& text);
 
