@@ -88,6 +88,11 @@ void BootstrapHandshake::ShowInstructions() {
       core_.Ui.ShowMessage(std::string("The port settings could not be saved: ") + e.what());
     }
     word = "Port is";
+    if (StandInFiles && core_.Serial1.IsRealDevice()) {
+      RefuseStandIns();
+      s.Step = kIdleStep;
+      return;
+    }
     w.Show(Ctl::BtnGoOn);
     w.SetCaption(Ctl::Label1,
                  "With power off, put a jumper on the Bootstrap Loader Enable header (JP2)"
@@ -108,6 +113,23 @@ void BootstrapHandshake::ShowInstructions() {
   s.Step = kIdleStep;
   w.HistAdd(word + " open on Com " + std::to_string(core_.Serial1.Port()) + " at " +
             std::to_string(core_.Serial1.Baudrate()) + " baud");
+}
+
+void BootstrapHandshake::RefuseStandIns() {
+  WindowModel& w = core_.W;
+  w.HistAdd("Port is open on Com " + std::to_string(core_.Serial1.Port()) + " at " +
+            std::to_string(core_.Serial1.Baudrate()) + " baud");
+  w.SetCaption(Ctl::Label1, "This program carries stand-in factory files, not Korvane's");
+  w.SetFontSize(Ctl::Label1, 11);
+  w.SetFontColor(Ctl::Label1, clRed);
+  w.HistAdd(
+      "Factory Bootstrap Upload refused: this program carries stand-in loaders and "
+      "images, not Korvane's, and a real unit's C161 would run them as random bytes");
+  w.HistAdd(
+      "Build the program with Korvane's factory files (see resources/factory/README.md); "
+      "the simulated unit (rq410-sim --bootstrap) runs the stand-ins");
+  w.Show(Ctl::BtnBackToStart);
+  core_.EndRun(RunOutcome::RefusedBeforeSending);
 }
 
 void BootstrapHandshake::BtnGoOnClick() {

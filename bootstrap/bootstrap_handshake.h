@@ -45,8 +45,13 @@ class BootstrapHandshake final : public StepOwner {
   // "&Proceed": the unit is powered with its jumpers fitted; the zero byte goes out.
   void BtnGoOnClick();
 
+  // The loaders and images carried are stand-ins, not the maker's: a run on a real serial
+  // device is refused (a real chip would run them as random bytes); a simulated unit takes them.
+  bool StandInFiles = false;
+
  private:
   void ShowInstructions();
+  void RefuseStandIns();
   void WaitForIdentification();
   void SendLoader(const std::vector<std::string>& texts);
   // One tick of a loader's answer: `answer` anywhere in it is right; no answer at all ends

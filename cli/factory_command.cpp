@@ -150,7 +150,10 @@ int RunFactory(const std::vector<std::string>& args, const UploadDefaults& defau
       return kUploadPortFailed;
     }
     if (form.S().Phase != RunPhase::FactoryReady) {
-      printer.ErrLine("kvuflash-cli: The port could not be opened: " + form.W().FUpHist().back());
+      const bool refused = form.S().Outcome == RunOutcome::RefusedBeforeSending;
+      printer.ErrLine(std::string("kvuflash-cli: ") +
+                      (refused ? "Nothing was sent. " : "The port could not be opened: ") +
+                      form.W().FUpHist().back());
       return ExitStatusOf(form.S().Outcome);
     }
 

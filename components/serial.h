@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "components/component.h"
+#include "components/device_kind.h"
 #include "components/main_thread.h"
 #include "components/serial_port.h"
 
@@ -194,6 +195,7 @@ class TSerial : public TComponent, public ISerialPort {
   int ReadString(std::string& text) override;
 
   std::string DeviceName(int port) const override;
+  bool IsRealDevice() const override { return IsHardwareSerialDevice(DeviceName(port_)); }
 
   // The record last built from the properties, and the time-outs last built.
   const LineSettingsRecord& LineSettings() const { return lineSettings_; }

@@ -27,6 +27,9 @@ class ISerialPort {
   // The device path that a port number stands for on this machine ("/dev/ttyUSB0", "COM3"),
   // empty when none; shown to the user next to the number.
   virtual std::string DeviceName(int port) const = 0;
+  // Whether the chosen port has a line and a unit behind it, not a pseudo-terminal that a
+  // simulated unit holds.
+  virtual bool IsRealDevice() const { return false; }
 
   // Raised on the main thread when input has arrived.
   TNotifyEvent OnRxData;

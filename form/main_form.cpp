@@ -33,6 +33,7 @@ MainForm::MainForm(ISerialPort& serial, IClock& clock, IUiServices& ui, std::str
       FlashCode(Core, resources::FlashCodeLines()) {
   owners_ = {&Upload, &Checksums, &Intake, &Bootstrap, &BootTransfer, &FlashCode};
   Upload.SetFactorySteps(kFactoryInstructionsStep, kFactoryCompleteStep);
+  Bootstrap.StandInFiles = resources::FactoryFilesAreStandIns();
 }
 
 void MainForm::FormActivate() {

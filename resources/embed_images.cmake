@@ -139,6 +139,26 @@ kv_array(kLoader2 "${loader2}" a2)
 kv_array(kBootImage "${boot}" a3)
 kv_array(kFlashCode "${flash}" a4)
 
+# While the files are the stand-ins that tools/gen-factory-resources.py writes (their hashes in
+# stand-ins.sha256), the program knows it: a real chip must not be sent them.
+set(stand_ins false)
+if(EXISTS "${FACTORY_DIR}/stand-ins.sha256")
+  set(stand_ins true)
+  file(STRINGS "${FACTORY_DIR}/stand-ins.sha256" manifest)
+  foreach(entry IN LISTS manifest)
+    string(REGEX MATCH "^([0-9a-f]+)  (.+)$" matched "${entry}")
+    if(NOT matched OR NOT EXISTS "${FACTORY_DIR}/${CMAKE_MATCH_2}")
+      set(stand_ins false)
+      continue()
+    endif()
+    set(want "${CMAKE_MATCH_1}")
+    file(SHA256 "${FACTORY_DIR}/${CMAKE_MATCH_2}" have)
+    if(NOT have STREQUAL want)
+      set(stand_ins false)
+    endif()
+  endforeach()
+endif()
+
 set(source "// Made at build time by resources/embed_images.cmake from resources/factory/: edit those\n")
 string(APPEND source "// files, not this one.\n")
 string(APPEND source "#include <iterator>\n\n#include \"resources/embedded_images.h\"\n\n")
@@ -156,5 +176,6 @@ const std::vector<std::string>& ${function}() {
 }
 ")
 endforeach()
+string(APPEND source "\nbool FactoryFilesAreStandIns() { return ${stand_ins}; }\n")
 string(APPEND source "\n}  // namespace resources\n")
 file(WRITE "${OUTPUT}" "${source}")

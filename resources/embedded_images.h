@@ -20,4 +20,8 @@ const std::vector<std::string>& BootImageLines();
 // The flash code (MemoFlshCode): Intel HEX lines, the end record last.
 const std::vector<std::string>& FlashCodeLines();
 
+// True while the four files are the stand-ins of resources/factory/, not the maker's: a real
+// chip would run them as random bytes.
+bool FactoryFilesAreStandIns();
+
 }  // namespace resources

@@ -15,6 +15,7 @@ program's tests expect (line checksums, record count, boot checksum ...) come ou
 Exits non-zero when a file differs or a figure does not hold. Standard library only.
 """
 import argparse
+import hashlib
 import random
 import sys
 from pathlib import Path
@@ -369,6 +370,16 @@ def generate():
     }
 
 
+STAND_INS = "stand-ins.sha256"
+
+
+def stand_ins_manifest(wanted):
+    """The hashes of the stand-ins: the build compares the files with them, and while they are
+    equal a factory run on a real serial device is refused (a real chip would run noise)."""
+    return "".join(f"{hashlib.sha256(text.encode()).hexdigest()}  {name}\n"
+                   for name, text in wanted.items())
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--check", action="store_true",
@@ -388,12 +399,17 @@ def main():
                 print(f"{path}: differs from what tools/gen-factory-resources.py writes",
                       file=sys.stderr)
                 status = 1
+        manifest = args.dir / STAND_INS
+        if not manifest.exists() or manifest.read_text() != stand_ins_manifest(wanted):
+            print(f"{manifest}: missing or not the stand-ins' hashes", file=sys.stderr)
+            status = 1
         if status:
             return status
     else:
         args.dir.mkdir(parents=True, exist_ok=True)
         for name, text in wanted.items():
             (args.dir / name).write_bytes(text.encode())
+        (args.dir / STAND_INS).write_text(stand_ins_manifest(wanted))
 
     chk = check_all({name: (args.dir / name).read_bytes().decode("ascii") for name in wanted})
     for line in chk.failures:

@@ -34,6 +34,25 @@ TEST(FactoryHandshake, OpensThePortAtBootstrapSpeedShowsTheInstructionsAndProcee
   EXPECT_EQ(r.S().Step, kZeroByteStep);
 }
 
+TEST(FactoryHandshake, StandInFilesAreRefusedOnARealDeviceAndSentToASimulatedOne) {
+  FactoryRig r;
+  r.form.Bootstrap.StandInFiles = true;
+  r.port.real = true;
+  r.OpenFactoryScreen();
+  EXPECT_FALSE(r.W().Visible(Ctl::BtnGoOn));
+  EXPECT_TRUE(r.W().Visible(Ctl::BtnBackToStart));
+  EXPECT_EQ(r.W().Caption(Ctl::Label1),
+            "This program carries stand-in factory files, not Korvane's");
+  EXPECT_NE(r.LastHist().find("resources/factory/README.md"), std::string::npos) << r.LastHist();
+  EXPECT_EQ(r.S().Outcome, RunOutcome::RefusedBeforeSending);
+  EXPECT_EQ(r.port.TakeWritten(), "");
+
+  r.port.real = false;
+  r.form.BtnBackToStartClick();
+  r.OpenFactoryScreen();
+  EXPECT_TRUE(r.W().Visible(Ctl::BtnGoOn));
+}
+
 TEST(FactoryHandshake, FailuresOfferTheWayBackAndTheNextRunStartsClean) {
   FactoryRig r;
   r.port.active = false;

@@ -55,6 +55,7 @@ class FakePort : public ISerialPort {
     return static_cast<int>(text.size());
   }
   std::string DeviceName(int n) const override { return "/dev/fake" + std::to_string(n); }
+  bool IsRealDevice() const override { return real; }
 
   // The unit sends `text`: it waits in the input queue until ReadString.
   void Feed(const std::string& text) { input += text; }
@@ -69,6 +70,7 @@ class FakePort : public ISerialPort {
   int baud = 9600;
   bool active = false;
   bool opens = true;  // false: the device cannot be opened
+  bool real = false;  // a line with a unit behind it, not a simulated unit's pseudo-terminal
   int activeWrites = 0;
   int openAttempts = 0;
   std::vector<int> baudChanges;
