@@ -35,6 +35,7 @@ bool ChecksumCheck::PerformStep(int step) {
   std::string reply;
   switch (step) {
     case kRebootStep:
+      queryOnly_ = false;
       ++s.RebootTicks;
       if (s.RebootTicks >= kRebootWaitTicks) {
         s.WaitLimit = kSwrBudgetTicks;
@@ -68,10 +69,29 @@ bool ChecksumCheck::PerformStep(int step) {
     case kCompareStep:
       CompareChecksums();
       s.Step = kCompletionStep;
+      if (queryOnly_) {
+        if (s.Outcome == RunOutcome::None) core_.EndRun(RunOutcome::Completed);
+        s.Step = kIdleStep;
+      }
       return true;
     default:
       return false;
   }
+}
+
+void ChecksumCheck::StartQuery() {
+  SequencerState& s = core_.S;
+  queryOnly_ = true;
+  s.MainUploadMode = true;
+  core_.Serial1.SetBaudrate(kRemoteControlBaud);
+  s.WaitLimit = kSwrBudgetTicks;
+  s.AttemptCount = 0;
+  s.UnitSoftwareVersion.clear();
+  s.UnitFirmwareChecksum.clear();
+  s.UnitFpgaChecksum.clear();
+  core_.W.SetCaption(Ctl::Label4, "Querying RQ-410 memory checksums ...");
+  core_.BeginRun(RunPhase::Checksums);
+  s.Step = kSwrQueryStep;
 }
 
 void ChecksumCheck::CompareChecksums() {

@@ -18,8 +18,15 @@ class ChecksumCheck final : public StepOwner {
   // Steps 76 to 81.
   bool PerformStep(int step) override;
 
+  // Asks a running unit for its software and memory checksums with no upload before it, on
+  // the open port. The file's checksums in the state are compared as after an upload; with
+  // none ("0000" both) the run ends completed with the unit's answers. The run rests at its
+  // end instead of showing the completion screen.
+  void StartQuery();
+
  private:
   // Step 81: the unit's checksums from its "FCS" reply, compared with the file's.
   void CompareChecksums();
   SequencerCore& core_;
+  bool queryOnly_ = false;
 };

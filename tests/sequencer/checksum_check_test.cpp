@@ -166,6 +166,34 @@ TEST(ChecksumCheck, ComparesExactlyWhatTheFileCarries) {
   EXPECT_EQ(odd.W().Caption(Ctl::Label15), "Checksums different");
 }
 
+TEST(ChecksumCheck, AQueryWithoutUploadAsksAtOnceAndRestsAtItsEnd) {
+  CheckRig f("12AB", "34CD");
+  f.S().Step = 0;
+  f.port.baud = 38400;
+  RemoteControl unit;
+  unit.fcsReply = FcsReply("12AB", "34CE");
+  unit.Attach(f.port);
+  f.form.Checksums.StartQuery();
+  EXPECT_EQ(f.port.baud, 9600);
+  f.Tick(1);
+  EXPECT_EQ(unit.swrQueries, 1) << "no reboot wait";
+  f.RunCheck();
+  EXPECT_EQ(f.S().Step, 0) << "no completion screen";
+  EXPECT_EQ(f.S().Outcome, RunOutcome::ChecksumsDifferent);
+  EXPECT_EQ(f.S().UnitSoftwareVersion, "1.01");
+
+  // Without the file's checksums the unit's answers are all there is.
+  CheckRig info("0000", "0000");
+  info.S().Step = 0;
+  RemoteControl other;
+  other.fcsReply = FcsReply("1111", "2222");
+  other.Attach(info.port);
+  info.form.Checksums.StartQuery();
+  info.RunCheck();
+  EXPECT_EQ(info.S().Outcome, RunOutcome::Completed);
+  EXPECT_EQ(info.S().UnitFirmwareChecksum + info.S().UnitFpgaChecksum, "11112222");
+}
+
 TEST(ChecksumCheck, FollowsAThousandRecordUploadToTheEnd) {
   UploadRig r;
   r.UseUploadFile(1000, "1A2B3C4D");
