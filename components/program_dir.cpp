@@ -7,13 +7,9 @@
 #include "components/port_map.h"
 
 #ifdef _WIN32
-#include <io.h>
-#define KV_ACCESS _access
-#define KV_W_OK 2
+#include <windows.h>
 #else
 #include <unistd.h>
-#define KV_ACCESS access
-#define KV_W_OK W_OK
 #endif
 
 namespace fs = std::filesystem;
@@ -27,14 +23,30 @@ std::string WithSeparator(std::string dir) {
   return dir;
 }
 
+// Whether files may be made in `dir`. Windows' access check reads only the read-only flag, not
+// the folder's permissions (Program Files has no such flag and is still not the user's to
+// write), so there a file is made and at once removed.
+bool MayWriteIn(const std::string& dir) {
+#ifdef _WIN32
+  const std::string probe =
+      (fs::path(dir) / ("kvuflash-" + std::to_string(GetCurrentProcessId()) + ".probe")).string();
+  const HANDLE h = CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(h);
+  return true;
+#else
+  return ::access(dir.c_str(), W_OK) == 0;
+#endif
+}
+
 }  // namespace
 
 std::string DefaultProgramDir() {
   const std::string exeDir = ExecutableDir();
   // An installed program's folder holds programs only, even for a user who may write to it
   // (root, or a prefix in the user's home): its files go to the per-user folder as well.
-  if (!exeDir.empty() && InstalledDataDir(exeDir).empty() &&
-      KV_ACCESS(exeDir.c_str(), KV_W_OK) == 0) {
+  if (!exeDir.empty() && InstalledDataDir(exeDir).empty() && MayWriteIn(exeDir)) {
     return WithSeparator(exeDir);
   }
 #ifdef _WIN32

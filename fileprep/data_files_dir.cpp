@@ -77,9 +77,51 @@ std::string WindowsLineForFolder(const std::string& folder) {
   return text;
 }
 
+std::string NewerSetFile(const std::string& spec, const std::string& user) {
+  std::error_code ec;
+  if (user.empty() || !fs::exists(fs::path(user), ec)) return spec;
+  if (!fs::exists(fs::path(spec), ec)) return user;
+  const auto specTime = fs::last_write_time(fs::path(spec), ec);
+  if (ec) return user;
+  const auto userTime = fs::last_write_time(fs::path(user), ec);
+  return !ec && userTime >= specTime ? user : spec;
+}
+
+void WriteSetFile(const std::string& spec, const std::string& user, const std::string& text) {
+  const auto write = [&text](const std::string& file) {
+    // Written whole under a temporary name and then put in place: a full disk never leaves a
+    // cut-off folder name behind.
+    ByteFile out;
+    out.Open(file, ByteFile::Mode::CreateTemp);
+    out.Write(text.data(), text.size());
+    out.Commit();
+  };
+  try {
+    write(spec);
+  } catch (const EInOutError&) {
+    if (user.empty()) throw;
+    std::error_code ec;
+    fs::create_directories(fs::path(user).parent_path(), ec);
+    write(user);
+  }
+}
+
+#ifdef _WIN32
+namespace {
+// A user without administrator rights may not write the root of drive C; the remembered folder
+// then lives in the user's own folder.
+std::string UserSetFile() {
+  const char* base = std::getenv("LOCALAPPDATA");
+  if (base == nullptr || *base == '\0') return {};
+  return (fs::path(base) / "kvuflash" / "KVUflash.set").string();
+}
+constexpr const char* kSpecSetFile = "C:\\KVUflash.set";
+}  // namespace
+#endif
+
 std::string DataFilesDirFile() {
 #ifdef _WIN32
-  return "C:\\KVUflash.set";
+  return NewerSetFile(kSpecSetFile, UserSetFile());
 #else
   return ConfigFolder() + "/kvuflash/KVUflash.set";
 #endif
@@ -108,19 +150,13 @@ std::string ReadDataFilesDir() {
 }
 
 void SaveDataFilesDir(const std::string& currentFolder) {
-  const std::string file = DataFilesDirFile();
 #ifdef _WIN32
-  const std::string text = WindowsLineForFolder(currentFolder) + "\r\n";
+  WriteSetFile(kSpecSetFile, UserSetFile(), WindowsLineForFolder(currentFolder) + "\r\n");
 #else
+  const std::string file = DataFilesDirFile();
   std::error_code ec;
   fs::create_directories(fs::path(file).parent_path(), ec);
   if (ec) throw EInOutError::FromErrno(ec.value());
-  const std::string text = currentFolder + "\n";
+  WriteSetFile(file, {}, currentFolder + "\n");
 #endif
-  // Written whole under a temporary name and then put in place: a full disk never leaves a
-  // cut-off folder name behind.
-  ByteFile out;
-  out.Open(file, ByteFile::Mode::CreateTemp);
-  out.Write(text.data(), text.size());
-  out.Commit();
 }

@@ -10,7 +10,9 @@
 #include <functional>
 #include <string>
 
-// Where the remembered folder lives.
+// Where the remembered folder lives. On Windows: C:\KVUflash.set, or the user's own
+// %LOCALAPPDATA%\kvuflash\KVUflash.set where the root of drive C may not be written (the newer
+// of the two is read, so that a folder remembered in C:\ is not lost).
 std::string DataFilesDirFile();
 // The folder to use when nothing sound is remembered: "C:\" on Windows, the home folder here.
 std::string DefaultDataFilesDir();
@@ -24,6 +26,10 @@ std::string ReadDataFilesDir();
 void SaveDataFilesDir(const std::string& currentFolder);
 
 // The Windows rules on their own, so that they can be checked on any platform.
+// Of the spec's place and the user's (empty: none), the one to read: the newer that exists.
+std::string NewerSetFile(const std::string& spec, const std::string& user);
+// Writes `text` whole at `spec`, or at `user` (its folder made) where `spec` cannot be written.
+void WriteSetFile(const std::string& spec, const std::string& user, const std::string& text);
 // The folder that a first line stands for: upper-cased first character must be "C" and the
 // folder must exist (`folderExists`), "C:\" otherwise; the line is returned as read.
 std::string WindowsFolderFromLine(const std::string& line,

@@ -94,3 +94,21 @@ TEST(DataFilesDir, WindowsRulesKeepOnlyFoldersOnDriveC) {
 }
 
 }  // namespace
+
+TEST(DataFilesDir, TheRememberedFolderGoesToTheUsersPlaceWhereTheSpecsCannotBeWritten) {
+  ScratchFolder dir;
+  // A file where the folder should be: nothing can be made under it, even by root.
+  WriteText(dir.Path() / "C", "");
+  const std::string spec = (dir.Path() / "C" / "KVUflash.set").string();
+  const std::string user = (dir.Path() / "local" / "kvuflash" / "KVUflash.set").string();
+  EXPECT_EQ(NewerSetFile(spec, user), spec) << "neither exists: the spec's place";
+  WriteSetFile(spec, user, "C:\\FW\r\n");
+  EXPECT_EQ(ReadText(user), "C:\\FW\r\n");
+  EXPECT_EQ(NewerSetFile(spec, user), user);
+
+  // Where both exist, the newer holds: a folder remembered in C:\ is not lost to an old copy.
+  const std::string writable = dir.File("KVUflash.set");
+  WriteSetFile(writable, user, "C:\\NEW\r\n");
+  fs::last_write_time(user, fs::last_write_time(writable) - std::chrono::hours(1));
+  EXPECT_EQ(NewerSetFile(writable, user), writable);
+}
