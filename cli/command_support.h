@@ -8,7 +8,8 @@
 #include <streambuf>
 #include <string>
 
-inline constexpr double kTickSeconds = 0.06;
+#include "sequencer/ticks.h"
+
 inline constexpr int kBarWidth = 30;
 // The per-record history lines, drawn as a bar; a factory run's per-line ones likewise.
 inline constexpr const char* kSendingBlock = "Sending block ";

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "sequencer/ticks.h"
 #include "upload_rig.h"
 
 using namespace upload_test;
@@ -446,10 +447,10 @@ TEST(UploadRun, RecordsOnRequestTakeNoRequestThatCameBeforeTheRecordCouldReachTh
   r.form.ReadMessage();
   ASSERT_EQ(unit.records.size(), 3u);
   EXPECT_EQ(unit.records[2], r.fileRecords[2]);
-  // Ticks 60 ms apart, as the timer keeps them.
+  // Ticks a tick apart, as the timer keeps them.
   ASSERT_TRUE(r.TickUntil(
       [&] {
-        r.clock.AdvanceSeconds(0.06);
+        r.clock.AdvanceSeconds(kTickSeconds);
         return r.S().Step == 183;
       },
       50));
