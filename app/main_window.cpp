@@ -8,7 +8,6 @@
 #include <QIcon>
 #include <QKeySequence>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
@@ -42,8 +41,6 @@ const std::vector<std::string> kCableText = {
 
 namespace {
 
-constexpr int kTickMs = 60;
-
 QString Q(const std::string& s) {
   return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size()));
 }
@@ -68,42 +65,22 @@ TForm1::TForm1(std::string programDir, bool startTimer, QWidget* parent) : QWidg
   setWindowIcon(QIcon(KorvaneMark(64)));
 
   m_mainThread = std::make_unique<QtMainThread>();
-  m_serial = std::make_unique<TSerial>(*m_mainThread);
-  m_serial->ProgramDir = programDir;
-  m_serial->SetDataBits(d8bit);
-  m_serial->SetCheckParity(false);
-  m_serial->SetMessageEndChar(13);
   m_ui = std::make_unique<QtUiServices>(*this, *m_mainThread);
-  m_form = std::make_unique<MainForm>(*m_serial, m_clock, *m_ui, programDir);
-  m_serial->OnRxData = [this](TComponent*) { m_form->ReadMessage(); };
-  m_serial->ShowErrorDialog = [this](const std::string& text) {
-    if (m_ui->MessageHook) {
-      m_ui->MessageHook(Q(text));
-    } else {
-      QMessageBox::critical(this, QStringLiteral("Korvane Flash Device Upload"), Q(text));
-    }
-  };
-
-  m_timer = std::make_unique<TSuperTimer>(*m_mainThread);
-  m_timer->SetInterval(kTickMs);
-  m_timer->SetThreadPriority(tpTimeCritical);
-  m_timer->OnTimer = [this](TComponent*) { m_form->Timer1Timer(); };
+  m_station = std::make_unique<Station>(*m_mainThread, *m_ui, programDir);
 
   WindowModel& w = Model();
   w.SetCaption(Ctl::Title1, kMakerTitle1);
   w.SetCaption(Ctl::Title2, kMakerTitle2);
   buildWidgets();
   bindModel();
-  m_form->FormActivate();
-  if (startTimer) m_timer->SetEnabled(true);
+  m_station->Activate();
+  if (startTimer) m_station->StartTicks();
 }
 
 TForm1::~TForm1() {
   // The workers stop before the objects their calls would reach go away.
-  m_timer->SetEnabled(false);
+  m_station->Stop();
   m_mainThread->Shutdown();
-  m_timer.reset();
-  m_serial->SetActive(false);
   // The widgets (the gauge listens to the model) go before the model they show; the dialogs
   // owned by the front-end services go first of all.
   m_ui.reset();
@@ -369,7 +346,7 @@ void TForm1::buildWidgets() {
   // F1 is the Help button's key, as in any window.
   auto* helpKey = new QShortcut(QKeySequence::HelpContents, this);
   connect(helpKey, &QShortcut::activated, this,
-          [this] { guarded([this] { m_form->BtnHelpClick(); }); });
+          [this] { guarded([this] { Form().BtnHelpClick(); }); });
 
   for (Ctl list : {Ctl::CommPortBox, Ctl::BaudRateBox}) {
     auto* box = qobject_cast<QComboBox*>(ControlWidget(list));
@@ -384,7 +361,7 @@ void TForm1::buildWidgets() {
 void TForm1::onClick(Ctl button, void (MainForm::*handler)()) {
   auto* widget = qobject_cast<QPushButton*>(ControlWidget(button));
   connect(widget, &QPushButton::clicked, this,
-          [this, handler] { guarded([this, handler] { (m_form.get()->*handler)(); }); });
+          [this, handler] { guarded([this, handler] { (Form().*handler)(); }); });
 }
 
 void TForm1::guarded(const std::function<void()>& action) {
@@ -453,7 +430,7 @@ void TForm1::refreshPortDevice() {
     m_portDevice->setText(QString());
     return;
   }
-  const std::string device = m_serial->DeviceName(std::stoi(text));
+  const std::string device = Serial1().DeviceName(std::stoi(text));
   m_portDevice->setText(device.empty() ? QStringLiteral("(no serial device)")
                                        : QStringLiteral("= ") + Q(device));
 }
@@ -482,21 +459,14 @@ void TForm1::refreshHistory() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
-  if (!m_closing && !m_form->CloseMayGoAhead()) {
+  if (!m_closing && !Form().CloseMayGoAhead()) {
     event->ignore();
     return;
   }
   if (!m_closing) {
     m_closing = true;
-    m_timer->SetEnabled(false);
     if (THelpWindow* help = m_ui->HelpWindow()) help->close();
-    if (m_form->S().CaptureEnabled) {
-      try {
-        m_form->Core.CloseCapture();
-      } catch (const std::exception& e) {
-        m_ui->ShowMessage(e.what());
-      }
-    }
+    m_station->Finish();
   }
   event->accept();
 }

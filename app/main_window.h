@@ -1,6 +1,6 @@
 // The main window TForm1: every control of the opening, Software Upload and factory screens,
-// bound to the core's window model, with the serial port Serial1 and the 60 ms tick timer
-// Timer1 that drive the sequencer.
+// bound to the core's window model, with the station (the serial port Serial1, the tick timer
+// Timer1 and the main window's logic) that drives the sequencer.
 #pragma once
 
 #include <QWidget>
@@ -9,10 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "components/clock.h"
-#include "components/serial.h"
-#include "components/super_timer.h"
-#include "form/main_form.h"
+#include "form/station.h"
 #include "kv_build_info.h"
 
 class QComboBox;
@@ -47,10 +44,10 @@ class TForm1 : public QWidget {
   explicit TForm1(std::string programDir = {}, bool startTimer = true, QWidget* parent = nullptr);
   ~TForm1() override;
 
-  MainForm& Form() { return *m_form; }
-  WindowModel& Model() { return m_form->W(); }
-  TSerial& Serial1() { return *m_serial; }
-  TSuperTimer& Timer1() { return *m_timer; }
+  MainForm& Form() { return m_station->Form(); }
+  WindowModel& Model() { return m_station->Model(); }
+  TSerial& Serial1() { return m_station->Serial1(); }
+  TSuperTimer& Timer1() { return m_station->Timer1(); }
   QtMainThread& MainThread() { return *m_mainThread; }
   QtUiServices& Ui() { return *m_ui; }
 
@@ -77,11 +74,8 @@ class TForm1 : public QWidget {
   void guarded(const std::function<void()>& action);
 
   std::unique_ptr<QtMainThread> m_mainThread;
-  std::unique_ptr<TSerial> m_serial;
-  SystemClock m_clock;
   std::unique_ptr<QtUiServices> m_ui;
-  std::unique_ptr<MainForm> m_form;
-  std::unique_ptr<TSuperTimer> m_timer;
+  std::unique_ptr<Station> m_station;
 
   std::array<QWidget*, kControlCount> m_controls{};
   QLabel* m_portDevice = nullptr;

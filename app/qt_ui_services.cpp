@@ -15,12 +15,24 @@ QtUiServices::QtUiServices(QWidget& window, IMainThread& mainThread)
 QtUiServices::~QtUiServices() = default;
 
 void QtUiServices::ShowMessage(const std::string& text) {
+  showModal(text, QMessageBox::Warning);
+}
+
+void QtUiServices::ShowPortError(const std::string& text) {
+  showModal(text, QMessageBox::Critical);
+}
+
+void QtUiServices::showModal(const std::string& text, QMessageBox::Icon icon) {
   const QString message = QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
   if (MessageHook) {
     MessageHook(message);
     return;
   }
-  QMessageBox::warning(&m_window, QStringLiteral("Korvane Flash Device Upload"), message);
+  if (icon == QMessageBox::Critical) {
+    QMessageBox::critical(&m_window, QStringLiteral("Korvane Flash Device Upload"), message);
+  } else {
+    QMessageBox::warning(&m_window, QStringLiteral("Korvane Flash Device Upload"), message);
+  }
 }
 
 bool QtUiServices::Confirm(const std::string& text) {

@@ -2,6 +2,7 @@
 // viewer, letting pending events run, and closing the main window.
 #pragma once
 
+#include <QMessageBox>
 #include <QPointer>
 #include <QString>
 #include <QWidget>
@@ -20,6 +21,7 @@ class QtUiServices final : public IUiServices {
   ~QtUiServices() override;
 
   void ShowMessage(const std::string& text) override;
+  void ShowPortError(const std::string& text) override;
   bool Confirm(const std::string& text) override;
   void ShowNotice(const std::string& text) override;
   void SetChooserFilter(const std::string& filter) override;
@@ -39,6 +41,8 @@ class QtUiServices final : public IUiServices {
   QString ChooserFilter() const { return m_filter; }
 
  private:
+  void showModal(const std::string& text, QMessageBox::Icon icon);
+
   QWidget& m_window;
   IMainThread& m_mainThread;
   QString m_filter;

@@ -4,12 +4,10 @@
 #include <csignal>
 #include <ostream>
 #include <stdexcept>
-
-#include "components/program_dir.h"
+#include <utility>
 
 namespace {
 
-constexpr int kTickMs = 60;
 std::atomic<bool> g_interrupted{false};
 
 extern "C" void OnInterrupt(int) {
@@ -50,39 +48,19 @@ bool CliUi::ChooseFile(std::string& chosenPath) {
 }
 
 Cli::Cli(std::ostream& out, std::ostream& err, std::string programDir)
-    : out_(out),
-      err_(err),
-      serial_(mainThread_),
-      ui_(mainThread_, err),
-      form_(serial_, clock_, ui_, programDir.empty() ? DefaultProgramDir() : programDir),
-      timer_(mainThread_) {
-  serial_.ProgramDir = form_.Core.ProgramDir;
-  serial_.SetDataBits(d8bit);
-  serial_.SetCheckParity(false);
-  serial_.SetMessageEndChar(13);
-  serial_.OnRxData = [this](TComponent*) { form_.ReadMessage(); };
-  serial_.ShowErrorDialog = [this](const std::string& text) { ui_.ShowMessage(text); };
-  timer_.SetInterval(kTickMs);
-  timer_.SetThreadPriority(tpTimeCritical);
-  timer_.OnTimer = [this](TComponent*) { form_.Timer1Timer(); };
-  form_.FormActivate();
+    : out_(out), ui_(mainThread_, err), station_(mainThread_, ui_, std::move(programDir)) {
+  station_.Activate();
   // Only what changes from here on is printed.
-  for (const Ctl control : WindowModel::Controls()) printed_[control] = form_.W().Caption(control);
-  printedHistorySize_ = form_.W().FUpHist().size();
-  form_.W().AddListener([this](Ctl control) { Echo(control); });
-  timer_.SetEnabled(true);
+  WindowModel& w = station_.Model();
+  for (const Ctl control : WindowModel::Controls()) printed_[control] = w.Caption(control);
+  printedHistorySize_ = w.FUpHist().size();
+  w.AddListener([this](Ctl control) { Echo(control); });
+  station_.StartTicks();
 }
 
 Cli::~Cli() {
-  timer_.SetEnabled(false);
+  station_.Finish();
   mainThread_.Shutdown();
-  if (form_.S().CaptureEnabled) {
-    try {
-      form_.Core.CloseCapture();
-    } catch (const std::exception& e) {
-      err_ << "kvuflash-cli: " << e.what() << std::endl;
-    }
-  }
 }
 
 void Cli::SetPort(int port) {
@@ -90,7 +68,7 @@ void Cli::SetPort(int port) {
     throw std::invalid_argument("The port must be a number from 1 to 9, not " +
                                 std::to_string(port) + ".");
   }
-  form_.W().SelectText(Ctl::CommPortBox, std::to_string(port));
+  station_.Model().SelectText(Ctl::CommPortBox, std::to_string(port));
 }
 
 void Cli::SetBaud(int baud) {
@@ -98,11 +76,11 @@ void Cli::SetBaud(int baud) {
     throw std::invalid_argument("The baud rate must be 38400 or 57600, not " +
                                 std::to_string(baud) + ".");
   }
-  form_.W().SelectText(Ctl::BaudRateBox, std::to_string(baud));
+  station_.Model().SelectText(Ctl::BaudRateBox, std::to_string(baud));
 }
 
 void Cli::Press(void (MainForm::*handler)()) {
-  (form_.*handler)();
+  (Form().*handler)();
 }
 
 bool Cli::Interrupted() const {
@@ -119,11 +97,11 @@ bool Cli::RunUntil(const std::function<bool()>& done, std::chrono::milliseconds 
 }
 
 bool Cli::RunUntilIdle(std::chrono::milliseconds limit) {
-  return RunUntil([this] { return IsRestingStep(form_.S().Step); }, limit);
+  return RunUntil([this] { return IsRestingStep(Form().S().Step); }, limit);
 }
 
 void Cli::Echo(Ctl name) {
-  WindowModel& w = form_.W();
+  WindowModel& w = station_.Model();
   if (name == Ctl::FUpHist) {
     const auto& lines = w.FUpHist();
     if (lines.empty()) {

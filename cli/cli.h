@@ -1,5 +1,5 @@
-// The command line's shell around the main window's logic: the same MainForm as the window,
-// with the serial port, the 60 ms tick timer and a main loop of its own, printing each label
+// The command line's shell around the main window's logic: the same station as the window
+// (serial port, tick timer, MainForm) with a main loop of its own, printing each label
 // text and history line as it changes. Commands press the window's buttons through it and
 // wait for the sequencer to come to rest.
 #pragma once
@@ -11,11 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "components/clock.h"
 #include "components/main_thread.h"
-#include "components/serial.h"
-#include "components/super_timer.h"
-#include "form/main_form.h"
+#include "form/station.h"
 
 // What the core asks of a front end, answered on a terminal: messages go to the error stream
 // and the file chooser returns the file named on the command line.
@@ -54,9 +51,11 @@ class Cli {
   Cli(const Cli&) = delete;
   Cli& operator=(const Cli&) = delete;
 
-  MainForm& Form() { return form_; }
+  MainForm& Form() { return station_.Form(); }
   CliUi& Ui() { return ui_; }
-  TSerial& Serial1() { return serial_; }
+  TSerial& Serial1() { return station_.Serial1(); }
+  // The run's options (records on request, capture file, devices of the ports, progress).
+  Station& Options() { return station_; }
 
   // Port number 1 to 9 and baud rate as the opening screen's lists offer them; anything else
   // throws std::invalid_argument with a message for the user.
@@ -79,13 +78,9 @@ class Cli {
 
  private:
   std::ostream& out_;
-  std::ostream& err_;
   StdMainThread mainThread_;
-  TSerial serial_;
-  SystemClock clock_;
   CliUi ui_;
-  MainForm form_;
-  TSuperTimer timer_;
+  Station station_;
   std::map<Ctl, std::string> printed_;
   std::string printedHistory_;
   std::size_t printedHistorySize_ = 0;

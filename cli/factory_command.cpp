@@ -115,13 +115,13 @@ int RunFactory(const std::vector<std::string>& args, const UploadDefaults& defau
   try {
     Cli cli(streams.Out(), streams.Err(), dir);
     MainForm& form = cli.Form();
-    if (!chosen.device.empty()) cli.Serial1().NamedDevices[port] = chosen.device;
-    form.Core.OnProgress = [&printer](const RunProgress& p) {
+    if (!chosen.device.empty()) cli.Options().NameDevice(port, chosen.device);
+    cli.Options().SetProgressListener([&printer](const RunProgress& p) {
       if (p.phase == RunPhase::BootLines && p.linesSent > 0)
         printer.Progress(p.linesSent, p.linesTotal, "bootstrap lines");
       if (p.phase == RunPhase::Records && p.recordsSent > 0)
         printer.Progress(p.recordsSent, p.recordsTotal, "records");
-    };
+    });
     try {
       if (port) cli.SetPort(port);
     } catch (const std::invalid_argument& e) {
@@ -134,7 +134,7 @@ int RunFactory(const std::vector<std::string>& args, const UploadDefaults& defau
       return kUploadInterrupted;
     };
     if (!capture.empty()) {
-      form.Core.CapturePath = capture;
+      cli.Options().SetCapturePath(capture);
       cli.Press(&MainForm::BtnCaptureFileClick);
       if (!form.S().CaptureEnabled) {
         printer.ErrLine(std::string("kvuflash-cli: ") + kNoCaptureNoRun);

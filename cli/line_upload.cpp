@@ -259,7 +259,7 @@ class LineDisplay {
   static int Percent(int sent, int total) { return total > 0 ? sent * 100 / total : 100; }
 
   static std::string TimeLeft(const Unit& u) {
-    double perRecord = 0.06;  // one record per tick until there is a measure
+    double perRecord = kTickSeconds;  // one record per tick until there is a measure
     if (u.sent > 1) {
       perRecord =
           std::chrono::duration<double>(Clock::now() - u.firstRecord).count() / (u.sent - 1);
@@ -372,10 +372,12 @@ void RunUnit(std::size_t index, const UnitPort& port, const UploadOptions& o,
   try {
     Cli cli(shellOut, shellErr, o.dir);
     MainForm& form = cli.Form();
-    form.RecordsOnRequest = o.fast;
-    form.Core.RememberPort = false;
-    cli.Serial1().NamedDevices[port.com] = port.device;
-    form.Core.OnProgress = [&display, index](const RunProgress& p) { display.Progress(index, p); };
+    Station& options = cli.Options();
+    options.SetRecordsOnRequest(o.fast);
+    options.SetRememberPort(false);
+    options.NameDevice(port.com, port.device);
+    options.SetProgressListener(
+        [&display, index](const RunProgress& p) { display.Progress(index, p); });
     cli.SetPort(port.com);
     if (o.baud) cli.SetBaud(o.baud);
     const UnitUploadEnd end = DriveUpload(

@@ -163,7 +163,7 @@ UnitUploadEnd DriveUpload(Cli& cli, const std::string& file, const std::string& 
   const auto interrupted = [] { return UnitUploadEnd{kUploadInterrupted, "Interrupted."}; };
 
   if (!capture.empty()) {
-    form.Core.CapturePath = capture;
+    cli.Options().SetCapturePath(capture);
     cli.Press(&MainForm::BtnCaptureFileClick);
     // A capture asked for on the command line is a record someone means to keep: nothing is
     // done without it.
@@ -310,13 +310,12 @@ int RunUpload(const std::vector<std::string>& args, const UploadDefaults& defaul
   try {
     Cli cli(streams.Out(), streams.Err(), o.dir);
     cli.Ui().ConfirmAnswer = o.acceptBadChecksums;
-    MainForm& form = cli.Form();
-    form.RecordsOnRequest = o.fast;
-    if (!namedDevice.empty()) cli.Serial1().NamedDevices[port] = namedDevice;
-    form.Core.OnProgress = [&printer](const RunProgress& p) {
+    cli.Options().SetRecordsOnRequest(o.fast);
+    if (!namedDevice.empty()) cli.Options().NameDevice(port, namedDevice);
+    cli.Options().SetProgressListener([&printer](const RunProgress& p) {
       if (p.phase == RunPhase::Records && p.recordsSent > 0)
         printer.Progress(p.recordsSent, p.recordsTotal);
-    };
+    });
     try {
       if (port) cli.SetPort(port);
       if (o.baud) cli.SetBaud(o.baud);

@@ -35,8 +35,8 @@ class MainForm {
   SequencerState& S() { return Core.S; }
   WindowModel& W() { return Core.W; }
 
-  // Start-up: clears captions, sets colours, loads the port settings; the front end then
-  // enables its 60 ms timer.
+  // Start-up: clears captions, sets colours, loads the port settings; the station then
+  // starts its tick timer.
   void FormActivate();
   // One tick: lets pending events run, logs the step, performs one step. An error raised
   // inside stops the run with a message and leaves the window usable.

@@ -8,6 +8,8 @@ class IUiServices {
   virtual ~IUiServices() = default;
   // A modal message (an error, a warning); returns when the user has closed it.
   virtual void ShowMessage(const std::string& text) = 0;
+  // The serial port's own failure, told by the platform (a window shows it as an error).
+  virtual void ShowPortError(const std::string& text) { ShowMessage(text); }
   // A question answered Yes or No (true for Yes), modal. A front end without a user answers
   // as its options say.
   virtual bool Confirm(const std::string& text) = 0;

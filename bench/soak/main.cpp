@@ -1,5 +1,5 @@
-// The long soak: one run of the program's logic (MainForm with the real serial port and the
-// real 60 ms tick timer, as the window runs it) doing many Software Uploads in a row through
+// The long soak: one run of the program's logic (the station: MainForm with the real serial
+// port and the real tick timer, as the window runs it) doing many Software Uploads in a row through
 // "Repeat Upload", then many Factory Bootstrap Uploads, then sitting idle with the timer
 // ticking. Prints open descriptors, threads and resident memory after the first upload and at
 // the end of each part, and the processor time while idle: nothing may grow with the number of
@@ -18,11 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "components/clock.h"
 #include "components/main_thread.h"
-#include "components/serial.h"
-#include "components/super_timer.h"
-#include "form/main_form.h"
+#include "form/station.h"
 #include "support/headless_ui.h"
 #include "support/sim_process.h"
 
@@ -33,7 +30,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr int kTickMs = 60;
 
 struct Usage {
   int descriptors = 0;
@@ -79,6 +75,95 @@ int Arg(int argc, char** argv, const std::string& name, int fallback) {
   return fallback;
 }
 
+// The program's logic as the window runs it, with a main loop of the standard hand-over.
+class Rig {
+ public:
+  explicit Rig(const std::string& programDir)
+      : ui_(mainThread_, "soak"), station_(mainThread_, ui_, programDir) {
+    station_.Activate();
+    station_.StartTicks();
+  }
+  ~Rig() {
+    station_.Stop();
+    mainThread_.Shutdown();
+  }
+  Rig(const Rig&) = delete;
+  Rig& operator=(const Rig&) = delete;
+
+  MainForm& Form() { return station_.Form(); }
+  HeadlessUi& Ui() { return ui_; }
+  bool RunUntil(const std::function<bool()>& done, int seconds) {
+    const auto end = Clock::now() + std::chrono::seconds(seconds);
+    while (!done() && Clock::now() < end) mainThread_.RunPendingFor(std::chrono::milliseconds(20));
+    return done();
+  }
+  bool Resting() { return IsRestingStep(Form().S().Step); }
+  bool Ended(int seconds) {
+    return RunUntil([&] { return Resting() && Form().S().Phase == RunPhase::Ended; }, seconds) &&
+           Form().S().Outcome == RunOutcome::Completed;
+  }
+  // Says why the soak stops; the exit status.
+  int Fail(const std::string& what) {
+    std::fprintf(stderr, "soak: %s (outcome: %s)\n", what.c_str(), OutcomeName(Form().S().Outcome));
+    return 1;
+  }
+
+ private:
+  StdMainThread mainThread_;
+  HeadlessUi ui_;
+  Station station_;
+};
+
+// Software Uploads of `file` on port 1: the first by the whole road, the rest through "Repeat
+// Upload". Returns the usage after the first, or the exit status of a failure.
+int SoftwareUploads(Rig& rig, const std::string& file, int uploads, Usage& first) {
+  MainForm& form = rig.Form();
+  const auto resting = [&] { return rig.Resting(); };
+  form.W().SelectText(Ctl::CommPortBox, "1");
+  form.Btn2UploadClick();
+  if (!rig.RunUntil(resting, 10) || form.S().Phase != RunPhase::ChoosingFile)
+    return rig.Fail("the port did not open");
+  rig.Ui().Chosen = file;
+  form.BtnChooseFileClick();
+  if (!rig.RunUntil(resting, 30) || form.S().Phase != RunPhase::Ready)
+    return rig.Fail("the file was not taken");
+  for (int i = 0; i < uploads; ++i) {
+    if (i > 0) {
+      form.BtnRepeatUploadClick();
+      if (!rig.RunUntil(resting, 10) || form.S().Phase != RunPhase::Ready)
+        return rig.Fail("Repeat Upload did not reach the ready screen");
+    }
+    form.BtnStartRunClick();
+    if (!rig.Ended(120)) return rig.Fail("upload " + std::to_string(i + 1) + " did not complete");
+    if (i == 0) {
+      first = Measure();
+      Print("after the first upload", first);
+    }
+  }
+  return 0;
+}
+
+// Factory Bootstrap Uploads on port 2.
+int FactoryRuns(Rig& rig, int runs) {
+  MainForm& form = rig.Form();
+  for (int i = 0; i < runs; ++i) {
+    form.BtnBackToStartClick();
+    form.W().SelectText(Ctl::CommPortBox, "2");
+    form.BtnBootClick();
+    if (!rig.RunUntil([&] { return form.S().Phase == RunPhase::FactoryReady && rig.Resting(); },
+                      10))
+      return rig.Fail("factory run " + std::to_string(i + 1) + ": the port did not open");
+    form.BtnGoOnClick();
+    if (!rig.Ended(120))
+      return rig.Fail("factory run " + std::to_string(i + 1) + " did not complete");
+  }
+  return 0;
+}
+
+double SecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -95,92 +180,25 @@ int main(int argc, char** argv) {
   e2e::Sim chip(KV_SIM_PATH, dir, "chip", {"--bootstrap", "--erase-ms", "100"});
   ::setenv("KVUFLASH_PORTS", ("1=" + unit.Link() + ";2=" + chip.Link()).c_str(), 1);
 
-  StdMainThread mainThread;
-  TSerial serial(mainThread);
-  SystemClock clock;
-  HeadlessUi ui(mainThread, "soak");
-  MainForm form(serial, clock, ui, dir.Path().string() + "/");
-  TSuperTimer timer(mainThread);
-  serial.ProgramDir = form.Core.ProgramDir;
-  serial.SetDataBits(d8bit);
-  serial.SetCheckParity(false);
-  serial.SetMessageEndChar(13);
-  serial.OnRxData = [&form](TComponent*) { form.ReadMessage(); };
-  serial.ShowErrorDialog = [&ui](const std::string& text) { ui.ShowMessage(text); };
-  timer.SetInterval(kTickMs);
-  timer.SetThreadPriority(tpTimeCritical);
-  timer.OnTimer = [&form](TComponent*) { form.Timer1Timer(); };
-  form.FormActivate();
-  timer.SetEnabled(true);
-
-  const auto runUntil = [&](const std::function<bool()>& done, int seconds) {
-    const auto end = Clock::now() + std::chrono::seconds(seconds);
-    while (!done() && Clock::now() < end) mainThread.RunPendingFor(std::chrono::milliseconds(20));
-    return done();
-  };
-  const auto resting = [&] { return IsRestingStep(form.S().Step); };
-  const auto fail = [&](const std::string& what) {
-    std::fprintf(stderr, "soak: %s (outcome: %s)\n", what.c_str(), OutcomeName(form.S().Outcome));
-    timer.SetEnabled(false);
-    mainThread.Shutdown();
-    return 1;
-  };
-
-  // Software Uploads: the first by the whole road, the rest through "Repeat Upload".
-  form.W().SelectText(Ctl::CommPortBox, "1");
-  form.Btn2UploadClick();
-  if (!runUntil(resting, 10) || form.S().Phase != RunPhase::ChoosingFile)
-    return fail("the port did not open");
-  ui.Chosen = dir.File("soak.hex");
-  form.BtnChooseFileClick();
-  if (!runUntil(resting, 30) || form.S().Phase != RunPhase::Ready)
-    return fail("the file was not taken");
+  Rig rig(dir.Path().string() + "/");
   Usage first{};
   const auto start = Clock::now();
-  for (int i = 0; i < uploads; ++i) {
-    if (i > 0) {
-      form.BtnRepeatUploadClick();
-      if (!runUntil(resting, 10) || form.S().Phase != RunPhase::Ready)
-        return fail("Repeat Upload did not reach the ready screen");
-    }
-    form.BtnStartRunClick();
-    if (!runUntil([&] { return resting() && form.S().Phase == RunPhase::Ended; }, 120) ||
-        form.S().Outcome != RunOutcome::Completed)
-      return fail("upload " + std::to_string(i + 1) + " did not complete");
-    if (i == 0) {
-      first = Measure();
-      Print("after the first upload", first);
-    }
-  }
-  const double uploadSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+  if (const int failed = SoftwareUploads(rig, dir.File("soak.hex"), uploads, first)) return failed;
+  const double uploadSeconds = SecondsSince(start);
   Print(("after " + std::to_string(uploads) + " uploads").c_str(), Measure());
 
-  // Factory Bootstrap Uploads on the second port.
   const auto factoryStart = Clock::now();
-  for (int i = 0; i < factoryRuns; ++i) {
-    form.BtnBackToStartClick();
-    form.W().SelectText(Ctl::CommPortBox, "2");
-    form.BtnBootClick();
-    if (!runUntil([&] { return form.S().Phase == RunPhase::FactoryReady && resting(); }, 10))
-      return fail("factory run " + std::to_string(i + 1) + ": the port did not open");
-    form.BtnGoOnClick();
-    if (!runUntil([&] { return resting() && form.S().Phase == RunPhase::Ended; }, 120) ||
-        form.S().Outcome != RunOutcome::Completed)
-      return fail("factory run " + std::to_string(i + 1) + " did not complete");
-  }
-  const double factorySeconds = std::chrono::duration<double>(Clock::now() - factoryStart).count();
+  if (const int failed = FactoryRuns(rig, factoryRuns)) return failed;
+  const double factorySeconds = SecondsSince(factoryStart);
   const Usage afterFactory = Measure();
   Print(("after " + std::to_string(factoryRuns) + " factory runs").c_str(), afterFactory);
 
   // Idle with the timer ticking.
-  form.BtnBackToStartClick();
+  rig.Form().BtnBackToStartClick();
   const Usage idleStart = Measure();
-  runUntil([] { return false; }, idleMinutes * 60);
+  rig.RunUntil([] { return false; }, idleMinutes * 60);
   const Usage idleEnd = Measure();
   Print(("after " + std::to_string(idleMinutes) + " minutes idle").c_str(), idleEnd);
-
-  timer.SetEnabled(false);
-  mainThread.Shutdown();
 
   std::printf("\n%d uploads of %d records in %.0f s, %d factory runs in %.0f s\n", uploads, records,
               uploadSeconds, factoryRuns, factorySeconds);

@@ -1,8 +1,8 @@
-// Upload speed against rq410-sim: the window's logic (MainForm) with the real serial port and
-// the real 60 ms tick timer in this process, a Software Upload of N records (default 600) at
+// Upload speed against rq410-sim: the station (the window's logic with the real serial port and
+// the real tick timer) in this process, a Software Upload of N records (default 600) at
 // 38400 and at 57600 baud, one record per tick as the window sends them and on request (what
 // kvuflash-cli upload --fast does). Prints milliseconds per record beside the tick bound (one
-// record per 60 ms tick) and the line's own limit (a 135-byte record out and "SEND BLOCK" + CR
+// record per tick) and the line's own limit (a 135-byte record out and "SEND BLOCK" + CR
 // back, 10 bits a byte, plus the unit's programming time when given), and the lost ticks:
 // firings that came more than 1.5 intervals after the one before. Arguments after the number of
 // records go to rq410-sim: --no-line-time to see memory speed, --program-ms N for a unit that
@@ -16,11 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "components/clock.h"
 #include "components/main_thread.h"
-#include "components/serial.h"
-#include "components/super_timer.h"
-#include "form/main_form.h"
+#include "form/station.h"
+#include "sequencer/ticks.h"
 #include "support/headless_ui.h"
 #include "support/sim_process.h"
 
@@ -31,7 +29,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr int kTickMs = 60;
 constexpr int kReplyBytes = 11;  // "SEND BLOCK" + CR
 
 struct Result {
@@ -49,6 +46,81 @@ double Ms(Clock::duration d) {
   return std::chrono::duration<double, std::milli>(d).count();
 }
 
+// Ticks from the first record to the last, where every tick should carry one record.
+void TickFigures(const std::vector<Clock::time_point>& ticks,
+                 const std::vector<Clock::time_point>& sent, Result& r) {
+  r.records = static_cast<int>(sent.size());
+  if (sent.size() >= 2) {
+    r.firstToLastS = Ms(sent.back() - sent.front()) / 1000.0;
+    // From the second record on: on a line faster than its speed (--no-line-time) the answer
+    // to the first record is held back for a second before records go as fast as they come.
+    const std::size_t from = sent.size() >= 3 ? 1 : 0;
+    r.msPerRecord = Ms(sent.back() - sent[from]) / static_cast<double>(sent.size() - 1 - from);
+  }
+  std::vector<double> gaps;
+  for (std::size_t i = 1; i < ticks.size(); ++i) {
+    if (!sent.empty() && (ticks[i] < sent.front() || ticks[i - 1] > sent.back())) continue;
+    gaps.push_back(Ms(ticks[i] - ticks[i - 1]));
+  }
+  r.ticks = static_cast<int>(gaps.size());
+  for (double g : gaps) {
+    if (g > 1.5 * kTickMs) ++r.lostTicks;
+    r.maxGapMs = std::max(r.maxGapMs, g);
+    r.meanGapMs += g;
+  }
+  if (!gaps.empty()) r.meanGapMs /= static_cast<double>(gaps.size());
+}
+
+// One upload of bench.kvu in the current folder through the station, timing its ticks and
+// records.
+void UploadThrough(const std::string& programDir, int baud, bool onRequest, int records,
+                   Result& r) {
+  StdMainThread mainThread;
+  HeadlessUi ui(mainThread, "bench_upload");
+  Station station(mainThread, ui, programDir);
+  MainForm& form = station.Form();
+  std::vector<Clock::time_point> ticks;
+  std::vector<Clock::time_point> sent;
+  bool recording = false;
+  station.SetRecordsOnRequest(onRequest);
+  station.SetTickWatcher([&] {
+    if (recording) ticks.push_back(Clock::now());
+  });
+  station.Activate();
+  station.SetProgressListener([&](const RunProgress& p) {
+    if (p.phase == RunPhase::Records && p.recordsSent > 0) sent.push_back(Clock::now());
+  });
+  station.StartTicks();
+
+  const auto runUntil = [&](auto done, int seconds) {
+    const auto end = Clock::now() + std::chrono::seconds(seconds);
+    while (!done() && Clock::now() < end) mainThread.RunPendingFor(std::chrono::milliseconds(20));
+    return done();
+  };
+  const auto idle = [&] { return IsRestingStep(form.S().Step); };
+
+  station.Model().SelectText(Ctl::CommPortBox, "1");
+  station.Model().SelectText(Ctl::BaudRateBox, std::to_string(baud));
+  form.Btn2UploadClick();
+  if (runUntil(idle, 10) && form.S().Phase == RunPhase::ChoosingFile) {
+    ui.Chosen = "bench.kvu";
+    form.BtnChooseFileClick();
+    if (runUntil(idle, 30) && form.S().Phase == RunPhase::Ready) {
+      recording = true;
+      form.BtnStartRunClick();
+      runUntil(idle, 60 + records / 5);
+      recording = false;
+      r.ok = form.S().Outcome == RunOutcome::Completed && form.S().BlocksSent == records;
+      if (!r.ok)
+        std::fprintf(stderr, "bench_upload: the run ended: %s\n",
+                     station.Model().Caption(Ctl::Label2).c_str());
+    }
+  }
+  station.Stop();
+  mainThread.Shutdown();
+  TickFigures(ticks, sent, r);
+}
+
 Result Run(int baud, bool onRequest, int records, const std::vector<std::string>& simOptions) {
   Result r;
   e2e::TempFolder dir("kv-bench-upload");
@@ -59,85 +131,7 @@ Result Run(int baud, bool onRequest, int records, const std::vector<std::string>
   ::setenv("KVUFLASH_PORTS", ("1=" + sim.Link()).c_str(), 1);
   const std::string before = std::filesystem::current_path().string();
   std::filesystem::current_path(dir.Path());
-
-  {
-    StdMainThread mainThread;
-    TSerial serial(mainThread);
-    SystemClock clock;
-    HeadlessUi ui(mainThread, "bench_upload");
-    MainForm form(serial, clock, ui, dir.Path().string() + "/");
-    form.RecordsOnRequest = onRequest;
-    TSuperTimer timer(mainThread);
-    serial.ProgramDir = form.Core.ProgramDir;
-    serial.SetDataBits(d8bit);
-    serial.SetCheckParity(false);
-    serial.OnRxData = [&form](TComponent*) { form.ReadMessage(); };
-    serial.ShowErrorDialog = [&ui](const std::string& text) { ui.ShowMessage(text); };
-
-    std::vector<Clock::time_point> ticks;
-    std::vector<Clock::time_point> sent;
-    bool recording = false;
-    timer.SetInterval(kTickMs);
-    timer.SetThreadPriority(tpTimeCritical);
-    timer.OnTimer = [&](TComponent*) {
-      if (recording) ticks.push_back(Clock::now());
-      form.Timer1Timer();
-    };
-    form.FormActivate();
-    form.Core.OnProgress = [&](const RunProgress& p) {
-      if (p.phase == RunPhase::Records && p.recordsSent > 0) sent.push_back(Clock::now());
-    };
-    timer.SetEnabled(true);
-
-    const auto runUntil = [&](auto done, int seconds) {
-      const auto end = Clock::now() + std::chrono::seconds(seconds);
-      while (!done() && Clock::now() < end) mainThread.RunPendingFor(std::chrono::milliseconds(20));
-      return done();
-    };
-    const auto idle = [&] { return IsRestingStep(form.S().Step); };
-
-    form.W().SelectText(Ctl::CommPortBox, "1");
-    form.W().SelectText(Ctl::BaudRateBox, std::to_string(baud));
-    form.Btn2UploadClick();
-    if (runUntil(idle, 10) && form.S().Phase == RunPhase::ChoosingFile) {
-      ui.Chosen = "bench.kvu";
-      form.BtnChooseFileClick();
-      if (runUntil(idle, 30) && form.S().Phase == RunPhase::Ready) {
-        recording = true;
-        form.BtnStartRunClick();
-        runUntil(idle, 60 + records / 5);
-        recording = false;
-        r.ok = form.S().Outcome == RunOutcome::Completed && form.S().BlocksSent == records;
-        if (!r.ok)
-          std::fprintf(stderr, "bench_upload: the run ended: %s\n",
-                       form.W().Caption(Ctl::Label2).c_str());
-      }
-    }
-    timer.SetEnabled(false);
-    mainThread.Shutdown();
-
-    r.records = static_cast<int>(sent.size());
-    if (sent.size() >= 2) {
-      r.firstToLastS = Ms(sent.back() - sent.front()) / 1000.0;
-      // From the second record on: on a line faster than its speed (--no-line-time) the answer
-      // to the first record is held back for a second before records go as fast as they come.
-      const std::size_t from = sent.size() >= 3 ? 1 : 0;
-      r.msPerRecord = Ms(sent.back() - sent[from]) / static_cast<double>(sent.size() - 1 - from);
-    }
-    // Ticks from the first record to the last, where every tick should carry one record.
-    std::vector<double> gaps;
-    for (std::size_t i = 1; i < ticks.size(); ++i) {
-      if (!sent.empty() && (ticks[i] < sent.front() || ticks[i - 1] > sent.back())) continue;
-      gaps.push_back(Ms(ticks[i] - ticks[i - 1]));
-    }
-    r.ticks = static_cast<int>(gaps.size());
-    for (double g : gaps) {
-      if (g > 1.5 * kTickMs) ++r.lostTicks;
-      r.maxGapMs = std::max(r.maxGapMs, g);
-      r.meanGapMs += g;
-    }
-    if (!gaps.empty()) r.meanGapMs /= static_cast<double>(gaps.size());
-  }
+  UploadThrough(dir.Path().string() + "/", baud, onRequest, records, r);
   std::filesystem::current_path(before);
   sim.Stop();
   if (r.ok && e2e::FirstDifferentPage(sim.Flash(), image) != -1) {
