@@ -12,8 +12,10 @@
 #include "form/station.h"
 #include "kv_build_info.h"
 
+class QBoxLayout;
 class QComboBox;
 class QLabel;
+class QLayout;
 class QPlainTextEdit;
 class QtMainThread;
 class QtUiServices;
@@ -60,7 +62,17 @@ class TForm1 : public QWidget {
   void closeEvent(QCloseEvent* event) override;
 
  private:
+  // The widgets, screen by screen (main_window_layout.cpp).
   void buildWidgets();
+  QLayout* buildHeader();
+  QWidget* buildOpeningScreen();
+  void buildCablePanel(QWidget* opening, QBoxLayout* halves);
+  void buildRoadsPanel(QWidget* opening, QBoxLayout* halves);
+  QWidget* buildUploadScreen();
+  QWidget* buildFactoryScreen();
+  QLayout* buildButtonRow();
+  QLayout* buildFooter();
+  void connectControls();
   void bindModel();
   void refresh(Ctl name);
   void refreshHistory();
