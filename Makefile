@@ -11,7 +11,7 @@ BUILD ?= build
 BUILD_WIN ?= build-win
 BUILD_TYPE ?= RelWithDebInfo
 CMAKE_FLAGS ?=
-WINDOWS_PACKAGES = g++-mingw-w64-x86-64 googletest
+WINDOWS_PACKAGES = g++-mingw-w64-x86-64 googletest libcli11-dev nlohmann-json3-dev
 MINGW_CXX = x86_64-w64-mingw32-g++-posix
 
 .PHONY: all deps configure build run test clean bench package windows

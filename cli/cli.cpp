@@ -2,15 +2,19 @@
 
 #include <atomic>
 #include <csignal>
+#include <cstdlib>
 #include <ostream>
 #include <stdexcept>
 #include <utility>
+
+#include "cli/exit_status.h"
 
 namespace {
 
 std::atomic<bool> g_interrupted{false};
 
 extern "C" void OnInterrupt(int) {
+  if (g_interrupted) std::_Exit(kUploadInterrupted);
   g_interrupted = true;
 }
 
@@ -47,14 +51,9 @@ bool CliUi::ChooseFile(std::string& chosenPath) {
   return true;
 }
 
-Cli::Cli(std::ostream& out, std::ostream& err, std::string programDir)
-    : out_(out), ui_(mainThread_, err), station_(mainThread_, ui_, std::move(programDir)) {
+Cli::Cli(std::ostream& err, std::string programDir)
+    : ui_(mainThread_, err), station_(mainThread_, ui_, std::move(programDir)) {
   station_.Activate();
-  // Only what changes from here on is printed.
-  WindowModel& w = station_.Model();
-  for (const Ctl control : WindowModel::Controls()) printed_[control] = w.Caption(control);
-  printedHistorySize_ = w.FUpHist().size();
-  w.AddListener([this](Ctl control) { Echo(control); });
   station_.StartTicks();
 }
 
@@ -98,27 +97,4 @@ bool Cli::RunUntil(const std::function<bool()>& done, std::chrono::milliseconds 
 
 bool Cli::RunUntilIdle(std::chrono::milliseconds limit) {
   return RunUntil([this] { return IsRestingStep(Form().S().Step); }, limit);
-}
-
-void Cli::Echo(Ctl name) {
-  WindowModel& w = station_.Model();
-  if (name == Ctl::FUpHist) {
-    const auto& lines = w.FUpHist();
-    if (lines.empty()) {
-      printedHistorySize_ = 0;
-      printedHistory_.clear();
-      return;
-    }
-    if (lines.size() == printedHistorySize_ && lines.back() == printedHistory_) return;
-    printedHistorySize_ = lines.size();
-    printedHistory_ = lines.back();
-    out_ << "FUpHist: " << printedHistory_ << std::endl;
-    return;
-  }
-  if (!IsLabel(name)) return;
-  const std::string& caption = w.Caption(name);
-  std::string& last = printed_[name];
-  if (caption == last) return;
-  last = caption;
-  out_ << ControlName(name) << ": " << caption << std::endl;
 }

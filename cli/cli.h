@@ -1,13 +1,12 @@
 // The command line's shell around the main window's logic: the same station as the window
-// (serial port, tick timer, MainForm) with a main loop of its own, printing each label
-// text and history line as it changes. Commands press the window's buttons through it and
-// wait for the sequencer to come to rest.
+// (serial port, tick timer, MainForm) with a main loop of its own. Commands press the window's
+// buttons through it and wait for the sequencer to come to rest; what the window shows is told
+// by a Narrator that listens to its model.
 #pragma once
 
 #include <chrono>
 #include <functional>
 #include <iosfwd>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -46,7 +45,8 @@ class CliUi final : public IUiServices {
 class Cli {
  public:
   // `programDir` with its trailing separator; empty: the program's own folder.
-  Cli(std::ostream& out, std::ostream& err, std::string programDir = {});
+  // Messages and questions go to `err`.
+  explicit Cli(std::ostream& err, std::string programDir = {});
   ~Cli();
   Cli(const Cli&) = delete;
   Cli& operator=(const Cli&) = delete;
@@ -73,18 +73,12 @@ class Cli {
   bool RunUntilIdle(std::chrono::milliseconds limit);
   bool Interrupted() const;
 
-  // Prints the line of a control when its text changes ("Label12: ...", "FUpHist: ...").
-  void Echo(Ctl control);
-
  private:
-  std::ostream& out_;
   StdMainThread mainThread_;
   CliUi ui_;
   Station station_;
-  std::map<Ctl, std::string> printed_;
-  std::string printedHistory_;
-  std::size_t printedHistorySize_ = 0;
 };
 
-// Installs the handler that lets Ctrl+C end a wait cleanly.
+// Installs the handler that lets Ctrl+C end a wait cleanly; a second one ends the program at
+// once, whatever it is doing.
 void InstallInterruptHandler();

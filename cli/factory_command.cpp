@@ -6,8 +6,9 @@
 #include <stdexcept>
 #include <string>
 
-#include "cli/cli.h"
-#include "cli/command_support.h"
+#include "cli/exit_status.h"
+#include "cli/json_log.h"
+#include "cli/unit_run.h"
 
 const char* const kFactoryHelpText =
     "Usage: kvuflash-cli factory [--port N|DEVICE] [--capture FILE] [--dir FOLDER]\n"
@@ -40,168 +41,118 @@ const char* const kFactoryHelpText =
 
 namespace {
 
-constexpr double kDefaultTimeoutSeconds = 600;
-
-struct FactoryOptions {
-  std::string port;  // a number or a device
-  std::string capture;
-  std::string dir;
-  double timeoutSeconds = kDefaultTimeoutSeconds;
-  bool yes = false;
-  bool help = false;
-};
-
-FactoryOptions ParseFactory(const std::vector<std::string>& args, const UploadDefaults& defaults) {
-  FactoryOptions o;
-  if (defaults.port) o.port = std::to_string(defaults.port);
-  o.dir = defaults.dir;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    auto value = [&]() -> std::string {
-      if (i + 1 >= args.size()) throw std::invalid_argument(a + " needs a value.");
-      return args[++i];
-    };
-    if (a == "--help" || a == "-h") {
-      o.help = true;
-    } else if (a == "--yes" || a == "-y") {
-      o.yes = true;
-    } else if (a == "--port") {
-      o.port = value();
-      if (o.port.empty()) throw std::invalid_argument("--port needs a number or a device.");
-      if (AllDigits(o.port)) PortOptionValue(o.port);  // refuses a number outside 1 to 9
-    } else if (a == "--capture") {
-      o.capture = FileNameValue(a, value());
-    } else if (a == "--dir") {
-      o.dir = value();
-    } else if (a == "--timeout") {
-      o.timeoutSeconds = TimeoutSecondsValue(value());
-    } else {
-      throw std::invalid_argument(
-          "Unknown " + std::string(StartsWith(a, "-") ? "option " : "word ") + a + " for factory.");
-    }
-  }
-  return o;
-}
+constexpr const char* kFactoryAgain = "run the factory upload again";
 
 std::chrono::milliseconds Limit(double seconds) {
   return seconds > 0 ? std::chrono::milliseconds(static_cast<long long>(seconds * 1000))
                      : std::chrono::milliseconds(std::chrono::hours(24 * 365));
 }
 
+// "Factory Bootstrap Upload": the port opens and the instructions show; then "&Proceed", once
+// the user says the unit is ready. Returns 0 to go on, else the exit status.
+int OpenAndProceed(UnitShell& unit, const FactoryOptions& o, bool askToProceed) {
+  MainForm& form = unit.Form();
+  Cli& cli = unit.Shell();
+  if (!o.capture.empty()) {
+    cli.Options().SetCapturePath(o.capture);
+    cli.Press(&MainForm::BtnCaptureFileClick);
+    if (!form.S().CaptureEnabled) {
+      unit.Say(kNoCaptureNoRun);
+      return kUploadError;
+    }
+  }
+  cli.Press(&MainForm::BtnBootClick);
+  if (!cli.RunUntilIdle(std::chrono::seconds(30))) {
+    unit.Say(cli.Interrupted() ? "Interrupted." : "The port did not open in time.");
+    return cli.Interrupted() ? kUploadInterrupted : kUploadPortFailed;
+  }
+  if (form.S().Phase != RunPhase::FactoryReady) {
+    // The stand-in factory files refused on a real line say why on the run's lines.
+    const bool refused = form.S().Outcome == RunOutcome::RefusedBeforeSending;
+    unit.Say(refused ? "Nothing was sent. " + unit.LastLine() : "The port could not be opened.");
+    return ExitStatusOf(form.S().Outcome);
+  }
+  if (askToProceed && !o.yes) {
+    unit.Say("Press Enter when the jumpers are fitted and the unit is on (Ctrl+C stops).", true);
+    bool closed = false;
+    const bool pressed = cli.RunUntil(
+        [&] {
+          const TerminalInput input = PollEnter();
+          closed = input == TerminalInput::Closed;
+          return input != TerminalInput::Nothing;
+        },
+        Limit(0));
+    if (!pressed || closed) {
+      unit.Say("Interrupted.");
+      return kUploadInterrupted;
+    }
+  }
+  cli.Press(&MainForm::BtnGoOnClick);
+  return kUploadOk;
+}
+
+std::string Ending(MainForm& form, double seconds, RunPhase lastPhase) {
+  const SequencerState& s = form.S();
+  const std::string took = "Factory upload complete in " + MinutesSeconds(seconds);
+  if (s.Outcome == RunOutcome::Completed) {
+    return took + ": " + std::to_string(form.BootTransfer.BootLineNumber) +
+           " bootstrap lines and " + std::to_string(s.BlocksSent) +
+           " records sent. Switch the unit off, remove the jumpers JP2 and JP3, then upload the "
+           "main software.";
+  }
+  if (s.Outcome == RunOutcome::CompletedWithEraseErrors) {
+    return took +
+           ", but the unit reported erase errors (see above): its flash may not hold the "
+           "flash code. Run the factory upload again.";
+  }
+  return EndText(s, lastPhase, kFactoryAgain);
+}
+
 }  // namespace
 
-int RunFactory(const std::vector<std::string>& args, const UploadDefaults& defaults,
-               std::ostream& out, std::ostream& err, bool terminal, bool askToProceed) {
-  FactoryOptions o;
+int RunFactory(const FactoryOptions& options, std::ostream& out, std::ostream& err, bool terminal,
+               bool askToProceed) {
+  FactoryOptions o = options;
+  o.dir = Absolute(o.dir);
+  if (!o.dir.empty() && o.dir.back() != '/') o.dir += '/';
+  o.capture = Absolute(o.capture);
+  WarnOfPortMap(o.dir, err);
+  RunDisplay display(out, err, terminal, {o.port});
   try {
-    o = ParseFactory(args, defaults);
-  } catch (const std::invalid_argument& e) {
-    err << "kvuflash-cli: " << e.what() << " Try kvuflash-cli factory --help." << std::endl;
-    return kUploadUsage;
-  }
-  if (o.help) {
-    out << kFactoryHelpText;
-    return kUploadOk;
-  }
-  std::string dir = Absolute(o.dir);
-  if (!dir.empty() && dir.back() != '/') dir += '/';
-  const std::string capture = Absolute(o.capture);
-  WarnOfPortMap(dir, err);
-  const ChosenPort chosen = PortOptionValue(o.port);  // checked while parsing
-  const int port = chosen.com;
-  PrintedStreams streams(out, err, terminal);
-  ProgressPrinter& printer = streams.printer;
-
-  try {
-    Cli cli(streams.Out(), streams.Err(), dir);
-    MainForm& form = cli.Form();
-    if (!chosen.device.empty()) cli.Options().NameDevice(port, chosen.device);
-    cli.Options().SetProgressListener([&printer](const RunProgress& p) {
-      if (p.phase == RunPhase::BootLines && p.linesSent > 0)
-        printer.Progress(p.linesSent, p.linesTotal, "bootstrap lines");
-      if (p.phase == RunPhase::Records && p.recordsSent > 0)
-        printer.Progress(p.recordsSent, p.recordsTotal, "records");
-    });
-    try {
-      if (port) cli.SetPort(port);
-    } catch (const std::invalid_argument& e) {
-      printer.ErrLine(std::string("kvuflash-cli: ") + e.what());
-      return kUploadUsage;
-    }
-    const auto interrupted = [&]() {
-      printer.Finish();
-      printer.ErrLine("kvuflash-cli: Interrupted.");
-      return kUploadInterrupted;
-    };
-    if (!capture.empty()) {
-      cli.Options().SetCapturePath(capture);
-      cli.Press(&MainForm::BtnCaptureFileClick);
-      if (!form.S().CaptureEnabled) {
-        printer.ErrLine(std::string("kvuflash-cli: ") + kNoCaptureNoRun);
-        return kUploadError;
-      }
-    }
-
-    // "Factory Bootstrap Upload": the port opens and the instructions show.
-    cli.Press(&MainForm::BtnBootClick);
-    if (!cli.RunUntilIdle(std::chrono::seconds(30))) {
-      if (cli.Interrupted()) return interrupted();
-      printer.ErrLine("kvuflash-cli: The port did not open in time.");
-      return kUploadPortFailed;
-    }
-    if (form.S().Phase != RunPhase::FactoryReady) {
-      const bool refused = form.S().Outcome == RunOutcome::RefusedBeforeSending;
-      printer.ErrLine(std::string("kvuflash-cli: ") +
-                      (refused ? "Nothing was sent. " : "The port could not be opened: ") +
-                      form.W().FUpHist().back());
-      return ExitStatusOf(form.S().Outcome);
-    }
-
-    // "&Proceed", once the user says the unit is ready.
-    if (askToProceed && !o.yes) {
-      printer.OutLine("Press Enter when the jumpers are fitted and the unit is on (Ctrl+C stops).");
-      bool closed = false;
-      const bool pressed = cli.RunUntil(
-          [&] {
-            const TerminalInput input = PollEnter();
-            closed = input == TerminalInput::Closed;
-            return input != TerminalInput::Nothing;
-          },
-          Limit(0));
-      if (!pressed || closed) return interrupted();
+    if (!o.capture.empty()) RefuseUnfitLogName("--capture", o.capture, "");
+    const ChosenPort chosen = PortOptionValue(o.port);  // checked while parsing
+    UnitSettings settings;
+    settings.dir = o.dir;
+    UnitShell unit(display, 0, UnitPort{o.port, chosen.device, chosen.com}, settings);
+    if (const int status = OpenAndProceed(unit, o, askToProceed); status != kUploadOk) {
+      display.Finish();
+      return status;
     }
     const auto proceeded = std::chrono::steady_clock::now();
-    cli.Press(&MainForm::BtnGoOnClick);
-    const bool ended = cli.RunUntilIdle(Limit(o.timeoutSeconds));
-    printer.Finish();
+    const bool ended = unit.Shell().RunUntilIdle(Limit(o.timeoutSeconds));
+    display.Finish();
+    const SequencerState& s = unit.Form().S();
+    if (!ended && unit.Shell().Interrupted()) {
+      unit.Say(InterruptedText(s.Phase, kFactoryAgain));
+      return kUploadInterrupted;
+    }
     if (!ended) {
-      if (cli.Interrupted()) return interrupted();
-      printer.ErrLine("kvuflash-cli: Timed out: the factory upload did not end within " +
-                      std::to_string(static_cast<long long>(o.timeoutSeconds)) + " s (" +
-                      form.W().FUpHist().back() + ").");
+      unit.Say("Timed out: the factory upload did not end within " +
+               std::to_string(static_cast<long long>(o.timeoutSeconds)) + " s. " +
+               NextStep(s.Phase, kFactoryAgain));
       return kUploadTimedOut;
     }
-
-    const SequencerState& s = form.S();
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - proceeded).count();
-    if (s.Outcome == RunOutcome::Completed) {
-      out << "kvuflash-cli: Factory upload complete in " << MinutesSeconds(seconds) << ": "
-          << form.BootTransfer.BootLineNumber << " bootstrap lines and " << s.BlocksSent
-          << " records sent. Switch the unit off, remove the jumpers JP2 and JP3, then upload"
-          << " the main software." << std::endl;
-    } else if (s.Outcome == RunOutcome::CompletedWithEraseErrors) {
-      printer.ErrLine("kvuflash-cli: Factory upload complete in " + MinutesSeconds(seconds) +
-                      ", but the unit reported erase errors (see above): its flash may not hold"
-                      " the flash code. Run the factory upload again.");
-    } else if (s.Outcome != RunOutcome::InputOutputError) {  // an error's message has been shown
-      printer.ErrLine(std::string("kvuflash-cli: The factory upload stopped: ") +
-                      OutcomeName(s.Outcome) + " (" + form.W().FUpHist().back() + ").");
-    }
+    unit.Say(Ending(unit.Form(), seconds, unit.LastPhase()), s.Outcome == RunOutcome::Completed);
     return ExitStatusOf(s.Outcome);
+  } catch (const std::invalid_argument& e) {
+    display.Finish();
+    display.Message(0, std::string("kvuflash-cli: ") + e.what());
+    return kUploadUsage;
   } catch (const std::exception& e) {
-    printer.Finish();
-    printer.ErrLine(std::string("kvuflash-cli: ") + e.what());
+    display.Finish();
+    display.Message(0, std::string("kvuflash-cli: ") + e.what());
     return kUploadError;
   }
 }

@@ -1,17 +1,17 @@
 // kvuflash-cli: the uploader's core without a window, for scripts and production lines.
-#include <algorithm>
 #include <clocale>
 #include <csignal>
 #include <exception>
 #include <iostream>
 #include <string>
-#include <vector>
 
 #include "cli/cli.h"
 #include "cli/command_support.h"
 #include "cli/convert_command.h"
 #include "cli/doctor_command.h"
 #include "cli/factory_command.h"
+#include "cli/narrator.h"
+#include "cli/options.h"
 #include "cli/upload_command.h"
 #include "components/install_paths.h"
 #include "components/program_dir.h"
@@ -63,80 +63,28 @@ constexpr const char* kUsage =
     "environment variable KVUFLASH_PORTS (\"1=/dev/ttyUSB0;2=/dev/ttyS0\"); a number\n"
     "without an entry is the N-th serial device present.\n";
 
-constexpr const char* kAcceptBadChecksums = "--accept-bad-checksums";
-
-struct Options {
-  int port = 0;
-  int baud = 0;
-  std::string dir;
-  std::string command;
-  std::vector<std::string> args;
-};
-
-int ParseNumber(const std::string& option, const std::string& text) {
-  std::size_t used = 0;
-  int value = 0;
-  try {
-    value = std::stoi(text, &used);
-  } catch (const std::exception&) {
-    used = 0;
+int Help(const CommandLine& c) {
+  std::cout << kUsage << '\n' << kUploadHelpText << '\n' << kFactoryHelpText;
+  // An installed program says where its sample files are, to try convert and upload on.
+  if (const std::string data = InstalledDataDir(); !data.empty()) {
+    std::cout << "\nSample firmware files: " << data << "samples/\n";
   }
-  if (used == 0 || used != text.size()) {
-    throw std::invalid_argument("'" + text + "' is not a valid number for " + option + ".");
-  }
-  return value;
+  (void)c;
+  return 0;
 }
 
-Options Parse(int argc, char** argv) {
-  Options o;
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    auto value = [&]() -> std::string {
-      if (i + 1 >= argc) throw std::invalid_argument(a + " needs a value.");
-      return argv[++i];
-    };
-    if (o.command.empty() && (a == "--help" || a == "-h")) {
-      o.command = "help";
-    } else if (o.command.empty() && a == "--version") {
-      o.command = "version";
-    } else if (o.command.empty() && a == "--port") {
-      o.port = ParseNumber(a, value());
-      // 0 would mean "none given" further on, and quietly become the remembered port.
-      if (o.port < 1 || o.port > 9) {
-        throw std::invalid_argument("The port must be a number from 1 to 9, not " +
-                                    std::to_string(o.port) + ".");
-      }
-    } else if (o.command.empty() && a == "--baud") {
-      o.baud = ParseNumber(a, value());
-    } else if (o.command.empty() && a == "--dir") {
-      o.dir = value();
-      if (!o.dir.empty() && o.dir.back() != '/') o.dir += '/';
-    } else if (o.command.empty()) {
-      if (a.rfind("--", 0) == 0) throw std::invalid_argument("Unknown option " + a + ".");
-      o.command = a;
-    } else {
-      o.args.push_back(a);
-    }
-  }
-  return o;
+int Version(const CommandLine&) {
+  std::cout << "kvuflash-cli " KV_VERSION "\n";
+  return 0;
 }
 
-void ExpectArgs(const Options& o, std::size_t count, const char* what) {
-  if (o.args.size() != count) {
-    throw std::invalid_argument("'" + o.command + "' takes " + what + ". Try kvuflash-cli --help.");
-  }
-}
-
-void Configure(Cli& cli, const Options& o) {
-  if (o.port) cli.SetPort(o.port);
-  if (o.baud) cli.SetBaud(o.baud);
-}
-
-int CheckPort(const Options& o) {
-  ExpectArgs(o, 0, "no arguments");
-  WarnOfPortMap(o.dir, std::cerr);
-  Cli cli(std::cout, std::cerr, o.dir);
-  Configure(cli, o);
+int CheckPort(const CommandLine& c) {
+  WarnOfPortMap(c.global.dir, std::cerr);
+  Cli cli(std::cerr, c.global.dir);
+  Narrator narrator(cli.Form().W(),
+                    [](const std::string& line) { std::cout << line << std::endl; });
+  if (c.global.port) cli.SetPort(c.global.port);
+  if (c.global.baud) cli.SetBaud(c.global.baud);
   cli.Press(&MainForm::Btn2UploadClick);
   if (!cli.RunUntilIdle(std::chrono::seconds(10))) {
     std::cerr << "kvuflash-cli: "
@@ -148,15 +96,62 @@ int CheckPort(const Options& o) {
   return cli.Form().S().Phase == RunPhase::ChoosingFile ? 0 : 1;
 }
 
-int Ports(const Options& o) {
-  ExpectArgs(o, 0, "no arguments");
-  WarnOfPortMap(o.dir, std::cerr);
-  Cli cli(std::cout, std::cerr, o.dir);
+int Ports(const CommandLine& c) {
+  WarnOfPortMap(c.global.dir, std::cerr);
+  Cli cli(std::cerr, c.global.dir);
   for (int port = 1; port <= 9; ++port) {
     const std::string device = cli.Serial1().DeviceName(port);
     std::cout << "COM" << port << ": " << (device.empty() ? "(no device)" : device) << '\n';
   }
   return 0;
+}
+
+int Convert(const CommandLine& c) {
+  if (c.help) {
+    std::cout << kConvertHelpText;
+    return 0;
+  }
+  return RunConvert(c.convert.file, std::cout, std::cerr, c.convert.acceptBadChecksums);
+}
+
+int Upload(const CommandLine& c) {
+  if (c.help) {
+    std::cout << kUploadHelpText;
+    return 0;
+  }
+  return RunUpload(c.upload, std::cout, std::cerr, KV_STDOUT_IS_TERMINAL());
+}
+
+int Factory(const CommandLine& c) {
+  if (c.help) {
+    std::cout << kFactoryHelpText;
+    return 0;
+  }
+  return RunFactory(c.factory, std::cout, std::cerr, KV_STDOUT_IS_TERMINAL(),
+                    KV_STDIN_IS_TERMINAL());
+}
+
+int Doctor(const CommandLine& c) {
+  return RunDoctor(std::cout, c.global.dir.empty() ? DefaultProgramDir() : c.global.dir,
+                   c.doctor.port);
+}
+
+// Every command: its name as typed, and what runs it. Its options are read in options.cpp.
+struct CommandRow {
+  const char* name;
+  int (*run)(const CommandLine&);
+};
+constexpr CommandRow kCommands[] = {
+    {"help", Help},       {"version", Version},      {"convert", Convert}, {"upload", Upload},
+    {"factory", Factory}, {"check-port", CheckPort}, {"ports", Ports},     {"doctor", Doctor},
+};
+
+// Output to a closed pipe ("| head -1", a logging process that died) is dropped rather than
+// ending the program in the middle of a run, with the unit half written.
+void IgnoreClosedOutput() {
+#ifdef SIGPIPE
+  std::signal(SIGPIPE, SIG_IGN);
+#endif
 }
 
 }  // namespace
@@ -170,56 +165,23 @@ int main(int argc, char** argv) {
   // and nothing half-written left, instead of killing the program in the middle of it.
   std::signal(SIGXFSZ, SIG_IGN);
 #endif
+  IgnoreClosedOutput();
+  InstallInterruptHandler();
   try {
-    const Options o = Parse(argc, argv);
-    if (o.command.empty() || o.command == "help") {
-      (o.command.empty() ? std::cerr : std::cout) << kUsage;
-      if (!o.command.empty()) std::cout << '\n' << kUploadHelpText << '\n' << kFactoryHelpText;
-      // An installed program says where its sample files are, to try convert and upload on.
-      if (const std::string data = InstalledDataDir(); !o.command.empty() && !data.empty()) {
-        std::cout << "\nSample firmware files: " << data << "samples/\n";
-      }
-      return o.command.empty() ? 2 : 0;
+    const CommandLine c = ParseCommandLine(argc, argv);
+    if (c.command.empty()) {
+      std::cerr << kUsage;
+      return 2;
     }
-    if (o.command == "version") {
-      std::cout << "kvuflash-cli " KV_VERSION "\n";
-      return 0;
+    for (const CommandRow& row : kCommands) {
+      if (c.command == row.name) return row.run(c);
     }
-    InstallInterruptHandler();
-    if (o.command == "convert") {
-      // Asked for help, convert does not take the option for a file name.
-      if (std::ranges::find(o.args, "--help") != o.args.end() ||
-          std::ranges::find(o.args, "-h") != o.args.end()) {
-        std::cout << kConvertHelpText;
-        return 0;
-      }
-      Options files = o;
-      std::erase(files.args, kAcceptBadChecksums);
-      ExpectArgs(files, 1, "one file name");
-      const bool accept = files.args.size() != o.args.size();
-      return RunConvert(files.args[0], std::cout, std::cerr, accept);
-    }
-    if (o.command == "upload") {
-      return RunUpload(o.args, UploadDefaults{o.port, o.baud, o.dir}, std::cout, std::cerr,
-                       KV_STDOUT_IS_TERMINAL());
-    }
-    if (o.command == "factory") {
-      return RunFactory(o.args, UploadDefaults{o.port, o.baud, o.dir}, std::cout, std::cerr,
-                        KV_STDOUT_IS_TERMINAL(), KV_STDIN_IS_TERMINAL());
-    }
-    if (o.command == "check-port") return CheckPort(o);
-    if (o.command == "ports") return Ports(o);
-    if (o.command == "doctor") {
-      std::string port = o.port ? std::to_string(o.port) : "";
-      if (o.args.size() == 2 && o.args[0] == "--port")
-        port = o.args[1];
-      else if (!o.args.empty())
-        ExpectArgs(o, 0, "no arguments but --port N or --port DEVICE");
-      return RunDoctor(std::cout, o.dir.empty() ? DefaultProgramDir() : o.dir, port);
-    }
-    std::cerr << "kvuflash-cli: Unknown command '" << o.command << "'. Try kvuflash-cli --help."
+    std::cerr << "kvuflash-cli: Unknown command '" << c.command << "'. Try kvuflash-cli --help."
               << std::endl;
     return 2;
+  } catch (const UsageError& e) {
+    std::cerr << "kvuflash-cli: " << e.what() << std::endl;
+    return e.Status;
   } catch (const std::exception& e) {
     std::cerr << "kvuflash-cli: " << e.what() << std::endl;
     return 1;

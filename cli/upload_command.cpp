@@ -1,21 +1,24 @@
 #include "cli/upload_command.h"
 
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
+#include <algorithm>
+#include <cmath>
 #include <exception>
 #include <filesystem>
-#include <functional>
-#include <map>
+#include <mutex>
+#include <nlohmann/json.hpp>
 #include <ostream>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <system_error>
+#include <thread>
+#include <vector>
 
-#include "cli/cli.h"
 #include "cli/command_support.h"
-#include "cli/line_upload.h"
-#include "components/port_map.h"
+#include "cli/convert_command.h"
+#include "cli/json_log.h"
+#include "cli/unit_run.h"
+#include "components/program_dir.h"
 #include "fileprep/file_names.h"
 
 namespace fs = std::filesystem;
@@ -71,209 +74,133 @@ const char* const kUploadHelpText =
     "     image; upload again, and have the unit seen to if the errors come back\n"
     "  11 the unit refused one record again and again (cable, noise on the line)\n";
 
-int ExitStatusOf(RunOutcome outcome) {
-  struct Row {
-    RunOutcome outcome;
-    int status;
-  };
-  static constexpr Row kTable[] = {
-      {RunOutcome::Completed, kUploadOk},
-      {RunOutcome::CompletedWithEraseErrors, kUploadEraseErrors},
-      {RunOutcome::RecordRefused, kUploadRecordRefused},
-      {RunOutcome::ChecksumsMatch, kUploadOk},
-      {RunOutcome::ChecksumsDifferent, kUploadChecksumsDiffer},
-      {RunOutcome::HaltedByUnit, kUploadHalted},
-      {RunOutcome::TimedOut, kUploadTimedOut},
-      {RunOutcome::UnexpectedAnswer, kUploadUnexpected},
-      {RunOutcome::PortFailure, kUploadPortFailed},
-      {RunOutcome::InputOutputError, kUploadError},
-      {RunOutcome::BadInput, kUploadBadInput},
-      {RunOutcome::RefusedBeforeSending, kUploadBadInput},
-      {RunOutcome::NoIdentification, kFactoryNoIdentification},
-      {RunOutcome::WrongIdentification, kFactoryWrongIdentification},
-      {RunOutcome::LoaderSilent, kFactoryLoaderSilent},
-      {RunOutcome::LoaderBadAnswer, kFactoryLoaderBadAnswer},
-      {RunOutcome::BadEchoes, kFactoryBadEchoes},
-      {RunOutcome::BootLineTimedOut, kFactoryLineTimedOut},
-  };
-  for (const Row& row : kTable) {
-    if (row.outcome == outcome) return row.status;
-  }
-  return kUploadError;  // a run that did not end is no success
-}
-
 namespace {
 
-UploadOptions ParseUpload(const std::vector<std::string>& args, const UploadDefaults& defaults) {
-  UploadOptions o;
-  if (defaults.port) o.ports.push_back(std::to_string(defaults.port));
-  bool portGiven = false;  // ports named here replace the one named before the command
-  o.baud = defaults.baud;
-  o.dir = defaults.dir;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    auto value = [&]() -> std::string {
-      if (i + 1 >= args.size()) throw std::invalid_argument(a + " needs a value.");
-      return args[++i];
-    };
-    if (a == "--help" || a == "-h") {
-      o.help = true;
-    } else if (a == "--port") {
-      if (!portGiven) o.ports.clear();
-      portGiven = true;
-      o.ports.push_back(value());
-      if (o.ports.back().empty()) throw std::invalid_argument("--port needs a number or a device.");
-    } else if (a == "--fast") {
-      o.fast = true;
-    } else if (a == "--json") {
-      o.json = FileNameValue(a, value());
-    } else if (a == "--baud") {
-      const std::string text = value();
-      if (!AllDigits(text) || text.size() > 6) {
-        throw std::invalid_argument("'" + text + "' is not a valid number for --baud.");
+std::string Canonical(const std::string& device) {
+  std::error_code ec;
+  const fs::path path = fs::weakly_canonical(device, ec);
+  return ec ? device : path.string();
+}
+
+// A port given by its number (up to four digits) rather than by its device.
+bool IsPortNumber(const std::string& text) {
+  return !text.empty() && text.size() <= 4 &&
+         text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// The port the window remembers, as an upload without --port takes it.
+std::string RememberedPort(const std::string& dir) {
+  std::ostringstream quiet;
+  Cli shell(quiet, dir);
+  return shell.Form().W().List(Ctl::CommPortBox).Text();
+}
+
+// Every unit's port, resolved before anything opens through the same lookup a unit's port
+// uses, so that two names for one adapter are caught instead of fighting over it. One unit
+// takes the window's port numbers (1 to 9) and leaves its device to the port map; several may
+// have numbers above 9 too. Bad ports raise std::invalid_argument.
+std::vector<UnitPort> ResolvePorts(const UploadOptions& o) {
+  std::vector<std::string> given = o.ports;
+  if (given.empty()) given.push_back(RememberedPort(o.dir));
+  std::vector<UnitPort> ports;
+  if (given.size() == 1) {
+    const ChosenPort chosen = PortOptionValue(given.front());
+    ports.push_back(UnitPort{given.front(), chosen.device, chosen.com});
+    return ports;
+  }
+  StdMainThread resolverThread;
+  TSerial resolver(resolverThread);
+  resolver.ProgramDir = o.dir.empty() ? DefaultProgramDir() : o.dir;
+  for (const std::string& name : given) {
+    UnitPort port{name, name, 1};
+    if (IsPortNumber(name)) {
+      const int number = std::stoi(name);
+      if (number < 1) throw std::invalid_argument("There is no port " + name + ".");
+      port.device = resolver.DeviceName(number);
+      port.unreachable = port.device.empty();
+      if (number <= 9) port.com = number;
+    }
+    for (const UnitPort& other : ports) {
+      if (!port.device.empty() && Canonical(other.device) == Canonical(port.device)) {
+        throw std::invalid_argument("Ports " + other.given + " and " + port.given +
+                                    " are the same device (" + port.device + ").");
       }
-      o.baud = std::stoi(text);
-    } else if (a == "--capture") {
-      o.capture = FileNameValue(a, value());
-    } else if (a == "--dir") {
-      o.dir = value();
-    } else if (a == "--timeout") {
-      o.timeoutSeconds = TimeoutSecondsValue(value());
-    } else if (a == "--accept-bad-checksums") {
-      o.acceptBadChecksums = true;
-    } else if (StartsWith(a, "--")) {
-      throw std::invalid_argument("Unknown option " + a + " for upload.");
-    } else if (o.file.empty()) {
-      o.file = a;
-    } else {
-      throw std::invalid_argument("upload takes one file name, not also '" + a + "'.");
     }
+    ports.push_back(port);
   }
-  if (!o.help && o.file.empty()) {
-    throw std::invalid_argument("upload needs the name of the file to send.");
-  }
-  return o;
+  return ports;
 }
 
-}  // namespace
-
-UnitUploadEnd DriveUpload(Cli& cli, const std::string& file, const std::string& capture,
-                          double timeoutSeconds) {
-  MainForm& form = cli.Form();
-  const auto interrupted = [] { return UnitUploadEnd{kUploadInterrupted, "Interrupted."}; };
-
-  if (!capture.empty()) {
-    cli.Options().SetCapturePath(capture);
-    cli.Press(&MainForm::BtnCaptureFileClick);
-    // A capture asked for on the command line is a record someone means to keep: nothing is
-    // done without it.
-    if (!form.S().CaptureEnabled) return {kUploadError, kNoCaptureNoRun};
-  }
-
-  // "&Software Upload": the port opens (20 ticks at most).
-  cli.Press(&MainForm::Btn2UploadClick);
-  if (!cli.RunUntilIdle(std::chrono::seconds(30))) {
-    if (cli.Interrupted()) return interrupted();
-    return {kUploadPortFailed, "The port did not open in time."};
-  }
-  if (form.S().Phase != RunPhase::ChoosingFile) {
-    return {ExitStatusOf(form.S().Outcome),
-            form.S().Outcome == RunOutcome::PortFailure ? "The port could not be opened." : ""};
-  }
-
-  // "Choose File": the chooser answers with the file named on the command line.
-  const std::size_t messagesBefore = cli.Ui().Messages.size();
-  cli.SetChosenFile(file);
-  cli.Press(&MainForm::BtnChooseFileClick);
-  if (!cli.RunUntilIdle(std::chrono::minutes(10))) {
-    if (cli.Interrupted()) return interrupted();
-    return {kUploadBadInput, "The file could not be prepared in time."};
-  }
-  if (form.S().Phase != RunPhase::Ready) {
-    // A refusal on the status line has been printed as it was shown; say it once more as the
-    // reason, unless a message box said it already.
-    return {form.S().Outcome == RunOutcome::None ? kUploadBadInput : ExitStatusOf(form.S().Outcome),
-            cli.Ui().Messages.size() == messagesBefore ? form.W().Caption(Ctl::Label12) : ""};
-  }
-
-  // "Start &Upload": the dialogue with the unit runs until it ends.
-  const int records = form.S().BlockCount;
-  cli.Press(&MainForm::BtnStartRunClick);
-  if (form.S().Phase != RunPhase::Handshake) {
-    return {ExitStatusOf(form.S().Outcome), form.W().Caption(Ctl::Label12)};
-  }
-  const double limitSeconds = timeoutSeconds >= 0 ? timeoutSeconds : 600.0 + 0.2 * records;
-  const auto limit = limitSeconds > 0
-                         ? std::chrono::milliseconds(static_cast<long long>(limitSeconds * 1000))
-                         : std::chrono::milliseconds(std::chrono::hours(24 * 365));
-  if (!cli.RunUntilIdle(limit)) {
-    if (cli.Interrupted()) return interrupted();
-    return {kUploadTimedOut, "Timed out: the upload did not end within " +
-                                 std::to_string(static_cast<long long>(limitSeconds)) + " s (" +
-                                 form.S().WaitingFor + ", " + std::to_string(form.S().BlocksSent) +
-                                 " of " + std::to_string(records) + " records sent)."};
-  }
-
-  const SequencerState& s = form.S();
-  const int status = ExitStatusOf(s.Outcome);
-  switch (s.Outcome) {
-    case RunOutcome::Completed:
-      return {status,
-              "Upload complete: " + std::to_string(records) + " records sent" +
-                  (records >= kChecksumCheckRecords ? "; the file carries no checksums to compare."
-                                                    : ".")};
-    case RunOutcome::CompletedWithEraseErrors:
-      return {status, "Upload complete: " + std::to_string(records) +
-                          " records sent, but the unit reported erase errors (see above): its "
-                          "flash may not hold the image."};
-    case RunOutcome::RecordRefused:
-      return {status, form.W().Caption(Ctl::Label2) + "."};
-    case RunOutcome::ChecksumsMatch:
-      return {status, "Upload complete: " + std::to_string(records) +
-                          " records sent, the unit's checksums match the file's."};
-    case RunOutcome::ChecksumsDifferent:
-      return {status, "Checksums different: the unit reports " + s.UnitFirmwareChecksum + "/" +
-                          s.UnitFpgaChecksum + ", the file holds " + s.FileFirmwareChecksum + "/" +
-                          s.FileFpgaChecksum + "."};
-    case RunOutcome::TimedOut:
-      return {status, "Timed out " + s.WaitingFor + "."};
-    case RunOutcome::HaltedByUnit:
-      return {status, "The unit halted the upload (UPLOAD FAILED) after " +
-                          std::to_string(s.BlocksSent) + " of " + std::to_string(records) +
-                          " records."};
-    case RunOutcome::UnexpectedAnswer: {
-      std::string answer = s.LastReply;
-      while (!answer.empty() && (answer.back() == '\r' || answer.back() == '\n')) answer.pop_back();
-      return {status, "Unexpected answer from the unit: " + answer};
-    }
-    case RunOutcome::InputOutputError:
-      return {status, ""};  // the message has been shown
-    case RunOutcome::RefusedBeforeSending:
-      if (!form.W().Caption(Ctl::Label12).empty())
-        return {status, form.W().Caption(Ctl::Label12) + "."};
-      return {status, std::string("The upload stopped: ") + OutcomeName(s.Outcome) + "."};
-    default:
-      return {status, std::string("The upload stopped: ") + OutcomeName(s.Outcome) + "."};
-  }
+// FILE with the unit's number before its extension: each unit keeps its own capture.
+std::string CaptureFor(const std::string& capture, std::size_t unit, std::size_t units) {
+  if (capture.empty() || units == 1) return capture;
+  const fs::path path(capture);
+  return (path.parent_path() /
+          (path.stem().string() + "-" + std::to_string(unit + 1) + path.extension().string()))
+      .string();
 }
 
-int RunUpload(const std::vector<std::string>& args, const UploadDefaults& defaults,
-              std::ostream& out, std::ostream& err, bool terminal) {
-  UploadOptions o;
-  try {
-    o = ParseUpload(args, defaults);
-  } catch (const std::invalid_argument& e) {
-    err << "kvuflash-cli: " << e.what() << " Try kvuflash-cli upload --help." << std::endl;
-    return kUploadUsage;
-  }
-  if (o.help) {
-    out << kUploadHelpText;
-    return kUploadOk;
-  }
+std::string JsonLine(const UnitPort& port, const UploadOptions& o, const PreparedUpload& prepared,
+                     const UnitResult& r) {
+  using Json = nlohmann::ordered_json;
+  const auto textOrNull = [](const std::string& text) {
+    return text.empty() ? Json() : Json(text);
+  };
+  Json line;
+  line["time"] = r.startedAt;
+  line["port"] = port.given;
+  line["device"] = textOrNull(port.device);
+  line["file"] = o.file;
+  line["upload_file"] = prepared.uploadFile;
+  line["file_checksums"] = {{"firmware", prepared.firmwareSum}, {"fpga", prepared.fpgaSum}};
+  line["baud"] = o.baud ? o.baud : 38400;
+  line["fast"] = o.fast;
+  line["records"] = r.total;
+  line["records_sent"] = r.sent;
+  line["outcome"] = OutcomeText(r);
+  line["exit_status"] = r.status;
+  line["duration_s"] = std::round(r.seconds * 1000) / 1000;
+  line["unit_checksums"] =
+      r.checksumsAsked ? Json{{"firmware", r.unitFirmware}, {"fpga", r.unitFpga}} : Json();
+  line["unit_swr"] = textOrNull(r.unitSoftware);
+  line["message"] = r.message;
+  // A unit's answer may hold any bytes: they are replaced, not a reason to lose the line.
+  return line.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
 
-  // Everything is named absolutely before the run moves into the input's folder.
+void PrintTable(std::ostream& out, const std::vector<UnitPort>& ports,
+                const std::vector<UnitResult>& results) {
+  std::vector<std::vector<std::string>> rows = {
+      {"Port", "Device", "Outcome", "Status", "Records", "Time", "Unit checksums"}};
+  for (std::size_t i = 0; i < ports.size(); ++i) {
+    const UnitResult& r = results[i];
+    rows.push_back(
+        {ports[i].given, ports[i].device.empty() ? "-" : ports[i].device, OutcomeText(r),
+         std::to_string(r.status), std::to_string(r.sent) + "/" + std::to_string(r.total),
+         MinutesSeconds(r.seconds), r.checksumsAsked ? r.unitFirmware + "/" + r.unitFpga : "-"});
+  }
+  std::vector<std::size_t> widths(rows[0].size(), 0);
+  for (const auto& row : rows) {
+    for (std::size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], row[c].size());
+  }
+  out << '\n';
+  for (const auto& row : rows) {
+    std::string line;
+    for (std::size_t c = 0; c < row.size(); ++c) {
+      line += row[c];
+      if (c + 1 < row.size()) line += std::string(widths[c] - row[c].size() + 2, ' ');
+    }
+    out << line << '\n';
+  }
+  out.flush();
+}
+
+// Names made absolute before the run moves into the input's folder, and the files the run
+// would write checked before anything is: the input there, and no log that would land on
+// firmware or wait for ever on a pipe.
+int CheckFiles(UploadOptions& o, std::ostream& err) {
   const std::string named = o.file;
-  o.file = fs::absolute(fs::path(o.file)).lexically_normal().string();
+  o.file = Absolute(o.file);
   o.dir = Absolute(o.dir);
   if (!o.dir.empty() && o.dir.back() != '/') o.dir += '/';
   o.capture = Absolute(o.capture);
@@ -289,51 +216,95 @@ int RunUpload(const std::vector<std::string>& args, const UploadDefaults& defaul
     err << "kvuflash-cli: " << problem << std::endl;
     return kUploadBadInput;
   }
-  WarnOfPortMap(o.dir, err);
-  if (o.ports.size() > 1 || !o.json.empty()) return RunLineUpload(o, out, err, terminal);
-
-  int port = 0;
-  std::string namedDevice;  // a device given by its path, reached as COM `port`
-  const std::string given = o.ports.empty() ? "" : o.ports.back();
   try {
-    const ChosenPort chosen = PortOptionValue(given);
-    port = chosen.com;
-    namedDevice = chosen.device;
+    const std::size_t units = std::max<std::size_t>(o.ports.size(), 1);
+    for (std::size_t i = 0; i < units && !o.capture.empty(); ++i)
+      RefuseUnfitLogName("--capture", CaptureFor(o.capture, i, units), o.file);
+    if (!o.json.empty()) RefuseUnfitLogName("--json", o.json, o.file);
+    if (o.baud != 0 && o.baud != 38400 && o.baud != 57600) {
+      throw std::invalid_argument("The baud rate must be 38400 or 57600, not " +
+                                  std::to_string(o.baud) + ".");
+    }
   } catch (const std::invalid_argument& e) {
     err << "kvuflash-cli: " << e.what() << std::endl;
     return kUploadUsage;
   }
+  return kUploadOk;
+}
 
-  PrintedStreams streams(out, err, terminal);
-  ProgressPrinter& printer = streams.printer;
+// One conversion for every unit of a production line; each is then given the same upload
+// file, which it reads.
+int PrepareOnce(const UploadOptions& o, PreparedUpload& prepared, std::ostream& out,
+                std::ostream& err) {
+  std::ostringstream said;
+  std::ostringstream failed;
+  const int status = PrepareUpload(o.file, said, failed, prepared, o.acceptBadChecksums);
+  if (status != kConvertDone) {
+    err << "kvuflash-cli: " << failed.str() << std::flush;
+    return status == kConvertBadArguments ? kUploadUsage : kUploadBadInput;
+  }
+  out << said.str() << std::flush;
+  return kUploadOk;
+}
 
+}  // namespace
+
+int RunUpload(UploadOptions o, std::ostream& out, std::ostream& err, bool terminal) {
+  if (const int status = CheckFiles(o, err); status != kUploadOk) return status;
+  WarnOfPortMap(o.dir, err);
+  std::vector<UnitPort> ports;
   try {
-    Cli cli(streams.Out(), streams.Err(), o.dir);
-    cli.Ui().ConfirmAnswer = o.acceptBadChecksums;
-    cli.Options().SetRecordsOnRequest(o.fast);
-    if (!namedDevice.empty()) cli.Options().NameDevice(port, namedDevice);
-    cli.Options().SetProgressListener([&printer](const RunProgress& p) {
-      if (p.phase == RunPhase::Records && p.recordsSent > 0)
-        printer.Progress(p.recordsSent, p.recordsTotal);
-    });
-    try {
-      if (port) cli.SetPort(port);
-      if (o.baud) cli.SetBaud(o.baud);
-    } catch (const std::invalid_argument& e) {
-      printer.ErrLine(std::string("kvuflash-cli: ") + e.what());
-      return kUploadUsage;
-    }
-    const UnitUploadEnd end = DriveUpload(cli, o.file, o.capture, o.timeoutSeconds);
-    printer.Finish();
-    if (end.status == kUploadOk) {
-      out << "kvuflash-cli: " << end.message << std::endl;
-    } else if (!end.message.empty()) {
-      printer.ErrLine("kvuflash-cli: " + end.message);
-    }
-    return end.status;
+    ports = ResolvePorts(o);
+  } catch (const std::invalid_argument& e) {
+    err << "kvuflash-cli: " << e.what() << std::endl;
+    return kUploadUsage;
+  }
+  const bool line = ports.size() > 1 || !o.json.empty();
+  PreparedUpload prepared;
+  if (line) {
+    if (const int status = PrepareOnce(o, prepared, out, err); status != kUploadOk) return status;
+  }
+  JsonLog log;
+  try {
+    log.Open(o.json);
   } catch (const std::exception& e) {
-    printer.Finish();
-    printer.ErrLine(std::string("kvuflash-cli: ") + e.what());
+    err << "kvuflash-cli: " << e.what() << std::endl;
     return kUploadError;
   }
+
+  std::vector<std::string> given;
+  for (const UnitPort& port : ports) given.push_back(port.given);
+  RunDisplay display(out, err, terminal, given);
+  std::vector<UnitResult> results(ports.size());
+  std::mutex logMutex;
+  bool logFailed = false;
+  const auto runUnit = [&](std::size_t i) {
+    UnitSettings settings{o.dir,  CaptureFor(o.capture, i, ports.size()),
+                          o.baud, o.timeoutSeconds,
+                          o.fast, o.acceptBadChecksums,
+                          !line,  prepared.records};
+    results[i] = RunUnit(display, i, ports[i], settings, line ? prepared.uploadFile : o.file);
+    if (!line) return;
+    const bool logged = log.Append(JsonLine(ports[i], o, prepared, results[i]));
+    std::lock_guard lock(logMutex);
+    logFailed = logFailed || !logged;
+  };
+  if (ports.size() == 1) {
+    runUnit(0);
+  } else {
+    std::vector<std::thread> units;
+    for (std::size_t i = 0; i < ports.size(); ++i) units.emplace_back(runUnit, i);
+    for (std::thread& unit : units) unit.join();
+  }
+  display.Finish();
+
+  int status = kUploadOk;
+  for (const UnitResult& r : results) status = Worse(status, r.status);
+  if (!line) return status;
+  PrintTable(out, ports, results);
+  if (logFailed) {
+    err << "kvuflash-cli: The log " << log.Path() << " could not be written in full." << std::endl;
+    status = Worse(status, kUploadError);
+  }
+  return status;
 }

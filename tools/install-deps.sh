@@ -10,7 +10,7 @@ if [ "${1:-}" = "--only" ]; then
 else
   packages=(cmake ninja-build g++ pkg-config ccache qt6-base-dev libgl-dev libgtest-dev libgmock-dev
             socat srecord binutils fonts-liberation
-            help2man dpkg-dev lintian bash-completion "$@")
+            libcli11-dev nlohmann-json3-dev help2man dpkg-dev lintian bash-completion "$@")
 fi
 
 missing=()

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <chrono>
@@ -176,24 +177,49 @@ TEST_F(UploadEndToEnd, HexFileLandsInFlashPageForPageWithTheWholeRunPrinted) {
   ASSERT_EQ(kvu.size(), 30u * 135 + 8);
   EXPECT_EQ(AsString(kvu).substr(0, 30 * 135), AsString(UploadFile(image, "")));
 
-  const std::vector<std::string> history = Lines(r.out, "FUpHist: ");
-  ASSERT_GE(history.size(), 7u) << r.out;
-  const std::vector<std::string> start(history.begin(), history.begin() + 6);
-  EXPECT_EQ(start, (std::vector<std::string>{"Got U,READY handshake", "Sending GO", "Erasing...",
-                                             "Erase complete", "Sending FlashCode...",
-                                             "Sending Lines..."}));
-  EXPECT_EQ(history[6].rfind("Sending block 1 of 30...", 0), 0u) << history[6];
-  EXPECT_EQ(history.back().rfind("Sending block 30 of 30...", 0), 0u) << history.back();
+  // The run's lines in order, each once, the records as progress lines.
+  const std::vector<std::string> lines = Lines(r.out, "");
+  const auto from = std::find(lines.begin(), lines.end(), "Got U,READY handshake");
+  ASSERT_NE(from, lines.end()) << r.out;
+  const std::vector<std::string> dialogue(from, lines.end());
+  const std::vector<std::string> records = Lines(r.out, "records ");
+  EXPECT_EQ(Lines(r.out, "Sending GO").size(), 1u) << r.out;
+  for (const char* said : {"Sending GO", "Erasing...", "Erase complete", "Sending FlashCode...",
+                           "Sending Lines...", "records 1/30 ", "records 30/30 "}) {
+    const auto at = std::find_if(dialogue.begin(), dialogue.end(),
+                                 [&](const std::string& l) { return l.rfind(said, 0) == 0; });
+    EXPECT_NE(at, dialogue.end()) << said << "\n" << r.out;
+  }
   // Not one line per record when the output is not a terminal.
-  EXPECT_LE(history.size(), 6u + 12u);
-  EXPECT_TRUE(Has(r.out, "Label12: Port is open on Com 1 at 38400 baud\n")) << r.out;
-  EXPECT_TRUE(Has(r.out, "Label8: Upload will be 30 blocks, less than 1 minute\n")) << r.out;
-  EXPECT_TRUE(Has(r.out, "Label15: Software Upload complete\n")) << r.out;
-  EXPECT_TRUE(Has(r.out, "Label10: Now, CYCLE POWER on the RQ-410....\n")) << r.out;
-  EXPECT_TRUE(Has(r.out, "Label4: Upload complete. Time taken: ")) << r.out;
+  ASSERT_FALSE(records.empty()) << r.out;
+  EXPECT_LE(records.size(), 12u);
+  EXPECT_EQ(records.back().rfind("30/30 (100%", 0), 0u) << records.back();
+  EXPECT_FALSE(Has(r.out, "Sending block")) << r.out;
+  for (const std::string& line : lines) EXPECT_FALSE(line.empty()) << r.out;
+  EXPECT_FALSE(NamesAControl(r.out + r.err)) << r.out << r.err;
+  EXPECT_FALSE(Has(r.out, "Click on")) << r.out;
+  EXPECT_TRUE(Has(r.out, "Port is open on Com 1 at 38400 baud\n")) << r.out;
+  EXPECT_TRUE(Has(r.out, "Upload will be 30 blocks, less than 1 minute\n")) << r.out;
+  EXPECT_TRUE(Has(r.out, "Software Upload complete\n")) << r.out;
+  EXPECT_TRUE(Has(r.out, "Now, CYCLE POWER on the RQ-410....\n")) << r.out;
+  EXPECT_TRUE(Has(r.out, "Upload complete. Time taken: ")) << r.out;
   EXPECT_FALSE(Has(r.out, "Checksums")) << "no checksum query under 1000 records";
   EXPECT_EQ(sim->Summary()["fcs"], "0");
   EXPECT_TRUE(r.err.empty()) << r.err;
+}
+
+TEST_F(UploadEndToEnd, ClosedOutputLeavesTheRunToItsEndWithItsLog) {
+  const Bytes image = MakeImage(SpreadPages(6, 0, 9), 17);
+  WriteBytes(dir_.File("fw.kvu"), UploadFile(image, "00000000"));
+  auto sim = StartSim();
+  // The output's reader is gone before the first line, as with "| head -1".
+  auto cli = StartUpload({"--json", dir_.File("log.json"), dir_.File("fw.kvu")}, sim->Link(),
+                         "closed", {"bash", "-c", "\"$@\" | true; exit ${PIPESTATUS[0]}", "_"});
+  const CliResult r = Finish(*cli, "closed", Child::Clock::now() + std::chrono::seconds(60));
+  EXPECT_EQ(r.status, 0) << r.err;
+  ASSERT_EQ(sim->Stop(), 0);
+  EXPECT_EQ(FirstDifferentPage(sim->Flash(), image), -1);
+  EXPECT_TRUE(Has(ReadText(dir_.File("log.json")), "\"outcome\":\"completed\",\"exit_status\":0"));
 }
 
 TEST_F(UploadEndToEnd, BinaryImageAt57600SurvivesResendsShortAnswersUnknownLinesAndEraseErrors) {
@@ -225,8 +251,8 @@ TEST_F(UploadEndToEnd, BinaryImageAt57600SurvivesResendsShortAnswersUnknownLines
   }
   EXPECT_EQ(RecordBytes(sim->Traffic("in")), expected);
 
-  EXPECT_TRUE(Has(r.out, "Label12: Port is open on Com 1 at 57600 baud\n")) << r.out;
-  const std::vector<std::string> history = Lines(r.out, "FUpHist: ");
+  EXPECT_TRUE(Has(r.out, "Port is open on Com 1 at 57600 baud\n")) << r.out;
+  const std::vector<std::string> history = Lines(r.out, "");
   std::size_t eraseErrors = 0, blockLines = 0;
   for (const auto& line : history) {
     eraseErrors += Has(line, "ERASE ERROR: ");
@@ -234,8 +260,8 @@ TEST_F(UploadEndToEnd, BinaryImageAt57600SurvivesResendsShortAnswersUnknownLines
   }
   EXPECT_EQ(eraseErrors, 2u) << r.out;
   EXPECT_EQ(blockLines, 2u) << r.out;
-  EXPECT_TRUE(Has(r.out, "FUpHist: Erase complete\n"));
-  EXPECT_TRUE(Has(r.out, "Label10: Now, CYCLE POWER on the RQ-410....\n")) << r.out;
+  EXPECT_TRUE(Has(r.out, "Erase complete\n"));
+  EXPECT_TRUE(Has(r.out, "Now, CYCLE POWER on the RQ-410....\n")) << r.out;
 
   // The capture file, where the command line was told to put it.
   const std::string capture = ReadText(dir_.File("capture.txt"));
@@ -269,11 +295,11 @@ TEST_F(UploadEndToEnd, UploadFileIsSentAsItIsThroughADevicePathToAUnitSwitchedOn
   EXPECT_GT(in.find("GO\r"), 5u);
   EXPECT_EQ(in.find_first_not_of('U'), in.find("GO\r"));
 
-  EXPECT_TRUE(Has(r.out, "Label12: Port is open on Com 1 at 38400 baud\n")) << r.out;
+  EXPECT_TRUE(Has(r.out, "Port is open on Com 1 at 38400 baud\n")) << r.out;
   // Sent as it is: nothing converted beside it, the file unchanged.
   EXPECT_EQ(ReadBytes(dir_.File("ready.kvu")), upload);
   EXPECT_FALSE(fs::exists(dir_.File("ready.BIN")));
-  EXPECT_TRUE(Has(r.out, "FUpHist: Sending block 12 of 12..."));
+  EXPECT_TRUE(Has(r.out, "records 12/12 (100%"));
 }
 
 TEST_F(UploadEndToEnd, ProgressOnATerminalIsOneBarRedrawnInPlace) {
@@ -321,8 +347,8 @@ TEST_F(UploadEndToEnd, ProgressOnATerminalIsOneBarRedrawnInPlace) {
   EXPECT_EQ(Count(screen, "\r["), 8u) << screen;  // one redraw per record, in place
   EXPECT_TRUE(Has(screen, "[##############################] 8/8 records  100%")) << screen;
   EXPECT_TRUE(Has(screen, "] 1/8 records  12%")) << screen;
-  EXPECT_TRUE(Has(screen, "FUpHist: Sending FlashCode...")) << screen;
-  EXPECT_TRUE(Has(screen, "Label10: Now, CYCLE POWER on the RQ-410....")) << screen;
+  EXPECT_TRUE(Has(screen, "Sending FlashCode...")) << screen;
+  EXPECT_TRUE(Has(screen, "Now, CYCLE POWER on the RQ-410....")) << screen;
   ASSERT_EQ(sim->Stop(), 0);
   EXPECT_EQ(FirstDifferentPage(sim->Flash(), image), -1);
 }
@@ -337,9 +363,11 @@ TEST_F(UploadEndToEnd, UnitThatHaltsTheRunKeepsWhatItTookAndTheExitSaysHalted) {
   EXPECT_EQ(r.status, 6) << r.out << r.err;
   ASSERT_EQ(sim->Stop(), 0);
   EXPECT_EQ(FirstDifferentPage(sim->Flash(), FirstPagesOf(image, 7)), -1);
-  EXPECT_TRUE(Has(r.out, "Label2: Upload failed\n")) << r.out;
-  EXPECT_TRUE(Has(r.out, "Label4: Upload HALTED. Time taken: ")) << r.out;
-  EXPECT_TRUE(Has(r.out, "Label10: Click on <Close> button\n")) << r.out;
+  EXPECT_TRUE(Has(r.out, "Upload failed\n")) << r.out;
+  EXPECT_TRUE(Has(r.out, "Upload HALTED. Time taken: ")) << r.out;
+  // The window's buttons are no step for the command line's user.
+  EXPECT_FALSE(Has(r.out, "Click on")) << r.out;
+  EXPECT_TRUE(Has(r.err, "switch it off and on, and upload again.")) << r.err;
   EXPECT_FALSE(Has(r.out, "CYCLE POWER"));
   EXPECT_TRUE(Has(r.err, "UPLOAD FAILED")) << r.err;
   EXPECT_FALSE(Has(sim->Traffic("in"), "UPLOAD DONE"));
@@ -358,7 +386,7 @@ TEST_F(UploadEndToEnd, UnitThatStopsAnsweringOrAnswersWronglyGivesTimeOutOrUnexp
     auto sim = StartSim({"--erase-timeout"}, "erase");
     const CliResult r = Upload({dir_.File("small.kvu")}, sim->Link(), 60, "erase");
     EXPECT_EQ(r.status, 8) << r.out << r.err;
-    EXPECT_TRUE(Has(r.out, "Label2: unexpected response: ")) << r.out;
+    EXPECT_TRUE(Has(r.out, "unexpected response: ")) << r.out;
     EXPECT_TRUE(Has(r.err, "Unexpected answer from the unit: ERASE BLOCK TIMEOUT: ")) << r.err;
     ASSERT_EQ(sim->Stop(), 0);
     EXPECT_EQ(RecordBytes(sim->Traffic("in")), "");
@@ -368,8 +396,8 @@ TEST_F(UploadEndToEnd, UnitThatStopsAnsweringOrAnswersWronglyGivesTimeOutOrUnexp
     auto sim = StartSim({"--never-ready"}, "silent");
     const CliResult r = Upload({dir_.File("small.kvu")}, sim->Link(), 60, "silent");
     EXPECT_EQ(r.status, 5) << r.out << r.err;
-    EXPECT_TRUE(Has(r.out, "Label2: Timed out waiting for response\n")) << r.out;
-    EXPECT_TRUE(Has(r.out, "FUpHist: Timed out waiting for response\n")) << r.out;
+    EXPECT_EQ(Count(r.out, "Timed out waiting for response\n"), 1u) << r.out;
+    EXPECT_TRUE(Has(r.err, "switch the unit on after the upload has started")) << r.err;
     ASSERT_EQ(sim->Stop(), 0);
     EXPECT_EQ(sim->Traffic("in"), std::string(251, 'U'));
   }
@@ -400,8 +428,7 @@ TEST_F(UploadEndToEnd, UnitThatVanishesMidUploadEndsTheRunAtOnceNamingThePort) {
   // At once: not after the two minutes a silent unit is waited for, nor at the --timeout.
   EXPECT_LT(SecondsSince(gone), 5.0);
   EXPECT_EQ(r.status, 4) << r.out << r.err;
-  EXPECT_TRUE(
-      Has(r.out, "Label2: The run has stopped: Com 1 (" + sim->Link() + ") is no longer there\n"))
+  EXPECT_TRUE(Has(r.out, "The run has stopped: Com 1 (" + sim->Link() + ") is no longer there\n"))
       << r.out;
   EXPECT_EQ(Count(r.err, "COM1 (" + sim->Link() + ") is no longer there"), 1u) << r.err;
 
@@ -500,7 +527,7 @@ TEST_F(UploadEndToEnd, FullDiskDuringCaptureTurnsCaptureOffOnceAndTheUploadCompl
                        " could not be written (Disk full). Capture is now off; the run goes on."),
       1u)
       << r.err;
-  EXPECT_TRUE(Has(r.out, "Label11: Disabled\n")) << r.out;
+  EXPECT_TRUE(Has(r.out, "Disabled\n")) << r.out;
   ASSERT_EQ(sim->Stop(), 0);
   EXPECT_EQ(FirstDifferentPage(sim->Flash(), image), -1);
 
@@ -577,11 +604,7 @@ TEST_F(UploadEndToEnd, UnitSilentLateOrSayingThingsTwiceInEachPhase) {
        waited + "6 s (waiting for Thank You, 40 of 40 records sent).",
        true},
       // Each request 150 ms after its record: more than a tick late.
-      {"late",
-       {"--program-ms", "150"},
-       {dir_.File("small.kvu")},
-       0,
-       "Label15: Software Upload complete\n"},
+      {"late", {"--program-ms", "150"}, {dir_.File("small.kvu")}, 0, "Software Upload complete\n"},
       // Every request said twice, to a unit that takes 70 ms to write a record: a repeat taken
       // for the next request would send a record that the unit loses while writing, and the
       // run would end as complete without it.
@@ -589,18 +612,18 @@ TEST_F(UploadEndToEnd, UnitSilentLateOrSayingThingsTwiceInEachPhase) {
        {"--twice-records", everyRecord, "--program-ms", "70"},
        {dir_.File("small.kvu")},
        0,
-       "Label15: Software Upload complete\n"},
+       "Software Upload complete\n"},
       {"twicefast",
        {"--twice-records", everyRecord, "--program-ms", "70"},
        {"--fast", dir_.File("small.kvu")},
        0,
-       "Label15: Software Upload complete\n"},
+       "Software Upload complete\n"},
       // After the reboot the first SWR? goes unanswered; then every one.
       {"swrlate",
        {"--no-line-time", "--swr-after", "2"},
        {"--fast", dir_.File("swrlate.bin")},
        0,
-       "Label15: Checksums match, Upload successful\n"},
+       "Checksums match, Upload successful\n"},
       {"swrnever",
        {"--no-line-time", "--swr-after", "1000"},
        {"--fast", "--timeout", "16", dir_.File("swrnever.bin")},
@@ -653,7 +676,7 @@ TEST_F(UploadEndToEnd, BadInputsAndPortsStopBeforeAnythingReachesTheUnit) {
   WriteText(dir_.File("notes.txt"), "not firmware\n");
   r = Upload({dir_.File("notes.txt")}, sim->Link());
   EXPECT_EQ(r.status, 3) << r.out << r.err;
-  EXPECT_TRUE(Has(r.out, "Label12: Unexpected file extension (TXT), choose another file")) << r.out;
+  EXPECT_TRUE(Has(r.out, "Unexpected file extension (TXT), choose another file")) << r.out;
 
   // A HEX file damaged in its third line: no upload file that looks whole is left.
   std::string hex = IntelHex(image);
@@ -782,7 +805,7 @@ TEST_F(UploadEndToEnd, BadInputsAndPortsStopBeforeAnythingReachesTheUnit) {
   WriteBytes(dir_.File("good.kvu"), UploadFile(image, "ABCD1234"));
   r = Upload({dir_.File("good.kvu")}, dir_.File("no-such-tty"));
   EXPECT_EQ(r.status, 4) << r.out << r.err;
-  EXPECT_TRUE(Has(r.out, "Label12: Port did not open on Com 1 at 38400 baud")) << r.out;
+  EXPECT_TRUE(Has(r.out, "Port did not open on Com 1 at 38400 baud")) << r.out;
   EXPECT_TRUE(Has(r.err, "COM1 (" + dir_.File("no-such-tty") + ") is not present.")) << r.err;
 
   r = Upload({"--help"}, "");
@@ -835,14 +858,14 @@ TEST_F(UploadEndToEnd, ThousandRecordsAreCheckedAgainstTheUnitsChecksumsAfterIts
   const std::string badErr = ReadText(dir_.File("bad.err"));
 
   EXPECT_EQ(goodStatus, 0) << goodOut << ReadText(dir_.File("good.err"));
-  EXPECT_TRUE(Has(goodOut, "Label4: Unit re-booting, wait ...\n")) << goodOut;
-  EXPECT_TRUE(Has(goodOut, "Label4: Querying RQ-410 memory checksums ...\n")) << goodOut;
-  EXPECT_TRUE(Has(goodOut, "Label15: Checksums match, Upload successful\n")) << goodOut;
-  EXPECT_TRUE(Has(goodOut, "Label10: Now, CYCLE POWER on the RQ-410....\n")) << goodOut;
-  EXPECT_TRUE(Has(goodOut, "FUpHist: Sending block 1000 of 1000..."));
+  EXPECT_TRUE(Has(goodOut, "Unit re-booting, wait ...\n")) << goodOut;
+  EXPECT_TRUE(Has(goodOut, "Querying RQ-410 memory checksums ...\n")) << goodOut;
+  EXPECT_TRUE(Has(goodOut, "Checksums match, Upload successful\n")) << goodOut;
+  EXPECT_TRUE(Has(goodOut, "Now, CYCLE POWER on the RQ-410....\n")) << goodOut;
+  EXPECT_TRUE(Has(goodOut, "records 1000/1000 (100%"));
 
   EXPECT_EQ(badStatus, 7) << badOut << badErr;
-  EXPECT_TRUE(Has(badOut, "Label15: Checksums different\n")) << badOut;
+  EXPECT_TRUE(Has(badOut, "Checksums different\n")) << badOut;
   EXPECT_TRUE(Has(badErr, "Checksums different")) << badErr;
 
   ASSERT_EQ(good->Stop(), 0);
@@ -932,7 +955,7 @@ TEST_P(LineUpload, FourUnitsAtOnceWithOneHaltedAndOneDamagingRecords) {
   EXPECT_TRUE(Has(r.err, "[" + units[1]->Link() + "] kvuflash-cli: The unit halted the upload"))
       << r.err;
   // Plain lines carry their unit's port.
-  EXPECT_TRUE(Has(r.out, "[" + units[3]->Link() + "] FUpHist: Erase complete\n")) << r.out;
+  EXPECT_TRUE(Has(r.out, "[" + units[3]->Link() + "] Erase complete\n")) << r.out;
 
   // One line per unit appended to the log, which keeps what it held.
   const std::string log = ReadText(dir_.File("log.json"));

@@ -14,6 +14,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -326,6 +327,14 @@ inline std::size_t Count(const std::string& text, const std::string& what) {
   for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size()))
     ++n;
   return n;
+}
+
+// True when a line of `text` names a control of the window ("Label12: ", "FUpHist: "), as the
+// command line's output must not.
+inline bool NamesAControl(const std::string& text) {
+  static const std::regex control(
+      "(^|\\n|\\] )(Label[0-9]+|FUpHist|Btn[A-Za-z0-9]+|Gauge|CommPortBox|BaudRateBox): ");
+  return std::regex_search(text, control);
 }
 
 }  // namespace e2e

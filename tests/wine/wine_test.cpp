@@ -233,11 +233,10 @@ TEST_F(UnderWine, CliUploadsAHexFileIntoTheSimulatedUnit) {
   ASSERT_EQ(sim.Stop(), 0);
   EXPECT_EQ(FirstDifferentPage(sim.Flash(), image), -1);
   EXPECT_EQ(sim.Summary()["records"], "30");
-  EXPECT_NE(
-      r.output.find("Label12: Port is open on Com " + std::to_string(kUnitCom) + " at 38400 baud"),
-      std::string::npos)
+  EXPECT_NE(r.output.find("Port is open on Com " + std::to_string(kUnitCom) + " at 38400 baud"),
+            std::string::npos)
       << r.output;
-  EXPECT_NE(r.output.find("Label15: Software Upload complete"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("Software Upload complete"), std::string::npos) << r.output;
   // The converted file beside the input, and the remembered port as a Windows text line.
   EXPECT_EQ(ReadBytes(dir_.File("fw.KVU")).size(), 30u * 135 + 8);
   EXPECT_EQ(ReadText(dir_.File("prog/commsUP.txt")), std::to_string(kUnitCom) + ",38400\r\n");

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <sstream>
@@ -96,8 +97,8 @@ TEST_F(CliShell, ChecksAPortOnAPseudoTerminalAndRemembersIt) {
   CliRun ok = Cli("--port 3 --baud 57600 check-port", {"KVUFLASH_PORTS=3=" + slave});
   EXPECT_EQ(ok.status, 0) << ok.err;
   EXPECT_EQ(ok.out,
-            "Label12: Opening Com Port...\n"
-            "Label12: Port is open on Com 3 at 57600 baud\n");
+            "Opening Com Port...\n"
+            "Port is open on Com 3 at 57600 baud\n");
   EXPECT_EQ(ReadText(dir_.File("commsUP.txt")), "3,57600\n");
 
   CliRun ports = Cli("ports", {"KVUFLASH_PORTS=3=" + slave});
@@ -108,9 +109,34 @@ TEST_F(CliShell, ChecksAPortOnAPseudoTerminalAndRemembersIt) {
   // The remembered port is used again; its device is gone now.
   CliRun gone = Cli("check-port", {"KVUFLASH_PORTS=3=" + dir_.File("no-such-tty")});
   EXPECT_EQ(gone.status, 1);
-  EXPECT_NE(gone.out.find("Label12: Port did not open on Com 3 at 38400 baud"), std::string::npos)
+  EXPECT_NE(gone.out.find("Port did not open on Com 3 at 38400 baud"), std::string::npos)
       << gone.out;
   EXPECT_FALSE(gone.err.empty());
+}
+
+// A log that would wait for ever on a pipe nobody reads, or write itself into the firmware or
+// a file made from it, is refused before anything is written or opened.
+TEST_F(CliShell, LogNamesThatWouldHangOrLandOnFirmwareAreRefused) {
+  const std::string hex = dir_.File("fw.hex");
+  const std::string firmware = ":040000001122334452\n:00000001FF\n";
+  std::ofstream(hex) << firmware;
+  ASSERT_EQ(mkfifo(dir_.File("log.fifo").c_str(), 0644), 0);
+  const std::vector<std::string> refused = {"--json " + dir_.File("log.fifo"),
+                                            "--capture " + dir_.File("log.fifo"),
+                                            "--capture " + hex,
+                                            "--capture " + dir_.File("fw.KVU"),
+                                            "--json " + dir_.File("FW.bin"),
+                                            "--capture " + dir_.File("FW.HEX")};
+  for (const std::string& options : refused) {
+    const CliRun r = Cli("upload " + options + " " + hex);
+    EXPECT_EQ(r.status, 2) << options << ": " << r.err;
+    EXPECT_NE(r.err.find(options.substr(0, options.find(' '))), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(ReadText(hex), firmware);
+  EXPECT_FALSE(std::filesystem::exists(dir_.File("fw.KVU")));
+  EXPECT_FALSE(std::filesystem::exists(dir_.File("fw.BIN")));
+  const CliRun factory = Cli("factory --capture " + dir_.File("log.fifo"));
+  EXPECT_EQ(factory.status, 2) << factory.err;
 }
 
 }  // namespace
