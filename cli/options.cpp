@@ -62,19 +62,25 @@ CLI::App* Command(CLI::App& app, const char* name) {
   return command;
 }
 
+// The options that upload and factory both take.
+void AddRunOptions(CLI::App* command, bool& help, std::string& capture, std::string& dir,
+                   RawWords& raw) {
+  command->add_flag("-h,--help", help);
+  command->add_option("--capture", capture);
+  command->add_option("--dir", dir);
+  command->add_option("--timeout", raw.timeout);
+}
+
 void SetUpUpload(CLI::App& app, CommandLine& c, RawWords& raw) {
   CLI::App* up = Command(app, "upload");
   UploadOptions& o = c.upload;
-  up->add_flag("-h,--help", c.help);
+  AddRunOptions(up, c.help, o.capture, o.dir, raw);
   up->add_option("--port", raw.ports)
       ->allow_extra_args(false)
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   up->add_flag("--fast", o.fast);
   up->add_option("--json", o.json);
   up->add_option("--baud", raw.baud);
-  up->add_option("--capture", o.capture);
-  up->add_option("--dir", o.dir);
-  up->add_option("--timeout", raw.timeout);
   up->add_flag("--accept-bad-checksums", o.acceptBadChecksums);
   up->add_option("file", raw.positional);
 }
@@ -82,12 +88,9 @@ void SetUpUpload(CLI::App& app, CommandLine& c, RawWords& raw) {
 void SetUpFactory(CLI::App& app, CommandLine& c, RawWords& raw) {
   CLI::App* factory = Command(app, "factory");
   FactoryOptions& o = c.factory;
-  factory->add_flag("-h,--help", c.help);
+  AddRunOptions(factory, c.help, o.capture, o.dir, raw);
   factory->add_flag("-y,--yes", o.yes);
   factory->add_option("--port", raw.port);
-  factory->add_option("--capture", o.capture);
-  factory->add_option("--dir", o.dir);
-  factory->add_option("--timeout", raw.timeout);
   factory->add_option("words", raw.positional);
 }
 
@@ -222,8 +225,10 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ArgumentMismatch& e) {
-    throw UsageError(MissingValueText(e),
-                     app.get_subcommands().empty() ? kShellStatus : kCommandStatus);
+    const auto chosen = app.get_subcommands();
+    const bool runs = !chosen.empty() && (chosen.front()->get_name() == "upload" ||
+                                          chosen.front()->get_name() == "factory");
+    throw UsageError(MissingValueText(e), runs ? kCommandStatus : kShellStatus);
   } catch (const CLI::ParseError& e) {
     throw UsageError(e.what(), kShellStatus);
   }

@@ -108,31 +108,32 @@ UnitEnd Upload(UnitShell& unit, double timeoutSeconds) {
   return {false, ExitStatusOf(s.Outcome), EndText(s, unit.LastPhase(), kUploadAgain)};
 }
 
-// The bootstrap part's endings, each with what to look at.
+// The bootstrap part's endings, each with what to look at before trying again.
 std::string FactoryEndText(RunOutcome outcome, const std::string& again) {
-  switch (outcome) {
-    case RunOutcome::NoIdentification:
-      return "The chip did not answer: check that jumper JP2 is fitted, that the unit was "
-             "switched on before proceeding, and the cable and port; then " +
-             again + ".";
-    case RunOutcome::WrongIdentification:
-      return "Something else answered the chip's zero byte: check the port, the cable and the "
-             "jumpers, switch the unit off and on, and " +
-             again + ".";
-    case RunOutcome::LoaderSilent:
-      return "A loader got no answer: switch the unit off and on, and " + again + ".";
-    case RunOutcome::LoaderBadAnswer:
-      return "A loader arrived damaged: check the cable, switch the unit off and on, and " + again +
-             ".";
-    case RunOutcome::BadEchoes:
-      return "A bootstrap line arrived damaged five times: check the cable, switch the unit "
-             "off and on, and " +
-             again + ".";
-    case RunOutcome::BootLineTimedOut:
-      return "The bootstrap loader fell silent: switch the unit off and on, and " + again + ".";
-    default:
-      return "";
+  struct Row {
+    RunOutcome outcome;
+    const char* text;
+  };
+  static constexpr Row kTable[] = {
+      {RunOutcome::NoIdentification,
+       "The chip did not answer: check that jumper JP2 is fitted, that the unit was switched on "
+       "before proceeding, and the cable and port; then"},
+      {RunOutcome::WrongIdentification,
+       "Something else answered the chip's zero byte: check the port, the cable and the "
+       "jumpers, switch the unit off and on, and"},
+      {RunOutcome::LoaderSilent, "A loader got no answer: switch the unit off and on, and"},
+      {RunOutcome::LoaderBadAnswer,
+       "A loader arrived damaged: check the cable, switch the unit off and on, and"},
+      {RunOutcome::BadEchoes,
+       "A bootstrap line arrived damaged five times: check the cable, switch the unit off and "
+       "on, and"},
+      {RunOutcome::BootLineTimedOut,
+       "The bootstrap loader fell silent: switch the unit off and on, and"},
+  };
+  for (const Row& row : kTable) {
+    if (row.outcome == outcome) return std::string(row.text) + " " + again + ".";
   }
+  return "";
 }
 
 }  // namespace
