@@ -3,21 +3,11 @@
 #include <cstdint>
 
 #include "components/file_errors.h"
-
-namespace {
-
-int DigitValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
-}  // namespace
+#include "components/hex_text.h"
 
 int HexByteValue(const std::string& pair) {
-  const int high = pair.size() == 2 ? DigitValue(pair[0]) : -1;
-  const int low = pair.size() == 2 ? DigitValue(pair[1]) : -1;
+  const int high = pair.size() == 2 ? HexDigitValue(pair[0]) : -1;
+  const int low = pair.size() == 2 ? HexDigitValue(pair[1]) : -1;
   if (high < 0 || low < 0) throw EConvertError::NotAnInteger("$" + pair);
   return high * 16 + low;
 }

@@ -3,9 +3,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "fileprep/conversion_road.h"
 #include "fileprep/file_names.h"
-#include "fileprep/hex_image.h"
-#include "fileprep/upload_file_writer.h"
 #include "sequencer/record_sender.h"
 #include "sequencer/upload_dialogue.h"
 
@@ -35,7 +34,7 @@ bool FlashCodeStage::PerformStep(int step) {
       s.UploadFileName = base + ".KVU";
       s.BinFileName = base + ".BIN";
       w.HistAdd("Emptying binary file...");
-      image_ = EmptyImage(s.ImagePages);
+      image_ = ImageBytes();
       s.Step = kSecondDrainStep;
       return true;
     }
@@ -43,9 +42,9 @@ bool FlashCodeStage::PerformStep(int step) {
       w.HistAdd("Binary file emptied");
       w.HistAdd("Processing .h86 to .bin format...");
       try {
-        ReadIntelHexLines(flashCode_, image_, [this](const std::string& line) {
-          if (core_.S.CaptureEnabled) core_.Log(line, "[fsh]");
-        });
+        image_ = HexLinesToImage(flashCode_, s.ImagePages, [this](const std::string& line) {
+                   if (core_.S.CaptureEnabled) core_.Log(line, "[fsh]");
+                 }).image;
         // Replaces an earlier Reserved.BIN only when whole. An error names the file: it is in
         // the program's folder, which the user did not choose and may not know.
         NamingFile(s.BinFileName, [&] { WriteWholeFile(s.BinFileName, image_); });
@@ -59,14 +58,15 @@ bool FlashCodeStage::PerformStep(int step) {
     case kWriteFlashCodeStep: {
       w.HistAdd("Processing .bin to .kvu format...");
       // Only the image's pages are uploaded; what the flash code places above them is not.
-      const UploadFileContent content = MakeUploadFile(image_, s.ImagePages);
+      UploadFileContent content = MakeUploadFile(image_, s.ImagePages);
       image_ = ImageBytes();
       s.UploadFile.Close();
       s.BlockCount = 0;
       NamingFile(s.UploadFileName, [&] { WriteWholeFile(s.UploadFileName, content.bytes); });
-      s.UploadFile.Open(s.UploadFileName, ByteFile::Mode::Read);
       s.BlockCount = content.blockCount;
       s.LastReply = ChecksumText(content, false);
+      // Sent from memory, as a chosen upload file is: the file is only what the user may keep.
+      s.UploadFile.Hold(std::move(content.bytes));
       w.HistAdd(".kvu complete");
       w.HistAdd("Checksum is " + s.LastReply);
       // The dialogue starts at once with "U", without a ready screen.

@@ -6,14 +6,13 @@
 #include <ostream>
 #include <string>
 #include <system_error>
+#include <vector>
 
-#include "components/byte_file.h"
 #include "components/file_errors.h"
-#include "fileprep/binary_image.h"
+#include "components/upload_file.h"
+#include "fileprep/conversion_road.h"
 #include "fileprep/file_names.h"
-#include "fileprep/hex_image.h"
 #include "fileprep/input_checks.h"
-#include "fileprep/upload_file_writer.h"
 
 namespace fs = std::filesystem;
 
@@ -28,7 +27,8 @@ const char* const kConvertHelpText =
     "                    use an Intel HEX file whose lines have wrong checksums or lengths\n"
     "                    (some old tools wrote wrong checksums), or that has no end record\n"
     "                    (it may have been cut short); without it such a file is refused\n"
-    "                    before anything is written\n"
+    "                    before anything is written; and a .KVU whose checksum trailer\n"
+    "                    disagrees with its records\n"
     "\n"
     "Exit status:\n"
     "  0  the upload file is ready\n"
@@ -38,31 +38,66 @@ const char* const kConvertHelpText =
 
 namespace {
 
-bool IsIntelHex(const std::string& extension) {
-  return extension == "MCS" || extension == "H86" || extension == "HEX";
-}
-
-// The trailer of an upload file (its two checksums); false when the file is not whole records
-// followed by the trailer.
-bool ReadTrailer(const std::string& path, std::uint64_t& size, PreparedUpload& prepared) {
-  ByteFile file;
-  file.Open(path, ByteFile::Mode::Read);
-  size = file.Size();
-  if (size < static_cast<std::uint64_t>(kTrailerSize) || size % kRecordSize != kTrailerSize) {
-    return false;
-  }
-  char trailer[kTrailerSize];
-  file.Seek(size - kTrailerSize);
-  if (file.Read(trailer, kTrailerSize) != kTrailerSize) return false;
-  prepared.uploadFile = path;
-  prepared.records = BlockCountOfSize(size);
-  prepared.firmwareSum.assign(trailer, 4);
-  prepared.fpgaSum.assign(trailer + 4, 4);
-  return true;
-}
-
 std::string FileNameOf(const std::string& path) {
   return fs::path(path).filename().string();
+}
+
+// A chosen upload file, checked whole as the window checks it before "GO".
+int ReportUploadFile(const std::string& file, std::ostream& out, std::ostream& err,
+                     PreparedUpload& prepared, bool acceptBadChecksums) {
+  HeldUploadFile held;
+  NamingFile(file, [&] { held.Load(file); });
+  const UploadFileCheck check = CheckUploadFile(held, file);
+  if (check.fault == UploadFileFault::SumsDisagree && acceptBadChecksums) {
+    err << check.problem << ". Used all the same (--accept-bad-checksums)\n";
+  } else if (check.fault == UploadFileFault::SumsDisagree) {
+    err << check.problem << ". Make the upload file again or choose another "
+        << "(--accept-bad-checksums sends it all the same)\n";
+    return kConvertBadInput;
+  } else if (check.fault != UploadFileFault::None) {
+    err << check.problem << '\n';
+    return kConvertBadInput;
+  }
+  prepared.uploadFile = file;
+  prepared.records = check.records;
+  prepared.firmwareSum = check.trailer.firmwareSum;
+  prepared.fpgaSum = check.trailer.fpgaSum;
+  out << "Upload file " << file << " is sent as it is, chksums: " << prepared.firmwareSum << ", "
+      << prepared.fpgaSum << '\n';
+  out << "Records: " << prepared.records << '\n';
+  return kConvertDone;
+}
+
+// Writes a derived file, saying so when an earlier one was kept.
+void WriteDerived(const std::string& path, const std::vector<std::uint8_t>& bytes,
+                  std::ostream& out) {
+  const std::string copy = WriteDerivedFile(path, bytes);
+  if (!copy.empty()) out << KeptCopyText(path, copy) << '\n';
+}
+
+// The image of an Intel HEX file, its .BIN written beside it; false (said on `err`) when it
+// gives nothing to send or is damaged and not accepted.
+bool ConvertHex(const std::string& file, const std::string& binName, ImageBytes& image,
+                std::ostream& out, std::ostream& err, bool acceptBadChecksums) {
+  out << "Emptying binary file:  " << FileNameOf(binName) << " ...\n";
+  out << "Processing .H86 input file to .BIN binary file ...\n";
+  HexImage read = HexFileToImage(file, kSoftwareImagePages);
+  if (!ImageHoldsData(read.image, kSoftwareImagePages)) {
+    err << NothingToSendFromHex(file, read.report) << '\n';
+    return false;
+  }
+  if (HexLooksDamaged(read.report) && !acceptBadChecksums) {
+    err << DamagedHexRefusal(file, read.report)
+        << " (--accept-bad-checksums converts it all the same)\n";
+    return false;
+  }
+  if (HexLooksDamaged(read.report)) {
+    err << DamagedHexText(file, read.report)
+        << ". Converted all the same (--accept-bad-checksums)\n";
+  }
+  WriteDerived(binName, read.image, out);
+  image = std::move(read.image);
+  return true;
 }
 
 }  // namespace
@@ -88,27 +123,10 @@ int PrepareUpload(const std::string& file, std::ostream& out, std::ostream& err,
 
     // The names a Software Upload gives the files made from this one, beside it.
     const InputNameParts parts = SplitChosenName(file);
-    if (parts.Extension == "KVU") {
-      std::uint64_t size = 0;
-      if (!NamingFile(file, [&] { return ReadTrailer(file, size, prepared); })) {
-        err << "The upload file " << file << " is not a complete upload file: its " << size
-            << " bytes are not whole " << kRecordSize << "-byte records followed by the "
-            << kTrailerSize << "-byte checksum trailer\n";
-        return kConvertBadInput;
-      }
-      // The words of the ready screen's refusal.
-      if (prepared.records == 0) {
-        err << "The upload file " << file << " holds no records, only its checksum trailer: "
-            << "there is nothing to send to the unit. Choose another file\n";
-        return kConvertBadInput;
-      }
-      out << "Upload file " << file << " is sent as it is, chksums: " << prepared.firmwareSum
-          << ", " << prepared.fpgaSum << '\n';
-      out << "Records: " << prepared.records << '\n';
-      return kConvertDone;
-    }
-    const bool hex = IsIntelHex(parts.Extension);
-    if (!hex && parts.Extension != "BIN") {
+    const InputKind kind = InputKindOf(parts.Extension);
+    if (kind == InputKind::UploadFile)
+      return ReportUploadFile(file, out, err, prepared, acceptBadChecksums);
+    if (kind == InputKind::Other) {
       err << "Unexpected file extension (" << parts.Extension << "), choose another file\n";
       return kConvertBadInput;
     }
@@ -116,27 +134,8 @@ int PrepareUpload(const std::string& file, std::ostream& out, std::ostream& err,
     const std::string binName = ResolveExistingName(parts.BaseName + ".BIN");
     const std::string uploadName = ResolveExistingName(parts.BaseName + ".KVU");
     ImageBytes image;
-    if (hex) {
-      out << "Emptying binary file:  " << FileNameOf(binName) << " ...\n";
-      image = EmptyImage(kSoftwareImagePages);
-      out << "Processing .H86 input file to .BIN binary file ...\n";
-      const HexReadReport report = NamingFile(file, [&] {
-        return ReadIntelHexFile(file, image, kSoftwareImagePages * std::uint32_t{kPageSize});
-      });
-      if (!ImageHoldsData(image, kSoftwareImagePages)) {
-        err << NothingToSendFromHex(file, report) << '\n';
-        return kConvertBadInput;
-      }
-      if (HexLooksDamaged(report) && !acceptBadChecksums) {
-        err << DamagedHexRefusal(file, report)
-            << " (--accept-bad-checksums converts it all the same)\n";
-        return kConvertBadInput;
-      }
-      if (HexLooksDamaged(report)) {
-        err << DamagedHexText(file, report)
-            << ". Converted all the same (--accept-bad-checksums)\n";
-      }
-      NamingFile(binName, [&] { WriteWholeFile(binName, image); });
+    if (kind == InputKind::IntelHex) {
+      if (!ConvertHex(file, binName, image, out, err, acceptBadChecksums)) return kConvertBadInput;
       out << "Processing .BIN file to .KVU format ...\n";
     } else {
       RequireOrdinaryFile(binName);
@@ -149,7 +148,7 @@ int PrepareUpload(const std::string& file, std::ostream& out, std::ostream& err,
       err << NothingToSendFromBinary(binName, fs::file_size(binName, sizeError)) << '\n';
       return kConvertBadInput;
     }
-    NamingFile(uploadName, [&] { WriteWholeFile(uploadName, content.bytes); });
+    WriteDerived(uploadName, content.bytes, out);
     prepared.uploadFile = uploadName;
     prepared.records = content.blockCount;
     prepared.firmwareSum = content.firmwareSum;

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <random>
 #include <utility>
 
 #ifdef _WIN32
@@ -23,6 +24,7 @@
 #define KV_WRITE ::_write
 #define KV_BINARY _O_BINARY
 #define KV_CLOEXEC 0
+#define KV_NOFOLLOW 0  // _O_EXCL is CREATE_NEW: a link or file at the name is not opened
 #define KV_FILE_PERMS (_S_IREAD | _S_IWRITE)
 #else
 #include <unistd.h>
@@ -32,10 +34,12 @@
 #define KV_WRITE ::write
 #define KV_BINARY 0
 #define KV_CLOEXEC O_CLOEXEC
+#define KV_NOFOLLOW O_NOFOLLOW
 #define KV_FILE_PERMS 0666
 #endif
 
 #include "components/file_errors.h"
+#include "components/hex_text.h"
 
 namespace {
 
@@ -43,6 +47,19 @@ namespace {
 constexpr std::size_t kMaxTransfer = std::size_t{1} << 30;
 
 const char* const kTempSuffix = ".part";
+constexpr int kTempNameTries = 64;
+
+// A new file beside `path` under a name nobody can have prepared: random, created only if it
+// does not exist, and never through a link planted there. Returns its descriptor.
+int createTemporary(const std::string& path, int flags, std::string& name) {
+  std::random_device random;
+  for (int i = 0; i < kTempNameTries; ++i) {
+    name = path + "." + HexDigits(random(), 8) + kTempSuffix;
+    const int fd = KV_OPEN(name.c_str(), flags | O_CREAT | O_EXCL | KV_NOFOLLOW, KV_FILE_PERMS);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
 
 void seekTo(int fd, std::uint64_t at) {
 #ifdef _WIN32
@@ -144,11 +161,11 @@ void ByteFile::Open(const std::string& path, Mode mode) {
       flags |= O_RDWR | O_CREAT | O_TRUNC;
       break;
     case Mode::CreateTemp:
-      flags |= O_RDWR | O_CREAT | O_TRUNC;
-      target = path + kTempSuffix;
+      flags |= O_RDWR;
       break;
   }
-  const int fd = KV_OPEN(target.c_str(), flags, KV_FILE_PERMS);
+  const int fd = mode == Mode::CreateTemp ? createTemporary(path, flags, target)
+                                          : KV_OPEN(target.c_str(), flags, KV_FILE_PERMS);
   if (fd < 0) throw EInOutError::FromErrno(errno);
 #ifndef _WIN32
   // A folder opens for reading on POSIX; the runtime refuses it as a file.

@@ -8,6 +8,7 @@
 
 #include "components/byte_file.h"
 #include "components/file_errors.h"
+#include "components/hex_text.h"
 
 namespace {
 
@@ -23,34 +24,8 @@ constexpr std::size_t kReadChunk = 64 * 1024;
 // examined, so a file without line ends cannot fill the memory.
 constexpr std::size_t kLongestLineKept = 1024;
 
-// Digit values of hexadecimal characters, -1 for any other byte.
-constexpr std::array<std::int8_t, 256> kHexDigits = [] {
-  std::array<std::int8_t, 256> t{};
-  t.fill(-1);
-  for (int c = '0'; c <= '9'; ++c)
-    t[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - '0');
-  for (int c = 'A'; c <= 'F'; ++c)
-    t[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - 'A' + 10);
-  for (int c = 'a'; c <= 'f'; ++c)
-    t[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(c - 'a' + 10);
-  return t;
-}();
-
 inline int hexDigit(char c) {
-  return kHexDigits[static_cast<unsigned char>(c)];
-}
-
-// The value of hexadecimal text; false for anything else (the empty text included).
-bool hexValue(std::string_view text, std::uint32_t& value) {
-  if (text.empty()) return false;
-  std::uint32_t v = 0;
-  for (const char c : text) {
-    const int d = hexDigit(c);
-    if (d < 0) return false;
-    v = (v << 4) | static_cast<std::uint32_t>(d);
-  }
-  value = v;
-  return true;
+  return HexDigitValue(c);
 }
 
 std::string hexAddress(std::uint64_t address) {
@@ -64,14 +39,6 @@ std::string sizeText(std::uint32_t bytes) {
   if (bytes % (kKilo * kKilo) == 0) return std::to_string(bytes / (kKilo * kKilo)) + " MB";
   if (bytes % kKilo == 0) return std::to_string(bytes / kKilo) + " KB";
   return std::to_string(bytes) + " bytes";
-}
-
-std::string characterText(char c) {
-  if (c == ' ') return "a blank";
-  if (c > ' ' && c < 0x7F) return std::string("'") + c + "'";
-  char text[16];
-  std::snprintf(text, sizeof text, "byte 0x%02X", static_cast<unsigned char>(c));
-  return text;
 }
 
 // The shortest record, ":00000001FF": mark, byte count, offset, type and checksum.
@@ -109,7 +76,7 @@ bool soundRecord(std::string_view line, std::size_t size, std::string* problem) 
   if (digits < 0) {
     for (std::size_t i = 1; i < line.size(); ++i) {
       if (hexDigit(line[i]) < 0) {
-        return fail("the line holds " + characterText(line[i]) +
+        return fail("the line holds " + CharacterText(line[i]) +
                     ", which is not a hexadecimal digit");
       }
     }
@@ -153,10 +120,10 @@ class HexConversion {
         report_.endRecordSeen = true;
         break;
       case '2':
-        segmentBase_ = std::string(text.substr(kDataColumn, kBaseDigits));
+        segmentBase_ = baseText(text, "extended segment address record (type 02)");
         break;
       case '4':
-        linearBase_ = std::string(text.substr(kDataColumn, kBaseDigits));
+        linearBase_ = baseText(text, "extended linear address record (type 04)");
         break;
       default:  // start addresses and anything else
         ++report_.linesSkipped;
@@ -184,8 +151,9 @@ class HexConversion {
   }
 
   [[noreturn]] void notANumber(std::string_view text) const {
+    // A control or NUL byte would cut the message short, or move the terminal's cursor.
     throw EConvertError("Intel HEX line " + std::to_string(report_.lines) + ": " +
-                        EConvertError::NotAnInteger(std::string(text)).what());
+                        EConvertError::NotAnInteger(EscapedText(text)).what());
   }
 
   // A fixed-width field of the line; a field cut short by the end of the line is no number.
@@ -193,18 +161,32 @@ class HexConversion {
     const std::string_view text =
         column < line.size() ? line.substr(column, width) : std::string_view();
     std::uint32_t value = 0;
-    if (text.size() != width || !hexValue(text, value)) notANumber(text);
+    if (text.size() != width || !HexValue(text, value)) notANumber(text);
     return value;
+  }
+
+  // The base an extended address record gives. One that holds fewer than its two bytes and
+  // checksum would take its checksum, or part of it, for the base and put the data that follow
+  // where nobody meant them: the first data record to use it is refused, naming it.
+  std::string baseText(std::string_view line, const char* record) {
+    shortBase_.clear();
+    if (line.size() < kDataColumn + kBaseDigits + 2) {
+      shortBase_ = "Intel HEX line " + std::to_string(report_.lines) + ": the " + record +
+                   " is too short to give an address: it must hold two bytes and its checksum ('" +
+                   EscapedText(line) + "')";
+    }
+    return std::string(line.substr(kDataColumn, kBaseDigits));
   }
 
   // An extended address base: empty text counts as 0.
   std::uint32_t baseValue(const std::string& text) const {
     std::uint32_t value = 0;
-    if (!text.empty() && !hexValue(text, value)) notANumber(text);
+    if (!text.empty() && !HexValue(text, value)) notANumber(text);
     return value;
   }
 
   void writeData(std::string_view line) {
+    if (!shortBase_.empty()) throw EConvertError(shortBase_);
     const std::uint32_t linearBase = baseValue(linearBase_) << 16;
     const std::uint32_t segmentBase = baseValue(segmentBase_) << 4;
     const std::uint32_t count = field(line, kCountColumn, 2);
@@ -242,6 +224,7 @@ class HexConversion {
   const std::uint32_t addressLimit_;
   std::string linearBase_ = "00";
   std::string segmentBase_;
+  std::string shortBase_;  // why the base in force gives no address, if it does not
   HexReadReport report_;
 };
 

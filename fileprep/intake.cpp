@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "components/file_errors.h"
+#include "fileprep/conversion_road.h"
 #include "fileprep/file_names.h"
 #include "fileprep/input_checks.h"
 #include "sequencer/upload_dialogue.h"
@@ -13,10 +14,6 @@
 namespace {
 
 constexpr const char* kPreparingText = "Preparing input file, please wait ...";
-
-bool IsIntelHex(const std::string& extension) {
-  return extension == "MCS" || extension == "H86" || extension == "HEX";
-}
 
 }  // namespace
 
@@ -40,7 +37,8 @@ void InputIntake::IntakeInputFile() {
   const InputNameParts parts = SplitChosenName(s.InputFileName);
   s.ImagePages = s.MainUploadMode ? kSoftwareImagePages : kFactoryImagePages;
 
-  if (IsIntelHex(parts.Extension)) {
+  const InputKind kind = InputKindOf(parts.Extension);
+  if (kind == InputKind::IntelHex) {
     s.InputExtension = parts.Extension;
     s.BaseName = parts.BaseName;
     w.Hide(Ctl::RunBox);
@@ -53,7 +51,7 @@ void InputIntake::IntakeInputFile() {
     w.SetCaption(Ctl::Label12, kPreparingText);
     w.SetCaption(Ctl::Label8, "Emptying binary file:  " + s.BinFileName + " ...");
     s.Step = kEmptyImageStep;
-  } else if (parts.Extension == "BIN") {
+  } else if (kind == InputKind::BinaryImage) {
     // The image is only read, so an image on read-only media converts as well. It is read
     // before anything is shown or named, so a failed read leaves the run as it was.
     const std::string binName = ResolveExistingName(parts.BaseName + ".BIN");
@@ -72,7 +70,7 @@ void InputIntake::IntakeInputFile() {
     w.SetCaption(Ctl::Label8, "Converting .BIN file to .KVU format ...");
     image_ = std::move(image);
     s.Step = kMakeUploadFileStep;
-  } else if (parts.Extension == "KVU") {
+  } else if (kind == InputKind::UploadFile) {
     const std::string previous = s.UploadFileName;
     s.UploadFileName = s.InputFileName;
     try {
@@ -93,10 +91,10 @@ void InputIntake::IntakeInputFile() {
 void InputIntake::OpenUploadFile() {
   SequencerState& s = core_.S;
   WindowModel& w = core_.W;
-  // Opened first: a file that is missing or locked changes nothing on the screen. Sending
-  // only reads the file, so one on read-only media can be sent.
-  ByteFile file;
-  NamingFile(s.UploadFileName, [&] { file.Open(s.UploadFileName, ByteFile::Mode::Read); });
+  // Read first: a file that is missing or locked changes nothing on the screen. Sending only
+  // reads the file, so one on read-only media can be sent.
+  HeldUploadFile file;
+  NamingFile(s.UploadFileName, [&] { file.Load(s.UploadFileName); });
   const std::uint64_t size = file.Size();
   s.UploadFile = std::move(file);
 
@@ -134,7 +132,6 @@ bool InputIntake::PerformStep(int step) {
       s.Step = kIdleStep;
       return true;
     case kEmptyImageStep:
-      image_ = EmptyImage(s.ImagePages);
       w.SetCaption(Ctl::Label8, "Processing .H86 input file to .BIN binary file ...");
       s.Step = kReadHexStep;
       return true;
@@ -153,15 +150,12 @@ bool InputIntake::PerformStep(int step) {
       return true;
     case kWriteUploadFileStep: {
       s.BlockCount = 0;
-      const UploadFileContent content = std::move(content_);
+      UploadFileContent content = std::move(content_);
       content_ = UploadFileContent();
-      // Put in place only when whole; it is then opened for the ready screen, as a chosen
-      // upload file is.
-      NamingFile(s.UploadFileName, [&] {
-        WriteWholeFile(s.UploadFileName, content.bytes);
-        s.UploadFile.Open(s.UploadFileName, ByteFile::Mode::Read);
-      });
+      // Put in place only when whole; the ready screen then checks it as a chosen upload file.
+      NoteKeptCopy(s.UploadFileName, WriteDerivedFile(s.UploadFileName, content.bytes));
       s.BlockCount = content.blockCount;
+      s.UploadFile.Hold(std::move(content.bytes));
       s.LastReply = ChecksumText(content, s.MainUploadMode);
       w.SetCaption(Ctl::Label12, "Data file conversion complete, chksums: " + s.LastReply);
       w.SetFontColor(Ctl::Label12, clBlack);
@@ -178,9 +172,9 @@ void InputIntake::ReadHex() {
   SequencerState& s = core_.S;
   try {
     // A Software Upload's image is the unit's whole flash: nothing may lie past it.
-    const auto imageBytes = static_cast<std::uint32_t>(s.ImagePages) * kPageSize;
-    hexReport_ = NamingFile(s.InputFileName,
-                            [&] { return ReadIntelHexFile(s.InputFileName, image_, imageBytes); });
+    HexImage read = HexFileToImage(s.InputFileName, s.ImagePages);
+    image_ = std::move(read.image);
+    hexReport_ = read.report;
   } catch (...) {
     image_ = ImageBytes();
     throw;
@@ -203,13 +197,17 @@ void InputIntake::ReadHex() {
   }
   try {
     // Beside the input, whole or not at all.
-    NamingFile(s.BinFileName, [&] { WriteWholeFile(s.BinFileName, image_); });
+    NoteKeptCopy(s.BinFileName, WriteDerivedFile(s.BinFileName, image_));
   } catch (...) {
     image_ = ImageBytes();
     throw;
   }
   core_.W.SetCaption(Ctl::Label8, "Processing .BIN file to .KVU format ...");
   s.Step = kMakeUploadFileStep;
+}
+
+void InputIntake::NoteKeptCopy(const std::string& path, const std::string& copy) {
+  if (!copy.empty()) core_.W.HistAdd(KeptCopyText(path, copy));
 }
 
 void InputIntake::Refuse(const std::string& text) {

@@ -43,6 +43,8 @@ class InputIntake final : public StepOwner {
   // Step 112: reads the Intel HEX file and, unless it gives nothing to send or the user will
   // not use a file with bad lines, writes the binary image beside it.
   void ReadHex();
+  // Tells of an earlier file of a derived name kept as `copy` (when there was one).
+  void NoteKeptCopy(const std::string& path, const std::string& copy);
   // Ends the preparation with `text` in red, nothing (more) written, "Choose File" offered.
   void Refuse(const std::string& text);
 

@@ -9,10 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "components/upload_file.h"
 #include "fileprep/binary_image.h"
-
-// The sum of record bytes 0 to 133, modulo 256: the record's byte 134.
-std::uint8_t RecordChecksum(const std::array<std::uint8_t, kRecordSize>& record);
 
 struct UploadFileContent {
   std::vector<std::uint8_t> bytes;  // the records, then the trailer

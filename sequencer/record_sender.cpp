@@ -4,11 +4,11 @@
 #include <cstdio>
 
 #include "components/clock.h"
+#include "components/upload_file.h"
 
 namespace {
 
 constexpr int kFirstHalfEnd = 70;  // data bytes 6 to 69, then 70 to 133
-constexpr int kChecksumOffset = 134;
 
 bool IsDigit(char c) {
   return c >= '0' && c <= '9';
@@ -51,25 +51,10 @@ double EstimateFactor(int baudrate) {
 
 }  // namespace
 
-bool IsHexDigit(char c) {
-  return IsDigit(c) || (c >= 'A' && c <= 'F');
-}
-
-std::string HexText(const std::uint8_t* bytes, std::size_t count) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string text;
-  text.reserve(count * 2);
-  for (std::size_t i = 0; i < count; ++i) {
-    text += kDigits[bytes[i] >> 4];
-    text += kDigits[bytes[i] & 0x0F];
-  }
-  return text;
-}
-
 void RecordSender::SendRecord() {
   SequencerState& s = core_.S;
-  // A short read at the end of the file leaves the bytes not read as they were; the dialogue
-  // refuses a file whose size is not whole records plus the trailer before it starts.
+  // Read from the copy held in memory since the run started; the dialogue refused a file that
+  // is not whole records plus the trailer before anything was sent.
   s.UploadFile.Read(s.RecordBuffer.data(), s.RecordBuffer.size());
   ResendRecord();
   ++s.BlocksSent;
@@ -110,11 +95,9 @@ void RecordSender::DumpRecord() {
 void RecordSender::ReadFileChecksums() {
   SequencerState& s = core_.S;
   s.UploadFile.Read(s.RecordBuffer.data(), kTrailerSize);
-  const char* t = reinterpret_cast<const char*>(s.RecordBuffer.data());
-  s.FileFirmwareChecksum.assign(t, 4);
-  const bool fpgaIsHex =
-      IsHexDigit(t[4]) && IsHexDigit(t[5]) && IsHexDigit(t[6]) && IsHexDigit(t[7]);
-  s.FileFpgaChecksum = fpgaIsHex ? std::string(t + 4, 4) : "0000";
+  const UploadTrailer trailer = ReadTrailer(s.RecordBuffer.data());
+  s.FileFirmwareChecksum = trailer.firmwareSum;
+  s.FileFpgaChecksum = trailer.fpgaSum;
 }
 
 std::string UploadEstimate(int blockCount, int baudrate) {

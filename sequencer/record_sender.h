@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "components/hex_text.h"
 #include "sequencer/sequencer_core.h"
 
 class RecordSender {
@@ -20,7 +21,8 @@ class RecordSender {
   bool RecordStillOnTheLine() const;
   // The three capture lines that describe RecordBuffer.
   void DumpRecord();
-  // Reads the 8-byte trailer into FileFirmwareChecksum and FileFpgaChecksum.
+  // Reads the 8-byte trailer into FileFirmwareChecksum and FileFpgaChecksum, as the fields
+  // stand (the check before "GO" has refused a trailer that holds no checksums).
   void ReadFileChecksums();
 
  private:
@@ -37,7 +39,3 @@ std::string TimeTakenText(double startTime, double endTime);
 // format ("0:03:25", "12:03:25 AM"); `difference` (a fraction of a day) stands in when the
 // rendering is not hours, minutes and seconds separated by colons.
 std::string TimeTakenFromLongTime(const std::string& longTime, double difference);
-// "0"-"9" and "A"-"F" (upper case only).
-bool IsHexDigit(char c);
-// Bytes as upper-case hexadecimal digits, two per byte, no separators.
-std::string HexText(const std::uint8_t* bytes, std::size_t count);

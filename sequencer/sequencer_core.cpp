@@ -212,7 +212,7 @@ void SequencerCore::PortLost() {
 
 void SequencerCore::BeginRun(RunPhase phase) {
   S.Outcome = RunOutcome::None;
-  S.CheckedUploadFile.reset();
+  S.CheckedUploadFile = false;
   linesSent_ = 0;
   linesTotal_ = 0;
   S.Phase = RunPhase::Idle;

@@ -7,8 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "components/byte_file.h"
-#include "components/upload_format.h"
+#include "components/upload_file.h"
 #include "sequencer/run_outcome.h"
 
 struct SequencerState {
@@ -37,14 +36,15 @@ struct SequencerState {
   // production line keeps; empty until it has answered in this run.
   std::string UnitSoftwareVersion;
   std::array<std::uint8_t, kRecordSize> RecordBuffer{};
-  ByteFile UploadFile;
+  // The upload file as read when the run was checked; the records go from here.
+  HeldUploadFile UploadFile;
   // True once the unit has asked for a record in this run (RecordBuffer then holds one of it).
   bool RecordRequested = false;
   // Time of day at which RecordBuffer last went out.
   double RecordSentAt = 0;
-  // The fingerprint of the upload file as it was checked when the run started; none in a run
-  // whose file the program made itself.
-  std::optional<std::uint64_t> CheckedUploadFile;
+  // Whether UploadFile was read and checked when the run started; not in a run whose file the
+  // program made itself.
+  bool CheckedUploadFile = false;
   // "ERASE ERROR" reports of this run's erase: every record may go, yet the flash is not sound.
   int EraseErrors = 0;
 

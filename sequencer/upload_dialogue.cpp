@@ -3,30 +3,13 @@
 #include <algorithm>
 #include <array>
 #include <exception>
-#include <filesystem>
-#include <fstream>
 #include <string>
-#include <system_error>
 
 #include "sequencer/checksum_check.h"
 
 namespace {
 
 constexpr int kHelpCompleted = 5;
-
-// FNV-1a over a file's bytes: enough to tell the file that was checked from one put in its
-// place, which is all it is asked.
-class FileFingerprint {
- public:
-  void Add(const void* data, std::size_t n) {
-    const auto* p = static_cast<const std::uint8_t*>(data);
-    for (std::size_t i = 0; i < n; ++i) value_ = (value_ ^ p[i]) * 0x100000001B3ULL;
-  }
-  std::uint64_t Value() const { return value_; }
-
- private:
-  std::uint64_t value_ = 0xCBF29CE484222325ULL;
-};
 
 bool Contains(const std::string& text, const char* word) {
   return text.find(word) != std::string::npos;
@@ -48,19 +31,6 @@ RecordReply ClassifyRecordReply(const std::string& line) {
   if (text == "RESEND BLOCK" || text == "R") return RecordReply::Resend;
   if (line.find("FAILED") != std::string::npos) return RecordReply::Failed;
   return RecordReply::Unknown;
-}
-
-// Bytes as text, with anything unprintable shown as "?".
-std::string PrintableText(const std::uint8_t* bytes, std::size_t n) {
-  std::string text;
-  for (std::size_t i = 0; i < n; ++i)
-    text += bytes[i] >= ' ' && bytes[i] < 0x7F ? static_cast<char>(bytes[i]) : '?';
-  return text;
-}
-
-std::string HexByte(std::uint8_t b) {
-  static const char* digits = "0123456789ABCDEF";
-  return std::string{digits[b >> 4], digits[b & 0xF]};
 }
 
 // A port number from the list's text; 0 when there is none.
@@ -285,91 +255,43 @@ void UploadDialogue::PortOpened() {
   }
 }
 
-std::string UploadDialogue::UploadFileProblem(std::uint64_t* fingerprint) const {
-  const SequencerState& s = core_.S;
+std::string UploadDialogue::UploadFileProblem(bool askAboutSums) {
+  SequencerState& s = core_.S;
   if (s.UploadFileName.empty()) return "No upload file has been chosen";
-  std::error_code ec;
-  const auto size = std::filesystem::file_size(s.UploadFileName, ec);
-  if (ec) return "The upload file " + s.UploadFileName + " cannot be read: " + ec.message();
-  if (size < kTrailerSize || (size - kTrailerSize) % kRecordSize != 0) {
-    return "The upload file " + s.UploadFileName + " is not a complete upload file: its " +
-           std::to_string(size) + " bytes are not whole 135-byte records followed by the " +
-           "8-byte checksum trailer. Choose another file";
+  // Read whole now: what is checked is what is sent, whatever happens to the file meanwhile.
+  try {
+    s.UploadFile.Load(s.UploadFileName);
+  } catch (const std::exception& e) {
+    return "The upload file " + s.UploadFileName + " cannot be read: " + e.what() +
+           ". Choose it again";
   }
-  const auto records = (size - kTrailerSize) / kRecordSize;
-  if (records != static_cast<std::uintmax_t>(s.BlockCount)) {
+  const UploadFileCheck check = CheckUploadFile(s.UploadFile, s.UploadFileName);
+  if (check.fault == UploadFileFault::NotWholeRecords || check.fault == UploadFileFault::TooLarge)
+    return check.problem;
+  if (check.records != s.BlockCount) {
     return "The upload file " + s.UploadFileName + " has changed since it was chosen (" +
-           std::to_string(records) + " records, not " + std::to_string(s.BlockCount) +
+           std::to_string(check.records) + " records, not " + std::to_string(s.BlockCount) +
            "). Choose it again";
   }
-  // Sent, it would have the unit erase its flash and write nothing.
-  if (records == 0) {
-    return "The upload file " + s.UploadFileName + " holds no records, only its checksum " +
-           "trailer: there is nothing to send to the unit. Choose another file";
-  }
-  // A damaged record would be refused by the unit for ever, after its flash was erased:
-  // every record is checked before anything is sent.
-  std::ifstream in(s.UploadFileName, std::ios::binary);
-  std::array<std::uint8_t, kRecordSize> record{};
-  FileFingerprint print;
-  for (std::uintmax_t r = 1; r <= records; ++r) {
-    if (!in.read(reinterpret_cast<char*>(record.data()), kRecordSize)) {
-      return "The upload file " + s.UploadFileName + " cannot be read. Choose it again";
-    }
-    print.Add(record.data(), record.size());
-    unsigned sum = 0;
-    for (int i = 0; i < kRecordSize - 1; ++i) sum += record[static_cast<std::size_t>(i)];
-    const auto expected = static_cast<std::uint8_t>(sum & 0xFF);
-    if (record[kRecordSize - 1] != expected) {
-      return "The upload file " + s.UploadFileName + " is damaged: record " + std::to_string(r) +
-             " (address " + PrintableText(record.data(), 6) + ") has the checksum " +
-             HexByte(record[kRecordSize - 1]) + " where its bytes call for " + HexByte(expected) +
-             ". Make the upload file again or choose another";
-    }
-    // The unit halts, or refuses the record for ever, at an address it does not have; by
-    // then its flash is erased.
-    const char* a = reinterpret_cast<const char*>(record.data());
-    const bool hex = std::all_of(a, a + kAddressSize, IsHexDigit);
-    if (!hex ||
-        std::stoul(std::string(a, kAddressSize), nullptr, 16) + kPageSize > kUnitFlashBytes) {
-      return "The upload file " + s.UploadFileName + " is damaged: record " + std::to_string(r) +
-             " has the address " + PrintableText(record.data(), kAddressSize) +
-             ", which is not one of the unit's 4 MB of flash. Make the upload file again or "
-             "choose another";
-    }
-  }
-  std::array<char, kTrailerSize> trailer{};
-  if (!in.read(trailer.data(), kTrailerSize)) {
-    return "The upload file " + s.UploadFileName + " cannot be read. Choose it again";
-  }
-  // The unit's checksums are compared with the trailer's after a large upload: one that is no
-  // checksum would call a sound flash different.
-  if (records >= static_cast<std::uintmax_t>(kChecksumCheckRecords) &&
-      !std::all_of(trailer.begin(), trailer.begin() + 4, IsHexDigit)) {
-    return "The upload file " + s.UploadFileName + " is damaged: its checksum trailer '" +
-           PrintableText(reinterpret_cast<const std::uint8_t*>(trailer.data()), kTrailerSize) +
-           "' does not begin with four hex digits. Make the upload file again or choose another";
-  }
-  print.Add(trailer.data(), trailer.size());
-  if (fingerprint) *fingerprint = print.Value();
-  return {};
+  if (check.fault != UploadFileFault::SumsDisagree) return check.problem;
+  // As with an Intel HEX file of wrong line checksums: the user may know better.
+  if (!askAboutSums || core_.Ui.Confirm(check.problem + ". Send it anyway?")) return {};
+  return check.problem + ". Nothing was sent: make the upload file again or choose another";
 }
 
 bool UploadDialogue::OpenCheckedUploadFile() {
   SequencerState& s = core_.S;
-  // Read only, so that a file on read-only media can be sent. Opened before GO has the unit
-  // erase its flash, and read from this handle to the last record: a file put in its place
-  // later (a new conversion, a copy) cannot change what is sent, and one that has changed
-  // since it was checked is refused while the unit still holds its firmware.
-  s.UploadFile.Close();
-  s.UploadFile.Open(s.UploadFileName, ByteFile::Mode::Read);
-  if (!s.CheckedUploadFile) return true;  // a factory run's own file, made a moment ago
-  FileFingerprint print;
-  std::array<std::uint8_t, 4096> buffer{};
-  while (std::size_t n = s.UploadFile.Read(buffer.data(), buffer.size()))
-    print.Add(buffer.data(), n);
   s.UploadFile.Seek(0);
-  if (print.Value() == *s.CheckedUploadFile) return true;
+  if (!s.CheckedUploadFile) return true;  // a factory run's own file, made a moment ago
+  // The records go from memory; a file put in its place since Start (a new conversion, a
+  // copy) is refused while the unit still holds its firmware, as the user meant another.
+  HeldUploadFile now;
+  try {
+    now.Load(s.UploadFileName);
+  } catch (const std::exception&) {
+    now.Close();
+  }
+  if (now.Bytes() == s.UploadFile.Bytes()) return true;
   s.UploadFile.Close();
   core_.W.Hide(Ctl::Label10);
   Refuse("The upload file " + s.UploadFileName +
@@ -378,13 +300,13 @@ bool UploadDialogue::OpenCheckedUploadFile() {
   return false;
 }
 
-bool UploadDialogue::RefuseBadUploadFile() {
-  std::uint64_t fingerprint = 0;
-  const std::string problem = UploadFileProblem(&fingerprint);
+bool UploadDialogue::RefuseBadUploadFile(bool askAboutSums) {
+  const std::string problem = UploadFileProblem(askAboutSums);
   if (problem.empty()) {
-    core_.S.CheckedUploadFile = fingerprint;
+    core_.S.CheckedUploadFile = true;
     return false;
   }
+  core_.S.UploadFile.Close();
   Refuse(problem);
   return true;
 }
@@ -438,7 +360,7 @@ void UploadDialogue::BtnStartRunClick() {
   // The file may have changed since the ready screen: nothing goes on the wire unless it
   // can be sent whole.
   core_.BeginRun(RunPhase::Ready);
-  if (RefuseBadUploadFile()) return;
+  if (RefuseBadUploadFile(true)) return;
   ForgetRefusal();
   w.Clear(Ctl::Label4);
   w.Clear(Ctl::Label12);

@@ -63,11 +63,11 @@ class UploadDialogue final : public StepOwner {
     factoryEndStep_ = dialogueEndStep;
   }
 
-  // Empty when UploadFileName names a file of at least one whole record plus the checksum
-  // trailer whose record count is BlockCount; otherwise what is wrong with it, in the user's
-  // words.
-  // With fingerprint, what the file held when it was found sound.
-  std::string UploadFileProblem(std::uint64_t* fingerprint = nullptr) const;
+  // Reads UploadFileName into UploadFile and checks it: empty when it is a sound upload file
+  // whose record count is BlockCount; otherwise what is wrong with it, in the user's words. A
+  // trailer that disagrees with the records is let through only when `askAboutSums` and the
+  // user says so.
+  std::string UploadFileProblem(bool askAboutSums = false);
 
  private:
   void OpenPort();
@@ -84,13 +84,13 @@ class UploadDialogue final : public StepOwner {
   void RecordRefusedOnce();
   // The current record once more, or the first record when none of this run has gone out.
   void SendCurrentRecordAgain();
-  // Refuses an upload file that cannot be sent whole; true when it was refused. A sound file's
-  // fingerprint is kept in CheckedUploadFile.
-  bool RefuseBadUploadFile();
+  // Refuses an upload file that cannot be sent whole; true when it was refused. A sound file
+  // stays in memory (CheckedUploadFile).
+  bool RefuseBadUploadFile(bool askAboutSums = false);
   // Ends the run before anything has been sent, saying why.
   void Refuse(const std::string& problem);
-  // Opens the upload file for the records; false (the run refused) when it is no longer what
-  // was checked at Start.
+  // Readies the held upload file for the records; false (the run refused) when the file on
+  // the disk is no longer what was checked at Start.
   bool OpenCheckedUploadFile();
   // A refusal in red on Label12, and the colour it had before, given back once the run can go
   // on (unless something else has coloured it meanwhile).

@@ -21,8 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "fileprep/hex_image.h"
-#include "fileprep/upload_file_writer.h"
+#include "fileprep/conversion_road.h"
 
 namespace {
 
@@ -103,14 +102,12 @@ RunResult runChild(const std::vector<std::string>& args) {
 int convertOnce(const std::string& hex, const std::string& dir) {
   try {
     const auto start = Clock::now();
-    ImageBytes image = EmptyImage(kSoftwareImagePages);
-    const HexReadReport report =
-        ReadIntelHexFile(hex, image, kSoftwareImagePages * std::uint32_t{kPageSize});
+    const HexImage read = HexFileToImage(hex, kSoftwareImagePages);
     // Every line is checked; a sound file must come through without a complaint.
-    if (report.badLines != 0) throw std::runtime_error(report.firstBadLineProblem);
-    WriteWholeFile(dir + "/bench.BIN", image);
-    const UploadFileContent content = MakeUploadFile(image, kSoftwareImagePages);
-    WriteWholeFile(dir + "/bench.KVU", content.bytes);
+    if (read.report.badLines != 0) throw std::runtime_error(read.report.firstBadLineProblem);
+    WriteDerivedFile(dir + "/bench.BIN", read.image);
+    const UploadFileContent content = MakeUploadFile(read.image, kSoftwareImagePages);
+    WriteDerivedFile(dir + "/bench.KVU", content.bytes);
     const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
     std::printf("%.2f %d %s\n", ms, content.blockCount, ChecksumText(content, true).c_str());
     return 0;
@@ -181,7 +178,8 @@ int main(int argc, char** argv) {
               median(ours), static_cast<double>(oursRss) / 1024.0,
               imageAgrees ? "matches the input" : "DIFFERS");
   std::printf(
-      "        of which the conversion : %8.1f ms (EmptyImage, ReadIntelHexFile, MakeUploadFile, "
+      "        of which the conversion : %8.1f ms (HexFileToImage, WriteDerivedFile, "
+      "MakeUploadFile, "
       "both "
       "files\n"
       "                                            forced to disk)\n",

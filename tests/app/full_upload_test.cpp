@@ -277,7 +277,7 @@ TEST(FullUpload, FailedFactoryRunsShowTheirLineAndOfferTheWayBackToStart) {
 TEST(FullUpload, UnitThatVanishesMidUploadStopsTheRunWithOneMessageAndTheWaysOn) {
   if (!fs::exists(kSimPath)) GTEST_SKIP() << "rq410-sim is not built";
   WindowFolder w;
-  WriteBytes(w.dir.File("fw.kvu"), UploadFile(MakeImage(SpreadPages(60, 9, 2), 93), "00000000"));
+  WriteBytes(w.dir.File("fw.kvu"), UploadFile(MakeImage(SpreadPages(60, 9, 2), 93)));
   Sim unit(kSimPath, w.dir, "unit");
   EnvSetting ports("KVUFLASH_PORTS", "1=" + unit.Link());
   TForm1 form(w.dir.File("prog") + "/", true);

@@ -89,7 +89,7 @@ TEST(ConvertCommand, FailuresExitNonZeroWithTheMessageAndNoUploadFile) {
   EXPECT_EQ(r.status, kConvertBadInput);
   EXPECT_EQ(r.err,
             "The upload file cut.kvu is not a complete upload file: its 138 bytes are not whole "
-            "135-byte records followed by the 8-byte checksum trailer\n");
+            "135-byte records followed by the 8-byte checksum trailer. Choose another file\n");
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(fs::current_path(), before);
 }

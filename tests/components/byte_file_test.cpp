@@ -112,7 +112,7 @@ TEST_F(ByteFileTest, TemporaryFileTakesItsNameOnlyWhenCommitted) {
   EXPECT_EQ(contents(at("up.KVU")), Bytes({'o', 'l', 'd', 'e', 'r'}));
   EXPECT_TRUE(fs::exists(f.TempPath()));
   f.Close();  // not committed: thrown away
-  EXPECT_FALSE(fs::exists(at("up.KVU.part")));
+  EXPECT_FALSE(kvtest::HoldsTemporaryFile(dir_.Path()));
   EXPECT_EQ(contents(at("up.KVU")).size(), 5u);
 
   f.Open(at("up.KVU"), ByteFile::Mode::CreateTemp);
@@ -132,7 +132,7 @@ TEST_F(ByteFileTest, TemporaryFileTakesItsNameOnlyWhenCommitted) {
   f.Write("x", 1);
   f.Discard();
   EXPECT_FALSE(f.IsOpen());
-  EXPECT_FALSE(fs::exists(at("up.KVU.part")));
+  EXPECT_FALSE(kvtest::HoldsTemporaryFile(dir_.Path()));
   EXPECT_EQ(contents(at("up.KVU")).size(), 4u);
 
   // A destroyed, uncommitted file leaves nothing either.
@@ -142,8 +142,24 @@ TEST_F(ByteFileTest, TemporaryFileTakesItsNameOnlyWhenCommitted) {
     g.Write("x", 1);
   }
   EXPECT_FALSE(fs::exists(at("gone.KVU")));
-  EXPECT_FALSE(fs::exists(at("gone.KVU.part")));
+  EXPECT_FALSE(kvtest::HoldsTemporaryFile(dir_.Path()));
 }
+
+#ifndef _WIN32  // links need rights there that tests do not have
+TEST_F(ByteFileTest, TemporaryFileIsNewAndNeverOpenedThroughALink) {
+  put(at("victim"), "keep");
+  // Links planted at the names a temporary file might have had.
+  fs::create_symlink(at("victim"), at("up.KVU.part"));
+  ByteFile f;
+  f.Open(at("up.KVU"), ByteFile::Mode::CreateTemp);
+  EXPECT_NE(f.TempPath(), at("up.KVU.part"));
+  EXPECT_FALSE(fs::is_symlink(f.TempPath()));
+  f.Write("new", 3);
+  f.Commit();
+  EXPECT_EQ(contents(at("victim")), Bytes({'k', 'e', 'e', 'p'}));
+  EXPECT_EQ(contents(at("up.KVU")), Bytes({'n', 'e', 'w'}));
+}
+#endif
 
 TEST_F(ByteFileTest, ErrorsCarryTheRuntimesMessages) {
   ByteFile f;
@@ -183,5 +199,5 @@ TEST_F(ByteFileTest, ErrorsCarryTheRuntimesMessages) {
   f.Write("x", 1);
   EXPECT_EQ(errorOf([&] { f.Commit(); }), "File access denied");
   EXPECT_FALSE(f.IsOpen());
-  EXPECT_FALSE(fs::exists(at("taken.part")));
+  EXPECT_FALSE(kvtest::HoldsTemporaryFile(dir_.Path()));
 }

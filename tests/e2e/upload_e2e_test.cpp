@@ -280,7 +280,7 @@ TEST_F(UploadEndToEnd, BinaryImageAt57600SurvivesResendsShortAnswersUnknownLines
 
 TEST_F(UploadEndToEnd, UploadFileIsSentAsItIsThroughADevicePathToAUnitSwitchedOnLate) {
   const Bytes image = MakeImage(SpreadPages(12, 700, 9), 33);
-  const Bytes upload = UploadFile(image, "12AB34CD");
+  const Bytes upload = UploadFile(image);
   WriteBytes(dir_.File("ready.kvu"), upload);
   auto sim = StartSim({"--power-on-after-ms", "900"});
 
@@ -304,7 +304,7 @@ TEST_F(UploadEndToEnd, UploadFileIsSentAsItIsThroughADevicePathToAUnitSwitchedOn
 
 TEST_F(UploadEndToEnd, ProgressOnATerminalIsOneBarRedrawnInPlace) {
   const Bytes image = MakeImage(SpreadPages(8, 90, 2), 88);
-  WriteBytes(dir_.File("bar.kvu"), UploadFile(image, "00000000"));
+  WriteBytes(dir_.File("bar.kvu"), UploadFile(image));
   auto sim = StartSim();
 
   // The command's output goes to a pseudo-terminal, read here as a user's terminal would.
@@ -380,7 +380,7 @@ TEST_F(UploadEndToEnd, UnitThatHaltsTheRunKeepsWhatItTookAndTheExitSaysHalted) {
 
 TEST_F(UploadEndToEnd, UnitThatStopsAnsweringOrAnswersWronglyGivesTimeOutOrUnexpectedAnswer) {
   const Bytes image = MakeImage(SpreadPages(10, 0, 1), 55);
-  WriteBytes(dir_.File("small.kvu"), UploadFile(image, "00000000"));
+  WriteBytes(dir_.File("small.kvu"), UploadFile(image));
 
   {
     auto sim = StartSim({"--erase-timeout"}, "erase");
@@ -416,7 +416,7 @@ TEST_F(UploadEndToEnd, UnitThatStopsAnsweringOrAnswersWronglyGivesTimeOutOrUnexp
 
 TEST_F(UploadEndToEnd, UnitThatVanishesMidUploadEndsTheRunAtOnceNamingThePort) {
   const Bytes image = MakeImage(SpreadPages(40, 100, 3), 61);
-  WriteBytes(dir_.File("gone.kvu"), UploadFile(image, "00000000"));
+  WriteBytes(dir_.File("gone.kvu"), UploadFile(image));
   auto sim = StartSim();
   auto cli = StartUpload({"--capture", dir_.File("capture.txt"), dir_.File("gone.kvu")},
                          sim->Link(), "gone");
@@ -441,7 +441,7 @@ TEST_F(UploadEndToEnd, UnitThatVanishesMidUploadEndsTheRunAtOnceNamingThePort) {
 }
 
 TEST_F(UploadEndToEnd, PortHeldForbiddenOrNoSerialDeviceIsRefusedNamingThePortAndWhy) {
-  WriteBytes(dir_.File("fw.kvu"), UploadFile(MakeImage(SpreadPages(3, 0, 1), 62), "00000000"));
+  WriteBytes(dir_.File("fw.kvu"), UploadFile(MakeImage(SpreadPages(3, 0, 1), 62)));
   auto sim = StartSim({"--never-ready"});
   const std::string port = "COM1 (" + sim->Link() + ")";
 
@@ -515,7 +515,7 @@ TEST_F(UploadEndToEnd, FullDiskDuringConversionLeavesNoFileThatLooksWholeAndKeep
 
 TEST_F(UploadEndToEnd, FullDiskDuringCaptureTurnsCaptureOffOnceAndTheUploadCompletes) {
   const Bytes image = MakeImage(SpreadPages(40, 7, 2), 66);
-  WriteBytes(dir_.File("fw.kvu"), UploadFile(image, "00000000"));
+  WriteBytes(dir_.File("fw.kvu"), UploadFile(image));
   auto sim = StartSim();
   constexpr std::size_t kLimit = 8000;
   auto cli = StartUpload({"--capture", dir_.File("capture.txt"), dir_.File("fw.kvu")}, sim->Link(),
@@ -541,7 +541,7 @@ TEST_F(UploadEndToEnd, FullDiskDuringCaptureTurnsCaptureOffOnceAndTheUploadCompl
 
 TEST_F(UploadEndToEnd, NoisyLineAtOneInAThousandAndOneInAHundredGetsEveryRecordThroughByResends) {
   const Bytes image = MakeImage(SpreadPages(200, 3, 11), 67);
-  WriteBytes(dir_.File("noise.kvu"), UploadFile(image, "00000000"));
+  WriteBytes(dir_.File("noise.kvu"), UploadFile(image));
   struct Case {
     const char* rate;
     bool fast;
@@ -574,7 +574,7 @@ TEST_F(UploadEndToEnd, NoisyLineAtOneInAThousandAndOneInAHundredGetsEveryRecordT
 
 TEST_F(UploadEndToEnd, UnitSilentLateOrSayingThingsTwiceInEachPhase) {
   const Bytes image = MakeImage(SpreadPages(40, 50, 4), 68);
-  WriteBytes(dir_.File("small.kvu"), UploadFile(image, "00000000"));
+  WriteBytes(dir_.File("small.kvu"), UploadFile(image));
   // 1000 records, so that the unit's checksums are asked for; a file for each run, as each
   // is converted beside its input.
   const Bytes big = MakeImage(SpreadPages(1000, 0, 30), 69);
@@ -985,7 +985,7 @@ TEST_P(LineUpload, FourUnitsAtOnceWithOneHaltedAndOneDamagingRecords) {
 
 TEST_P(LineUpload, InterruptStopsEveryUnitAndReleasesItsPort) {
   const Bytes image = MakeImage(SpreadPages(60, 0, 3), 92);
-  WriteBytes(dir_.File("slow.kvu"), UploadFile(image, "00000000"));
+  WriteBytes(dir_.File("slow.kvu"), UploadFile(image));
   std::vector<std::unique_ptr<Sim>> units;
   for (const char* name : {"a", "b", "c"}) units.push_back(StartSim({"--program-ms", "60"}, name));
   units.push_back(StartSim({"--never-ready"}, "d"));

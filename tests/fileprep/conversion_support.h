@@ -24,6 +24,7 @@
 #include "fileprep/hex_image.h"
 #include "fileprep/upload_file_writer.h"
 #include "support/scratch_folder.h"
+#include "support/upload_records.h"
 
 namespace kvtest {
 
@@ -115,31 +116,9 @@ inline UploadFileContents parseUploadFile(const Bytes& file) {
   return out;
 }
 
-// The trailer and boot sum of an image, summed here from the region table.
-struct ImageSums {
-  std::string trailer;
-  std::string boot;
-};
-
+using kvtest::ImageSums;
 inline ImageSums sumImage(const Bytes& image, int pages) {
-  std::uint32_t boot = 0, firmware = 0, fpga = 0;
-  for (int p = 0; p < pages; ++p) {
-    std::uint32_t s = 0;
-    for (int i = 0; i < 128; ++i) {
-      const std::size_t at = static_cast<std::size_t>(p) * 128 + static_cast<std::size_t>(i);
-      s += at < image.size() ? image[at] : 0xFF;
-    }
-    if (p < 480)
-      boot += s;
-    else if ((p >= 512 && p < 3072) || (p >= 14336 && p < 14848))
-      firmware += s;
-    else if ((p >= 3072 && p < 4096) || (p >= 5120 && p < 14336) || (p >= 14848 && p < 16384))
-      fpga += s;
-  }
-  char t[16], b[8];
-  std::snprintf(t, sizeof t, "%04X%04X", firmware & 0xFFFF, fpga & 0xFFFF);
-  std::snprintf(b, sizeof b, "%04X", boot & 0xFFFF);
-  return {t, b};
+  return kvtest::SumImage(image, pages);
 }
 
 // Checks that an upload file holds exactly the non-erased pages of `image` and its sums.

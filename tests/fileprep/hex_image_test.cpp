@@ -37,7 +37,7 @@ std::string conversionError(const std::string& hex) {
     convertHexText(S, dir, hex);
   } catch (const EConvertError& e) {
     EXPECT_FALSE(fs::exists(dir.File("in.BIN"))) << "a failed conversion left an image";
-    EXPECT_FALSE(fs::exists(dir.File("in.BIN.part")));
+    EXPECT_FALSE(kvtest::HoldsTemporaryFile(dir.Path()));
     return e.what();
   }
   return "no error";
@@ -54,7 +54,7 @@ TEST(HexImage, EndRecordAloneGivesErasedImageAndTrailerOnly) {
   EXPECT_EQ(ReadText(dir.File("in.KVU")), "00000000");
   EXPECT_EQ(S.BlockCount, 0);
   EXPECT_EQ(S.LastReply, "0000, 0000");
-  EXPECT_FALSE(fs::exists(dir.File("in.KVU.part")));
+  EXPECT_FALSE(kvtest::HoldsTemporaryFile(dir.Path()));
 
   // The same as a Factory conversion: 64 KB, and the boot sum of 480 erased pages.
   ConvertRun F;
@@ -251,7 +251,16 @@ TEST(HexImage, BadFieldsNameTheTextThatIsNoNumber) {
   EXPECT_EQ(conversionError(":0200000412G4D6\n:0100000011EE\n"),
             "Intel HEX line 2: '12G4' is not a valid integer value");
   EXPECT_EQ(conversionError(":020000041\n:00000001FF\n"), "no error");
-  EXPECT_EQ(conversionError(":02000004\n:0100000011EE\n:00000001FF\n"), "no error");
+  // One too short to give a base is named as such where data would use it, not taken for an
+  // address past the flash.
+  EXPECT_EQ(conversionError(":0200000400FC\n:0100000011EE\n:00000001FF\n"),
+            "Intel HEX line 1: the extended linear address record (type 04) is too short to give "
+            "an address: it must hold two bytes and its checksum (':0200000400FC')");
+  // A NUL byte neither cuts the message short nor reaches the terminal as it is.
+  std::string nul = ":01";
+  nul += '\0';
+  EXPECT_EQ(conversionError(nul + "00000011EE\n"),
+            "Intel HEX line 1: '\\x00000' is not a valid integer value");
 }
 
 TEST(HexImage, RefusesDataAtOrPastSixteenMegabytes) {
@@ -352,8 +361,8 @@ TEST(HexImage, FailedConversionKeepsTheFilesOfTheLastGoodOne) {
   EXPECT_THROW(convertHexText(S, dir, ":0100000022DD\n:01000100ZZ00\n"), EConvertError);
   EXPECT_EQ(ReadBytes(dir.File("in.BIN")), goodBin);
   EXPECT_EQ(ReadBytes(dir.File("in.KVU")), goodKvu);
-  EXPECT_FALSE(fs::exists(dir.File("in.BIN.part")));
-  EXPECT_FALSE(fs::exists(dir.File("in.KVU.part")));
+  EXPECT_FALSE(kvtest::HoldsTemporaryFile(dir.Path()));
+  EXPECT_FALSE(kvtest::HoldsTemporaryFile(dir.Path()));
 
   // A missing input file: the runtime's message, and no image left behind.
   S.InputFileName = dir.File("missing.hex");
@@ -364,7 +373,7 @@ TEST(HexImage, FailedConversionKeepsTheFilesOfTheLastGoodOne) {
     EXPECT_STREQ(e.what(), "File not found");
   }
   EXPECT_FALSE(fs::exists(dir.File("missing.BIN")));
-  EXPECT_FALSE(fs::exists(dir.File("missing.BIN.part")));
+  EXPECT_FALSE(kvtest::HoldsTemporaryFile(dir.Path()));
 }
 
 TEST(HexImage, ReadOnlyInputConvertsAndUnwritableFolderFails) {
@@ -430,7 +439,7 @@ TEST(HexImage, DamagedLinesGiveAnErrorOrAnImageButNeverMore) {
       EXPECT_LE(fs::file_size(dir.File("fuzz.BIN")), kHexAddressLimit);
     } catch (const EConvertError&) {
       ++failures;
-      EXPECT_FALSE(fs::exists(dir.File("fuzz.BIN.part")));
+      EXPECT_FALSE(kvtest::HoldsTemporaryFile(dir.Path()));
     }
     std::error_code ec;
     fs::remove(dir.File("fuzz.BIN"), ec);

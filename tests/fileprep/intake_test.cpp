@@ -241,6 +241,12 @@ TEST(InputIntakeTest, BinaryImageIsConvertedBesideItAndReplacesTheOldUploadFile)
   EXPECT_EQ(rig.Caption(Ctl::Label12), "Data file conversion complete, chksums: FF13, 0000");
   EXPECT_EQ(rig.form.W().FontColor(Ctl::Label12), clBlack);
   EXPECT_TRUE(rig.form.W().Visible(Ctl::RunBox));
+  // The upload file it replaced held something else: kept once, and said.
+  const std::string kept = s.UploadFileName + "~";
+  EXPECT_EQ(ReadText(kept), "stale upload file");
+  EXPECT_EQ(rig.form.W().FUpHist().back(),
+            "The earlier " + s.UploadFileName + ", which held something else, is kept as " + kept);
+  fs::remove(kept);
   EXPECT_EQ(dir.Names(), (std::vector<std::string>{"fw.bin", "fw.kvu"}));
   const auto kvu = ReadBytes("fw.kvu");
   ASSERT_EQ(kvu.size(), 2u * kRecordSize + kTrailerSize);
@@ -284,6 +290,13 @@ TEST(InputIntakeTest, IntelHexTakesFourTicksWithEachStepsText) {
   EXPECT_TRUE(rig.ui.messages.empty()) << rig.ui.messages.front();
   EXPECT_EQ(s.BlockCount, 2);
   EXPECT_EQ(rig.Caption(Ctl::Label12), "Data file conversion complete, chksums: 0000, FF56");
+  EXPECT_EQ(ReadText(s.BinFileName + "~"), "old image");
+  fs::remove(s.BinFileName + "~");
+  EXPECT_EQ(dir.Names(), (std::vector<std::string>{"FW.KVU", "FW.hex", "fw.bin"}));
+  // Converted again, the files it made are replaced by their equals without a copy.
+  rig.Choose("FW.hex");
+  for (int i = 0; i < 4; ++i) rig.form.Timer1Timer();
+  EXPECT_EQ(s.Step, kReadyStep);
   EXPECT_EQ(dir.Names(), (std::vector<std::string>{"FW.KVU", "FW.hex", "fw.bin"}));
   EXPECT_EQ(fs::file_size("fw.bin"), 4u * 1024 * 1024);
   const auto kvu = ReadBytes("FW.KVU");

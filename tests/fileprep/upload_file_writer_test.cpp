@@ -157,7 +157,7 @@ TEST(UploadFileWriter, FailedWriteLeavesNoFileThatLooksComplete) {
       64 * 1024);
   EXPECT_EQ(message, "Disk full");
   EXPECT_EQ(ReadText(dir.File("full.KVU")), "an older upload file");
-  EXPECT_FALSE(fs::exists(dir.File("full.KVU.part")));
+  EXPECT_FALSE(kvtest::HoldsTemporaryFile(dir.Path()));
 #endif
 
   // The final name is taken by a folder: the rename fails, and nothing is left over.
@@ -171,7 +171,7 @@ TEST(UploadFileWriter, FailedWriteLeavesNoFileThatLooksComplete) {
   }
   EXPECT_EQ(S.BlockCount, 0);
   EXPECT_TRUE(fs::is_directory(dir.File("taken.KVU")));
-  EXPECT_FALSE(fs::exists(dir.File("taken.KVU.part")));
+  EXPECT_FALSE(kvtest::HoldsTemporaryFile(dir.Path()));
 
   // The folder cannot take a new file at all.
   EXPECT_THROW(WriteWholeFile("/proc/self/kv.KVU", Bytes(8, '0')), EInOutError);

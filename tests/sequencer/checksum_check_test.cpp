@@ -196,13 +196,13 @@ TEST(ChecksumCheck, AQueryWithoutUploadAsksAtOnceAndRestsAtItsEnd) {
 
 TEST(ChecksumCheck, FollowsAThousandRecordUploadToTheEnd) {
   UploadRig r;
-  r.UseUploadFile(1000, "1A2B3C4D");
+  r.UseUploadFile(1000);
   LoaderUnit loader;
   loader.Attach(r.port);
   r.StartUpload();
   ASSERT_TRUE(r.TickUntilStep(76, 3000));
   RemoteControl unit;
-  unit.fcsReply = FcsReply("1A2B", "3C4D");
+  unit.fcsReply = FcsReply(r.fileTrailer.substr(0, 4), r.fileTrailer.substr(4));
   unit.Attach(r.port);
   ASSERT_TRUE(r.TickUntilStep(183, 500));
   EXPECT_EQ(r.W().Caption(Ctl::Label15), "Checksums match, Upload successful");

@@ -173,10 +173,7 @@ TEST(UploadReadyScreen, ShowsTheEstimateAndRefusesAFileThatIsBrokenOrHasChanged)
   EXPECT_EQ(t.port.TakeWritten(), "");
   // Records the unit would halt on, or refuse for ever, once its flash is erased.
   for (const char* address : {"400000", "01ZZ00"}) {
-    std::string record = MakeRecord(0).replace(0, 6, address);
-    unsigned sum = 0;
-    for (int i = 0; i < 134; ++i) sum += static_cast<unsigned char>(record[i]);
-    record[134] = static_cast<char>(sum & 0xFF);
+    const std::string record = kvtest::WithRecordChecksum(MakeRecord(0).replace(0, 6, address));
     std::ofstream(t.S().UploadFileName, std::ios::binary | std::ios::trunc)
         << MakeRecord(0) << record << "12AB34CD";
     t.S().Step = 42;
@@ -263,8 +260,7 @@ TEST(UploadRun, ThreeRecordsFromHandshakeToCompletion) {
       "Erase complete",        "Sending FlashCode...", "Sending block 3 of 3..."};
   EXPECT_EQ(r.W().FUpHist(), history);
   EXPECT_EQ(r.S().BlocksSent, 3);
-  EXPECT_EQ(r.S().FileFirmwareChecksum, "12AB");
-  EXPECT_EQ(r.S().FileFpgaChecksum, "34CD");
+  EXPECT_EQ(r.S().FileFirmwareChecksum + r.S().FileFpgaChecksum, r.fileTrailer);
   EXPECT_FALSE(r.S().UploadFile.IsOpen());
   EXPECT_EQ(r.S().HelpContext, 5);
   EXPECT_FALSE(r.W().Visible(Ctl::Gauge));

@@ -16,6 +16,7 @@
 #include "form/main_form.h"
 #include "support/fakes.h"
 #include "support/scratch_folder.h"
+#include "support/upload_records.h"
 
 namespace upload_test {
 
@@ -25,25 +26,21 @@ using kvtest::ScratchFolder;
 
 // One 135-byte record for page `page`, data bytes derived from the page number.
 inline std::string MakeRecord(int page) {
-  char address[16];
-  std::snprintf(address, sizeof address, "%06X", page * 128);
-  std::string r(address, 6);
-  for (int i = 0; i < 128; ++i) r += static_cast<char>((page * 7 + i * 3) & 0xFF);
-  unsigned sum = 0;
-  for (unsigned char c : r) sum += c;
-  r += static_cast<char>(sum & 0xFF);
-  return r;
+  std::uint8_t data[128];
+  for (int i = 0; i < 128; ++i) data[i] = static_cast<std::uint8_t>((page * 7 + i * 3) & 0xFF);
+  return kvtest::UploadRecord(static_cast<unsigned>(page) * 128, data);
 }
 
+// Records of pages 0 to records-1 and `trailer`, by default their true sums.
 inline std::vector<std::string> WriteUploadFile(const std::string& path, int records,
-                                                const std::string& trailer = "12AB34CD") {
+                                                const std::string& trailer = "") {
   std::vector<std::string> all;
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   for (int i = 0; i < records; ++i) {
     all.push_back(MakeRecord(i));
     out << all.back();
   }
-  out << trailer;
+  out << (trailer.empty() ? kvtest::TrueTrailer(all) : trailer);
   return all;
 }
 
@@ -114,6 +111,7 @@ struct UploadRig {
   ScratchFolder dir{"kv-upload"};
   MainForm form{port, clock, ui, dir.Dir()};
   std::vector<std::string> fileRecords;
+  std::string fileTrailer;  // of the file UseUploadFile wrote
 
   UploadRig() {
     form.FormActivate();
@@ -130,9 +128,10 @@ struct UploadRig {
   WindowModel& W() { return form.W(); }
 
   // An upload file of `records` records, taken in as the intake leaves it.
-  void UseUploadFile(int records, const std::string& trailer = "12AB34CD") {
+  void UseUploadFile(int records, const std::string& trailer = "") {
     const std::string path = dir.Dir() + "fw.KVU";
     fileRecords = WriteUploadFile(path, records, trailer);
+    fileTrailer = trailer.empty() ? kvtest::TrueTrailer(fileRecords) : trailer;
     S().UploadFileName = path;
     S().BlockCount = records;
     S().MainUploadMode = true;

@@ -75,6 +75,16 @@ class ScratchFolder {
   fs::path previous_;
 };
 
+// Whether a file being written under a temporary name (NAME.<random>.part) was left in `folder`.
+inline bool HoldsTemporaryFile(const fs::path& folder) {
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(folder, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.size() > 5 && name.compare(name.size() - 5, 5, ".part") == 0) return true;
+  }
+  return false;
+}
+
 inline std::string ReadText(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};

@@ -23,6 +23,7 @@
 
 #include "support/child_process.h"
 #include "support/scratch_folder.h"
+#include "support/upload_records.h"
 
 namespace kvtest {
 
@@ -281,23 +282,12 @@ inline std::string IntelHex(const Bytes& image) {
   return out;
 }
 
-// An upload file: one 135-byte record per used page (six hex digits of the address, the 128
-// bytes, the sum of the 134 bytes before it) and the 8-character trailer.
+// An upload file of the used pages and `trailer` ("" for none); without one, the true sums.
 inline Bytes UploadFile(const Bytes& image, const std::string& trailer) {
-  Bytes out;
-  for (std::size_t page : UsedPages(image)) {
-    char address[8];
-    std::snprintf(address, sizeof address, "%06X", static_cast<unsigned>(page * kPage));
-    Bytes record(address, address + 6);
-    record.insert(record.end(), image.begin() + static_cast<std::ptrdiff_t>(page * kPage),
-                  image.begin() + static_cast<std::ptrdiff_t>((page + 1) * kPage));
-    unsigned sum = 0;
-    for (std::uint8_t b : record) sum += b;
-    record.push_back(static_cast<std::uint8_t>(sum & 0xFF));
-    out.insert(out.end(), record.begin(), record.end());
-  }
-  out.insert(out.end(), trailer.begin(), trailer.end());
-  return out;
+  return kvtest::UploadFileBytes(image, &trailer);
+}
+inline Bytes UploadFile(const Bytes& image) {
+  return kvtest::UploadFileBytes(image);
 }
 
 // `image` with only its first `count` used pages kept (what a unit holds after a run that

@@ -1,0 +1,71 @@
+#include "fileprep/conversion_road.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "components/byte_file.h"
+#include "fileprep/file_names.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Whether the file at `path` holds exactly `bytes`; false when it cannot be read.
+bool Holds(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+  try {
+    ByteFile file;
+    file.Open(path, ByteFile::Mode::Read);
+    if (file.Size() != bytes.size()) return false;
+    std::vector<std::uint8_t> now(bytes.size());
+    std::size_t got = 0;
+    while (got < now.size()) {
+      const std::size_t n = file.Read(now.data() + got, now.size() - got);
+      if (n == 0) break;
+      got += n;
+    }
+    return got == now.size() && now == bytes;
+  } catch (const EInOutError&) {
+    return false;
+  }
+}
+
+}  // namespace
+
+InputKind InputKindOf(const std::string& extension) {
+  if (extension == "MCS" || extension == "H86" || extension == "HEX") return InputKind::IntelHex;
+  if (extension == "BIN") return InputKind::BinaryImage;
+  if (extension == "KVU") return InputKind::UploadFile;
+  return InputKind::Other;
+}
+
+HexImage HexFileToImage(const std::string& path, int pages) {
+  HexImage out{EmptyImage(pages), {}};
+  const auto limit = static_cast<std::uint32_t>(pages) * kPageSize;
+  out.report = NamingFile(path, [&] { return ReadIntelHexFile(path, out.image, limit); });
+  return out;
+}
+
+HexImage HexLinesToImage(const std::vector<std::string>& lines, int pages,
+                         const std::function<void(const std::string& line)>& onLine) {
+  HexImage out{EmptyImage(pages), {}};
+  out.report = ReadIntelHexLines(lines, out.image, onLine);
+  return out;
+}
+
+std::string WriteDerivedFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+  std::string copy;
+  std::error_code ec;
+  if (fs::is_regular_file(path, ec) && !Holds(path, bytes)) {
+    copy = path + "~";
+    // Copied, not moved: should the new file fail, the old one is still where it was.
+    fs::copy_file(path, copy, fs::copy_options::overwrite_existing, ec);
+    if (ec) throw EInOutError(copy + ": " + ec.message(), ec.value());
+  }
+  NamingFile(path, [&] { WriteWholeFile(path, bytes); });
+  return copy;
+}
+
+std::string KeptCopyText(const std::string& path, const std::string& copy) {
+  return "The earlier " + fs::path(path).filename().string() +
+         ", which held something else, is kept as " + fs::path(copy).filename().string();
+}
