@@ -53,15 +53,35 @@ HexImage HexLinesToImage(const std::vector<std::string>& lines, int pages,
 }
 
 std::string WriteDerivedFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-  std::string copy;
   std::error_code ec;
-  if (fs::is_regular_file(path, ec) && !Holds(path, bytes)) {
-    copy = path + "~";
-    // Copied, not moved: should the new file fail, the old one is still where it was.
-    fs::copy_file(path, copy, fs::copy_options::overwrite_existing, ec);
-    if (ec) throw EInOutError(copy + ": " + ec.message(), ec.value());
-  }
-  NamingFile(path, [&] { WriteWholeFile(path, bytes); });
+  const bool keep = fs::is_regular_file(path, ec) && !Holds(path, bytes);
+  const std::string copy = keep ? path + "~" : std::string();
+  NamingFile(path, [&] {
+    ByteFile file;
+    file.Open(path, ByteFile::Mode::CreateTemp);
+    try {
+      file.Write(bytes.data(), bytes.size());
+    } catch (...) {
+      file.Discard();
+      throw;
+    }
+    // Moved aside only once the new file is whole beside it: a full disk leaves both as they
+    // were, and the move itself needs no room.
+    if (keep) {
+      fs::rename(path, copy, ec);
+      if (ec) {
+        throw EInOutError("the earlier file cannot be kept as " +
+                              fs::path(copy).filename().string() + ": " + ec.message(),
+                          ec.value());
+      }
+    }
+    try {
+      file.Commit();
+    } catch (...) {
+      if (keep) fs::rename(copy, path, ec);
+      throw;
+    }
+  });
   return copy;
 }
 

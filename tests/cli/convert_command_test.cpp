@@ -161,3 +161,21 @@ TEST(ConvertCommand, BinaryImageLargerThanTheFlashIsRefusedBeforeAnythingIsWritt
 }
 
 }  // namespace
+
+TEST(ConvertCommand, ADifferentFileOfADerivedNameIsKeptOnceAndSaid) {
+  ScratchFolder dir("kv-intake", ScratchFolder::Current::Enter);
+  WriteText("fw.hex", ":0100000011EE\n:00000001FF\n");
+  WriteText("fw.bin", "someone's image");
+  WriteText("fw.bin~", "an older copy");
+  const Result r = Convert("fw.hex");
+  EXPECT_EQ(r.status, kConvertDone) << r.err;
+  EXPECT_NE(r.out.find("The earlier fw.bin, which held something else, is kept as fw.bin~\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(ReadText("fw.bin~"), "someone's image");
+  // Made again from the same file, nothing else is kept.
+  const Result again = Convert("fw.hex");
+  EXPECT_EQ(again.out.find("is kept as"), std::string::npos) << again.out;
+  EXPECT_EQ(ReadText("fw.bin~"), "someone's image");
+  EXPECT_EQ(dir.Names(), (std::vector<std::string>{"fw.KVU", "fw.bin", "fw.bin~", "fw.hex"}));
+}
