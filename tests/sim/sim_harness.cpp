@@ -15,6 +15,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "support/upload_records.h"
+
 namespace simtest {
 
 namespace {
@@ -160,13 +162,9 @@ std::string allBytes(const std::vector<TranscriptLine>& lines, const std::string
 }
 
 std::string record(uint32_t address, const std::string& data128) {
-  char text[8];
-  std::snprintf(text, sizeof text, "%06X", address);
-  std::string r = std::string(text) + data128;
-  uint8_t sum = 0;
-  for (char c : r) sum = static_cast<uint8_t>(sum + static_cast<uint8_t>(c));
-  r.push_back(static_cast<char>(sum));
-  return r;
+  std::string page = data128;
+  page.resize(128, '\xFF');
+  return kvtest::UploadRecord(address, reinterpret_cast<const std::uint8_t*>(page.data()));
 }
 
 std::string pattern(size_t n, uint8_t seed) {
