@@ -1,5 +1,6 @@
 #include "fileprep/conversion_road.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
@@ -16,14 +17,16 @@ bool Holds(const std::string& path, const std::vector<std::uint8_t>& bytes) {
     ByteFile file;
     file.Open(path, ByteFile::Mode::Read);
     if (file.Size() != bytes.size()) return false;
-    std::vector<std::uint8_t> now(bytes.size());
-    std::size_t got = 0;
-    while (got < now.size()) {
-      const std::size_t n = file.Read(now.data() + got, now.size() - got);
-      if (n == 0) break;
-      got += n;
+    // In pieces: a second 4 MB image in memory only to compare it would double the peak.
+    std::vector<std::uint8_t> piece(64 * 1024);
+    for (std::size_t at = 0; at < bytes.size();) {
+      const std::size_t n = file.Read(piece.data(), std::min(piece.size(), bytes.size() - at));
+      if (n == 0 || !std::equal(piece.begin(), piece.begin() + static_cast<std::ptrdiff_t>(n),
+                                bytes.begin() + static_cast<std::ptrdiff_t>(at)))
+        return false;
+      at += n;
     }
-    return got == now.size() && now == bytes;
+    return true;
   } catch (const EInOutError&) {
     return false;
   }
