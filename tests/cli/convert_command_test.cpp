@@ -9,6 +9,7 @@
 
 #include "sequencer/sequencer_state.h"
 #include "support/scratch_folder.h"
+#include "support/upload_records.h"
 
 namespace {
 
@@ -178,4 +179,28 @@ TEST(ConvertCommand, ADifferentFileOfADerivedNameIsKeptOnceAndSaid) {
   EXPECT_EQ(again.out.find("is kept as"), std::string::npos) << again.out;
   EXPECT_EQ(ReadText("fw.bin~"), "someone's image");
   EXPECT_EQ(dir.Names(), (std::vector<std::string>{"fw.KVU", "fw.bin", "fw.bin~", "fw.hex"}));
+}
+
+TEST(ConvertCommand, AnUploadFileIsCheckedWholeAndATrailerThatDisagreesNeedsTheOption) {
+  ScratchFolder dir("kv-intake", ScratchFolder::Current::Enter);
+  std::vector<std::uint8_t> image(32768 * 128, 0xFF);
+  image[512 * 128] = 0x12;
+  const std::string wrong = "12AB34CD";
+  WriteBytes("fw.kvu", UploadFileBytes(image, &wrong));
+  const Result refused = Convert("fw.kvu");
+  EXPECT_EQ(refused.status, kConvertBadInput);
+  EXPECT_EQ(refused.err,
+            "The upload file fw.kvu may be damaged: its trailer holds the checksums 12AB, 34CD "
+            "where its records give FF13, 0000. Make the upload file again or choose another "
+            "(--accept-bad-checksums sends it all the same)\n");
+  std::ostringstream out, err;
+  EXPECT_EQ(RunConvert("fw.kvu", out, err, true), kConvertDone);
+  EXPECT_NE(out.str().find("chksums: 12AB, 34CD"), std::string::npos) << out.str();
+
+  const std::string sound = "FF130000";
+  std::vector<std::uint8_t> damaged = UploadFileBytes(image, &sound);
+  damaged[40] ^= 0x01;
+  WriteBytes("fw.kvu", damaged);
+  EXPECT_NE(Convert("fw.kvu").err.find("fw.kvu is damaged: record 1 (address 010000)"),
+            std::string::npos);
 }
