@@ -1,5 +1,5 @@
 # Windows-only parts of the build: each program's icon and version resource, and for the window
-# a GUI-subsystem executable with Qt's DLLs and plug-ins put beside it.
+# a GUI-subsystem executable (the Qt one with Qt's DLLs and plug-ins put beside it).
 enable_language(RC)
 
 function(kv_windows_resources target description)
@@ -16,6 +16,8 @@ kv_windows_resources(kvuflash-cli "Korvane Flash Device Upload (command line)")
 if(TARGET kvuflash)
   kv_windows_resources(kvuflash "Korvane Flash Device Upload")
   set_target_properties(kvuflash PROPERTIES WIN32_EXECUTABLE ON)
+endif()
+if(TARGET kvuflash AND NOT KV_NATIVE_WINDOW)
   # The window runs from its build folder, and that folder can be copied to another machine
   # as it is: windeployqt puts the Qt DLLs, plug-ins and compiler runtime beside it.
   if(TARGET Qt6::windeployqt)
