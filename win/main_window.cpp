@@ -219,12 +219,24 @@ void WinForm1::Refresh(Ctl name) {
     // A box shows or hides everything inside it.
     for (const ControlDesign& d : kControls) {
       HWND child = controls_[static_cast<std::size_t>(d.id)];
-      if (child && d.id != name) ShowWindow(child, ShownOnScreen(d.id) ? SW_SHOWNA : SW_HIDE);
+      if (child && d.id != name) Show(child, ShownOnScreen(d.id));
     }
     if (portDevice_) ShowWindow(portDevice_, ShownOnScreen(Ctl::CommPortBox) ? SW_SHOWNA : SW_HIDE);
   }
-  ShowWindow(hwnd, ShownOnScreen(name) ? SW_SHOWNA : SW_HIDE);
+  Show(hwnd, ShownOnScreen(name));
   InvalidateRect(hwnd, nullptr, place.kind != ControlKind::Gauge);
+}
+
+void WinForm1::Show(HWND control, bool shown) {
+  // The keyboard's place moves on from a control that goes, so that keys still reach the
+  // window.
+  if (!shown && GetFocus() == control) {
+    ShowWindow(control, SW_HIDE);
+    HWND next = GetNextDlgTabItem(panel_, control, FALSE);
+    SetFocus(next && next != control ? next : hwnd_);
+    return;
+  }
+  ShowWindow(control, shown ? SW_SHOWNA : SW_HIDE);
 }
 
 void WinForm1::RefreshList(Ctl name) {

@@ -58,6 +58,7 @@ class WinForm1 {
   void RefreshList(Ctl name);
   void RefreshPortDevice();
   bool ShownOnScreen(Ctl name) const;
+  void Show(HWND control, bool shown);
   HFONT FontFor(Ctl name);
   HFONT Font(int pixels, bool bold, bool italic, const char* face = "Arial");
 

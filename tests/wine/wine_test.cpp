@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,6 +25,7 @@ using namespace e2e;
 constexpr int kEchoCom = 5;
 constexpr int kSilentCom = 6;
 constexpr int kUnitCom = 7;
+constexpr int kWindowUnitCom = 8;
 constexpr char kEnq = 5;
 
 std::string WinePrefix() {
@@ -240,6 +242,66 @@ TEST_F(UnderWine, CliUploadsAHexFileIntoTheSimulatedUnit) {
   // The converted file beside the input, and the remembered port as a Windows text line.
   EXPECT_EQ(ReadBytes(dir_.File("fw.KVU")).size(), 30u * 135 + 8);
   EXPECT_EQ(ReadText(dir_.File("prog/commsUP.txt")), std::to_string(kUnitCom) + ",38400\r\n");
+}
+
+// A display for the window's tests: the one this test has, or an Xvfb of its own.
+class Display {
+ public:
+  Display() {
+    if (const char* display = std::getenv("DISPLAY"); display != nullptr && *display) {
+      name_ = display;
+      return;
+    }
+    const int number = 90 + static_cast<int>(::getpid() % 100);
+    const std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
+    if (::access("/usr/bin/Xvfb", X_OK) != 0 || fs::exists(socket)) return;
+    xvfb_.emplace(std::vector<std::string>{"/usr/bin/Xvfb", ":" + std::to_string(number), "-screen",
+                                           "0", "1280x800x24", "-nolisten", "tcp"},
+                  std::vector<std::string>{}, dir_.File("xvfb.out"), dir_.File("xvfb.err"));
+    for (int i = 0; i < 200 && !fs::exists(socket); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    if (fs::exists(socket)) name_ = ":" + std::to_string(number);
+  }
+  // "DISPLAY=..." for the window's run; empty when there is no display to be had.
+  std::string Env() const { return name_.empty() ? "" : "DISPLAY=" + name_; }
+
+ private:
+  TempFolder dir_{"kv-xvfb"};
+  std::optional<Child> xvfb_;
+  std::string name_;
+};
+
+class WindowUnderWine : public UnderWine {
+ protected:
+  void SetUp() override {
+    UnderWine::SetUp();
+    if (IsSkipped()) return;
+    if (!Have("tests/test_win.exe") || !Have("win/kvuflash.exe")) GTEST_SKIP() << missing_;
+    if (display_.Env().empty()) GTEST_SKIP() << "no X display and no Xvfb for the window";
+  }
+  Display display_;
+};
+
+// The window's own tests: the opening screen, help, the smallest size, the GDI gauge.
+TEST_F(WindowUnderWine, WindowProgramPassesItsTests) {
+  ExpectUnitTestsPass("tests/test_win.exe", {display_.Env()}, "-WinWindow.SoftwareUpload*");
+}
+
+TEST_F(WindowUnderWine, WindowUploadsAHexFileChosenInItsChooserWithTheKeyboardAlone) {
+  const auto pages = SpreadPages(24, 5, 613);
+  const Bytes image = MakeImage(pages, 29, {pages[3]});
+  WriteText(dir_.File("fw.hex"), IntelHex(image));
+  Sim sim(KV_SIM_PATH, dir_, "unit");
+  LinkCom(kWindowUnitCom, sim.Link());
+  ExpectUnitTestsPass("tests/test_win.exe",
+                      {display_.Env(), "KV_TEST_UNIT_COM=" + std::to_string(kWindowUnitCom),
+                       "KV_TEST_HEX=" + OnDriveZ(dir_.File("fw.hex"))},
+                      "WinWindow.SoftwareUpload*");
+  UnlinkCom(kWindowUnitCom);
+  ASSERT_EQ(sim.Stop(), 0);
+  EXPECT_EQ(FirstDifferentPage(sim.Flash(), image), -1);
+  EXPECT_EQ(sim.Summary()["records"], "24");
 }
 
 }  // namespace

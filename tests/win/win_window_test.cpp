@@ -1,0 +1,135 @@
+// The real window in its own process: the opening screen as the model designs it, help and the
+// cable detail, the smallest size with nothing cut off, and a whole Software Upload with the
+// keyboard alone when the Wine test names the unit's COM port and the file (KV_TEST_UNIT_COM,
+// KV_TEST_HEX).
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "kv_build_info.h"
+#include "window_driver.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ScratchFolder(const std::string& tag) {
+  const fs::path dir =
+      fs::temp_directory_path() / ("kvwin-" + tag + "-" + std::to_string(GetCurrentProcessId()));
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  return dir.string();
+}
+
+std::string Env(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
+RECT ScreenRect(HWND hwnd) {
+  RECT r;
+  GetWindowRect(hwnd, &r);
+  return r;
+}
+
+constexpr long kBlue = 0xFF0000;  // as COLORREF: 0xBBGGRR
+constexpr long kRed = 0x0000FF;
+
+TEST(WinWindow, OpensWithTheOpeningScreenAsDesigned) {
+  WindowDriver w(ScratchFolder("opening"));
+  EXPECT_TRUE(IsZoomed(w.Main()));
+  EXPECT_EQ(w.Text(Ctl::Label5), "RQ-410  Flash Upload");
+  EXPECT_EQ(w.Text(Ctl::Btn2Upload), "&Software Upload");
+  EXPECT_NE(w.Text(Ctl::Title2).find("Version " KV_VERSION), std::string::npos);
+  EXPECT_EQ(w.Color(Ctl::Label11), kBlue);
+  EXPECT_EQ(w.Color(Ctl::Label13), kBlue);
+  EXPECT_EQ(w.Color(Ctl::Label7), kRed);
+  EXPECT_EQ(w.Color(Ctl::Label22), kRed);
+  EXPECT_TRUE(w.Shown(Ctl::OpeningBox) && w.Shown(Ctl::BtnBoot) && w.Shown(Ctl::CommPortBox));
+  EXPECT_FALSE(w.Shown(Ctl::MainBox) || w.Shown(Ctl::BtnStartRun) || w.Shown(Ctl::FUpHist));
+  EXPECT_FALSE(w.Shown(Ctl::BtnRepeatUpload) || w.Shown(Ctl::BtnBackToStart) ||
+               w.Shown(Ctl::MemoCable));
+
+  // Cable Detail shows the wiring and becomes "Hide Detail".
+  w.Press(Ctl::BtnCable);
+  ASSERT_TRUE(WindowDriver::WaitFor([&] { return w.Shown(Ctl::MemoCable); }, 5000));
+  EXPECT_EQ(w.Text(Ctl::BtnCable), "Hide Detail");
+  EXPECT_NE(w.Text(Ctl::MemoCable).find("Pin 2  -------  Pin 2\r\n"), std::string::npos);
+
+  // F1 opens help at the opening screen's topic.
+  w.Key(VK_F1);
+  HWND help = nullptr;
+  ASSERT_TRUE(
+      WindowDriver::WaitFor([&] { return (help = w.Shown("KvHelpViewer")) != nullptr; }, 5000));
+  const std::string page = WindowDriver::TextOf(GetDlgItem(help, 1));
+  EXPECT_FALSE(page.empty());
+  EXPECT_EQ(page.find('<'), std::string::npos) << page;
+  EXPECT_EQ(w.Close(), 0u);
+}
+
+TEST(WinWindow, NeverSmallerThanTheDesignSizeAndNothingCutOff) {
+  WindowDriver w(ScratchFolder("small"));
+  ShowWindow(w.Main(), SW_RESTORE);
+  SetWindowPos(w.Main(), nullptr, 0, 0, 300, 200, SWP_NOZORDER | SWP_NOMOVE);
+  WindowDriver::WaitFor([] { return false; }, 300);
+  RECT client;
+  GetClientRect(w.Main(), &client);
+  EXPECT_GE(client.right, 762);
+  EXPECT_GE(client.bottom, 409);
+  POINT origin{0, 0};
+  ClientToScreen(w.Main(), &origin);
+  for (const ControlDesign& c : kControls) {
+    if (!w.Shown(c.id)) continue;
+    const RECT r = ScreenRect(w.Control(c.id));
+    EXPECT_GE(r.left, origin.x) << c.name;
+    EXPECT_GE(r.top, origin.y) << c.name;
+    EXPECT_LE(r.right, origin.x + client.right) << c.name;
+    EXPECT_LE(r.bottom, origin.y + client.bottom) << c.name;
+  }
+  EXPECT_EQ(w.Close(), 0u);
+}
+
+TEST(WinWindow, SoftwareUploadWithTheKeyboardAlone) {
+  const std::string com = Env("KV_TEST_UNIT_COM");
+  const std::string hex = Env("KV_TEST_HEX");
+  if (com.empty() || hex.empty())
+    GTEST_SKIP() << "no unit: the Wine test names KV_TEST_UNIT_COM and KV_TEST_HEX";
+  WindowDriver w(ScratchFolder("upload"));
+  HWND ports = w.Control(Ctl::CommPortBox);
+  ASSERT_TRUE(w.TabTo(ports)) << ControlNameOf(w.Focus());
+  w.Type(com);
+  ASSERT_TRUE(WindowDriver::WaitFor(
+      [&] { return SendMessageA(ports, CB_GETCURSEL, 0, 0) == std::stoi(com) - 1; }, 5000));
+
+  w.Alt('s');
+  ASSERT_TRUE(WindowDriver::WaitFor([&] { return w.Shown(Ctl::BtnChooseFile); }, 20000))
+      << w.Text(Ctl::Label12);
+  EXPECT_EQ(w.Text(Ctl::Label12), "Port is open on Com " + com + " at 38400 baud");
+  ASSERT_TRUE(w.TabTo(w.Control(Ctl::BtnChooseFile))) << ControlNameOf(w.Focus());
+  w.Key(VK_SPACE);
+
+  HWND chooser = nullptr;
+  ASSERT_TRUE(
+      WindowDriver::WaitFor([&] { return (chooser = w.Shown("KvTForm2")) != nullptr; }, 10000));
+  ASSERT_TRUE(WindowDriver::WaitFor([&] { return GetDlgCtrlID(w.Focus()) == 201; }, 5000));
+  w.Key(VK_DELETE);
+  w.Type(hex);
+  w.Key(VK_RETURN);
+  ASSERT_TRUE(
+      WindowDriver::WaitFor([&] { return w.Text(Ctl::Label15) == "THE UNIT MUST BE OFF"; }, 60000))
+      << w.Text(Ctl::Label12);
+  EXPECT_TRUE(w.Shown(Ctl::BtnStartRun));
+
+  w.Alt('u');
+  ASSERT_TRUE(WindowDriver::WaitFor(
+      [&] { return w.Text(Ctl::Label15) == "Software Upload complete"; }, 180000))
+      << w.Text(Ctl::Label2) << " / " << w.Text(Ctl::Label4);
+  EXPECT_TRUE(WindowDriver::WaitFor(
+      [&] { return w.Shown(Ctl::BtnRepeatUpload) && w.Shown(Ctl::BtnBackToStart); }, 5000));
+  EXPECT_FALSE(w.Shown(Ctl::Gauge));
+  w.Alt('c');
+  EXPECT_TRUE(WindowDriver::WaitFor([&] { return !IsWindow(w.Main()); }, 10000));
+}
+
+}  // namespace
