@@ -35,7 +35,8 @@ std::string Entity(const std::string& name) {
   return "&" + name + ";";
 }
 
-// Blank lines at most one at a time, none at the start.
+// Blank lines at most one at a time, none at the start, no blanks starting a line but a
+// list item's indent.
 std::string TidyLines(const std::string& text) {
   std::string out;
   int breaks = 0;
@@ -45,10 +46,16 @@ std::string TidyLines(const std::string& text) {
       ++i;
       continue;
     }
+    const bool bullet = text.compare(i, 4, "  - ") == 0;
+    if (text[i] == ' ' && !bullet &&
+        (breaks > 0 || out.empty() || out.back() == ' ' || out.back() == '\n')) {
+      continue;
+    }
     if (breaks > 0 && !out.empty()) out += breaks > 1 ? "\r\n\r\n" : "\r\n";
     breaks = 0;
-    if (text[i] == ' ' && (out.empty() || out.back() == ' ' || out.back() == '\n') &&
-        text.compare(i, 4, "  - ") != 0) {
+    if (bullet) {
+      out += "  - ";
+      i += 3;
       continue;
     }
     out += text[i];

@@ -24,6 +24,9 @@ const Placement& PlacementOf(Ctl id);
 // The label beside the port list that names the port's device, which the model does not hold.
 inline constexpr Placement kPortDevicePlace{Ctl::CommPortBox, ControlKind::Label, 186, 308, 190, 17,
                                             Ctl::OpeningBox};
+// The port row (Label3, CommPortBox and the device) stands where the cable memo would, while
+// the memo is hidden, so that the opening screen does not open a gap.
+inline constexpr int kPortRowLift = 95;
 // The font of a control that is not the window's Arial 13 px: its pixel size, bold and italic.
 struct DesignFont {
   int pixels = 13;

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <numbers>
+#include <vector>
 
 namespace {
 
@@ -9,65 +10,89 @@ const COLORREF kNavy = RGB(16, 42, 96);
 const COLORREF kSky = RGB(36, 128, 208);
 const COLORREF kAmber = RGB(240, 160, 32);
 
-void Shape(HDC dc, COLORREF pen, int penWidth, COLORREF brush, bool filled, RECT r) {
-  HPEN p = penWidth > 0 ? CreatePen(PS_SOLID, penWidth, pen)
-                        : static_cast<HPEN>(GetStockObject(NULL_PEN));
-  HBRUSH b = filled ? CreateSolidBrush(brush) : static_cast<HBRUSH>(GetStockObject(NULL_BRUSH));
-  HGDIOBJ oldPen = SelectObject(dc, p);
-  HGDIOBJ oldBrush = SelectObject(dc, b);
-  Ellipse(dc, r.left, r.top, r.right, r.bottom);
-  SelectObject(dc, oldPen);
-  SelectObject(dc, oldBrush);
-  if (penWidth > 0) DeleteObject(p);
-  if (filled) DeleteObject(b);
+// Design units (the logo's 299 x 68 box) to device pixels.
+struct Scaler {
+  int x0, y0;
+  double s;
+  int X(double x) const { return x0 + static_cast<int>(std::lround(x * s)); }
+  int Y(double y) const { return y0 + static_cast<int>(std::lround(y * s)); }
+  int L(double v) const { return std::max(1, static_cast<int>(std::lround(v * s))); }
+};
+
+class Tools {
+ public:
+  Tools(HDC dc, HPEN pen, HBRUSH brush) : dc_(dc), pen_(pen), brush_(brush) {
+    oldPen_ = SelectObject(dc_, pen_ ? pen_ : GetStockObject(NULL_PEN));
+    oldBrush_ = SelectObject(dc_, brush_ ? brush_ : GetStockObject(NULL_BRUSH));
+  }
+  ~Tools() {
+    SelectObject(dc_, oldPen_);
+    SelectObject(dc_, oldBrush_);
+    if (pen_) DeleteObject(pen_);
+    if (brush_) DeleteObject(brush_);
+  }
+  Tools(const Tools&) = delete;
+  Tools& operator=(const Tools&) = delete;
+
+ private:
+  HDC dc_;
+  HPEN pen_;
+  HBRUSH brush_;
+  HGDIOBJ oldPen_, oldBrush_;
+};
+
+// The orbit: an ellipse of half-axes (36, 11) about the disc's centre, turned 24 degrees.
+std::vector<POINT> Orbit(const Scaler& sc) {
+  const double turn = -24.0 * std::numbers::pi / 180.0;
+  std::vector<POINT> points;
+  for (int i = 0; i <= 72; ++i) {
+    const double a = 2 * std::numbers::pi * i / 72;
+    const double x = 36 * std::cos(a), y = 11 * std::sin(a);
+    points.push_back({sc.X(34 + x * std::cos(turn) - y * std::sin(turn)),
+                      sc.Y(34 + x * std::sin(turn) + y * std::cos(turn))});
+  }
+  return points;
 }
 
 }  // namespace
 
 void DrawLogo(HDC dc, int x, int y, int dpi) {
-  const int saved = SaveDC(dc);
-  SetGraphicsMode(dc, GM_ADVANCED);
-  const float scale = static_cast<float>(dpi) / 96.0f;
-  XFORM place{scale, 0, 0, scale, static_cast<float>(x), static_cast<float>(y)};
-  SetWorldTransform(dc, &place);
-
-  // The disc, its lower half lighter.
-  Shape(dc, 0, 0, kNavy, true, {6, 6, 62, 62});
+  const Scaler sc{x, y, dpi / 96.0};
   {
-    HBRUSH sky = CreateSolidBrush(kSky);
-    HGDIOBJ oldBrush = SelectObject(dc, sky);
-    HGDIOBJ oldPen = SelectObject(dc, GetStockObject(NULL_PEN));
-    Chord(dc, 6, 6, 62, 62, 6, 34, 62, 34);  // counter-clockwise: the lower half
-    SelectObject(dc, oldPen);
-    SelectObject(dc, oldBrush);
-    DeleteObject(sky);
+    // The disc, its lower half lighter.
+    const Tools navy(dc, nullptr, CreateSolidBrush(kNavy));
+    Ellipse(dc, sc.X(6), sc.Y(6), sc.X(62), sc.Y(62));
   }
-
-  // The orbit, tilted 24 degrees about the disc's centre, with its satellite.
-  const float a = static_cast<float>(-24.0 * std::numbers::pi / 180.0);
-  XFORM tilt{std::cos(a), std::sin(a), -std::sin(a), std::cos(a), 34, 34};
-  SetWorldTransform(dc, &tilt);
-  ModifyWorldTransform(dc, &place, MWT_RIGHTMULTIPLY);
-  Shape(dc, kAmber, 3, 0, false, {-36, -11, 36, 11});
-  Shape(dc, 0, 0, RGB(255, 255, 255), true, {29, -9, 37, -1});
-  SetWorldTransform(dc, &place);
-
+  {
+    const Tools sky(dc, nullptr, CreateSolidBrush(kSky));
+    Chord(dc, sc.X(6), sc.Y(6), sc.X(62), sc.Y(62), sc.X(6), sc.Y(34), sc.X(62), sc.Y(34));
+  }
+  {
+    const Tools amber(dc, CreatePen(PS_SOLID, sc.L(3), kAmber), nullptr);
+    const std::vector<POINT> orbit = Orbit(sc);
+    Polyline(dc, orbit.data(), static_cast<int>(orbit.size()));
+  }
+  {
+    // The satellite on the orbit's right, as the orbit turns it.
+    const double turn = -24.0 * std::numbers::pi / 180.0;
+    const double cx = 34 + 33 * std::cos(turn) + 5 * std::sin(turn);
+    const double cy = 34 + 33 * std::sin(turn) - 5 * std::cos(turn);
+    const Tools white(dc, nullptr, CreateSolidBrush(RGB(255, 255, 255)));
+    Ellipse(dc, sc.X(cx - 4), sc.Y(cy - 4), sc.X(cx + 4), sc.Y(cy + 4));
+  }
   // The name, and a thin rule under it in the orbit's colour.
-  HFONT font = CreateFontA(-44, 0, 0, 0, FW_BOLD, 0, 0, 0, DEFAULT_CHARSET, 0, 0,
+  HFONT font = CreateFontA(-sc.L(44), 0, 0, 0, FW_BOLD, 0, 0, 0, DEFAULT_CHARSET, 0, 0,
                            ANTIALIASED_QUALITY, 0, "Arial");
   HGDIOBJ oldFont = SelectObject(dc, font);
   SetBkMode(dc, TRANSPARENT);
   SetTextColor(dc, kNavy);
-  SetTextCharacterExtra(dc, 1);
-  RECT name{74, 0, 299, 56};
+  SetTextCharacterExtra(dc, sc.L(1));
+  RECT name{sc.X(74), sc.Y(0), sc.X(299), sc.Y(56)};
   DrawTextA(dc, "Korvane", -1, &name, DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+  SetTextCharacterExtra(dc, 0);
   SelectObject(dc, oldFont);
   DeleteObject(font);
-  HPEN rule = CreatePen(PS_SOLID, 3, kAmber);
-  HGDIOBJ oldPen = SelectObject(dc, rule);
-  MoveToEx(dc, 77, 58, nullptr);
-  LineTo(dc, 292, 58);
-  SelectObject(dc, oldPen);
-  DeleteObject(rule);
-  RestoreDC(dc, saved);
+  const Tools rule(dc, CreatePen(PS_SOLID, sc.L(2.5), kAmber), nullptr);
+  MoveToEx(dc, sc.X(77), sc.Y(58), nullptr);
+  LineTo(dc, sc.X(292), sc.Y(58));
 }

@@ -200,6 +200,10 @@ HFONT WinForm1::FontFor(Ctl name) {
 
 void WinForm1::Refresh(Ctl name) {
   if (name == Ctl::FUpHist) RefreshHistory();
+  if (name == Ctl::MemoCable && placed_ && placedMemo_ != Model().Visible(name)) {
+    placedMemo_ = Model().Visible(name);
+    PlaceAll();
+  }
   if (name == Ctl::CommPortBox || name == Ctl::BaudRateBox) RefreshList(name);
   HWND hwnd = controls_[static_cast<std::size_t>(name)];
   if (!hwnd) return;

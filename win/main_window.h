@@ -85,4 +85,6 @@ class WinForm1 {
   int dpi_ = 96;
   POINT scroll_{0, 0};
   bool closing_ = false;
+  bool placed_ = false;      // PlaceAll has run
+  bool placedMemo_ = false;  // the cable memo was shown when the controls were placed
 };

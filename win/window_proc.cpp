@@ -98,8 +98,13 @@ bool WinForm1::PreTranslate(MSG& msg) {
 }
 
 void WinForm1::PlaceAll() {
-  auto place = [this](HWND hwnd, const Placement& p) {
-    if (hwnd) MoveWindow(hwnd, Scale(p.x), Scale(p.y), Scale(p.w), Scale(p.h), TRUE);
+  placed_ = true;
+  placedMemo_ = Model().Visible(Ctl::MemoCable);
+  const int lift = placedMemo_ ? 0 : kPortRowLift;
+  auto place = [this, lift](HWND hwnd, const Placement& p) {
+    const bool portRow = p.id == Ctl::CommPortBox || p.id == Ctl::Label3;
+    const int top = p.y - (portRow ? lift : 0);
+    if (hwnd) MoveWindow(hwnd, Scale(p.x), Scale(top), Scale(p.w), Scale(p.h), TRUE);
   };
   for (const ControlDesign& c : kControls) {
     place(controls_[static_cast<std::size_t>(c.id)], PlacementOf(c.id));

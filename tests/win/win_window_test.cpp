@@ -50,12 +50,14 @@ TEST(WinWindow, OpensWithTheOpeningScreenAsDesigned) {
   EXPECT_FALSE(w.Shown(Ctl::MainBox) || w.Shown(Ctl::BtnStartRun) || w.Shown(Ctl::FUpHist));
   EXPECT_FALSE(w.Shown(Ctl::BtnRepeatUpload) || w.Shown(Ctl::BtnBackToStart) ||
                w.Shown(Ctl::MemoCable));
+  WindowDriver::Shot("1-opening");
 
   // Cable Detail shows the wiring and becomes "Hide Detail".
   w.Press(Ctl::BtnCable);
   ASSERT_TRUE(WindowDriver::WaitFor([&] { return w.Shown(Ctl::MemoCable); }, 5000));
   EXPECT_EQ(w.Text(Ctl::BtnCable), "Hide Detail");
   EXPECT_NE(w.Text(Ctl::MemoCable).find("Pin 2  -------  Pin 2\r\n"), std::string::npos);
+  WindowDriver::Shot("2-cable-detail");
 
   // F1 opens help at the opening screen's topic.
   w.Key(VK_F1);
@@ -65,6 +67,7 @@ TEST(WinWindow, OpensWithTheOpeningScreenAsDesigned) {
   const std::string page = WindowDriver::TextOf(GetDlgItem(help, 1));
   EXPECT_FALSE(page.empty());
   EXPECT_EQ(page.find('<'), std::string::npos) << page;
+  WindowDriver::Shot("3-help");
   EXPECT_EQ(w.Close(), 0u);
 }
 
@@ -77,6 +80,7 @@ TEST(WinWindow, NeverSmallerThanTheDesignSizeAndNothingCutOff) {
   GetClientRect(w.Main(), &client);
   EXPECT_GE(client.right, 762);
   EXPECT_GE(client.bottom, 409);
+  WindowDriver::Shot("4-smallest");
   POINT origin{0, 0};
   ClientToScreen(w.Main(), &origin);
   for (const ControlDesign& c : kControls) {
@@ -115,21 +119,51 @@ TEST(WinWindow, SoftwareUploadWithTheKeyboardAlone) {
   ASSERT_TRUE(WindowDriver::WaitFor([&] { return GetDlgCtrlID(w.Focus()) == 201; }, 5000));
   w.Key(VK_DELETE);
   w.Type(hex);
+  WindowDriver::Shot("5-chooser");
   w.Key(VK_RETURN);
   ASSERT_TRUE(
       WindowDriver::WaitFor([&] { return w.Text(Ctl::Label15) == "THE UNIT MUST BE OFF"; }, 60000))
       << w.Text(Ctl::Label12);
   EXPECT_TRUE(w.Shown(Ctl::BtnStartRun));
+  WindowDriver::Shot("6-file-ready");
 
   w.Alt('u');
+  if (WindowDriver::WaitFor([&] { return w.Shown(Ctl::Gauge); }, 30000))
+    WindowDriver::Shot("7-uploading");
   ASSERT_TRUE(WindowDriver::WaitFor(
       [&] { return w.Text(Ctl::Label15) == "Software Upload complete"; }, 180000))
       << w.Text(Ctl::Label2) << " / " << w.Text(Ctl::Label4);
   EXPECT_TRUE(WindowDriver::WaitFor(
       [&] { return w.Shown(Ctl::BtnRepeatUpload) && w.Shown(Ctl::BtnBackToStart); }, 5000));
   EXPECT_FALSE(w.Shown(Ctl::Gauge));
+  WindowDriver::Shot("8-upload-finished");
   w.Alt('c');
   EXPECT_TRUE(WindowDriver::WaitFor([&] { return !IsWindow(w.Main()); }, 10000));
 }
 
 }  // namespace
+
+TEST(WinWindow, FactoryRunWithTheButtons) {
+  const std::string com = Env("KV_TEST_FACTORY_COM");
+  if (com.empty()) GTEST_SKIP() << "no unit: the Wine test names KV_TEST_FACTORY_COM";
+  WindowDriver w(ScratchFolder("factory"));
+  HWND ports = w.Control(Ctl::CommPortBox);
+  SendMessageA(ports, CB_SETCURSEL, static_cast<WPARAM>(std::stoi(com) - 1), 0);
+  PostMessageA(GetParent(ports), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(ports), CBN_SELCHANGE),
+               reinterpret_cast<LPARAM>(ports));
+  w.Press(Ctl::BtnBoot);
+  ASSERT_TRUE(WindowDriver::WaitFor([&] { return w.Shown(Ctl::BtnGoOn); }, 20000))
+      << w.Text(Ctl::Label1);
+  EXPECT_TRUE(w.Shown(Ctl::FactoryBox) && !w.Shown(Ctl::OpeningBox));
+  WindowDriver::Shot("9-factory");
+  w.Press(Ctl::BtnGoOn);
+  ASSERT_TRUE(WindowDriver::WaitFor([&] { return w.Shown(Ctl::BtnBackToStart); }, 180000))
+      << w.Text(Ctl::Label1) << " / " << w.Text(Ctl::Label16);
+  EXPECT_EQ(w.Text(Ctl::Label16), "Click on <Go Back to Start> to upload Main Software");
+  const std::string history = w.Text(Ctl::FUpHist);
+  EXPECT_NE(history.find("FlashCode Upload complete\r\n \r\nFactory Upload completed.\r\nTime"),
+            std::string::npos)
+      << history;
+  WindowDriver::Shot("10-factory-finished");
+  EXPECT_EQ(w.Close(), 0u);
+}

@@ -1,7 +1,10 @@
 #include "window_driver.h"
 
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <stdexcept>
+#include <vector>
 
 #include "win/main_window.h"
 
@@ -136,6 +139,35 @@ DWORD WindowDriver::Close() {
   DWORD status = STILL_ACTIVE;
   GetExitCodeProcess(process_.hProcess, &status);
   return status;
+}
+
+void WindowDriver::Shot(const std::string& name) {
+  const char* folder = std::getenv("KV_TEST_SHOTS");
+  if (!folder || !*folder) return;
+  Sleep(300);  // the window has painted what it was told
+  const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  BITMAPINFO info{};
+  info.bmiHeader = {sizeof(BITMAPINFOHEADER), w, h, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, w, h, screen, 0, 0, SRCCOPY);
+  GdiFlush();
+  const DWORD size = static_cast<DWORD>(((w * 3 + 3) & ~3) * h);
+  BITMAPFILEHEADER file{
+      0x4D42, static_cast<DWORD>(sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER) + size), 0, 0,
+      sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER)};
+  std::filesystem::create_directories(folder);
+  std::ofstream out(std::filesystem::path(folder) / (name + ".bmp"), std::ios::binary);
+  out.write(reinterpret_cast<const char*>(&file), sizeof file);
+  out.write(reinterpret_cast<const char*>(&info.bmiHeader), sizeof info.bmiHeader);
+  out.write(static_cast<const char*>(bits), size);
+  SelectObject(memory, old);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
 }
 
 std::string ControlNameOf(HWND hwnd) {

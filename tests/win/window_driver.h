@@ -40,6 +40,8 @@ class WindowDriver {
   // Tab until `target` has the focus; false after a round without it.
   bool TabTo(HWND target) const;
 
+  // With KV_TEST_SHOTS naming a folder, the screen as it is now in NAME.bmp there.
+  static void Shot(const std::string& name);
   // Waits up to `ms` for `done`.
   static bool WaitFor(const std::function<bool()>& done, int ms);
   // Closes the window and waits for the program to end; its exit status.
