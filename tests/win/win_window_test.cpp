@@ -76,11 +76,16 @@ TEST(WinWindow, NeverSmallerThanTheDesignSizeAndNothingCutOff) {
   ShowWindow(w.Main(), SW_RESTORE);
   SetWindowPos(w.Main(), nullptr, 0, 0, 300, 200, SWP_NOZORDER | SWP_NOMOVE);
   WindowDriver::WaitFor([] { return false; }, 300);
+  // The design size at the screen's resolution (KV_TEST_DPI says which the test set).
+  const int dpi = static_cast<int>(GetDpiForWindow(w.Main()));
+  if (!Env("KV_TEST_DPI").empty()) {
+    EXPECT_EQ(dpi, std::stoi(Env("KV_TEST_DPI")));
+  }
   RECT client;
   GetClientRect(w.Main(), &client);
-  EXPECT_GE(client.right, 762);
-  EXPECT_GE(client.bottom, 409);
-  WindowDriver::Shot("4-smallest");
+  EXPECT_GE(client.right, MulDiv(762, dpi, 96));
+  EXPECT_GE(client.bottom, MulDiv(409, dpi, 96));
+  WindowDriver::Shot("4-smallest" + Env("KV_TEST_DPI"));
   POINT origin{0, 0};
   ClientToScreen(w.Main(), &origin);
   for (const ControlDesign& c : kControls) {
