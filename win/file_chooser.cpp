@@ -2,6 +2,7 @@
 
 #include "sequencer/ui_services.h"
 #include "sequencer/window_texts.h"
+#include "win/win_util.h"
 
 namespace {
 
@@ -10,13 +11,6 @@ constexpr int kClientHeight = 364;
 // The group box's corner: the controls inside are placed from it.
 constexpr int kBoxX = 35;
 constexpr int kBoxY = 7;
-
-std::string TextOf(HWND hwnd) {
-  std::string text(static_cast<std::size_t>(GetWindowTextLengthA(hwnd)) + 1, '\0');
-  text.resize(
-      static_cast<std::size_t>(GetWindowTextA(hwnd, text.data(), static_cast<int>(text.size()))));
-  return text;
-}
 
 void Fill(HWND list, UINT reset, UINT add, UINT select, const std::vector<std::string>& items,
           int current) {
@@ -54,23 +48,15 @@ HWND WinChooser::Add(const char* cls, const char* text, DWORD style, int id, int
 void WinChooser::Create() {
   namespace t = chooser_texts;
   HINSTANCE instance = GetModuleHandleA(nullptr);
-  WNDCLASSA wc{};
-  wc.lpfnWndProc = &WinChooser::Proc;
-  wc.hInstance = instance;
-  wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
-  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-  wc.lpszClassName = kChooserClass;
-  RegisterClassA(&wc);
+  RegisterWindowClass(kChooserClass, &WinChooser::Proc, false);
   const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
   RECT r{0, 0, kClientWidth, kClientHeight};
   AdjustWindowRectEx(&r, style, FALSE, WS_EX_DLGMODALFRAME);
   hwnd_ =
       CreateWindowExA(WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT, kChooserClass, t::kCaption, style,
                       160, 97, r.right - r.left, r.bottom - r.top, owner_, nullptr, instance, this);
-  font_ = CreateFontA(-13, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0, CLEARTYPE_QUALITY, 0,
-                      "Arial");
-  small_ = CreateFontA(-12, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0, CLEARTYPE_QUALITY,
-                       0, "Arial");
+  font_ = ArialFont(13);
+  small_ = ArialFont(12);
   const int x = kBoxX, y = kBoxY;
   Add("STATIC", t::kFileName, SS_NOPREFIX, -1, x + 32, y + 24, 140, 17);
   Add("EDIT", "", WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, kChooserName, x + 32, y + 48, 145, 24);
@@ -123,7 +109,7 @@ void WinChooser::Sync() {
          model_.Drives(), model_.CurrentDrive());
   }
   if ((changes & FileChooserModel::kName) &&
-      TextOf(GetDlgItem(hwnd_, kChooserName)) != model_.NameText()) {
+      WindowTextOf(GetDlgItem(hwnd_, kChooserName)) != model_.NameText()) {
     SetDlgItemTextA(hwnd_, kChooserName, model_.NameText().c_str());
   }
   if (changes & FileChooserModel::kOk) ShowWindow(ok_, model_.OkOffered() ? SW_SHOWNA : SW_HIDE);
@@ -136,7 +122,7 @@ void WinChooser::SetFilter(const std::string& filterText) {
 }
 
 void WinChooser::PressOk() {
-  model_.SetNameText(TextOf(GetDlgItem(hwnd_, kChooserName)));
+  model_.SetNameText(WindowTextOf(GetDlgItem(hwnd_, kChooserName)));
   const FileChooserModel::Outcome outcome = model_.PressOk();
   Sync();
   if (outcome.answer == FileChooserModel::Answer::Ok) Finish(true);
@@ -161,7 +147,7 @@ void WinChooser::OnCommand(int id, int code) {
       if (code == BN_CLICKED) Finish(false);
       return;
     case kChooserName:
-      if (code == EN_CHANGE) model_.SetNameText(TextOf(GetDlgItem(hwnd_, kChooserName)));
+      if (code == EN_CHANGE) model_.SetNameText(WindowTextOf(GetDlgItem(hwnd_, kChooserName)));
       break;
     case kChooserFiles:
       if (code == LBN_SELCHANGE) model_.SelectFile(index(kChooserFiles, LB_GETCURSEL));
@@ -218,11 +204,7 @@ bool WinChooser::Run(std::string& chosenPath) {
 }
 
 LRESULT CALLBACK WinChooser::Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  if (msg == WM_NCCREATE) {
-    auto* create = reinterpret_cast<CREATESTRUCTA*>(lp);
-    SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-  }
-  auto* self = reinterpret_cast<WinChooser*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+  auto* self = WindowOwner<WinChooser>(hwnd, msg, lp);
   if (!self || !self->hwnd_) return DefWindowProcA(hwnd, msg, wp, lp);
   return self->OnMessage(msg, wp, lp);
 }

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "win/win_util.h"
+
 namespace {
 
 COLORREF Ref(TColor c) {
@@ -58,30 +60,6 @@ class Canvas {
   void* bits_ = nullptr;
 };
 
-// Pen and brush selected for one shape.
-class Pencil {
- public:
-  Pencil(HDC dc, COLORREF pen, COLORREF brush)
-      : dc_(dc), pen_(CreatePen(PS_SOLID, 1, pen)), brush_(CreateSolidBrush(brush)) {
-    oldPen_ = SelectObject(dc_, pen_);
-    oldBrush_ = SelectObject(dc_, brush_);
-  }
-  ~Pencil() {
-    SelectObject(dc_, oldPen_);
-    SelectObject(dc_, oldBrush_);
-    DeleteObject(pen_);
-    DeleteObject(brush_);
-  }
-  Pencil(const Pencil&) = delete;
-  Pencil& operator=(const Pencil&) = delete;
-
- private:
-  HDC dc_;
-  HPEN pen_;
-  HBRUSH brush_;
-  HGDIOBJ oldPen_, oldBrush_;
-};
-
 RECT Win(const GaugeRect& r) {
   return {r.L, r.T, r.R, r.B};
 }
@@ -91,13 +69,15 @@ void DrawRound(const Canvas& c, const TGaugeModel& m, const GaugeRect& area, int
   const int percent = m.ProgressPercent();
   const bool single = m.BorderStyle() == TBorderStyle::bsSingle;
   c.Fill(Win(area), windowColor);
-  const Pencil pencil(c.Dc(), Ref(m.ForeColor()), Ref(m.BackColor()));
+  const GdiTools pencil(c.Dc(), CreatePen(PS_SOLID, 1, Ref(m.ForeColor())),
+                        CreateSolidBrush(Ref(m.BackColor())));
   if (m.Kind() == TGaugeKind::gkPie) {
     const GaugeRect box = PieBox(area, m.BorderStyle());
     Ellipse(c.Dc(), box.L, box.T, box.R, box.B);
     if (percent <= 0) return;
     const GaugePoint from = PieStartPoint(box, percent);
-    const Pencil wedge(c.Dc(), Ref(m.ForeColor()), Ref(m.ForeColor()));
+    const GdiTools wedge(c.Dc(), CreatePen(PS_SOLID, 1, Ref(m.ForeColor())),
+                         CreateSolidBrush(Ref(m.ForeColor())));
     Pie(c.Dc(), box.L, box.T, box.R, box.B, from.x, from.y, box.R / 2, 0);
     return;
   }
@@ -218,11 +198,6 @@ void PaintGauge(HDC target, int x, int y, const TGaugeModel& model, int width, i
   BitBlt(target, x, y, width, height, image.Dc(), 0, 0, SRCCOPY);
 }
 
-void RegisterGaugeClass(HINSTANCE instance) {
-  WNDCLASSA wc{};
-  wc.lpfnWndProc = GaugeProc;
-  wc.hInstance = instance;
-  wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
-  wc.lpszClassName = kGaugeClass;
-  RegisterClassA(&wc);
+void RegisterGaugeClass(HINSTANCE) {
+  RegisterWindowClass(kGaugeClass, GaugeProc, false);
 }

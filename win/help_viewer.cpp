@@ -5,6 +5,7 @@
 
 #include "sequencer/window_texts.h"
 #include "win/win_resources.h"
+#include "win/win_util.h"
 
 namespace {
 
@@ -112,19 +113,11 @@ WinHelpViewer::~WinHelpViewer() {
 
 void WinHelpViewer::Create() {
   HINSTANCE instance = GetModuleHandleA(nullptr);
-  WNDCLASSA wc{};
-  wc.lpfnWndProc = &WinHelpViewer::Proc;
-  wc.hInstance = instance;
-  wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
-  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-  wc.hIcon = LoadIcon(instance, MAKEINTRESOURCE(1));
-  wc.lpszClassName = kHelpClass;
-  RegisterClassA(&wc);
+  RegisterWindowClass(kHelpClass, &WinHelpViewer::Proc, true);
   const std::string title = std::string(window_texts::kAppTitle) + " - Help";
   hwnd_ = CreateWindowExA(0, kHelpClass, title.c_str(), WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
                           CW_USEDEFAULT, 580, 500, owner_, nullptr, instance, this);
-  font_ = CreateFontA(-15, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0, CLEARTYPE_QUALITY, 0,
-                      "Arial");
+  font_ = ArialFont(15);
   text_ = CreateWindowExA(
       WS_EX_CLIENTEDGE, "EDIT", "",
       WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL,
@@ -161,11 +154,7 @@ void WinHelpViewer::Close() {
 }
 
 LRESULT CALLBACK WinHelpViewer::Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  if (msg == WM_NCCREATE) {
-    auto* create = reinterpret_cast<CREATESTRUCTA*>(lp);
-    SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-  }
-  auto* self = reinterpret_cast<WinHelpViewer*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+  auto* self = WindowOwner<WinHelpViewer>(hwnd, msg, lp);
   switch (msg) {
     case WM_SIZE:
       if (self && self->text_) {

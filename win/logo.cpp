@@ -4,6 +4,8 @@
 #include <numbers>
 #include <vector>
 
+#include "win/win_util.h"
+
 namespace {
 
 const COLORREF kNavy = RGB(16, 42, 96);
@@ -17,28 +19,6 @@ struct Scaler {
   int X(double x) const { return x0 + static_cast<int>(std::lround(x * s)); }
   int Y(double y) const { return y0 + static_cast<int>(std::lround(y * s)); }
   int L(double v) const { return std::max(1, static_cast<int>(std::lround(v * s))); }
-};
-
-class Tools {
- public:
-  Tools(HDC dc, HPEN pen, HBRUSH brush) : dc_(dc), pen_(pen), brush_(brush) {
-    oldPen_ = SelectObject(dc_, pen_ ? pen_ : GetStockObject(NULL_PEN));
-    oldBrush_ = SelectObject(dc_, brush_ ? brush_ : GetStockObject(NULL_BRUSH));
-  }
-  ~Tools() {
-    SelectObject(dc_, oldPen_);
-    SelectObject(dc_, oldBrush_);
-    if (pen_) DeleteObject(pen_);
-    if (brush_) DeleteObject(brush_);
-  }
-  Tools(const Tools&) = delete;
-  Tools& operator=(const Tools&) = delete;
-
- private:
-  HDC dc_;
-  HPEN pen_;
-  HBRUSH brush_;
-  HGDIOBJ oldPen_, oldBrush_;
 };
 
 // The orbit: an ellipse of half-axes (36, 11) about the disc's centre, turned 24 degrees.
@@ -60,15 +40,15 @@ void DrawLogo(HDC dc, int x, int y, int dpi) {
   const Scaler sc{x, y, dpi / 96.0};
   {
     // The disc, its lower half lighter.
-    const Tools navy(dc, nullptr, CreateSolidBrush(kNavy));
+    const GdiTools navy(dc, nullptr, CreateSolidBrush(kNavy));
     Ellipse(dc, sc.X(6), sc.Y(6), sc.X(62), sc.Y(62));
   }
   {
-    const Tools sky(dc, nullptr, CreateSolidBrush(kSky));
+    const GdiTools sky(dc, nullptr, CreateSolidBrush(kSky));
     Chord(dc, sc.X(6), sc.Y(6), sc.X(62), sc.Y(62), sc.X(6), sc.Y(34), sc.X(62), sc.Y(34));
   }
   {
-    const Tools amber(dc, CreatePen(PS_SOLID, sc.L(3), kAmber), nullptr);
+    const GdiTools amber(dc, CreatePen(PS_SOLID, sc.L(3), kAmber), nullptr);
     const std::vector<POINT> orbit = Orbit(sc);
     Polyline(dc, orbit.data(), static_cast<int>(orbit.size()));
   }
@@ -77,7 +57,7 @@ void DrawLogo(HDC dc, int x, int y, int dpi) {
     const double turn = -24.0 * std::numbers::pi / 180.0;
     const double cx = 34 + 33 * std::cos(turn) + 5 * std::sin(turn);
     const double cy = 34 + 33 * std::sin(turn) - 5 * std::cos(turn);
-    const Tools white(dc, nullptr, CreateSolidBrush(RGB(255, 255, 255)));
+    const GdiTools white(dc, nullptr, CreateSolidBrush(RGB(255, 255, 255)));
     Ellipse(dc, sc.X(cx - 4), sc.Y(cy - 4), sc.X(cx + 4), sc.Y(cy + 4));
   }
   // The name, and a thin rule under it in the orbit's colour.
@@ -92,7 +72,7 @@ void DrawLogo(HDC dc, int x, int y, int dpi) {
   SetTextCharacterExtra(dc, 0);
   SelectObject(dc, oldFont);
   DeleteObject(font);
-  const Tools rule(dc, CreatePen(PS_SOLID, sc.L(2.5), kAmber), nullptr);
+  const GdiTools rule(dc, CreatePen(PS_SOLID, sc.L(2.5), kAmber), nullptr);
   MoveToEx(dc, sc.X(77), sc.Y(58), nullptr);
   LineTo(dc, sc.X(292), sc.Y(58));
 }

@@ -8,19 +8,13 @@
 #include "win/gauge.h"
 #include "win/help_viewer.h"
 #include "win/logo.h"
+#include "win/win_util.h"
 
 namespace {
 
 std::string JoinLines(const std::vector<std::string>& lines) {
   std::string text;
   for (std::size_t i = 0; i < lines.size(); ++i) text += (i ? "\r\n" : "") + lines[i];
-  return text;
-}
-
-std::string WindowText(HWND hwnd) {
-  std::string text(static_cast<std::size_t>(GetWindowTextLengthA(hwnd)) + 1, '\0');
-  text.resize(
-      static_cast<std::size_t>(GetWindowTextA(hwnd, text.data(), static_cast<int>(text.size()))));
   return text;
 }
 
@@ -50,18 +44,8 @@ WinForm1::WinForm1(HINSTANCE instance, std::string programDir)
   face_ = GetSysColorBrush(COLOR_BTNFACE);
   white_ = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
   RegisterGaugeClass(instance);
-  WNDCLASSA wc{};
-  wc.lpfnWndProc = &WinForm1::MainProc;
-  wc.hInstance = instance;
-  wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
-  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-  wc.hIcon = LoadIcon(instance, MAKEINTRESOURCE(1));
-  wc.lpszClassName = kMainClass;
-  RegisterClassA(&wc);
-  wc.lpfnWndProc = &WinForm1::PanelProc;
-  wc.hIcon = nullptr;
-  wc.lpszClassName = "KvPanel";
-  RegisterClassA(&wc);
+  RegisterWindowClass(kMainClass, &WinForm1::MainProc, true);
+  RegisterWindowClass("KvPanel", &WinForm1::PanelProc, false);
 
   core_ = std::make_unique<WinCore>(mainThread_, ui_, programDir);
   hwnd_ = CreateWindowExA(0, kMainClass, window_texts::kCaption,
@@ -211,7 +195,7 @@ void WinForm1::Refresh(Ctl name) {
   const ControlState& c = Model().Control(name);
   const bool hasCaption = place.kind == ControlKind::Label || place.kind == ControlKind::Button ||
                           place.kind == ControlKind::GroupBox;
-  if (hasCaption && WindowText(hwnd) != c.caption) SetWindowTextA(hwnd, c.caption.c_str());
+  if (hasCaption && WindowTextOf(hwnd) != c.caption) SetWindowTextA(hwnd, c.caption.c_str());
   SetPropA(hwnd, "KvColor",
            reinterpret_cast<HANDLE>(
                static_cast<UINT_PTR>(RGB(c.color.r, c.color.g, c.color.b) | kColorSet)));

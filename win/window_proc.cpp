@@ -5,23 +5,16 @@
 #include "win/help_viewer.h"
 #include "win/logo.h"
 #include "win/main_window.h"
+#include "win/win_util.h"
 
 LRESULT CALLBACK WinForm1::MainProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  if (msg == WM_NCCREATE) {
-    auto* create = reinterpret_cast<CREATESTRUCTA*>(lp);
-    SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-  }
-  auto* self = reinterpret_cast<WinForm1*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+  auto* self = WindowOwner<WinForm1>(hwnd, msg, lp);
   if (!self || !self->hwnd_) return DefWindowProcA(hwnd, msg, wp, lp);
   return self->OnMain(msg, wp, lp);
 }
 
 LRESULT CALLBACK WinForm1::PanelProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  if (msg == WM_NCCREATE) {
-    auto* create = reinterpret_cast<CREATESTRUCTA*>(lp);
-    SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-  }
-  auto* self = reinterpret_cast<WinForm1*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+  auto* self = WindowOwner<WinForm1>(hwnd, msg, lp);
   LRESULT result = 0;
   if (self && self->OnPanel(msg, wp, lp, result)) return result;
   return DefWindowProcA(hwnd, msg, wp, lp);

@@ -16,9 +16,12 @@ target_compile_definitions(test_wine PRIVATE
   KV_WINDOWS_BUILD_DIR="${KV_WINDOWS_BUILD_DIR}"
   KV_SIM_PATH="$<TARGET_FILE:rq410-sim>")
 add_dependencies(test_wine rq410-sim)
+# One at a time: the prefix has one Wine desktop, made on the display of the program that
+# first needs it and gone with that display, so a window test beside another would lose it.
 gtest_discover_tests(test_wine
   DISCOVERY_MODE PRE_TEST
-  PROPERTIES ENVIRONMENT "WINEPREFIX=${kv_wine_prefix}" FIXTURES_REQUIRED wine_prefix TIMEOUT 900)
+  PROPERTIES ENVIRONMENT "WINEPREFIX=${kv_wine_prefix}" FIXTURES_REQUIRED wine_prefix TIMEOUT 900
+             RESOURCE_LOCK wine_desktop)
 
 # Wine's first start in a new prefix takes a while; it is done once, before the tests.
 add_test(NAME wine_prefix COMMAND ${kv_wine_run} --prepare)
