@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <exception>
 
-#include "components/program_dir.h"
 #include "sequencer/window_texts.h"
 #include "win/gauge.h"
 #include "win/help_viewer.h"
@@ -40,14 +39,13 @@ std::vector<Ctl> CreationOrder() {
 
 WinForm1::WinForm1(HINSTANCE instance, std::string programDir)
     : instance_(instance), ui_(mainThread_) {
-  if (programDir.empty()) programDir = DefaultProgramDir();
   face_ = GetSysColorBrush(COLOR_BTNFACE);
   white_ = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
   RegisterGaugeClass(instance);
   RegisterWindowClass(kMainClass, &WinForm1::MainProc, true);
   RegisterWindowClass("KvPanel", &WinForm1::PanelProc, false);
 
-  core_ = std::make_unique<WinCore>(mainThread_, ui_, programDir);
+  station_ = std::make_unique<Station>(mainThread_, ui_, std::move(programDir));
   hwnd_ = CreateWindowExA(0, kMainClass, window_texts::kCaption,
                           WS_OVERLAPPEDWINDOW | WS_HSCROLL | WS_VSCROLL | WS_CLIPCHILDREN,
                           CW_USEDEFAULT, CW_USEDEFAULT, kDesignWidth, kDesignHeight, nullptr,
@@ -64,7 +62,7 @@ WinForm1::WinForm1(HINSTANCE instance, std::string programDir)
   w.SetCaption(Ctl::Title2, window_texts::kMakerLine2);
   CreateControls();
   w.AddListener([this](Ctl control) { Refresh(control); });
-  Form().FormActivate();
+  station_->Activate();
   for (const Ctl control : WindowModel::Controls()) Refresh(control);
   RefreshHistory();
   // The window's own size is the design size at this resolution, whatever it is shown as.
@@ -76,17 +74,17 @@ WinForm1::WinForm1(HINSTANCE instance, std::string programDir)
 
 WinForm1::~WinForm1() {
   // The workers stop before the objects their calls would reach go away.
-  core_->Stop();
+  station_->Stop();
   mainThread_.Shutdown();
   if (hwnd_ && IsWindow(hwnd_)) DestroyWindow(hwnd_);
-  core_.reset();
+  station_.reset();
   for (auto& [key, font] : fonts_) DeleteObject(font);
 }
 
 void WinForm1::Start(int showCommand) {
   ShowWindow(hwnd_, Model().Maximized ? SW_SHOWMAXIMIZED : showCommand);
   UpdateWindow(hwnd_);
-  core_->Timer1().SetEnabled(true);
+  station_->StartTicks();
 }
 
 HWND WinForm1::CreateControl(const Placement& place, int id) {
@@ -242,7 +240,7 @@ void WinForm1::RefreshPortDevice() {
   const std::string text = Model().List(Ctl::CommPortBox).Text();
   std::string shown;
   if (!text.empty()) {
-    const std::string device = core_->Serial1().DeviceName(std::stoi(text));
+    const std::string device = station_->Serial1().DeviceName(std::stoi(text));
     shown = device.empty() ? "(no serial device)" : "= " + device;
   }
   SetWindowTextA(portDevice_, shown.c_str());
@@ -314,15 +312,8 @@ void WinForm1::OnClose() {
   if (!closing_ && !Form().CloseMayGoAhead()) return;
   if (!closing_) {
     closing_ = true;
-    core_->Timer1().SetEnabled(false);
     if (WinHelpViewer* help = ui_.Help()) help->Close();
-    if (Form().S().CaptureEnabled) {
-      try {
-        Form().Core.CloseCapture();
-      } catch (const std::exception& e) {
-        ui_.ShowMessage(e.what());
-      }
-    }
+    station_->Finish();
   }
   DestroyWindow(hwnd_);
 }

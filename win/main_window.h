@@ -13,9 +13,9 @@
 #include <tuple>
 #include <vector>
 
+#include "form/station.h"
 #include "sequencer/controls.h"
 #include "win/layout.h"
-#include "win/win_core.h"
 #include "win/win_main_thread.h"
 #include "win/win_ui_services.h"
 
@@ -34,7 +34,7 @@ class WinForm1 {
   WinForm1& operator=(const WinForm1&) = delete;
 
   HWND Hwnd() const { return hwnd_; }
-  MainForm& Form() { return core_->Form(); }
+  MainForm& Form() { return station_->Form(); }
   WindowModel& Model() { return Form().W(); }
   WinMainThread& MainThread() { return mainThread_; }
   // Starts the ticks and shows the window as the model says (maximised).
@@ -73,7 +73,7 @@ class WinForm1 {
   HINSTANCE instance_;
   WinMainThread mainThread_;
   WinUiServices ui_;
-  std::unique_ptr<WinCore> core_;
+  std::unique_ptr<Station> station_;
   HWND hwnd_ = nullptr;
   HWND panel_ = nullptr;
   HWND portDevice_ = nullptr;

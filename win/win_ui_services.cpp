@@ -25,7 +25,7 @@ void WinUiServices::ShowMessage(const std::string& text) {
   MessageBoxA(window_, text.c_str(), window_texts::kAppTitle, MB_OK | MB_ICONWARNING);
 }
 
-void WinUiServices::ShowError(const std::string& text) {
+void WinUiServices::ShowPortError(const std::string& text) {
   MessageBoxA(window_, text.c_str(), window_texts::kAppTitle, MB_OK | MB_ICONERROR);
 }
 

@@ -30,8 +30,7 @@ class WinUiServices final : public IUiServices {
   void ProcessPendingMessages() override;
   void CloseWindow() override;
 
-  // An error of the serial port, in a message box of its own kind.
-  void ShowError(const std::string& text);
+  void ShowPortError(const std::string& text) override;
   WinHelpViewer* Help() const { return help_.get(); }
   WinChooser& Chooser();
 
