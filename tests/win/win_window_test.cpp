@@ -37,7 +37,8 @@ constexpr long kBlue = 0xFF0000;  // as COLORREF: 0xBBGGRR
 constexpr long kRed = 0x0000FF;
 
 TEST(WinWindow, OpensWithTheOpeningScreenAsDesigned) {
-  WindowDriver w(ScratchFolder("opening"));
+  const std::string folder = ScratchFolder("opening");
+  WindowDriver w(folder);
   EXPECT_TRUE(IsZoomed(w.Main()));
   EXPECT_EQ(w.Text(Ctl::Label5), "RQ-410  Flash Upload");
   EXPECT_EQ(w.Text(Ctl::Btn2Upload), "&Software Upload");
@@ -68,6 +69,12 @@ TEST(WinWindow, OpensWithTheOpeningScreenAsDesigned) {
   EXPECT_FALSE(page.empty());
   EXPECT_EQ(page.find('<'), std::string::npos) << page;
   WindowDriver::Shot("3-help");
+
+  // The capture button opens Capture.txt beside the copied program.
+  w.Press(Ctl::BtnCaptureFile);
+  ASSERT_TRUE(WindowDriver::WaitFor([&] { return w.Text(Ctl::Label11) == "Enabled"; }, 5000));
+  EXPECT_EQ(w.Text(Ctl::BtnCaptureFile), "&Disable Capture File");
+  EXPECT_TRUE(fs::exists(fs::path(folder) / "Capture.txt"));
   EXPECT_EQ(w.Close(), 0u);
 }
 
@@ -122,9 +129,17 @@ TEST(WinWindow, SoftwareUploadWithTheKeyboardAlone) {
   ASSERT_TRUE(
       WindowDriver::WaitFor([&] { return (chooser = w.Shown("KvTForm2")) != nullptr; }, 10000));
   ASSERT_TRUE(WindowDriver::WaitFor([&] { return GetDlgCtrlID(w.Focus()) == 201; }, 5000));
+  // The chooser's file types are Software Upload's, the drive box has drive C, and OK is
+  // offered once a name is typed.
+  EXPECT_EQ(SendDlgItemMessageA(chooser, 206, CB_GETCOUNT, 0, 0), 5);
+  EXPECT_EQ(WindowDriver::TextOf(GetDlgItem(chooser, 206)), "Korvane Upload (.kvu)");
+  EXPECT_GE(
+      SendDlgItemMessageA(chooser, 205, CB_FINDSTRINGEXACT, -1, reinterpret_cast<LPARAM>("C:\\")),
+      0);
   w.Key(VK_DELETE);
   w.Type(hex);
   WindowDriver::Shot("5-chooser");
+  EXPECT_TRUE(IsWindowVisible(GetDlgItem(chooser, IDOK)));
   w.Key(VK_RETURN);
   ASSERT_TRUE(
       WindowDriver::WaitFor([&] { return w.Text(Ctl::Label15) == "THE UNIT MUST BE OFF"; }, 60000))
