@@ -1,6 +1,8 @@
 // The Windows build, run under Wine: the core's unit tests, TSerial's Win32 backend on COM
-// ports that are pseudo-terminals held here, and a whole kvuflash-cli.exe upload into
-// rq410-sim. Skipped when Wine or the Windows build (make windows) is missing.
+// ports that are pseudo-terminals held here, a whole kvuflash-cli.exe upload into rq410-sim,
+// and the Win32 window's own tests (tests/win) on a display, among them an upload through the
+// window. Skipped when Wine or the Windows build (make windows) is missing, and the window's
+// when there is no display and no Xvfb.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <termios.h>
