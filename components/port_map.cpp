@@ -37,6 +37,13 @@ long trailingNumber(const std::string& name) {
 }
 }  // namespace
 
+std::string PortMapFile(const std::string& programDir) {
+  std::error_code ec;
+  fs::path dir = programDir.empty() ? fs::path(ExecutableDir()) : fs::path(programDir);
+  const fs::path whole = fs::absolute(dir, ec);
+  return ((ec ? dir : whole) / "ports.txt").lexically_normal().string();
+}
+
 std::map<int, std::string> ParsePortEntries(const std::string& text,
                                             std::vector<std::string>* unreadable) {
   std::map<int, std::string> entries;
@@ -90,7 +97,7 @@ std::vector<std::string> PortMapProblems(const std::string& programDir) {
   };
   if (const char* env = std::getenv("KVUFLASH_PORTS")) check("KVUFLASH_PORTS", env);
   if (!programDir.empty()) {
-    const fs::path file = fs::path(programDir) / "ports.txt";
+    const fs::path file = PortMapFile(programDir);
     if (std::ifstream in(file); in) {
       std::stringstream text;
       text << in.rdbuf();
@@ -151,7 +158,7 @@ std::string ResolvePortDevice(int port, const std::string& programDir, const std
     if (auto it = entries.find(port); it != entries.end()) return it->second;
   }
   if (!programDir.empty()) {
-    std::ifstream file(fs::path(programDir) / "ports.txt");
+    std::ifstream file(PortMapFile(programDir));
     if (file) {
       std::stringstream text;
       text << file.rdbuf();

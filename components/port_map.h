@@ -31,5 +31,8 @@ std::string ResolvePortDevice(
     int port, const std::string& programDir, const std::string& devDir = "/dev",
     const std::function<bool(const std::string& path)>& isRealUart = IsRealUart);
 
+// The port map file of `programDir` (its ports.txt), as a whole path on this machine.
+std::string PortMapFile(const std::string& programDir);
+
 // The folder holding the running executable.
 std::string ExecutableDir();

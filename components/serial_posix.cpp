@@ -86,8 +86,9 @@ class PosixSerialDevice final : public SerialDevice {
     if (path.empty()) {
       error = lastError_ = ENODEV;
       message = "There is no serial device for " + com +
-                ". Attach a serial adapter, or name the device in ports.txt (" + com +
-                "=/dev/ttyUSB0).";
+                ". Attach a serial adapter, or name the device in the port map file " +
+                PortMapFile(programDir_ ? *programDir_ : std::string()) + " (a line " +
+                std::to_string(port) + "=/dev/ttyUSB0).";
       return false;
     }
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);

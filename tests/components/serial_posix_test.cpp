@@ -11,6 +11,7 @@
 #include "components/component_test_support.h"
 #include "components/port_map.h"
 #include "components/serial.h"
+#include "support/env_scope.h"
 
 using namespace std::chrono_literals;
 
@@ -366,6 +367,18 @@ TEST(Serial, PortWithoutDeviceIsReportedOnceByEachNotificationMode) {
   EXPECT_TRUE(serial.Active());
   EXPECT_EQ(ResolvePortDevice(9, ""), "/nonexistent/ttyKV9") << "the environment is unchanged";
   serial.SetActive(false);
+
+  // A number that no device stands for says where this machine's port map file is.
+  kvtest::EnvScope ports("KVUFLASH_PORTS", std::string());
+  TSerial unmapped(main);
+  unmapped.ShowErrorDialog = [&](const std::string& t) { dialogs.push_back(t); };
+  unmapped.ProgramDir = "/nonexistent/kv/";
+  unmapped.SetPort(99);
+  unmapped.SetActive(true);
+  ASSERT_EQ(dialogs.size(), 2u);
+  EXPECT_NE(dialogs[1].find("port map file /nonexistent/kv/ports.txt (a line 99=/dev/ttyUSB0)"),
+            std::string::npos)
+      << dialogs[1];
 }
 
 TEST(Serial, SecondOpenOfAPortInUseFails) {
