@@ -69,6 +69,8 @@ void BootstrapHandshake::BtnBootClick() {
   // A run after a failed one: what the failure hid or left shown is put back.
   w.Show(Ctl::Label16);
   w.Hide(Ctl::BtnGoOn);
+  // The way back stays until "&Proceed" sends the first byte.
+  w.Show(Ctl::BtnBackToStart);
   core_.BeginRun(RunPhase::OpeningPort);
   s.Step = kOpenPortStep;
   s.ImagePages = kFactoryImagePages;
@@ -140,6 +142,7 @@ void BootstrapHandshake::BtnGoOnClick() {
   w.SetFontSize(Ctl::Label16, 12);
   w.SetFontColor(Ctl::Label16, clRed);
   w.Hide(Ctl::BtnGoOn);
+  w.Hide(Ctl::BtnBackToStart);
   s.AttemptCount = 0;
   w.HistAdd("Establishing comms with the C161 chip...");
   core_.SetPhase(RunPhase::ChipHandshake);

@@ -113,11 +113,13 @@ void InputIntake::OpenUploadFile() {
 }
 
 void InputIntake::BtnRepeatUploadClick() {
-  // The buttons go only once the file is open again, so a failure leaves the way back.
+  // The unit may have vanished and come back since: its port is opened again first.
+  if (!core_.ReopenPort()) return;
+  // The button goes only once the file is open again, so a failure leaves it; the way back
+  // stays until "Start &Upload".
   core_.BeginRun(RunPhase::Preparing);
   OpenUploadFile();
   core_.W.Hide(Ctl::BtnRepeatUpload);
-  core_.W.Hide(Ctl::BtnBackToStart);
 }
 
 bool InputIntake::PerformStep(int step) {

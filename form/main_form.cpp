@@ -177,6 +177,8 @@ void MainForm::Btn2UploadClick() {
   w.SetCaption(Ctl::MainBox, "Main Software Upload");
   w.Hide(Ctl::OpeningBox);
   w.Hide(Ctl::RunBox);
+  // A wrong port or file can be undone until the unit is first written to.
+  w.Show(Ctl::BtnBackToStart);
   s.HelpContext = 3;
   Core.Ui.SetChooserFilter(kSoftwareUploadFilter);
   Core.BeginRun(RunPhase::OpeningPort);

@@ -71,5 +71,11 @@ struct RunProgress {
 };
 using ProgressListener = std::function<void(const RunProgress&)>;
 
+// The upload went through (the unit may still have reported erase errors).
+constexpr bool RunWentThrough(RunOutcome outcome) {
+  return outcome == RunOutcome::Completed || outcome == RunOutcome::CompletedWithEraseErrors ||
+         outcome == RunOutcome::ChecksumsMatch;
+}
+
 // Words for an outcome, for logs and tables ("completed", "timed out", ...).
 const char* OutcomeName(RunOutcome outcome);

@@ -210,8 +210,21 @@ void SequencerCore::PortLost() {
   S.Step = kIdleStep;
 }
 
+bool SequencerCore::ReopenPort() {
+  if (Serial1.Active()) return true;
+  S.ReplyText.clear();
+  Serial1.SetBaudrate(S.UploadBaud);
+  Serial1.SetActive(true);  // a failure is reported by the port itself
+  if (Serial1.Active()) return true;
+  W.SetCaption(Ctl::Label12, "Port did not open on Com " + std::to_string(Serial1.Port()) + " at " +
+                                 std::to_string(Serial1.Baudrate()) + " baud");
+  return false;
+}
+
 void SequencerCore::BeginRun(RunPhase phase) {
   S.Outcome = RunOutcome::None;
+  // A stopped run may have left the block line red: the next one starts in its own blue.
+  W.SetFontColor(Ctl::Label2, clBlue);
   S.CheckedUploadFile = false;
   linesSent_ = 0;
   linesTotal_ = 0;
@@ -227,6 +240,8 @@ void SequencerCore::SetPhase(RunPhase phase) {
 
 void SequencerCore::EndRun(RunOutcome outcome) {
   S.Outcome = outcome;
+  // The factory screen's warning stands while the unit is being written, not after a stop.
+  if (!S.MainUploadMode && !RunWentThrough(outcome)) W.Clear(Ctl::Label16);
   SetPhase(RunPhase::Ended);
 }
 

@@ -87,6 +87,9 @@ class SequencerCore {
   // The port went away (a pulled adapter) while the run was talking to the unit: the run
   // stops at once, naming the port, with the ways on offered. The port itself has said so.
   void PortLost();
+  // Opens the port of the last run again when it has closed (the unit vanished and came
+  // back), as a new upload would; false, with Label12 saying so, when it does not open.
+  bool ReopenPort();
 
   // How the run stands and ends (S.Phase, S.Outcome), told to OnProgress.
   ProgressListener OnProgress;

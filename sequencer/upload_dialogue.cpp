@@ -370,6 +370,7 @@ void UploadDialogue::BtnStartRunClick() {
   w.SetFontColor(Ctl::Label10, clRed);
   w.Hide(Ctl::Label10);  // shown once the unit has answered the handshake
   w.Hide(Ctl::BtnStartRun);
+  w.Hide(Ctl::BtnBackToStart);
   s.AttemptCount = 0;
   w.SetFontColor(Ctl::Label8, clBlack);
   w.SetFontColor(Ctl::Label15, clBlack);

@@ -1,6 +1,8 @@
 #include "sequencer/window_model.h"
 
+#include <cstddef>
 #include <stdexcept>
+#include <string>
 
 WindowModel::WindowModel() {
   for (const ControlDesign& d : kControls) {
@@ -45,12 +47,49 @@ void WindowModel::SetVisible(Ctl name, bool visible) {
   Notify(name);
 }
 
+namespace {
+
+// The length of the well-formed UTF-8 sequence at `at` (a file name in the user's language),
+// 0 when there is none.
+std::size_t Utf8Length(const std::string& text, std::size_t at) {
+  const auto b = static_cast<unsigned char>(text[at]);
+  const std::size_t n = b >= 0xF0 && b <= 0xF4 ? 4 : b >= 0xE0 ? 3 : b >= 0xC2 && b < 0xE0 ? 2 : 0;
+  if (n == 0 || at + n > text.size()) return 0;
+  for (std::size_t i = 1; i < n; ++i) {
+    if ((static_cast<unsigned char>(text[at + i]) & 0xC0) != 0x80) return 0;
+  }
+  return n;
+}
+
+// A byte that would show as nothing or as garbage (a stray byte from the line) is written as
+// its two hexadecimal digits in angle brackets.
+std::string ReadableLine(const std::string& line) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string text;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    const auto b = static_cast<unsigned char>(line[i]);
+    // A line end from the unit's line stays as it came.
+    if ((b >= 0x20 && b < 0x7F) || b == '\r' || b == '\n' || b == '\t') {
+      text += line[i];
+    } else if (const std::size_t n = b >= 0x80 ? Utf8Length(line, i) : 0; n > 0) {
+      text.append(line, i, n);
+      i += n - 1;
+    } else {
+      text += {'<', kDigits[b >> 4], kDigits[b & 0xF], '>'};
+    }
+  }
+  return text;
+}
+
+}  // namespace
+
 void WindowModel::HistAdd(const std::string& line) {
-  history_.push_back(line);
+  history_.push_back(ReadableLine(line));
   Notify(Ctl::FUpHist);
 }
 
-void WindowModel::HistReplaceLast(const std::string& line) {
+void WindowModel::HistReplaceLast(const std::string& text) {
+  const std::string line = ReadableLine(text);
   if (history_.empty()) {
     history_.push_back(line);
   } else {

@@ -54,7 +54,8 @@ class WindowModel {
   void Hide(Ctl name) { SetVisible(name, false); }
   void Clear(Ctl name) { SetCaption(name, ""); }
 
-  // The history list FUpHist.
+  // The history list FUpHist. A byte of a line that does not print (but a line
+  // end or a tab) is kept as its value, "<1F>".
   const std::vector<std::string>& FUpHist() const { return history_; }
   void HistAdd(const std::string& line);
   void HistReplaceLast(const std::string& line);  // adds when the list is empty

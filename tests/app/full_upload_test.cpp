@@ -208,11 +208,14 @@ TEST(FullUpload, ClicksThroughTheWindowAndTheChooserPutTheHexFileIntoTheUnit) {
 
 // Clicks "Factory Bootstrap Upload" and, once the instructions show, "&Proceed"; returns with
 // the run ended (or after a minute).
+// The way back is offered until "&Proceed" touches the unit.
 void RunFactory(TForm1& form) {
   MainForm& f = form.Form();
   ClickButton(form, "BtnBoot");
   ASSERT_TRUE(PumpUntil([&] { return f.S().Step == 0; }, 5000));
+  EXPECT_TRUE(Shown(form, "BtnBackToStart"));
   ClickButton(form, "BtnGoOn");
+  EXPECT_FALSE(Shown(form, "BtnBackToStart"));
   ASSERT_TRUE(PumpUntil([&] { return f.S().Step == 0; }, 60000));
 }
 
@@ -253,6 +256,7 @@ TEST(FullUpload, FailedFactoryRunsShowTheirLineAndOfferTheWayBackToStart) {
   if (!fs::exists(kSimPath)) GTEST_SKIP() << "rq410-sim is not built";
   const std::pair<std::vector<std::string>, std::string> cases[] = {
       {{"--id-byte", "41"}, "Got C161 response: A"},
+      {{"--id-byte", "07"}, "Got C161 response: <07>"},
       {{"--id-byte", "none"}, "Timed out waiting for response to initial character"},
       {{"--loader2-reply", "22"}, "Problem - bad checksum response to Loader 2"},
       {{"--bad-check-lines", "3:all"}, "Problem - got bad checksum 5 times, bad cable?"},
@@ -267,6 +271,7 @@ TEST(FullUpload, FailedFactoryRunsShowTheirLineAndOfferTheWayBackToStart) {
     form.show();
     RunFactory(form);
     EXPECT_EQ(form.Form().W().FUpHist().back(), line);
+    EXPECT_EQ(Caption(form, "Label16"), "");  // no "DO NOT INTERRUPT UPLOAD" after the stop
     ClickButton(form, "BtnBackToStart");
     EXPECT_TRUE(Shown(form, "OpeningBox") && !Shown(form, "FactoryBox"));
   }
@@ -307,6 +312,54 @@ TEST(FullUpload, UnitThatVanishesMidUploadStopsTheRunWithOneMessageAndTheWaysOn)
       << messages[0].toStdString();
   ClickButton(form, "BtnBackToStart");
   EXPECT_TRUE(Shown(form, "OpeningBox"));
+}
+
+// The unit vanishes mid-upload and is plugged back: "&Repeat Upload" opens its port again and
+// the next run, in the screen's own colours, puts the whole file into it.
+TEST(FullUpload, RepeatAfterTheUnitCameBackOpensThePortAgainAndSendsTheFile) {
+  if (!fs::exists(kSimPath)) GTEST_SKIP() << "rq410-sim is not built";
+  WindowFolder w;
+  const Bytes image = MakeImage(SpreadPages(60, 9, 2), 93);
+  WriteBytes(w.dir.File("fw.kvu"), UploadFile(image, "00000000"));
+  std::optional<Sim> unit(std::in_place, kSimPath, w.dir, "unit");
+  EnvSetting ports("KVUFLASH_PORTS", "1=" + unit->Link());
+  TForm1 form(w.dir.File("prog") + "/", true);
+  QStringList messages;
+  form.Ui().MessageHook = [&](const QString& m) { messages << m; };
+  form.show();
+  MainForm& f = form.Form();
+  ClickButton(form, "Btn2Upload");
+  EXPECT_TRUE(Shown(form, "BtnBackToStart"));  // a wrong port can be undone
+  ASSERT_TRUE(PumpUntil([&] { return f.S().Step == 0; }, 5000));
+  ChooseFile(form, QStringLiteral("fw.kvu"));
+  ASSERT_TRUE(PumpUntil([&] { return Shown(form, "BtnStartRun"); }, 10000));
+  EXPECT_TRUE(Shown(form, "BtnBackToStart"));  // and so can a wrong file
+  ClickButton(form, "BtnStartRun");
+  EXPECT_FALSE(Shown(form, "BtnBackToStart"));
+  ASSERT_TRUE(PumpUntil([&] { return f.S().BlocksSent >= 10; }, 30000));
+  unit->Signal(SIGKILL);
+  ASSERT_TRUE(PumpUntil([&] { return f.S().Step == 0; }, 5000)) << f.S().Step;
+  PumpUntil([] { return false; }, 300);
+  ASSERT_EQ(f.W().FontColor(Ctl::Label2), clRed);
+
+  unit.emplace(kSimPath, w.dir, "unit");
+  ClickButton(form, "BtnRepeatUpload");
+  ASSERT_TRUE(PumpUntil([&] { return Shown(form, "BtnStartRun"); }, 10000));
+  ClickButton(form, "BtnStartRun");
+  ASSERT_TRUE(PumpUntil(
+      [&] {
+        return (f.S().Phase == RunPhase::Records && f.S().BlocksSent >= 5) || f.S().Step == 0;
+      },
+      30000))
+      << Caption(form, "Label2").toStdString();
+  EXPECT_TRUE(Caption(form, "Label2").startsWith("Sending block "))
+      << Caption(form, "Label2").toStdString();
+  EXPECT_EQ(f.W().FontColor(Ctl::Label2), clBlue);
+  ASSERT_TRUE(PumpUntil([&] { return f.S().Step == 0 || f.S().Step >= 183; }, 60000));
+  EXPECT_EQ(f.S().Outcome, RunOutcome::Completed) << Caption(form, "Label2").toStdString();
+  EXPECT_EQ(messages.size(), 1) << messages.join("; ").toStdString();  // the vanishing only
+  ASSERT_EQ(unit->Stop(), 0);
+  EXPECT_EQ(FirstDifferentPage(unit->Flash(), image), -1);
 }
 
 TEST(FullUpload, UnitThatVanishesInAFactoryRunEndsItWithItsHistoryLineAndOneMessage) {

@@ -113,7 +113,8 @@ TEST(FactoryHandshake, RepliesWithoutIdentificationByteEndTheRunWithWhatCame) {
     r.port.Feed(noise);
     r.form.BtnGoOnClick();
     r.Tick(2);
-    EXPECT_EQ(r.LastHist(), "Got C161 response: " + (noise.empty() ? "U" : noise));
+    // Bytes that do not print are shown by their value.
+    EXPECT_EQ(r.LastHist(), "Got C161 response: " + std::string(noise.empty() ? "U" : "<7F><FE>"));
     EXPECT_EQ(r.S().Outcome, RunOutcome::WrongIdentification);
     EXPECT_EQ(r.S().Step, 0);
   }

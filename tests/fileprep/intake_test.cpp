@@ -334,7 +334,7 @@ TEST(InputIntakeTest, RepeatUploadReopensTheConvertedFileWithoutConverting) {
   EXPECT_TRUE(s.UploadFile.IsOpen());
   EXPECT_EQ(rig.port.baud, 57600);
   EXPECT_FALSE(rig.form.W().Visible(Ctl::BtnRepeatUpload));
-  EXPECT_FALSE(rig.form.W().Visible(Ctl::BtnBackToStart));
+  EXPECT_TRUE(rig.form.W().Visible(Ctl::BtnBackToStart));  // until "Start Upload"
   EXPECT_TRUE(rig.form.W().Visible(Ctl::RunBox));
   EXPECT_EQ(rig.Caption(Ctl::Label12), "");
   EXPECT_EQ(ReadBytes("fw.KVU"), kvu);
