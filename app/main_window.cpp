@@ -19,6 +19,7 @@
 #include "app/qt_main_thread.h"
 #include "app/qt_ui_services.h"
 #include "app/window_text.h"
+#include "components/port_map.h"
 
 const std::vector<std::string> kCableText = {
     "  Serial Cable Detail for Modems:",
@@ -148,7 +149,8 @@ void TForm1::refreshPortDevice() {
     return;
   }
   const std::string device = Serial1().DeviceName(std::stoi(text));
-  m_portDevice->setText(device.empty() ? QStringLiteral("(no serial device)")
+  m_portDevice->setText(device.empty() ? QStringLiteral("(no serial device: name one in %1)")
+                                             .arg(Q(PortMapFile(Serial1().ProgramDir)))
                                        : QStringLiteral("= ") + Q(device));
 }
 

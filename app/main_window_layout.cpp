@@ -1,6 +1,7 @@
 // The main window's widgets: each screen's group box built in its own function, in the order
 // the window shows them, and the buttons connected to the window's logic.
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -102,22 +103,6 @@ void TForm1::buildCablePanel(QWidget* opening, QBoxLayout* halves) {
   label13->setWordWrap(true);
   left->addWidget(label6);
   left->addWidget(label13);
-  auto* cableRow = new QHBoxLayout;
-  auto* btnCable = make<QPushButton>(Ctl::BtnCable, opening);
-  cableRow->addWidget(btnCable);
-  cableRow->addStretch(1);
-  left->addLayout(cableRow);
-  auto* memoCable = make<QPlainTextEdit>(Ctl::MemoCable, opening);
-  memoCable->setReadOnly(true);
-  memoCable->setMinimumHeight(60);
-  QFont mono(QStringLiteral("Courier New"));
-  mono.setStyleHint(QFont::TypeWriter);
-  mono.setPixelSize(12);
-  memoCable->setFont(mono);
-  QStringList cable;
-  for (const std::string& line : kCableText) cable << Q(line);
-  memoCable->setPlainText(cable.join(QLatin1Char('\n')));
-  left->addWidget(memoCable, 1);
   auto* portRow = new QHBoxLayout;
   auto* label3 = make<QLabel>(Ctl::Label3, opening);
   auto* commPortBox = make<QComboBox>(Ctl::CommPortBox, opening);
@@ -130,8 +115,28 @@ void TForm1::buildCablePanel(QWidget* opening, QBoxLayout* halves) {
   portRow->addWidget(commPortBox);
   portRow->addWidget(m_portDevice);
   portRow->addStretch(1);
+  // The port is chosen above the cable's detail, so that opening the detail does not move it.
   left->addLayout(portRow);
-  left->addStretch(0);
+  auto* cableRow = new QHBoxLayout;
+  auto* btnCable = make<QPushButton>(Ctl::BtnCable, opening);
+  cableRow->addWidget(btnCable);
+  cableRow->addStretch(1);
+  left->addLayout(cableRow);
+  auto* memoCable = make<QPlainTextEdit>(Ctl::MemoCable, opening);
+  memoCable->setReadOnly(true);
+  QFont mono(QStringLiteral("Courier New"));
+  mono.setStyleHint(QFont::TypeWriter);
+  mono.setPixelSize(12);
+  memoCable->setFont(mono);
+  memoCable->setProperty("kvBaseFont", mono);
+  QStringList cable;
+  for (const std::string& line : kCableText) cable << Q(line);
+  memoCable->setPlainText(cable.join(QLatin1Char('\n')));
+  // As tall as its lines need, and no taller.
+  memoCable->setFixedHeight(QFontMetrics(mono).lineSpacing() * static_cast<int>(cable.size() + 1) +
+                            2 * (memoCable->frameWidth() + 4));
+  left->addWidget(memoCable);
+  left->addStretch(1);
   halves->addLayout(left, 1);
 }
 
@@ -206,14 +211,17 @@ QWidget* TForm1::buildUploadScreen() {
   for (Ctl name : {Ctl::Label15, Ctl::Label4, Ctl::Label2}) {
     auto* label = make<QLabel>(name, runBox);
     label->setWordWrap(true);
-    runLayout->addWidget(label, row++, 0, 1, 3);
+    runLayout->addWidget(label, row++, 0, 1, 4);
   }
   auto* gauge = adopt(Ctl::Gauge, new TGauge(Model().Gauge(), runBox));  // owned by the run box
   gauge->setFixedSize(233, 33);
-  runLayout->addWidget(gauge, row, 0);
-  runLayout->addWidget(make<QPushButton>(Ctl::BtnStartRun, runBox), row, 1);
-  runLayout->addWidget(make<QLabel>(Ctl::Label10, runBox), row, 2);
-  runLayout->setColumnStretch(2, 1);
+  // The warning line leads its row, in line with the lines above, and the gauge comes and
+  // goes to its right: the line never moves through a run.
+  runLayout->addWidget(make<QLabel>(Ctl::Label10, runBox), row, 0);
+  runLayout->addWidget(gauge, row, 1);
+  runLayout->addWidget(make<QPushButton>(Ctl::BtnStartRun, runBox), row, 2);
+  runLayout->setRowMinimumHeight(row, gauge->height());
+  runLayout->setColumnStretch(3, 1);
   runLayout->setHorizontalSpacing(12);
   mainLayout->addWidget(runBox, 2, 0, 1, 3);
   mainLayout->setRowStretch(3, 1);

@@ -16,6 +16,7 @@
 #include <QLayout>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTextBrowser>
 #include <atomic>
 #include <filesystem>
@@ -26,6 +27,8 @@
 #include "app/own_control.h"
 #include "app/qt_main_thread.h"
 #include "app/qt_ui_services.h"
+#include "components/port_map.h"
+#include "support/env_scope.h"
 #include "support/scratch_folder.h"
 
 namespace fs = std::filesystem;
@@ -335,6 +338,61 @@ TEST(QtHandOver, RunsWorkerCallsOnTheGuiThreadAndReleasesCancelledOnes) {
   late.join();
   EXPECT_EQ(cancelled, 0);
   EXPECT_FALSE(ran);
+}
+
+// Where a control stands in the window.
+QPoint At(TForm1& form, Ctl name) {
+  QWidget* w = form.ControlWidget(name);
+  return w->mapTo(&form, QPoint(0, 0));
+}
+
+TEST(MainWindow, LinesKeepTheirPlacesThroughARunAndTheCableDetailTakesTheRoomItNeeds) {
+  WindowRig r;
+  TForm1& form = r.form;
+  form.resize(1280, 800);
+  form.show();
+  QApplication::processEvents();
+  const QPoint port = At(form, Ctl::Label3);
+  Click(form, "BtnCable");
+  QApplication::processEvents();
+  EXPECT_EQ(At(form, Ctl::Label3), port);
+  auto* cable = Find<QPlainTextEdit>(form, "MemoCable");
+  EXPECT_EQ(cable->verticalScrollBar()->maximum(), 0) << "every line of the detail is in view";
+  EXPECT_LT(cable->height(), 300);
+  // A number with no device says where this machine's port map file is.
+  kvtest::EnvScope ports("KVUFLASH_PORTS", std::string());
+  Find<QComboBox>(form, "CommPortBox")->setCurrentIndex(8);
+  if (form.Serial1().DeviceName(9).empty()) {
+    EXPECT_EQ(Find<QLabel>(form, "PortDevice")->text().toStdString(),
+              "(no serial device: name one in " + PortMapFile(r.dir.Dir()) + ")");
+  }
+
+  // The ready screen, the records going, the reboot and the end, as the steps write them.
+  WindowModel& w = form.Model();
+  w.Hide(Ctl::OpeningBox);
+  for (Ctl c : {Ctl::MainBox, Ctl::RunBox, Ctl::BtnStartRun}) w.Show(c);
+  w.SetCaption(Ctl::Label15, "THE UNIT MUST BE OFF");
+  w.SetCaption(Ctl::Label4, "Click on <Start Upload> button");
+  QApplication::processEvents();
+  const QPoint line15 = At(form, Ctl::Label15);
+  w.Hide(Ctl::BtnStartRun);
+  w.SetCaption(Ctl::Label2, "POWER UP THE UNIT, NOW");
+  w.Show(Ctl::Label10);
+  QApplication::processEvents();
+  const QPoint warning = At(form, Ctl::Label10);
+  w.Show(Ctl::Gauge);
+  w.SetCaption(Ctl::Label2, "Sending block 1 of 3000...");
+  QApplication::processEvents();
+  EXPECT_EQ(At(form, Ctl::Label10), warning) << "as the gauge appears";
+  w.Hide(Ctl::Gauge);
+  w.SetCaption(Ctl::Label4, "Unit re-booting, wait ...");
+  QApplication::processEvents();
+  EXPECT_EQ(At(form, Ctl::Label10), warning) << "as the gauge goes";
+  w.SetCaption(Ctl::Label10, "Now, CYCLE POWER on the RQ-410....");
+  w.SetFontSize(Ctl::Label10, 15);
+  QApplication::processEvents();
+  EXPECT_EQ(At(form, Ctl::Label10).x(), line15.x()) << "in line with the lines above";
+  EXPECT_EQ(At(form, Ctl::Label15), line15);
 }
 
 TEST(MainWindowPictures, OpeningScreenAtDesignSizeAndMaximised) {
