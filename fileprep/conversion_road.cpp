@@ -68,22 +68,21 @@ std::string WriteDerivedFile(const std::string& path, const std::vector<std::uin
       file.Discard();
       throw;
     }
-    // Moved aside only once the new file is whole beside it: a full disk leaves both as they
-    // were, and the move itself needs no room.
+    // Copied only once the new file is whole beside it, so that a full disk stops the new file
+    // first and leaves the old one alone; the old file is then replaced in place, keeping the
+    // case its name was spelt in.
     if (keep) {
-      fs::rename(path, copy, ec);
+      fs::copy_file(path, copy, fs::copy_options::overwrite_existing, ec);
       if (ec) {
+        file.Discard();
+        std::error_code ignored;
+        fs::remove(copy, ignored);
         throw EInOutError("the earlier file cannot be kept as " +
                               fs::path(copy).filename().string() + ": " + ec.message(),
                           ec.value());
       }
     }
-    try {
-      file.Commit();
-    } catch (...) {
-      if (keep) fs::rename(copy, path, ec);
-      throw;
-    }
+    file.Commit();
   });
   return copy;
 }
