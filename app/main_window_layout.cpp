@@ -132,11 +132,13 @@ void TForm1::buildCablePanel(QWidget* opening, QBoxLayout* halves) {
   QStringList cable;
   for (const std::string& line : kCableText) cable << Q(line);
   memoCable->setPlainText(cable.join(QLatin1Char('\n')));
-  // As tall as its lines need, and no taller.
-  memoCable->setFixedHeight(QFontMetrics(mono).lineSpacing() * static_cast<int>(cable.size() + 1) +
-                            2 * (memoCable->frameWidth() + 4));
-  left->addWidget(memoCable);
-  left->addStretch(1);
+  // As tall as its lines need where there is room, and no taller; scrolled where there is not.
+  memoCable->setMinimumHeight(60);
+  memoCable->setMaximumHeight(QFontMetrics(mono).lineSpacing() *
+                                  static_cast<int>(cable.size() + 1) +
+                              2 * (memoCable->frameWidth() + 4));
+  left->addWidget(memoCable, 1);
+  left->addStretch(0);
   halves->addLayout(left, 1);
 }
 

@@ -23,6 +23,7 @@
 #include <fstream>
 #include <thread>
 
+#include "app/file_chooser.h"
 #include "app/help_window.h"
 #include "app/own_control.h"
 #include "app/qt_main_thread.h"
@@ -451,6 +452,14 @@ TEST(MainWindowPictures, OpeningScreenAtDesignSizeAndMaximised) {
   for (const char* line : {"Com port open", "Sending Loader 1", "Loader 1 OK"}) w.HistAdd(line);
   QApplication::processEvents();
   EXPECT_TRUE(form.grab().save(out + "/factory.png"));
+
+  // The chooser with its types given, the keyboard in its name box.
+  TForm2* chooser = form.Ui().Chooser();
+  chooser->SetFilter(kSoftwareUploadFilter);
+  chooser->show();
+  QApplication::processEvents();
+  EXPECT_TRUE(chooser->grab().save(out + "/chooser.png"));
+  chooser->hide();
 
   form.Ui().ShowHelp(4);
   QApplication::processEvents();
