@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "components/port_map.h"
+#include "components/thread_priority.h"
 
 namespace {
 // A close waits this long for the event thread to leave the port.
@@ -186,6 +187,7 @@ void TSerial::openPort() {
 
 void TSerial::StartEvents() {
   device_->WatchModemLines(static_cast<bool>(OnSignalChange) || static_cast<bool>(OnRing));
+  device_->WatchTxEmpty(static_cast<bool>(OnTxEmpty));
   if (!device_->SetMask(ev::kOpenMask)) ReportError(device_->LastError());
   {
     std::lock_guard lock(stateMutex_);
@@ -377,6 +379,7 @@ bool TSerial::handOver(std::function<void()> fn, std::uint64_t generation) {
 }
 
 void TSerial::eventThreadBody() {
+  NameCurrentThread("kv-serial");
   std::uint64_t failureReportedFor = 0;
   std::unique_lock lock(stateMutex_);
   while (!terminate_) {

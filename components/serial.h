@@ -120,6 +120,9 @@ class SerialDevice {
   // Whether the input lines (CTS, DSR, RLSD, RING) are watched at all: only a port with a
   // handler for them needs it, and on some systems watching costs a thread of its own.
   virtual void WatchModemLines(bool) {}
+  // Whether the end of output is watched at all: only a port with a handler for it needs it,
+  // and on some systems it can only be had by looking at the output queue now and then.
+  virtual void WatchTxEmpty(bool) {}
   virtual WaitResult WaitEvent() = 0;       // event thread
   virtual std::uint32_t ModemStatus() = 0;  // event thread; 0 when unknown
   virtual bool QueueCounts(std::int32_t& rx, std::int32_t& tx) = 0;

@@ -1,6 +1,8 @@
 // The serial device over termios. The event wait is a poll on the device and on an eventfd
 // that the main thread writes to release it; input that a handler leaves unread is watched
 // by its count, so that "new input" is raised only for new bytes, as the Windows event does.
+// Reads take all that is waiting in one call and hand it out byte by byte: a record's answer
+// costs two reads, not one per byte.
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
@@ -13,17 +15,19 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <mutex>
-#include <optional>
 #include <thread>
 
+#include "components/low_latency_posix.h"
 #include "components/port_holders.h"
 #include "components/port_map.h"
 #include "components/serial.h"
+#include "components/thread_priority.h"
 
 // serial_line_posix.cpp: the record to the terminal.
 bool ApplyLineSettings(int fd, const LineSettingsRecord& settings);
@@ -37,9 +41,12 @@ bool IsPseudoTerminal(int fd) {
   const unsigned kind = major(st.st_rdev);
   return kind >= 136 && kind <= 143;
 }
-// How often unread input and the output queue are looked at while they need watching.
+// How often unread input is looked at while a handler leaves it waiting.
 constexpr int kHeldInputPollMs = 20;
-constexpr int kTxEmptyPollMs = 10;
+// The output queue, watched only for a handler of its end, is looked at when it should have
+// gone out at the line's speed, and at least this often.
+constexpr int kTxEmptyMaxPollMs = 100;
+constexpr int kBitsPerByte = 10;
 // How often the input lines are read on a device that reports them.
 constexpr int kModemPollMs = 250;
 
@@ -135,13 +142,14 @@ class PosixSerialDevice final : public SerialDevice {
       ::tcsetattr(fd, TCSANOW, &tio);
     }
     ::tcflush(fd, TCIFLUSH);  // a reopen starts with an empty input queue
+    lowLatencySet_ = AskLowLatency(fd, SystemLowLatencyDevice()) == LowLatency::TurnedOn;
     int lines = 0;
     modemLines_ = ::ioctl(fd, TIOCMGET, &lines) == 0;
     lastModem_ = modemLines_ ? modemBits(lines) : 0;
     drainWake();
     {
       std::lock_guard lock(readMutex_);
-      pushback_.reset();
+      inPos_ = inEnd_ = 0;
     }
     txPending_ = false;
     consumed_ = 0;
@@ -160,9 +168,13 @@ class PosixSerialDevice final : public SerialDevice {
     }
   }
 
+  void WatchTxEmpty(bool on) override { watchTx_ = on; }
+
   bool Close() override {
     if (fd_ < 0) return true;
     stopLineWatcher();
+    if (lowLatencySet_) ClearLowLatency(fd_, SystemLowLatencyDevice());
+    lowLatencySet_ = false;
     ::ioctl(fd_, TIOCNXCL);
     const int rc = ::close(fd_);
     fd_ = -1;
@@ -176,6 +188,7 @@ class PosixSerialDevice final : public SerialDevice {
   bool SetupQueues(std::uint16_t, std::uint16_t) override { return fd_ >= 0; }
 
   bool SetState(const LineSettingsRecord& r) override {
+    baud_ = static_cast<int>(r.BaudRate);
     return ApplyLineSettings(fd_, r) ? true : fail();
   }
 
@@ -260,7 +273,7 @@ class PosixSerialDevice final : public SerialDevice {
       auto shorten = [&](int ms) { timeout = timeout < 0 ? ms : std::min(timeout, ms); };
       // Unread input keeps the device readable, so its count is looked at instead.
       if (queued > 0) shorten(kHeldInputPollMs);
-      if (txPending_) shorten(kTxEmptyPollMs);
+      if (txPending_) shorten(txDrainMs(fd));
       // Without a line watcher (the driver has no TIOCMIWAIT) the lines are read now and then.
       if (watchingLines() && !lineWaitWorks_) shorten(kModemPollMs);
       pollfd fds[2] = {{fd, static_cast<short>(queued > 0 ? 0 : POLLIN), 0}, {wakeFd_, POLLIN, 0}};
@@ -273,14 +286,10 @@ class PosixSerialDevice final : public SerialDevice {
       if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) return {false, true, 0, EIO};
       if ((fds[0].revents & POLLIN) && queuedCount(fd) == 0) {
         // Readable with nothing queued: end of file, or an error waiting to be read.
-        std::uint8_t b = 0;
-        const ssize_t n = ::read(fd, &b, 1);
-        if (n == 1) {
-          std::lock_guard lock(readMutex_);
-          pushback_ = b;
-        } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+        std::lock_guard lock(readMutex_);
+        const int n = inPos_ == inEnd_ ? fillLocked(fd) : 1;  // a read may have come first
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR))
           return {false, true, 0, n == 0 ? EIO : errno};
-        }
       }
     }
   }
@@ -322,33 +331,27 @@ class PosixSerialDevice final : public SerialDevice {
       pollfd p{fd_, POLLOUT, 0};
       ::poll(&p, 1, static_cast<int>(left.count()));
     }
-    if (!txPending_.exchange(true)) wake();
+    if (watchTx_ && !txPending_.exchange(true)) wake();
     return IoResult::done;
   }
 
   int ReadByte(std::uint8_t& value, int) override {
     // Held across the read, so that the event wait counts arrivals with no read in between.
     std::lock_guard lock(readMutex_);
-    if (pushback_) {
-      value = *pushback_;
-      pushback_.reset();
-      ++consumed_;
-      return 1;
-    }
-    if (fd_ < 0) return 0;
-    while (true) {
-      const ssize_t n = ::read(fd_, &value, 1);
-      if (n == 1) {
-        ++consumed_;
-        return 1;
-      }
+    if (inPos_ == inEnd_) {
+      if (fd_ < 0) return 0;
+      const int n = fillLocked(fd_);
       if (n == 0) return 0;
-      if (errno == EINTR) continue;
       // Nothing waiting; a device that has gone is reported by the event thread.
-      if (errno == EAGAIN || errno == EIO) return 0;
-      lastError_ = errno;
-      return -1;
+      if (n < 0 && (errno == EAGAIN || errno == EIO)) return 0;
+      if (n < 0) {
+        lastError_ = errno;
+        return -1;
+      }
     }
+    value = inBuf_[inPos_++];
+    ++consumed_;
+    return 1;
   }
 
   int LastError() const override { return lastError_; }
@@ -389,7 +392,10 @@ class PosixSerialDevice final : public SerialDevice {
     linesDone_ = false;
     lineWaitWorks_ = true;
     const int fd = fd_;
-    lineWatcher_ = std::thread([this, fd] { watchLines(fd); });
+    lineWatcher_ = std::thread([this, fd] {
+      NameCurrentThread("kv-lines");
+      watchLines(fd);
+    });
   }
   void stopLineWatcher() {
     if (!lineWatcher_.joinable()) return;
@@ -408,7 +414,25 @@ class PosixSerialDevice final : public SerialDevice {
     if (lines & TIOCM_CD) bits |= ms::RLSD_ON;
     return bits;
   }
-  // Bytes waiting, the one the event wait may have taken included.
+  // Reads what is waiting into the empty buffer: the count, 0 at end of file, -1 with errno.
+  int fillLocked(int fd) {
+    inPos_ = inEnd_ = 0;
+    while (true) {
+      const ssize_t n = ::read(fd, inBuf_, sizeof inBuf_);
+      if (n >= 0) {
+        inEnd_ = static_cast<std::size_t>(n);
+        return static_cast<int>(n);
+      }
+      if (errno != EINTR) return -1;
+    }
+  }
+  // When the output queue should be empty at the line's speed.
+  int txDrainMs(int fd) const {
+    int out = 0;
+    if (::ioctl(fd, TIOCOUTQ, &out) != 0 || baud_ <= 0) return 1;
+    return std::clamp(out * kBitsPerByte * 1000 / baud_ + 1, 1, kTxEmptyMaxPollMs);
+  }
+  // Bytes waiting, those already read into the buffer included.
   int queuedCount(int fd) {
     std::lock_guard lock(readMutex_);
     return queuedLocked(fd);
@@ -416,7 +440,7 @@ class PosixSerialDevice final : public SerialDevice {
   int queuedLocked(int fd) {
     int n = 0;
     if (fd < 0 || ::ioctl(fd, FIONREAD, &n) != 0) n = 0;
-    return n + (pushback_ ? 1 : 0);
+    return n + static_cast<int>(inEnd_ - inPos_);
   }
   // Bytes waiting and bytes ever taken, counted with no read in between.
   std::uint64_t arrivals(int fd, int& queued) {
@@ -475,8 +499,14 @@ class PosixSerialDevice final : public SerialDevice {
   std::atomic<bool> linesDone_{true};
   std::atomic<bool> lineWaitWorks_{false};
   std::uint32_t lastModem_ = 0;
+  std::atomic<bool> watchTx_{false};
+  int baud_ = 0;
+  bool lowLatencySet_ = false;  // this port turned the adapter's low latency on
   std::mutex readMutex_;
-  std::optional<std::uint8_t> pushback_;
+  // guarded by readMutex_: input read from the device and not yet taken
+  std::uint8_t inBuf_[4096] = {};
+  std::size_t inPos_ = 0;
+  std::size_t inEnd_ = 0;
 };
 }  // namespace
 

@@ -111,6 +111,7 @@ void TSuperTimer::FireTimer() {
 }
 
 void TSuperTimer::workerBody() {
+  NameCurrentThread("kv-timer");
   std::unique_lock lock(mutex_);
   SetCurrentThreadPriority(priority_);
   priorityChanged_ = false;

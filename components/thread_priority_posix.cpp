@@ -21,3 +21,7 @@ void SetCurrentThreadPriority(TThreadPriority priority) {
   const auto tid = static_cast<id_t>(::syscall(SYS_gettid));
   setpriority(PRIO_PROCESS, tid, kNice[priority]);
 }
+
+void NameCurrentThread(const char* name) {
+  pthread_setname_np(pthread_self(), name);
+}

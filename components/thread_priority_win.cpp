@@ -9,3 +9,6 @@ void SetCurrentThreadPriority(TThreadPriority priority) {
                                     THREAD_PRIORITY_TIME_CRITICAL};
   SetThreadPriority(GetCurrentThread(), kLevels[priority]);
 }
+
+// A thread's description needs a newer Windows than the program asks for.
+void NameCurrentThread(const char*) {}
