@@ -91,6 +91,7 @@ void MainForm::Timer1Timer() {
 }
 
 void MainForm::RunStep() {
+  Sender.OneWritePerRecord = RecordsOnRequest;
   if (Core.S.CaptureEnabled) Core.Log(std::to_string(Core.S.Step), "[pn]");
   PerformStep(Core.S.Step);
 }

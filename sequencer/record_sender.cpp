@@ -71,7 +71,11 @@ void RecordSender::ResendRecord() {
   // The answer to this record must not be confused with anything received before it.
   s.ReplyText.clear();
   if (s.CaptureEnabled) DumpRecord();
-  for (std::uint8_t b : s.RecordBuffer) core_.SendByte(b);
+  if (OneWritePerRecord) {
+    core_.Serial1.WriteString(std::string(s.RecordBuffer.begin(), s.RecordBuffer.end()));
+  } else {
+    for (std::uint8_t b : s.RecordBuffer) core_.SendByte(b);
+  }
   s.RecordSentAt = core_.Clock.TimeOfDay();
 }
 
