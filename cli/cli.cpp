@@ -11,6 +11,7 @@
 
 namespace {
 
+constexpr auto kIdleWake = std::chrono::milliseconds(250);
 std::atomic<bool> g_interrupted{false};
 
 extern "C" void OnInterrupt(int) {
@@ -90,7 +91,10 @@ bool Cli::RunUntil(const std::function<bool()>& done, std::chrono::milliseconds 
   const auto end = std::chrono::steady_clock::now() + limit;
   while (!done()) {
     if (g_interrupted || std::chrono::steady_clock::now() >= end) return false;
-    mainThread_.RunPendingFor(std::chrono::milliseconds(20));
+    // Every tick and receive event is a call that ends the wait; the limit only bounds how
+    // late an interruption is seen should the ticks stop. A shorter one would wake each unit's
+    // thread for nothing many times a tick.
+    mainThread_.RunPendingFor(kIdleWake);
   }
   return true;
 }

@@ -19,6 +19,7 @@
 #include "cli/json_log.h"
 #include "cli/unit_run.h"
 #include "components/program_dir.h"
+#include "components/thread_priority.h"
 #include "fileprep/file_names.h"
 
 namespace fs = std::filesystem;
@@ -293,7 +294,12 @@ int RunUpload(UploadOptions o, std::ostream& out, std::ostream& err, bool termin
     runUnit(0);
   } else {
     std::vector<std::thread> units;
-    for (std::size_t i = 0; i < ports.size(); ++i) units.emplace_back(runUnit, i);
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+      units.emplace_back([&runUnit, i] {
+        NameCurrentThread("kv-unit");
+        runUnit(i);
+      });
+    }
     for (std::thread& unit : units) unit.join();
   }
   display.Finish();
