@@ -7,8 +7,8 @@ namespace rqsim {
 namespace {
 
 constexpr int kBitsPerByte = 10;
-// Bytes are handed over at most once a millisecond: a wake-up per byte (0.17 ms at 57600) would
-// cost far more than it shows, and no byte is ever handed over before its time.
+// The unit's bytes are handed over at most once a millisecond: a wake-up per byte (0.17 ms at
+// 57600) would cost far more than it shows, and no byte is ever handed over before its time.
 constexpr std::chrono::milliseconds kQuantum{1};
 
 }  // namespace
@@ -20,14 +20,19 @@ size_t LineTime::Burst::crossedBy(Clock::time_point now) const {
   return std::min(n, bytes.size());
 }
 
-void LineTime::queue(std::deque<Burst>& q, std::string_view bytes, Clock::time_point now,
-                     int baud) {
+void LineTime::queue(std::deque<Burst>& q, std::string_view bytes, Clock::time_point now, int baud,
+                     bool join) {
   if (bytes.empty()) return;
   Burst b;
   b.bytes = bytes;
   if (paced_ && baud > 0) {
     b.byteTime = std::chrono::duration_cast<Clock::duration>(
         std::chrono::nanoseconds(1'000'000'000LL * kBitsPerByte / baud));
+  }
+  if (join && !q.empty() && b.byteTime > Clock::duration::zero() &&
+      q.back().byteTime == b.byteTime && now < q.back().end()) {
+    q.back().bytes += bytes;
+    return;
   }
   // A byte starts when the line is free: now, or when the last queued byte has crossed.
   Clock::time_point start = now;
@@ -43,6 +48,21 @@ LineTime::Clock::time_point LineTime::notBefore(const Burst& b, Clock::time_poin
   return paced_ ? std::max(due, std::min(last + kQuantum, b.end())) : due;
 }
 
+LineTime::Clock::time_point LineTime::takeInAt(const Burst& b) const {
+  const Clock::time_point due = b.due(b.done);
+  return paced_ ? std::max(due, std::min(due + kInputHold, b.end())) : due;
+}
+
+LineTime::Clock::time_point LineTime::batchBefore(Clock::time_point t) const {
+  if (latency_ <= Clock::duration::zero() || t < epoch_) return t;
+  return epoch_ + (t - epoch_) / latency_ * latency_;
+}
+
+LineTime::Clock::time_point LineTime::batchFrom(Clock::time_point t) const {
+  const Clock::time_point before = batchBefore(t);
+  return before == t ? t : before + latency_;
+}
+
 bool LineTime::read(std::string& got, Clock::time_point now) {
   // One read per readiness: a terminal set for VMIN 0 answers a read with nothing waiting as
   // if the line had gone.
@@ -52,7 +72,7 @@ bool LineTime::read(std::string& got, Clock::time_point now) {
   got.assign(buffer, static_cast<size_t>(n));
   // The other end sends at the speed it set for sending.
   auto peer = line_.peerSpeeds();
-  queue(in_, got, now, peer ? peer->send : 0);
+  queue(in_, got, now, peer ? peer->send : 0, true);
   return true;
 }
 
@@ -66,7 +86,6 @@ LineTime::Piece LineTime::received(Clock::time_point now) {
   piece.begins = front.done == 0;
   piece.ends = upTo == front.bytes.size();
   front.done = upTo;
-  lastIn_ = now;
   if (front.done == front.bytes.size()) in_.pop_front();
   return piece;
 }
@@ -74,14 +93,16 @@ LineTime::Piece LineTime::received(Clock::time_point now) {
 void LineTime::send(std::string_view bytes) {
   // The other end hears at the speed it set for receiving.
   auto peer = line_.peerSpeeds();
-  queue(out_, bytes, Clock::now(), peer ? peer->receive : 0);
+  queue(out_, bytes, Clock::now(), peer ? peer->receive : 0, false);
 }
 
 size_t LineTime::writeDue(Clock::time_point now) {
   blocked_ = false;
+  // Behind a latency timer only what had crossed when it last ran out goes on.
+  const Clock::time_point passedOn = batchBefore(now);
   while (!out_.empty()) {
     Burst& front = out_.front();
-    size_t upTo = front.crossedBy(now);
+    size_t upTo = front.crossedBy(passedOn);
     if (upTo <= front.done) break;
     size_t n = line_.writeSome(std::string_view(front.bytes).substr(front.done, upTo - front.done));
     if (n > 0) {
@@ -110,11 +131,12 @@ size_t LineTime::writeDue(Clock::time_point now) {
 std::optional<LineTime::Clock::time_point> LineTime::nextDue() const {
   std::optional<Clock::time_point> next;
   auto earliest = [&next](Clock::time_point t) { next = next ? std::min(*next, t) : t; };
-  if (!in_.empty()) earliest(notBefore(in_.front(), lastIn_));
+  if (!in_.empty()) earliest(takeInAt(in_.front()));
   if (!out_.empty()) {
     const Burst& front = out_.front();
     // A blocked line wakes the loop when it can take more; this is only for giving up.
-    earliest(blocked_ ? front.due(front.done) + kGiveUpAfter : notBefore(front, lastOut_));
+    earliest(blocked_ ? front.due(front.done) + kGiveUpAfter
+                      : batchFrom(notBefore(front, lastOut_)));
   }
   return next;
 }

@@ -5,6 +5,12 @@
 // device, whose UART keeps the time itself, or --no-line-time) bytes pass as they come. Either
 // way writing never blocks: what the other end does not take waits, and is given up when it has
 // taken nothing for a while, so a peer that stops reading cannot hold the unit up.
+// The unit takes in what has crossed when the burst ends, and at least every kInputHold in a
+// long one: it acts on whole messages, and a wake-up per millisecond of a record would cost
+// the simulator more than the uploader it serves. Bytes that follow without a pause belong to
+// the burst still crossing, as they do on the wire.
+// A latency timer, where given, plays a USB adapter's: the unit's bytes reach the other end
+// in batches, once every period, as the adapter passes on what it has received.
 #pragma once
 
 #include <chrono>
@@ -24,7 +30,11 @@ class LineTime {
   // How long the unit's answer may wait for a peer that takes none of it.
   static constexpr std::chrono::milliseconds kGiveUpAfter{500};
 
-  LineTime(Line& line, bool paced) : line_(line), paced_(paced) {}
+  // How long the unit may leave bytes that have crossed untaken.
+  static constexpr std::chrono::milliseconds kInputHold{40};
+
+  LineTime(Line& line, bool paced, std::chrono::milliseconds latencyTimer = {})
+      : line_(line), paced_(paced), latency_(latencyTimer), epoch_(Clock::now()) {}
 
   bool paced() const { return paced_; }
 
@@ -66,15 +76,23 @@ class LineTime {
     size_t crossedBy(Clock::time_point now) const;
   };
 
-  void queue(std::deque<Burst>& q, std::string_view bytes, Clock::time_point now, int baud);
+  // `join`: bytes that follow the burst still crossing without a pause become part of it.
+  void queue(std::deque<Burst>& q, std::string_view bytes, Clock::time_point now, int baud,
+             bool join);
   // When the next bytes of b may go, given the last hand-over.
   Clock::time_point notBefore(const Burst& b, Clock::time_point last) const;
+  // When the unit takes in the next bytes of b.
+  Clock::time_point takeInAt(const Burst& b) const;
+  // The latency timer's last expiry by t, and its next one from t on.
+  Clock::time_point batchBefore(Clock::time_point t) const;
+  Clock::time_point batchFrom(Clock::time_point t) const;
 
   Line& line_;
   bool paced_;
+  Clock::duration latency_;
+  Clock::time_point epoch_;
   std::deque<Burst> in_;
   std::deque<Burst> out_;
-  Clock::time_point lastIn_{};
   Clock::time_point lastOut_{};
   bool blocked_ = false;
 };

@@ -77,27 +77,32 @@ struct OptionTable {
   std::map<std::string, std::pair<bool*, bool>> flags;
 };
 
-OptionTable tableFor(Options& o) {
-  auto nonNegative = [](long& target) {
-    return [&target](const std::string& v) { return parseLong(v, target) && target >= 0; };
-  };
-  auto positiveInt = [](int& target) {
-    return [&target](const std::string& v) {
-      long n = 0;
-      if (!parseLong(v, n) || n < 1 || n > 1000000) return false;
-      target = static_cast<int>(n);
-      return true;
-    };
-  };
-  auto text = [](std::string& target) {
-    return [&target](const std::string& v) {
-      target = v;
-      return !v.empty();
-    };
-  };
+using Valued = std::map<std::string, std::pair<Taker, const char*>>;
 
-  OptionTable t;
-  t.valued = {
+Taker nonNegative(long& target) {
+  return [&target](const std::string& v) { return parseLong(v, target) && target >= 0; };
+}
+Taker positiveInt(int& target) {
+  return [&target](const std::string& v) {
+    long n = 0;
+    if (!parseLong(v, n) || n < 1 || n > 1000000) return false;
+    target = static_cast<int>(n);
+    return true;
+  };
+}
+Taker text(std::string& target) {
+  return [&target](const std::string& v) {
+    target = v;
+    return !v.empty();
+  };
+}
+Taker countList(CountList& target) {
+  return [&target](const std::string& v) { return parseCountList(v, target); };
+}
+
+// Where it serves, how fast the unit is and how the run ends.
+Valued serviceOptions(Options& o) {
+  return {
       {"--device", {text(o.device), "a device path such as /dev/ttyUSB1"}},
       {"--link", {text(o.link), "a path for the link"}},
       {"--count",
@@ -121,6 +126,11 @@ OptionTable tableFor(Options& o) {
       {"--erase-ms", {nonNegative(o.eraseMs), "milliseconds (0 or more)"}},
       {"--reboot-ms", {nonNegative(o.rebootMs), "milliseconds (0 or more)"}},
       {"--program-ms", {nonNegative(o.programMs), "milliseconds (0 or more)"}},
+      {"--latency-ms",
+       {[&o](const std::string& v) {
+          return parseLong(v, o.latencyMs) && o.latencyMs >= 1 && o.latencyMs <= 255;
+        },
+        "milliseconds from 1 to 255"}},
       {"--byte-timeout-ms",
        {[&o](const std::string& v) { return parseLong(v, o.byteTimeoutMs) && o.byteTimeoutMs > 0; },
         "milliseconds (more than 0)"}},
@@ -139,6 +149,12 @@ OptionTable tableFor(Options& o) {
       {"--exit-after-ms",
        {[&o](const std::string& v) { return parseLong(v, o.exitAfterMs) && o.exitAfterMs > 0; },
         "milliseconds (more than 0)"}},
+  };
+}
+
+// The faults, and what they draw on.
+Valued faultOptions(Options& o) {
+  return {
       {"--seed",
        {[&o](const std::string& v) {
           long n = 0;
@@ -156,15 +172,10 @@ OptionTable tableFor(Options& o) {
         },
         "a number of bytes from 0 to 4096"}},
       {"--ready-after-u", {positiveInt(o.loader.readyAfterU), "a number from 1"}},
-      {"--resend-records",
-       {[&o](const std::string& v) { return parseCountList(v, o.loader.resendRecords); },
-        "a list such as 3,7:2,9:all"}},
+      {"--resend-records", {countList(o.loader.resendRecords), "a list such as 3,7:2,9:all"}},
       {"--unknown-line-records",
-       {[&o](const std::string& v) { return parseCountList(v, o.loader.unknownLineRecords); },
-        "a list such as 3,7:2,9:all"}},
-      {"--twice-records",
-       {[&o](const std::string& v) { return parseCountList(v, o.loader.twiceRecords); },
-        "a list such as 3,7:2,9:all"}},
+       {countList(o.loader.unknownLineRecords), "a list such as 3,7:2,9:all"}},
+      {"--twice-records", {countList(o.loader.twiceRecords), "a list such as 3,7:2,9:all"}},
       {"--silent-after-records",
        {nonNegative(o.loader.silentAfterRecords), "a number of records (0 or more)"}},
       {"--silence-ms", {nonNegative(o.loader.silenceMs), "milliseconds (0 or more)"}},
@@ -184,6 +195,12 @@ OptionTable tableFor(Options& o) {
       {"--corrupt-records",
        {[&o](const std::string& v) { return parseRate(v, o.loader.corruptRecordRate); },
         "a share from 0 to 1, such as 0.05"}},
+  };
+}
+
+// The faults of the remote control and of the bootstrap.
+Valued remoteAndBootOptions(Options& o) {
+  return {
       {"--swr-after", {positiveInt(o.remote.swrAfter), "a number from 1"}},
       {"--fcs-wrong",
        {[&o](const std::string& v) {
@@ -207,13 +224,18 @@ OptionTable tableFor(Options& o) {
       {"--loader2-reply",
        {[&o](const std::string& v) { return parseHexBytes(v, o.boot.loader2Reply); },
         "bytes in hex, such as 55, or none"}},
-      {"--bad-check-lines",
-       {[&o](const std::string& v) { return parseCountList(v, o.boot.badCheckLines); },
-        "a list such as 3,7:2,9:all"}},
+      {"--bad-check-lines", {countList(o.boot.badCheckLines), "a list such as 3,7:2,9:all"}},
       {"--corrupt-lines",
        {[&o](const std::string& v) { return parseRate(v, o.boot.corruptLineRate); },
         "a share from 0 to 1, such as 0.05"}},
   };
+}
+
+OptionTable tableFor(Options& o) {
+  OptionTable t;
+  t.valued = serviceOptions(o);
+  t.valued.merge(faultOptions(o));
+  t.valued.merge(remoteAndBootOptions(o));
   t.flags = {
       {"--help", {&o.help, true}},
       {"-h", {&o.help, true}},
@@ -408,6 +430,9 @@ What the unit does
                           (default 0: on from the start)
   --erase-ms N            time the erase takes (default 2000)
   --reboot-ms N           time from THANK YOU to the remote control (default 3000)
+  --latency-ms N          play a USB adapter's latency timer (1 to 255): the unit's bytes reach
+                          the other end in batches, every N ms, as the adapter passes on what it
+                          has received (16 is common; 1 with low latency asked for)
   --program-ms N          time to write a whole, good record into the flash; SEND BLOCK for the
                           next one follows only then (default 0). Bytes that arrive meanwhile are
                           lost. RESEND BLOCK and the fault answers come at once

@@ -52,6 +52,7 @@ struct Options {
   bool speedCheck = true;
   bool autoPowerCycle = true;
   bool lineTime = true;  // pseudo-terminal only: bytes take their time on the line
+  long latencyMs = 0;    // a USB adapter's latency timer: answers pass on every N ms
 
   int count = 1;       // units served at once, each on its own pseudo-terminal
   int unitNumber = 0;  // 1..count when there are several; 0 for a unit on its own

@@ -1,6 +1,7 @@
 #include "unit_runner.h"
 
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -132,9 +133,10 @@ int UnitRunner::join() {
 }
 
 void UnitRunner::serve() {
+  ::pthread_setname_np(::pthread_self(), "rq410-unit");
   const Clock::time_point start = Clock::now();
   auto msAt = [start](Clock::time_point t) { return msBetween(start, t); };
-  LineTime wire(*line_, options_.lineTime && line_->isPty());
+  LineTime wire(*line_, options_.lineTime && line_->isPty(), milliseconds(options_.latencyMs));
   Unit unit(options_, *line_, wire, *transcript_, flash_);
   unit.start(0);
 
