@@ -16,11 +16,15 @@ bool HandOverQueue::PlaceAndWait(std::function<void()> fn, const void* owner,
   auto call = std::make_shared<Call>();
   call->fn = std::move(fn);
   call->owner = owner;
-  std::unique_lock lock(mutex_);
-  if (shutDown_) return false;
-  queue_.push_back(call);
+  {
+    std::lock_guard lock(mutex_);
+    if (shutDown_) return false;
+    queue_.push_back(call);
+  }
+  // Told with the lock released, so that the main thread does not wake only to wait for it.
   arrived_.notify_all();
   if (wake) wake();
+  std::unique_lock lock(mutex_);
   call->done.wait(lock, [&] { return call->finished || call->dropped; });
   return call->finished;
 }
@@ -61,7 +65,9 @@ int HandOverQueue::RunAll() {
     }
     lock.lock();
     call->finished = true;
+    lock.unlock();
     call->done.notify_all();
+    lock.lock();
     ++ran;
   }
   return ran;

@@ -27,6 +27,7 @@
 #include "components/port_holders.h"
 #include "components/port_map.h"
 #include "components/serial.h"
+#include "components/serial_open_posix.h"
 #include "components/thread_priority.h"
 
 // serial_line_posix.cpp: the record to the terminal.
@@ -34,13 +35,6 @@ bool ApplyLineSettings(int fd, const LineSettingsRecord& settings);
 
 namespace {
 
-// The slave side of a pseudo-terminal (device majors 136 to 143).
-bool IsPseudoTerminal(int fd) {
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
-  const unsigned kind = major(st.st_rdev);
-  return kind >= 136 && kind <= 143;
-}
 // How often unread input is looked at while a handler leaves it waiting.
 constexpr int kHeldInputPollMs = 20;
 // The output queue, watched only for a handler of its end, is looked at when it should have
@@ -101,7 +95,7 @@ class PosixSerialDevice final : public SerialDevice {
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
       error = lastError_ = errno;
-      message = openFailureText(com, path, error);
+      message = OpenFailureText(com, path, error);
       return false;
     }
     if (!::isatty(fd)) {
@@ -115,7 +109,7 @@ class PosixSerialDevice final : public SerialDevice {
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
       ::close(fd);
       error = lastError_ = EBUSY;
-      message = openFailureText(com, path, EBUSY);
+      message = OpenFailureText(com, path, EBUSY);
       return false;
     }
     // A program that opened the port without locking it (a terminal program, often) would
@@ -132,16 +126,7 @@ class PosixSerialDevice final : public SerialDevice {
       }
     }
     ::ioctl(fd, TIOCEXCL);
-    termios tio{};
-    if (::tcgetattr(fd, &tio) == 0) {
-      ::cfmakeraw(&tio);
-      tio.c_cflag |= CLOCAL | CREAD;
-      tio.c_cflag &= ~HUPCL;  // closing must not hang up the unit's lines
-      tio.c_cc[VMIN] = 1;
-      tio.c_cc[VTIME] = 0;
-      ::tcsetattr(fd, TCSANOW, &tio);
-    }
-    ::tcflush(fd, TCIFLUSH);  // a reopen starts with an empty input queue
+    MakeRawLine(fd);
     lowLatencySet_ = AskLowLatency(fd, SystemLowLatencyDevice()) == LowLatency::TurnedOn;
     int lines = 0;
     modemLines_ = ::ioctl(fd, TIOCMGET, &lines) == 0;
@@ -447,24 +432,6 @@ class PosixSerialDevice final : public SerialDevice {
     std::lock_guard lock(readMutex_);
     queued = queuedLocked(fd);
     return static_cast<std::uint64_t>(queued) + consumed_;
-  }
-  static std::string openFailureText(const std::string& com, const std::string& path, int error) {
-    const std::string where = com + " (" + path + ")";
-    switch (error) {
-      case EACCES:
-      case EPERM:
-        return "Access to " + where +
-               " was denied. Add your user to the dialout group (sudo usermod -aG dialout "
-               "$USER), then log out and in again.";
-      case EBUSY:
-        return where + " is in use by another program.";
-      case ENOENT:
-      case ENODEV:
-      case ENXIO:
-        return where + " is not present.";
-      default:
-        return where + ": " + std::strerror(error);
-    }
   }
   bool fail() {
     lastError_ = errno;

@@ -206,6 +206,14 @@ TEST(Serial, WritesAndBoundedReads) {
   EXPECT_EQ(f.serial.ReadChar(b), 0);
   EXPECT_TRUE(f.dialogs.empty());
 
+  // The end of output is watched for a handler that wants it.
+  int emptied = 0;
+  f.serial.OnTxEmpty = [&](TComponent*) { ++emptied; };
+  f.serial.SetActive(true);
+  f.serial.WriteString("U");
+  EXPECT_EQ(f.pty.Receive(1), "U");
+  EXPECT_TRUE(ServeUntil(f.main, [&] { return emptied == 1; }));
+
   // A write the other end never takes gives up after its bound (500 ms at 38400 baud and
   // above, whatever the length) and is reported.
   f.serial.SetBaudrate(115200);
