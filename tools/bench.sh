@@ -12,5 +12,5 @@ echo "== Upload: milliseconds per record against rq410-sim, per tick and on requ
 "$build/bench/upload/bench_upload" 600
 "$build/bench/upload/bench_upload" 600 --program-ms 5
 echo
-echo "== Production line: 1, 4 and 8 units at once through kvuflash-cli =="
-"$build/bench/line/bench_line" 300 1 --program-ms 5
+echo "== Production line: 1 to 32 units at once through kvuflash-cli =="
+"$build/bench/line/bench_line" 300 1
