@@ -2,11 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <vector>
-
-#include "components/adapter_latency.h"
-#include "support/scratch_folder.h"
 
 namespace {
 
@@ -63,21 +59,4 @@ TEST(LowLatency, AskedOfUsbSerialAdaptersOnlyAndGivenBackAsFound) {
     EXPECT_EQ(other.gets, 0) << bus;
     EXPECT_TRUE(other.sets.empty()) << bus;
   }
-}
-
-TEST(LowLatency, AdaptersLatencyTimersAreReadWhereTheirDriversShowThem) {
-  kvtest::ScratchFolder sys;
-  const auto devices = sys.Path() / "bus/usb-serial/devices";
-  for (const char* name : {"ttyUSB1", "ttyUSB0", "ttyUSB2"})
-    std::filesystem::create_directories(devices / name);
-  std::ofstream(devices / "ttyUSB1/latency_timer") << "16\n";
-  std::ofstream(devices / "ttyUSB0/latency_timer") << "1\n";
-  // ttyUSB2's driver has no latency timer.
-  const std::vector<AdapterLatency> found = UsbAdapterLatencyTimers(sys.Path().string());
-  ASSERT_EQ(found.size(), 2u);
-  EXPECT_EQ(found[0].device, "/dev/ttyUSB0");
-  EXPECT_EQ(found[0].ms, 1);
-  EXPECT_EQ(found[1].device, "/dev/ttyUSB1");
-  EXPECT_EQ(found[1].ms, 16);
-  EXPECT_TRUE(UsbAdapterLatencyTimers((sys.Path() / "none").string()).empty());
 }
