@@ -6,7 +6,8 @@
 // back, 10 bits a byte, plus the unit's programming time when given), and the lost ticks:
 // firings that came more than 1.5 intervals after the one before. Arguments after the number of
 // records go to rq410-sim: --no-line-time to see memory speed, --program-ms N for a unit that
-// takes time to write each record.
+// takes time to write each record, --latency-ms N for a USB adapter's latency timer (the
+// unit's answers reach the uploader in batches every N ms; the line limit leaves it out).
 #include <unistd.h>
 
 #include <algorithm>
@@ -156,15 +157,19 @@ int main(int argc, char** argv) {
   const std::vector<std::string> simOptions(argv + std::min(argc, 2), argv + argc);
   bool lineTime = true;
   double programMs = 0;
+  int latencyMs = 0;
   for (std::size_t i = 0; i < simOptions.size(); ++i) {
     if (simOptions[i] == "--no-line-time") lineTime = false;
     if (simOptions[i] == "--line-time") lineTime = true;
     if (simOptions[i] == "--program-ms" && i + 1 < simOptions.size())
       programMs = std::atof(simOptions[i + 1].c_str());
+    if (simOptions[i] == "--latency-ms" && i + 1 < simOptions.size())
+      latencyMs = std::atoi(simOptions[i + 1].c_str());
   }
   std::string setting = lineTime ? "line time on" : "line time off: memory speed";
   if (programMs > 0)
     setting += ", programming " + std::to_string(static_cast<int>(programMs)) + " ms a record";
+  if (latencyMs > 0) setting += ", adapter latency timer " + std::to_string(latencyMs) + " ms";
   std::printf("Software Upload of %d records against rq410-sim (tick %d ms, %s)\n", records,
               kTickMs, setting.c_str());
   std::printf("%-10s %6s %8s %10s %11s %11s %9s %12s %12s %12s %9s\n", "records", "baud", "records",
