@@ -87,33 +87,21 @@ void TSerial::eventThreadBody() {
 }
 
 void TSerial::dispatch(std::uint32_t events, std::uint64_t generation) {
-  if (events & ev::CTS) {
-    const bool state = (device_->ModemStatus() & ms::CTS_ON) != 0;
+  // Each input line's change, with its state read now, in the order CTS, DSR, RLSD.
+  const auto signal = [&](std::uint32_t event, std::uint32_t bit, eModemInSignal line,
+                          bool TSerial::*state) {
+    if (!(events & event)) return;
+    const bool on = (device_->ModemStatus() & bit) != 0;
     handOver(
-        [this, state] {
-          CTSState = state;
-          if (OnSignalChange) OnSignalChange(this, msCTS, state);
+        [this, on, line, state] {
+          this->*state = on;
+          if (OnSignalChange) OnSignalChange(this, line, on);
         },
         generation);
-  }
-  if (events & ev::DSR) {
-    const bool state = (device_->ModemStatus() & ms::DSR_ON) != 0;
-    handOver(
-        [this, state] {
-          DSRState = state;
-          if (OnSignalChange) OnSignalChange(this, msDSR, state);
-        },
-        generation);
-  }
-  if (events & ev::RLSD) {
-    const bool state = (device_->ModemStatus() & ms::RLSD_ON) != 0;
-    handOver(
-        [this, state] {
-          RLSDState = state;
-          if (OnSignalChange) OnSignalChange(this, msRLSD, state);
-        },
-        generation);
-  }
+  };
+  signal(ev::CTS, ms::CTS_ON, msCTS, &TSerial::CTSState);
+  signal(ev::DSR, ms::DSR_ON, msDSR, &TSerial::DSRState);
+  signal(ev::RLSD, ms::RLSD_ON, msRLSD, &TSerial::RLSDState);
   if (events & ev::TXEMPTY)
     handOver(
         [this] {

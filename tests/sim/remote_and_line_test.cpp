@@ -167,7 +167,7 @@ TEST(SimLine, HelpOptionsAndMistakesInThem) {
   for (const char* option :
        {"--link", "--device", "--bootstrap", "--dump", "--transcript", "--once", "--resend-records",
         "--bad-check-lines", "--seed", "--power-on-after-ms", "--line-time", "--no-line-time",
-        "--program-ms", "--count", "--unit", "--twice-records"}) {
+        "--program-ms", "--count", "--unit", "--twice-records", "--latency-ms"}) {
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
   }
   RunResult unknown = RunSim({"--frobnicate"});
@@ -176,6 +176,9 @@ TEST(SimLine, HelpOptionsAndMistakesInThem) {
   RunResult badValue = RunSim({"--resend-records", "3,x"});
   EXPECT_EQ(badValue.status, 2);
   EXPECT_NE(badValue.err.find("a list such as"), std::string::npos) << badValue.err;
+  RunResult noLatency = RunSim({"--latency-ms", "0"});
+  EXPECT_EQ(noLatency.status, 2);
+  EXPECT_NE(noLatency.err.find("from 1 to 255"), std::string::npos) << noLatency.err;
   RunResult missing = RunSim({"--erase-ms"});
   EXPECT_EQ(missing.status, 2);
   EXPECT_NE(missing.err.find("needs a value"), std::string::npos);
