@@ -25,6 +25,7 @@ using Clock = LineTime::Clock;
 using std::chrono::milliseconds;
 
 constexpr milliseconds kDrainWait{2000};
+constexpr milliseconds kDrainQuiet{20};
 constexpr milliseconds kIdleWake{1000};
 
 // The link is ours to replace only when it is a link; never a file that someone else made.
@@ -200,9 +201,16 @@ void UnitRunner::serve() {
   }
 
   // Let the other end take the last answer, at the line's pace, before the line goes away.
+  // It has taken it all only once nothing has waited for it for a while: bytes still on their
+  // way through the terminal's buffers are not counted as waiting, and would be lost.
+  auto quietSince = Clock::now();
   for (const auto until = Clock::now() + kDrainWait; Clock::now() < until;) {
     if (wire.writeDue(Clock::now()) > 0) break;
-    if (wire.unsent() == 0 && line_->pendingToPeer() == 0) break;
+    if (wire.unsent() != 0 || line_->pendingToPeer() != 0) {
+      quietSince = Clock::now();
+    } else if (Clock::now() - quietSince >= kDrainQuiet) {
+      break;
+    }
     ::usleep(1000);
   }
   stopped(why, msAt(Clock::now()), unit.summary());

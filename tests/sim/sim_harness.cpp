@@ -113,6 +113,8 @@ std::string Client::readUntil(const std::string& text, int timeoutMs) {
     pollfd p{fd_, POLLIN, 0};
     if (::poll(&p, 1, static_cast<int>(msLeft(until))) <= 0) break;
     ssize_t n = ::read(fd_, buf, sizeof buf);
+    // A line whose other end has gone stays readable for ever: the answer will not come.
+    if (n <= 0 && (n == 0 || errno != EAGAIN)) break;
     if (n > 0) out.append(buf, static_cast<size_t>(n));
   }
   return out;
@@ -125,7 +127,9 @@ std::string Client::readBytes(size_t n, int timeoutMs) {
   while (out.size() < n) {
     pollfd p{fd_, POLLIN, 0};
     if (::poll(&p, 1, static_cast<int>(msLeft(until))) <= 0) break;
-    if (::read(fd_, &c, 1) == 1) out.push_back(c);
+    const ssize_t got = ::read(fd_, &c, 1);
+    if (got <= 0 && (got == 0 || errno != EAGAIN)) break;  // the other end has gone
+    if (got == 1) out.push_back(c);
   }
   return out;
 }
