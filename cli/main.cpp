@@ -13,6 +13,7 @@
 #include "cli/narrator.h"
 #include "cli/options.h"
 #include "cli/upload_command.h"
+#include "cli/verify_command.h"
 #include "components/install_paths.h"
 #include "components/program_dir.h"
 #include "kv_build_info.h"
@@ -43,6 +44,9 @@ constexpr const char* kUsage =
     "                 file with a line of a wrong checksum or length, or without its end\n"
     "                 record (it may have been cut short), is refused unless\n"
     "                 --accept-bad-checksums is given (some old tools wrote wrong checksums)\n"
+    "  verify FILE    ask the running unit for its memory checksums and compare them with\n"
+    "                 FILE's (exit 0 match, 7 differ, 5 no answer)\n"
+    "  info           ask the running unit for its software and memory checksums\n"
     "  check-port     open the chosen port at the chosen baud rate as a Software Upload\n"
     "                 would, and say whether it opened\n"
     "  ports          list the port numbers 1 to 9 and the devices they stand for\n"
@@ -64,7 +68,11 @@ constexpr const char* kUsage =
     "without an entry is the N-th serial device present.\n";
 
 int Help(const CommandLine& c) {
-  std::cout << kUsage << '\n' << kUploadHelpText << '\n' << kFactoryHelpText;
+  std::cout << kUsage << '\n'
+            << kUploadHelpText << '\n'
+            << kFactoryHelpText << '\n'
+            << kVerifyHelpText << '\n'
+            << kInfoHelpText;
   // An installed program says where its sample files are, to try convert and upload on.
   if (const std::string data = InstalledDataDir(); !data.empty()) {
     std::cout << "\nSample firmware files: " << data << "samples/\n";
@@ -122,6 +130,14 @@ int Upload(const CommandLine& c) {
   return RunUpload(c.upload, std::cout, std::cerr, KV_STDOUT_IS_TERMINAL());
 }
 
+int Query(const CommandLine& c) {
+  if (c.help) {
+    std::cout << (c.command == "verify" ? kVerifyHelpText : kInfoHelpText);
+    return 0;
+  }
+  return RunUpload(c.upload, std::cout, std::cerr, KV_STDOUT_IS_TERMINAL());
+}
+
 int Factory(const CommandLine& c) {
   if (c.help) {
     std::cout << kFactoryHelpText;
@@ -144,6 +160,7 @@ struct CommandRow {
 constexpr CommandRow kCommands[] = {
     {"help", Help},       {"version", Version},      {"convert", Convert}, {"upload", Upload},
     {"factory", Factory}, {"check-port", CheckPort}, {"ports", Ports},     {"doctor", Doctor},
+    {"verify", Query},    {"info", Query},
 };
 
 // Output to a closed pipe ("| head -1", a logging process that died) is dropped rather than

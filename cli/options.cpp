@@ -85,6 +85,21 @@ void SetUpUpload(CLI::App& app, CommandLine& c, RawWords& raw) {
   up->add_option("file", raw.positional);
 }
 
+// verify FILE and info: the unit's remote control asked, on one port or many.
+void SetUpQueries(CLI::App& app, CommandLine& c, RawWords& raw) {
+  for (const char* name : {"verify", "info"}) {
+    CLI::App* query = Command(app, name);
+    query->add_flag("-h,--help", c.help);
+    query->add_option("--port", raw.ports)
+        ->allow_extra_args(false)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    query->add_option("--json", c.upload.json);
+    query->add_option("--dir", c.upload.dir);
+    query->add_option("--timeout", raw.timeout);
+    query->add_option("file", raw.positional);
+  }
+}
+
 void SetUpFactory(CLI::App& app, CommandLine& c, RawWords& raw) {
   CLI::App* factory = Command(app, "factory");
   FactoryOptions& o = c.factory;
@@ -106,11 +121,14 @@ void SetUpSmallCommands(CLI::App& app, CommandLine& c, RawWords& raw) {
 
 void CheckUpload(const CLI::App& sub, CommandLine& c, RawWords& raw, const Leftovers& left) {
   UploadOptions& o = c.upload;
-  const auto refuse = [](const std::string& text) {
-    throw UsageError(text + " Try kvuflash-cli upload --help.", kCommandStatus);
+  const std::string& name = c.command;
+  const auto refuse = [&](const std::string& text) {
+    throw UsageError(text + " Try kvuflash-cli " + name + " --help.", kCommandStatus);
   };
+  o.job = name == "verify" ? UnitJob::Verify : name == "info" ? UnitJob::Info : UnitJob::Upload;
   if (!left.Empty()) {
-    if (StartsWith(left.First(), "--")) refuse("Unknown option " + left.First() + " for upload.");
+    if (StartsWith(left.First(), "--"))
+      refuse("Unknown option " + left.First() + " for " + name + ".");
     raw.positional.insert(raw.positional.end(), left.words.begin(), left.words.end());
   }
   if (c.help) return;
@@ -126,14 +144,20 @@ void CheckUpload(const CLI::App& sub, CommandLine& c, RawWords& raw, const Lefto
   }
   try {
     if (!raw.timeout.empty()) o.timeoutSeconds = TimeoutSecondsValue(raw.timeout);
-    if (sub.count("--capture")) FileNameValue("--capture", o.capture);
+    if (o.job == UnitJob::Upload && sub.count("--capture")) FileNameValue("--capture", o.capture);
     if (sub.count("--json")) FileNameValue("--json", o.json);
   } catch (const std::invalid_argument& e) {
     refuse(e.what());
   }
+  if (o.job == UnitJob::Info) {
+    if (!raw.positional.empty()) refuse("info takes no file, not '" + raw.positional[0] + "'.");
+    return;
+  }
   if (raw.positional.size() > 1)
-    refuse("upload takes one file name, not also '" + raw.positional[1] + "'.");
-  if (raw.positional.empty()) refuse("upload needs the name of the file to send.");
+    refuse(name + " takes one file name, not also '" + raw.positional[1] + "'.");
+  if (raw.positional.empty())
+    refuse(o.job == UnitJob::Upload ? "upload needs the name of the file to send."
+                                    : "verify needs the name of the file to compare with.");
   o.file = raw.positional.front();
 }
 
@@ -221,6 +245,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
   app.add_option("--dir", c.global.dir);
   SetUpUpload(app, c, command);
   SetUpFactory(app, c, command);
+  SetUpQueries(app, c, command);
   SetUpSmallCommands(app, c, command);
   try {
     app.parse(argc, argv);
@@ -245,7 +270,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
   if (c.global.port) c.upload.ports = {std::to_string(c.global.port)};
   if (c.global.port) c.factory.port = std::to_string(c.global.port);
   if (c.factory.dir.empty()) c.factory.dir = c.global.dir;
-  if (c.command == "upload") {
+  if (c.command == "upload" || c.command == "verify" || c.command == "info") {
     CheckUpload(*chosen.front(), c, command, left);
   } else if (c.command == "factory") {
     CheckFactory(*chosen.front(), c, command, left);

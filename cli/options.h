@@ -22,7 +22,12 @@ struct GlobalOptions {
   std::string dir;  // with its trailing separator
 };
 
+// What is done with each unit: a Software Upload, or a question to the running unit.
+enum class UnitJob { Upload, Verify, Info };
+
+// Options of upload, and of verify and info, which take a subset of them.
 struct UploadOptions {
+  UnitJob job = UnitJob::Upload;
   std::vector<std::string> ports;  // numbers or devices; several: one unit on each
   int baud = 0;
   std::string capture;

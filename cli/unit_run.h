@@ -12,6 +12,7 @@
 #include "cli/command_support.h"
 #include "cli/exit_status.h"
 #include "cli/narrator.h"
+#include "cli/options.h"
 #include "cli/run_display.h"
 
 // A unit's port as given, and the device and COM number its shell reaches it as.
@@ -32,6 +33,10 @@ struct UnitSettings {
   bool acceptBadChecksums = false;
   bool rememberPort = true;
   int records = 0;  // the records of the file, when known before the unit takes it
+  UnitJob job = UnitJob::Upload;
+  // verify: the file's checksums to compare the unit's with ("0000" both for info).
+  std::string fileFirmware = "0000";
+  std::string fileFpga = "0000";
 };
 
 // How a unit's run ended.
@@ -95,7 +100,9 @@ std::string NextStep(RunPhase phase, const std::string& again);
 const char* OutcomeText(const UnitResult& r);
 
 // Presses "&Software Upload", "Choose File" (answered with `file`) and "Start &Upload", and
-// runs the ticks until the upload ends, the time limit passes or the user interrupts.
+// runs the ticks until the upload ends, the time limit passes or the user interrupts. For
+// verify and info, the port opens and the running unit is asked for its software and
+// checksums instead.
 UnitResult RunUnit(RunDisplay& display, std::size_t index, const UnitPort& port,
                    const UnitSettings& settings, const std::string& file);
 

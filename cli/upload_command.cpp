@@ -18,6 +18,7 @@
 #include "cli/convert_command.h"
 #include "cli/json_log.h"
 #include "cli/unit_run.h"
+#include "cli/verify_command.h"
 #include "components/program_dir.h"
 #include "components/thread_priority.h"
 #include "fileprep/file_names.h"
@@ -206,7 +207,7 @@ int CheckFiles(UploadOptions& o, std::ostream& err) {
   if (!o.dir.empty() && o.dir.back() != '/') o.dir += '/';
   o.capture = Absolute(o.capture);
   o.json = Absolute(o.json);
-  if (!FileExists(o.file)) {
+  if (o.job != UnitJob::Info && !FileExists(o.file)) {
     // A folder, a pipe or a device says what it is; anything else is not there.
     std::string problem = named + ": File not found";
     try {
@@ -262,7 +263,14 @@ int RunUpload(UploadOptions o, std::ostream& out, std::ostream& err, bool termin
   }
   const bool line = ports.size() > 1 || !o.json.empty();
   PreparedUpload prepared;
-  if (line) {
+  if (o.job == UnitJob::Verify) {
+    try {
+      prepared = FileSumsInMemory(o.file);
+    } catch (const std::exception& e) {
+      err << "kvuflash-cli: " << e.what() << std::endl;
+      return kUploadBadInput;
+    }
+  } else if (line && o.job == UnitJob::Upload) {
     if (const int status = PrepareOnce(o, prepared, out, err); status != kUploadOk) return status;
   }
   JsonLog log;
@@ -283,7 +291,12 @@ int RunUpload(UploadOptions o, std::ostream& out, std::ostream& err, bool termin
     UnitSettings settings{o.dir,  CaptureFor(o.capture, i, ports.size()),
                           o.baud, o.timeoutSeconds,
                           o.fast, o.acceptBadChecksums,
-                          !line,  prepared.records};
+                          !line,  prepared.records,
+                          o.job};
+    if (o.job == UnitJob::Verify) {
+      settings.fileFirmware = prepared.firmwareSum;
+      settings.fileFpga = prepared.fpgaSum;
+    }
     results[i] = RunUnit(display, i, ports[i], settings, line ? prepared.uploadFile : o.file);
     if (!line) return;
     const bool logged = log.Append(JsonLine(ports[i], o, prepared, results[i]));

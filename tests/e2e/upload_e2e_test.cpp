@@ -222,6 +222,40 @@ TEST_F(UploadEndToEnd, ClosedOutputLeavesTheRunToItsEndWithItsLog) {
   EXPECT_TRUE(Has(ReadText(dir_.File("log.json")), "\"outcome\":\"completed\",\"exit_status\":0"));
 }
 
+TEST_F(UploadEndToEnd, VerifyAndInfoAskTheRunningUnitWithoutWritingAnything) {
+  const Bytes image = MakeImage(SpreadPages(12, 3, 70), 21);
+  Bytes other = image;
+  other[2000 * kPage] ^= 0x01;  // one page of the main area different
+  WriteBytes(dir_.File("flash.bin"), image);
+  WriteBytes(dir_.File("fw.bin"), image);
+  WriteText(dir_.File("other.hex"), IntelHex(other));
+  const auto run = [&](const std::vector<std::string>& args, const std::string& link) {
+    std::vector<std::string> argv = {KV_CLI_PATH, "--dir", dir_.File("prog")};
+    argv.insert(argv.end(), args.begin(), args.end());
+    Child cli(argv, {"KVUFLASH_PORTS=1=" + link}, dir_.File("q.out"), dir_.File("q.err"));
+    return Finish(cli, "q", Child::Clock::now() + std::chrono::seconds(60));
+  };
+  auto sim = StartSim({"--running", "--flash", dir_.File("flash.bin")});
+  CliResult r = run({"verify", "--port", "1", dir_.File("fw.bin")}, sim->Link());
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_TRUE(Has(r.out, "The unit's checksums match the file's")) << r.out;
+  EXPECT_FALSE(fs::exists(dir_.File("fw.KVU")) || fs::exists(dir_.File("other.BIN")));
+  r = run({"verify", dir_.File("other.hex")}, sim->Link());
+  EXPECT_EQ(r.status, 7) << r.out << r.err;
+  EXPECT_TRUE(Has(r.err, "Checksums different")) << r.err;
+  EXPECT_FALSE(fs::exists(dir_.File("other.KVU")) || fs::exists(dir_.File("other.BIN")));
+  r = run({"info", "--json", dir_.File("info.json")}, sim->Link());
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_TRUE(Has(ReadText(dir_.File("info.json")), "\"unit_swr\":\"")) << r.out;
+  ASSERT_EQ(sim->Stop(), 0);
+  EXPECT_EQ(RecordBytes(sim->Traffic("in")), "");
+  // A unit in its loader, waiting for an upload, does not answer its remote control.
+  auto loader = StartSim({}, "loader");
+  r = run({"verify", "--timeout", "3", dir_.File("fw.bin")}, loader->Link());
+  EXPECT_EQ(r.status, 5) << r.out << r.err;
+  EXPECT_TRUE(Has(r.err, "did not answer its remote control")) << r.err;
+}
+
 TEST_F(UploadEndToEnd, BinaryImageAt57600SurvivesResendsShortAnswersUnknownLinesAndEraseErrors) {
   const auto pages = SpreadPages(25, 0, 150);
   const Bytes image = MakeImage(pages, 22);

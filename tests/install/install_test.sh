@@ -50,7 +50,7 @@ installed_checks() {
 
   touch work/notes.txt work/notes.H86
   local script=$prefix/share/bash-completion/completions/kvuflash-cli expect got
-  for expect in "kvuflash-cli |check-port convert doctor factory help ports upload" \
+  for expect in "kvuflash-cli |check-port convert doctor factory help info ports upload verify" \
     "kvuflash-cli --port |1 2 3 4 5 6 7 8 9" \
     "kvuflash-cli --baud 57600 upload --baud |38400 57600" \
     "kvuflash-cli upload --c|--capture" \
