@@ -2,8 +2,10 @@
 
 #include <sstream>
 #include <stdexcept>
+#include <utility>
 
 #include "fileprep/binary_image.h"
+#include "fileprep/conversion_road.h"
 #include "fileprep/file_names.h"
 #include "fileprep/hex_image.h"
 #include "fileprep/input_checks.h"
@@ -35,8 +37,9 @@ PreparedUpload FileSumsInMemory(const std::string& file) {
   RequireOrdinaryFile(file);
   const std::string extension = SplitChosenName(file).Extension;
   PreparedUpload sums;
-  if (extension == "KVU") {
-    // An upload file is read as it is, and nothing is written.
+  const InputKind kind = InputKindOf(extension);
+  if (kind == InputKind::UploadFile) {
+    // An upload file is checked and read as it is, and nothing is written.
     std::ostringstream said;
     std::ostringstream failed;
     if (PrepareUpload(file, said, failed, sums) != kConvertDone) {
@@ -47,13 +50,11 @@ PreparedUpload FileSumsInMemory(const std::string& file) {
     return sums;
   }
   ImageBytes image;
-  if (extension == "HEX" || extension == "H86" || extension == "MCS") {
-    image = EmptyImage(kSoftwareImagePages);
-    const HexReadReport report = NamingFile(file, [&] {
-      return ReadIntelHexFile(file, image, kSoftwareImagePages * std::uint32_t{kPageSize});
-    });
-    if (HexLooksDamaged(report)) throw std::runtime_error(DamagedHexRefusal(file, report));
-  } else if (extension == "BIN") {
+  if (kind == InputKind::IntelHex) {
+    HexImage hex = HexFileToImage(file, kSoftwareImagePages);
+    if (HexLooksDamaged(hex.report)) throw std::runtime_error(DamagedHexRefusal(file, hex.report));
+    image = std::move(hex.image);
+  } else if (kind == InputKind::BinaryImage) {
     image = NamingFile(file, [&] { return ReadBinaryImage(file, kSoftwareImagePages); });
   } else {
     throw std::runtime_error("Unexpected file extension (" + extension + "), choose another file");
