@@ -200,6 +200,11 @@ void UnitRunner::serve() {
       why = "nothing arrived for --idle-exit-ms";
   }
 
+  drainLastAnswer(wire);
+  stopped(why, msAt(Clock::now()), unit.summary());
+}
+
+void UnitRunner::drainLastAnswer(LineTime& wire) {
   // Let the other end take the last answer, at the line's pace, before the line goes away.
   // It has taken it all only once nothing has waited for it for a while: bytes still on their
   // way through the terminal's buffers are not counted as waiting, and would be lost.
@@ -213,7 +218,6 @@ void UnitRunner::serve() {
     }
     ::usleep(1000);
   }
-  stopped(why, msAt(Clock::now()), unit.summary());
 }
 
 void UnitRunner::stopped(const std::string& why, long ms, const std::string& summary) {

@@ -11,6 +11,7 @@
 
 #include "flash.h"
 #include "line.h"
+#include "line_time.h"
 #include "options.h"
 #include "transcript.h"
 
@@ -39,6 +40,8 @@ class UnitRunner {
   explicit UnitRunner(const Options& options) : options_(options) {}
 
   void serve();
+  // Lets the other end take the last answer, at the line's pace, before the line goes away.
+  void drainLastAnswer(LineTime& wire);
   void stopped(const std::string& why, long ms, const std::string& summary);
   void removeLink();
   void wake();

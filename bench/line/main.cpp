@@ -88,7 +88,7 @@ Run RunLine(int units, bool fast, int records, const std::vector<std::string>& s
   e2e::TempFolder dir("kv-bench-line");
   const e2e::Bytes image =
       e2e::MakeImage(e2e::SpreadPages(static_cast<std::size_t>(records), 0, 7), 6);
-  e2e::WriteBytes(dir.File("line.kvu"), e2e::UploadFile(image, "00000000"));
+  e2e::WriteBytes(dir.File("line.kvu"), e2e::UploadFile(image));
   kvtest::SimProcess sim(SimArgs(dir, units, simOptions), static_cast<std::size_t>(units),
                          KV_SIM_PATH);
   std::vector<std::string> argv = {KV_CLI_PATH, "--dir", dir.Path().string(), "upload"};

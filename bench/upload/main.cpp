@@ -127,7 +127,7 @@ Result Run(int baud, bool onRequest, int records, const std::vector<std::string>
   e2e::TempFolder dir("kv-bench-upload");
   const e2e::Bytes image =
       e2e::MakeImage(e2e::SpreadPages(static_cast<std::size_t>(records), 0, 7), 5);
-  e2e::WriteBytes(dir.File("bench.kvu"), e2e::UploadFile(image, "00000000"));
+  e2e::WriteBytes(dir.File("bench.kvu"), e2e::UploadFile(image));
   e2e::Sim sim(KV_SIM_PATH, dir, "unit", simOptions);
   ::setenv("KVUFLASH_PORTS", ("1=" + sim.Link()).c_str(), 1);
   const std::string before = std::filesystem::current_path().string();
