@@ -7,14 +7,17 @@
 # make package : the Debian package, $(BUILD)/kvuflash_VERSION_ARCH.deb
 # make windows : cross-build the core, kvuflash-cli.exe and the core's tests for Windows
 #              (MinGW-w64) into build-win/; make test then runs them under Wine, when Wine is there
+# make windows-package : from that build, build-win/kvuflash-VERSION-win64.zip and
+#              kvuflash-VERSION-setup.exe (NSIS); signed when SIGN_CERT and SIGN_KEY name files
 BUILD ?= build
 BUILD_WIN ?= build-win
 BUILD_TYPE ?= RelWithDebInfo
 CMAKE_FLAGS ?=
 WINDOWS_PACKAGES = g++-mingw-w64-x86-64 googletest libcli11-dev nlohmann-json3-dev
 MINGW_CXX = x86_64-w64-mingw32-g++-posix
+WINDOWS_PACKAGE_TOOLS = nsis zip $(if $(SIGN_CERT),osslsigncode)
 
-.PHONY: all deps configure build run test clean bench package windows
+.PHONY: all deps configure build run test clean bench package windows windows-package
 
 all: build
 
@@ -36,6 +39,10 @@ windows:
 	@cmake -S . -B $(BUILD_WIN) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
 	  -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DKV_BUILD_GUI=OFF $(CMAKE_FLAGS) >/dev/null
 	@cmake --build $(BUILD_WIN) -j2
+
+windows-package: windows
+	@tools/install-deps.sh --only $(WINDOWS_PACKAGE_TOOLS)
+	@SIGN_CERT="$(SIGN_CERT)" SIGN_KEY="$(SIGN_KEY)" packaging/windows/make-package.sh $(BUILD_WIN)
 
 # The Windows build is made whenever its compiler is installed (CI installs it); without it, or
 # without Wine, the Wine tests report themselves skipped.

@@ -3,6 +3,7 @@
 #   tools/wine-run.sh PROGRAM.exe [ARGS...]   the program's exit status
 #   tools/wine-run.sh --prepare              make the prefix now (the first start takes a while)
 #   tools/wine-run.sh --stop                 end the prefix's Wine server
+#   tools/wine-run.sh --wait                 wait until the prefix's programs have all ended
 # WINEPREFIX names the prefix (default: wine-prefix beside this script's build-win). Exits 77,
 # the tests' "skipped", when Wine is not installed.
 set -eu
@@ -29,9 +30,10 @@ wineserver=$(dirname "$wine")/wineserver
 root=$(cd "$(dirname "$0")/.." && pwd)
 : "${WINEPREFIX:=$root/build-win/wine-prefix}"
 export WINEPREFIX
-# Quiet, and no offers to install .NET or a browser engine into the prefix.
+# Quiet, no offers to install .NET or a browser engine into the prefix, and no menu entries
+# on this machine for the shortcuts that programs make in it.
 export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 export WINEARCH=win64
 
 prepare() {
@@ -51,6 +53,7 @@ case "${1:-}" in
   --prepare) prepare; exit 0 ;;
   # A server that has already gone (it leaves a few seconds after its last program) is no fault.
   --stop) [ ! -d "$WINEPREFIX" ] || "$wineserver" --kill 2>/dev/null || true; exit 0 ;;
+  --wait) [ ! -d "$WINEPREFIX" ] || "$wineserver" --wait 2>/dev/null || true; exit 0 ;;
   "") echo "usage: $0 PROGRAM.exe [ARGS...] | --prepare | --stop" >&2; exit 2 ;;
 esac
 [ -f "$WINEPREFIX/system.reg" ] || prepare

@@ -18,8 +18,7 @@
 #include <tuple>
 #include <vector>
 
-#include "components/component_test_support.h"
-#include "support/sim_process.h"
+#include "wine/wine_support.h"
 
 namespace {
 
@@ -31,55 +30,6 @@ constexpr int kUnitCom = 7;
 constexpr int kWindowUnitCom = 8;
 constexpr int kFactoryUnitCom = 9;
 constexpr char kEnq = 5;
-
-std::string WinePrefix() {
-  const char* prefix = std::getenv("WINEPREFIX");
-  return prefix != nullptr && *prefix ? prefix : std::string(KV_BINARY_DIR) + "/wine-prefix";
-}
-
-std::string WindowsProgram(const std::string& relative) {
-  return std::string(KV_WINDOWS_BUILD_DIR) + "/" + relative;
-}
-
-// The Windows spelling of a path of this machine, on the drive Wine gives to "/".
-std::string OnDriveZ(const std::string& path) {
-  std::string out = "Z:" + path;
-  for (char& c : out) c = c == '/' ? '\\' : c;
-  return out;
-}
-
-struct WineRun {
-  int status = -1;
-  std::string output;
-};
-
-// tools/wine-run.sh with `args`, stdout and stderr together.
-WineRun RunUnderWine(const std::vector<std::string>& args, const std::vector<std::string>& env,
-                     const TempFolder& dir, int timeoutS, const std::string& tag) {
-  std::vector<std::string> argv = {std::string(KV_SOURCE_DIR) + "/tools/wine-run.sh"};
-  argv.insert(argv.end(), args.begin(), args.end());
-  std::vector<std::string> fullEnv = env;
-  fullEnv.push_back("WINEPREFIX=" + WinePrefix());
-  const std::string out = dir.File(tag + ".out");
-  Child child(argv, fullEnv, out, out + ".err");
-  WineRun r;
-  r.status = child.Wait(timeoutS * 1000);
-  r.output = ReadText(out) + ReadText(out + ".err");
-  return r;
-}
-
-// Points COM `number` of the prefix at `device`.
-void LinkCom(int number, const std::string& device) {
-  const fs::path link = fs::path(WinePrefix()) / "dosdevices" / ("com" + std::to_string(number));
-  std::error_code ec;
-  fs::remove(link, ec);
-  fs::create_symlink(device, link);
-}
-
-void UnlinkCom(int number) {
-  std::error_code ec;
-  fs::remove(fs::path(WinePrefix()) / "dosdevices" / ("com" + std::to_string(number)), ec);
-}
 
 // A Windows test run's output as this test reports it. Its own "[  SKIPPED ]" lines are
 // reworded: ctest would take them for this test's, and call a failed run skipped.

@@ -31,3 +31,28 @@ set_tests_properties(wine_prefix PROPERTIES
   FIXTURES_SETUP wine_prefix)
 set_tests_properties(wine_server_stop PROPERTIES
   ENVIRONMENT "WINEPREFIX=${kv_wine_prefix}" SKIP_RETURN_CODE 77 FIXTURES_CLEANUP wine_prefix)
+
+# The Windows packages under Wine: made from the cross build first (the winpkg fixture), which
+# skips itself without makensis and zip, leaving no package from an earlier run to be tested.
+add_executable(test_wine_package ${CMAKE_CURRENT_LIST_DIR}/wine_package_test.cpp)
+target_include_directories(test_wine_package PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_SOURCE_DIR})
+target_link_libraries(test_wine_package PRIVATE GTest::gtest_main Threads::Threads)
+target_compile_definitions(test_wine_package PRIVATE
+  KV_VERSION="${PROJECT_VERSION}"
+  KV_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+  KV_BINARY_DIR="${CMAKE_BINARY_DIR}"
+  KV_WINDOWS_BUILD_DIR="${KV_WINDOWS_BUILD_DIR}"
+  KV_SIM_PATH="$<TARGET_FILE:rq410-sim>")
+add_dependencies(test_wine_package rq410-sim)
+gtest_discover_tests(test_wine_package
+  DISCOVERY_MODE PRE_TEST
+  PROPERTIES FIXTURES_REQUIRED winpkg TIMEOUT 900 LABELS package)
+set(kv_win_packages ${KV_WINDOWS_BUILD_DIR}/kvuflash-${PROJECT_VERSION})
+add_test(NAME winpkg_make COMMAND sh -c
+  "rm -f \"$1-setup.exe\" \"$1-win64.zip\"
+   command -v makensis >/dev/null && command -v zip >/dev/null && [ -f \"$2/cli/kvuflash-cli.exe\" ] ||
+     { echo 'winpkg: skipped (needs make windows, makensis and zip: apt-get install nsis zip)'; exit 77; }
+   exec \"$3\" \"$2\""
+  winpkg ${kv_win_packages} ${KV_WINDOWS_BUILD_DIR} ${CMAKE_SOURCE_DIR}/packaging/windows/make-package.sh)
+set_tests_properties(winpkg_make PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 600 FIXTURES_SETUP winpkg
+  LABELS package)
