@@ -40,7 +40,8 @@ fi
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 [ -n "$version" ] || { echo "make-package: no project version in $build/CMakeCache.txt" >&2; exit 1; }
 # The window, where the cross build has made one.
-window=$(find "$build" -path "$build/package" -prune -o -name kvuflash.exe -type f -print | head -n 1)
+window="$build/win/kvuflash.exe"
+[ -f "$window" ] || window=""
 
 stage="$build/package/kvuflash-$version-win64"
 rm -rf "$build/package"
@@ -49,7 +50,8 @@ x86_64-w64-mingw32-strip --strip-debug -o "$stage/kvuflash-cli.exe" "$cli"
 programs="kvuflash-cli.exe, the command line (run it from a Command Prompt)."
 if [ -n "$window" ]; then
   x86_64-w64-mingw32-strip --strip-debug -o "$stage/kvuflash.exe" "$window"
-  programs="kvuflash.exe, the window, and $programs"
+  programs="kvuflash.exe, the window (the Start-menu entry; \"Software Upload\" for the first
+upload), and $programs"
 fi
 cp "$root"/resources/help/*.html "$stage/help/"
 cp "$root"/samples/* "$stage/samples/"

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <iostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -49,8 +50,9 @@ class WinePackage : public ::testing::Test {
   }
   void TearDown() override { RunUnderWine({"--stop"}, {}, dir_, 60, "stop", prefix_); }
 
-  WineRun Run(const std::vector<std::string>& args, const std::string& tag, int timeoutS = 300) {
-    return RunUnderWine(args, {}, dir_, timeoutS, tag, prefix_);
+  WineRun Run(const std::vector<std::string>& args, const std::string& tag,
+              const std::vector<std::string>& env = {}) {
+    return RunUnderWine(args, env, dir_, 300, tag, prefix_);
   }
   // `cli` uploads an image into rq410-sim on a COM port of the prefix; the unit's flash must
   // then hold it.
@@ -68,6 +70,22 @@ class WinePackage : public ::testing::Test {
     ASSERT_EQ(sim.Stop(), 0);
     EXPECT_EQ(FirstDifferentPage(sim.Flash(), image), -1);
     EXPECT_NE(r.output.find("Software Upload complete"), std::string::npos) << r.output;
+  }
+
+  // The window's own test of its opening screen, on the window at `windowsPath`.
+  void ExpectWindowOpens(const std::string& windowsPath) {
+    Display display;
+    if (display.Env().empty()) {
+      std::cout << "  not started: the window (no X display and no Xvfb)\n";
+      return;
+    }
+    const WineRun desktop = UseWineDesktop(display, dir_, prefix_);
+    ASSERT_EQ(desktop.status, 0) << desktop.output;
+    const WineRun r = Run({WindowsProgram("tests/test_win.exe"),
+                           "--gtest_filter=WinWindow.OpensWithTheOpeningScreenAsDesigned"},
+                          "window", {display.Env(), "KV_TEST_WINDOW=" + windowsPath});
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find("[  PASSED  ] 1 test"), std::string::npos) << r.output;
   }
 
   TempFolder dir_{"kv-winpkg"};
@@ -91,7 +109,9 @@ struct InstallMode {
   std::vector<std::string> options;
   std::string root;
 };
-void PrintTo(const InstallMode& mode, std::ostream* os) { *os << mode.name; }
+void PrintTo(const InstallMode& mode, std::ostream* os) {
+  *os << mode.name;
+}
 
 class WineInstaller : public WinePackage, public ::testing::WithParamInterface<InstallMode> {
  protected:
@@ -134,6 +154,7 @@ TEST_P(WineInstaller, InstallsSilentlyAndUninstallsLeavingTheUsersFiles) {
   EXPECT_TRUE(converted > 8 && (converted - 8) % 135 == 0) << converted << " bytes";
   ExpectUpload(cli);
   EXPECT_TRUE(fs::exists(installed / "commsUP.txt"));
+  if (fs::exists(installed / "kvuflash.exe")) ExpectWindowOpens(location + "\\kvuflash.exe");
 
   ASSERT_EQ(Run({(installed / "uninstall.exe").string(), "/S"}, "uninstall").status, 0);
   // The uninstaller runs on as a copy of itself once the one started has returned.

@@ -2,9 +2,15 @@
 // spelling of paths, and COM ports linked to this machine's devices.
 #pragma once
 
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <thread>
+#include <tuple>
 #include <vector>
 
 #include "components/component_test_support.h"
@@ -63,6 +69,52 @@ inline void LinkCom(int number, const std::string& device,
 inline void UnlinkCom(int number, const std::string& prefix = WinePrefix()) {
   std::error_code ec;
   fs::remove(fs::path(prefix) / "dosdevices" / ("com" + std::to_string(number)), ec);
+}
+
+// A display for the window's tests: the one this test has, or an Xvfb of its own.
+class Display {
+ public:
+  Display() {
+    if (const char* display = std::getenv("DISPLAY"); display != nullptr && *display) {
+      name_ = display;
+      return;
+    }
+    if (::access("/usr/bin/Xvfb", X_OK) != 0) return;
+    // The first display number that no other server holds.
+    for (int number = 90; number < 130 && name_.empty(); ++number) {
+      const std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
+      if (fs::exists(socket) || fs::exists("/tmp/.X" + std::to_string(number) + "-lock")) continue;
+      xvfb_.emplace(std::vector<std::string>{"/usr/bin/Xvfb", ":" + std::to_string(number),
+                                             "-screen", "0", "1280x800x24", "-nolisten", "tcp"},
+                    std::vector<std::string>{}, dir_.File("xvfb.out"), dir_.File("xvfb.err"));
+      for (int i = 0; i < 200 && xvfb_->Running() && !fs::exists(socket); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+      }
+      if (xvfb_->Running() && fs::exists(socket)) name_ = ":" + std::to_string(number);
+    }
+  }
+  // "DISPLAY=..." for the window's run; empty when there is no display to be had.
+  std::string Env() const { return name_.empty() ? "" : "DISPLAY=" + name_; }
+
+ private:
+  TempFolder dir_{"kv-xvfb"};
+  std::optional<Child> xvfb_;
+  std::string name_;
+};
+
+// A desktop of Wine's own in `prefix`: without a window manager a maximised window would keep
+// its first size on the X screen.
+inline WineRun UseWineDesktop(const Display& display, const TempFolder& dir,
+                              const std::string& prefix = WinePrefix()) {
+  WineRun r;
+  for (const auto& [key, value, data] :
+       {std::tuple{"HKCU\\Software\\Wine\\Explorer", "Desktop", "Default"},
+        {"HKCU\\Software\\Wine\\Explorer\\Desktops", "Default", "1280x800"}}) {
+    r = RunUnderWine({"reg", "add", key, "/v", value, "/d", data, "/f"}, {display.Env()}, dir, 60,
+                     "reg", prefix);
+    if (r.status != 0) break;
+  }
+  return r;
 }
 
 }  // namespace e2e

@@ -198,37 +198,6 @@ TEST_F(UnderWine, CliUploadsAHexFileIntoTheSimulatedUnit) {
   EXPECT_EQ(ReadText(dir_.File("prog/commsUP.txt")), std::to_string(kUnitCom) + ",38400\r\n");
 }
 
-// A display for the window's tests: the one this test has, or an Xvfb of its own.
-class Display {
- public:
-  Display() {
-    if (const char* display = std::getenv("DISPLAY"); display != nullptr && *display) {
-      name_ = display;
-      return;
-    }
-    if (::access("/usr/bin/Xvfb", X_OK) != 0) return;
-    // The first display number that no other server holds.
-    for (int number = 90; number < 130 && name_.empty(); ++number) {
-      const std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
-      if (fs::exists(socket) || fs::exists("/tmp/.X" + std::to_string(number) + "-lock")) continue;
-      xvfb_.emplace(std::vector<std::string>{"/usr/bin/Xvfb", ":" + std::to_string(number),
-                                             "-screen", "0", "1280x800x24", "-nolisten", "tcp"},
-                    std::vector<std::string>{}, dir_.File("xvfb.out"), dir_.File("xvfb.err"));
-      for (int i = 0; i < 200 && xvfb_->Running() && !fs::exists(socket); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(25));
-      }
-      if (xvfb_->Running() && fs::exists(socket)) name_ = ":" + std::to_string(number);
-    }
-  }
-  // "DISPLAY=..." for the window's run; empty when there is no display to be had.
-  std::string Env() const { return name_.empty() ? "" : "DISPLAY=" + name_; }
-
- private:
-  TempFolder dir_{"kv-xvfb"};
-  std::optional<Child> xvfb_;
-  std::string name_;
-};
-
 class WindowUnderWine : public UnderWine {
  protected:
   void SetUp() override {
@@ -236,15 +205,8 @@ class WindowUnderWine : public UnderWine {
     if (IsSkipped()) return;
     if (!Have("tests/test_win.exe") || !Have("win/kvuflash.exe")) GTEST_SKIP() << missing_;
     if (display_.Env().empty()) GTEST_SKIP() << "no X display and no Xvfb for the window";
-    // A desktop of Wine's own: without a window manager a maximised window would keep its
-    // first size on the X screen.
-    for (const auto& [key, value, data] :
-         {std::tuple{"HKCU\\Software\\Wine\\Explorer", "Desktop", "Default"},
-          {"HKCU\\Software\\Wine\\Explorer\\Desktops", "Default", "1280x800"}}) {
-      const WineRun r = RunUnderWine({"reg", "add", key, "/v", value, "/d", data, "/f"},
-                                     {display_.Env()}, dir_, 60, "reg");
-      ASSERT_EQ(r.status, 0) << r.output;
-    }
+    const WineRun desktop = UseWineDesktop(display_, dir_);
+    ASSERT_EQ(desktop.status, 0) << desktop.output;
   }
   // Screenshots of each screen go into the build folder, for a look.
   static std::string Shots() {
