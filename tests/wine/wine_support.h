@@ -90,9 +90,23 @@ class Display {
       for (int i = 0; i < 200 && xvfb_->Running() && !fs::exists(socket); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(25));
       }
-      if (xvfb_->Running() && fs::exists(socket)) name_ = ":" + std::to_string(number);
+      if (xvfb_->Running() && fs::exists(socket)) {
+        name_ = ":" + std::to_string(number);
+        started_ = number;
+      }
     }
   }
+  // The Xvfb is killed, so it leaves its socket and lock behind: they would keep its number
+  // from every later run.
+  ~Display() {
+    if (started_ < 0) return;
+    xvfb_.reset();
+    std::error_code ec;
+    fs::remove("/tmp/.X11-unix/X" + std::to_string(started_), ec);
+    fs::remove("/tmp/.X" + std::to_string(started_) + "-lock", ec);
+  }
+  Display(const Display&) = delete;
+  Display& operator=(const Display&) = delete;
   // "DISPLAY=..." for the window's run; empty when there is no display to be had.
   std::string Env() const { return name_.empty() ? "" : "DISPLAY=" + name_; }
 
@@ -100,6 +114,7 @@ class Display {
   TempFolder dir_{"kv-xvfb"};
   std::optional<Child> xvfb_;
   std::string name_;
+  int started_ = -1;  // the number of the Xvfb started here
 };
 
 // A desktop of Wine's own in `prefix`: without a window manager a maximised window would keep
