@@ -13,6 +13,8 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include "sequencer/window_texts.h"
+
 namespace {
 
 constexpr int kClientWidth = 488;
@@ -78,7 +80,7 @@ TForm2::TForm2(QWidget* parent) : QDialog(parent) {
 }
 
 void TForm2::BuildControls() {
-  setWindowTitle(QStringLiteral("Select a File Name"));
+  setWindowTitle(QString::fromLatin1(chooser_texts::kCaption));
   setObjectName(QStringLiteral("Form2"));
   setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                  Qt::WindowCloseButtonHint);
@@ -91,7 +93,8 @@ void TForm2::BuildControls() {
   m_groupBox1->setObjectName(QStringLiteral("GroupBox1"));
   m_groupBox1->setGeometry(35, 7, 422, 305);
 
-  m_label4 = MakeLabel(m_groupBox1, "Label4", QStringLiteral("File Name:"), 32, 24);
+  m_label4 =
+      MakeLabel(m_groupBox1, "Label4", QString::fromLatin1(chooser_texts::kFileName), 32, 24);
   m_fileNameBox = new QLineEdit(m_groupBox1);
   m_fileNameBox->setObjectName(QStringLiteral("FileNameBox"));
   m_fileNameBox->setGeometry(32, 48, 145, 24);
@@ -101,7 +104,8 @@ void TForm2::BuildControls() {
   m_fileListBox1->setGeometry(32, 96, 145, 113);
   m_fileListBox1->setStyleSheet(QLatin1String(kListStyle));
 
-  m_label2 = MakeLabel(m_groupBox1, "Label2", QStringLiteral("Directories:"), 224, 40);
+  m_label2 =
+      MakeLabel(m_groupBox1, "Label2", QString::fromLatin1(chooser_texts::kDirectories), 224, 40);
   m_curDirLbl = new QLabel(m_groupBox1);
   m_curDirLbl->setObjectName(QStringLiteral("CurDirLbl"));
   m_curDirLbl->setGeometry(224, 64, kCurDirWidth, m_curDirLbl->fontMetrics().height() + 2);
@@ -112,29 +116,30 @@ void TForm2::BuildControls() {
                                      QLatin1String(kListStyle));
   m_directoryListBox1->installEventFilter(this);
 
-  m_label6 = MakeLabel(m_groupBox1, "Label6", QStringLiteral("Double click to change directory"),
-                       211, 212);
+  m_label6 =
+      MakeLabel(m_groupBox1, "Label6", QString::fromLatin1(chooser_texts::kDoubleClick), 211, 212);
   QFont small = font;
   small.setPixelSize(12);
   m_label6->setFont(small);
   m_label6->setStyleSheet(QStringLiteral("color: black;"));
   m_label6->setGeometry(211, 212, 178, 14);
 
-  m_label1 = MakeLabel(m_groupBox1, "Label1", QStringLiteral("Drive:"), 211, 232);
+  m_label1 = MakeLabel(m_groupBox1, "Label1", QString::fromLatin1(chooser_texts::kDrive), 211, 232);
   m_driveComboBox1 = new QComboBox(m_groupBox1);
   m_driveComboBox1->setObjectName(QStringLiteral("DriveComboBox1"));
   m_driveComboBox1->setGeometry(211, 256, 198, 22);
 
-  m_label5 = MakeLabel(m_groupBox1, "Label5", QStringLiteral("File Type:"), 20, 232);
+  m_label5 =
+      MakeLabel(m_groupBox1, "Label5", QString::fromLatin1(chooser_texts::kFileType), 20, 232);
   m_filterComboBox1 = new QComboBox(m_groupBox1);
   m_filterComboBox1->setObjectName(QStringLiteral("FilterComboBox1"));
   m_filterComboBox1->setGeometry(20, 256, 169, 24);
 
-  m_btnOK = new QPushButton(QStringLiteral("OK"), this);
+  m_btnOK = new QPushButton(QString::fromLatin1(chooser_texts::kOk), this);
   m_btnOK->setObjectName(QStringLiteral("BtnOK"));
   m_btnOK->setGeometry(123, 322, 89, 33);
   m_btnOK->setDefault(true);
-  m_btnCancel = new QPushButton(QStringLiteral("Cancel"), this);
+  m_btnCancel = new QPushButton(QString::fromLatin1(chooser_texts::kCancel), this);
   m_btnCancel->setObjectName(QStringLiteral("BtnCancel"));
   m_btnCancel->setGeometry(250, 322, 89, 33);
   m_btnCancel->setAutoDefault(false);

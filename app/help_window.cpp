@@ -7,10 +7,11 @@
 #include <QVBoxLayout>
 
 #include "components/install_paths.h"
+#include "sequencer/window_texts.h"
 
 THelpWindow::THelpWindow(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("HelpWindow"));
-  setWindowTitle(QStringLiteral("Korvane Flash Device Upload - Help"));
+  setWindowTitle(QString::fromLatin1(window_texts::kAppTitle) + QStringLiteral(" - Help"));
   setModal(false);
   resize(560, 460);
   auto* layout = new QVBoxLayout(this);

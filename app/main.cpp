@@ -11,6 +11,7 @@
 #include "app/main_window.h"
 #include "app/qt_ui_services.h"
 #include "kv_build_info.h"
+#include "sequencer/window_texts.h"
 
 namespace {
 
@@ -82,7 +83,7 @@ int main(int argc, char* argv[]) {
     }
     return QApplication::exec();
   } catch (const std::exception& e) {
-    QMessageBox::critical(nullptr, QStringLiteral("Korvane Flash Device Upload"),
+    QMessageBox::critical(nullptr, QString::fromLatin1(window_texts::kAppTitle),
                           QString::fromLocal8Bit(e.what()));
     return 1;
   }

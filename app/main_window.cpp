@@ -20,20 +20,7 @@
 #include "app/qt_ui_services.h"
 #include "app/window_text.h"
 #include "components/port_map.h"
-
-const std::vector<std::string> kCableText = {
-    "  Serial Cable Detail for Modems:",
-    "",
-    "  DB9  Female at both ends of the cable",
-    "",
-    "  Pin 2  -------  Pin 2",
-    "  Pin 3  -------  Pin 3",
-    "  Pin 5  -------  Pin 5",
-    "",
-    "  NO OTHER PINS SHOULD BE CONNECTED",
-    "",
-    "  See Appendix A of the Modem Manual",
-};
+#include "sequencer/window_texts.h"
 
 namespace {
 
@@ -48,7 +35,7 @@ QColor ToQColor(TColor c) {
 
 TForm1::TForm1(std::string programDir, bool startTimer, QWidget* parent) : QWidget(parent) {
   setObjectName(QStringLiteral("Form1"));
-  setWindowTitle(QString::fromLatin1(kWindowCaption));
+  setWindowTitle(QString::fromLatin1(window_texts::kCaption));
   setFont(WindowFont());
   setWindowIcon(QIcon(KorvaneMark(64)));
 
@@ -57,8 +44,8 @@ TForm1::TForm1(std::string programDir, bool startTimer, QWidget* parent) : QWidg
   m_station = std::make_unique<Station>(*m_mainThread, *m_ui, std::move(programDir));
 
   WindowModel& w = Model();
-  w.SetCaption(Ctl::Title1, kMakerTitle1);
-  w.SetCaption(Ctl::Title2, kMakerTitle2);
+  w.SetCaption(Ctl::Title1, window_texts::kMakerLine1);
+  w.SetCaption(Ctl::Title2, window_texts::kMakerLine2);
   buildWidgets();
   bindModel();
   m_station->Activate();

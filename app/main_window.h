@@ -20,21 +20,9 @@ class QPlainTextEdit;
 class QtMainThread;
 class QtUiServices;
 
-// The maker's lines in the footer.
-inline constexpr const char* kMakerTitle1 =
-    "Korvane Communications Ltd,  Unit 4, Harbour Court,  Westbridge Road,  Calderport  CP7 2QN";
-inline constexpr const char* kMakerTitle2 =
-    "Tel: +44 (0)1632 960410    Fax: +44 (0)1632 960411    Cat. No. KV-FU-410    "
-    "Version " KV_VERSION;
-inline constexpr const char* kWindowCaption =
-    "FIRMWARE UPLOAD UTILITY FOR KORVANE FLASH-UPLOAD DEVICES  -  RQ-410 Modem";
-
 // The window's design size: its size at start and the smallest it may be made.
 inline constexpr int kDesignWidth = 762;
 inline constexpr int kDesignHeight = 409;
-
-// The serial cable's wiring, one memo line each.
-extern const std::vector<std::string> kCableText;
 
 class TForm1 : public QWidget {
   Q_OBJECT

@@ -16,6 +16,7 @@
 #include "app/logo.h"
 #include "app/main_window.h"
 #include "app/window_text.h"
+#include "sequencer/window_texts.h"
 
 using window_text::Q;
 using window_text::WindowFont;
@@ -130,7 +131,7 @@ void TForm1::buildCablePanel(QWidget* opening, QBoxLayout* halves) {
   memoCable->setFont(mono);
   memoCable->setProperty("kvBaseFont", mono);
   QStringList cable;
-  for (const std::string& line : kCableText) cable << Q(line);
+  for (const std::string& line : window_texts::CableLines()) cable << Q(line);
   memoCable->setPlainText(cable.join(QLatin1Char('\n')));
   // As tall as its lines need where there is room, and no taller; scrolled where there is not.
   memoCable->setMinimumHeight(60);

@@ -4,6 +4,7 @@
 
 #include "app/file_chooser.h"
 #include "components/main_thread.h"
+#include "sequencer/window_texts.h"
 
 QtUiServices::QtUiServices(QWidget& window, IMainThread& mainThread)
     : m_window(window), m_mainThread(mainThread) {
@@ -29,16 +30,16 @@ void QtUiServices::showModal(const std::string& text, QMessageBox::Icon icon) {
     return;
   }
   if (icon == QMessageBox::Critical) {
-    QMessageBox::critical(&m_window, QStringLiteral("Korvane Flash Device Upload"), message);
+    QMessageBox::critical(&m_window, QString::fromLatin1(window_texts::kAppTitle), message);
   } else {
-    QMessageBox::warning(&m_window, QStringLiteral("Korvane Flash Device Upload"), message);
+    QMessageBox::warning(&m_window, QString::fromLatin1(window_texts::kAppTitle), message);
   }
 }
 
 bool QtUiServices::Confirm(const std::string& text) {
   const QString question = QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
   if (ConfirmHook) return ConfirmHook(question);
-  return QMessageBox::question(&m_window, QStringLiteral("Korvane Flash Device Upload"), question,
+  return QMessageBox::question(&m_window, QString::fromLatin1(window_texts::kAppTitle), question,
                                QMessageBox::Yes | QMessageBox::No,
                                QMessageBox::No) == QMessageBox::Yes;
 }
@@ -51,7 +52,7 @@ void QtUiServices::ShowNotice(const std::string& text) {
   }
   // Not modal: the ticks, and the unit, are not kept waiting for the user to read it.
   auto* box =
-      new QMessageBox(QMessageBox::Information, QStringLiteral("Korvane Flash Device Upload"),
+      new QMessageBox(QMessageBox::Information, QString::fromLatin1(window_texts::kAppTitle),
                       notice, QMessageBox::Ok, &m_window);
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->setModal(false);
