@@ -9,9 +9,7 @@
 #include <vector>
 
 #include "sequencer/sequencer_core.h"
-#include "sequencer/step_owner.h"
-
-inline constexpr int kBootLineStep = 568;
+#include "sequencer/step_map.h"
 
 inline constexpr int kBootLineBudgetTicks = 100;  // empty ticks for one line over all its sends
 inline constexpr int kBootLineMaxBadEchoes = 5;   // wrong answers to one line before giving up

@@ -4,6 +4,7 @@
 
 #include "components/file_errors.h"
 #include "components/hex_text.h"
+#include "sequencer/next_step.h"
 
 int HexByteValue(const std::string& pair) {
   const int high = pair.size() == 2 ? HexDigitValue(pair[0]) : -1;
@@ -23,6 +24,7 @@ void SendHexText(SequencerCore& core, const std::string& text) {
 void StopFactoryRun(SequencerCore& core, const std::string& historyLine, RunOutcome outcome) {
   core.W.HistAdd(historyLine);
   core.EndRun(outcome);
+  core.Advise(NextStepAfter(outcome));
   core.W.Show(Ctl::BtnBackToStart);
   core.S.Step = kIdleStep;
 }

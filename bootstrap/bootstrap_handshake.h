@@ -9,15 +9,7 @@
 
 #include "bootstrap/boot_image_transfer.h"
 #include "sequencer/sequencer_core.h"
-#include "sequencer/step_owner.h"
-
-inline constexpr int kFactoryInstructionsStep = 541;  // the port is open
-inline constexpr int kZeroByteStep = 544;
-inline constexpr int kIdentificationWaitStep = 545;
-inline constexpr int kSendLoader1Step = 546;
-inline constexpr int kLoader1WaitStep = 548;
-inline constexpr int kSendLoader2Step = 550;
-inline constexpr int kLoader2WaitStep = 552;
+#include "sequencer/step_map.h"
 
 inline constexpr int kBootstrapBaud = 19200;
 inline constexpr int kFactoryHelpTopic = 9;

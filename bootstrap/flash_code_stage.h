@@ -10,15 +10,7 @@
 
 #include "fileprep/binary_image.h"
 #include "sequencer/sequencer_core.h"
-#include "sequencer/step_owner.h"
-
-inline constexpr int kFactoryBaudStep = 571;
-inline constexpr int kFirstDrainStep = 572;
-inline constexpr int kEmptyFlashImageStep = 573;
-inline constexpr int kSecondDrainStep = 574;
-inline constexpr int kConvertFlashCodeStep = 575;
-inline constexpr int kWriteFlashCodeStep = 576;
-inline constexpr int kFactoryCompleteStep = 599;  // the dialogue's end in a factory run
+#include "sequencer/step_map.h"
 
 inline constexpr int kFlashCodeBaud = 38400;
 inline constexpr const char* kFactoryBaseName = "Reserved";

@@ -10,13 +10,8 @@
 #include "fileprep/hex_image.h"
 #include "fileprep/upload_file_writer.h"
 #include "sequencer/sequencer_core.h"
-#include "sequencer/step_owner.h"
+#include "sequencer/step_map.h"
 
-inline constexpr int kRejectedInputStep = 102;
-inline constexpr int kEmptyImageStep = 104;
-inline constexpr int kReadHexStep = 112;
-inline constexpr int kMakeUploadFileStep = 123;
-inline constexpr int kWriteUploadFileStep = 124;
 inline constexpr int kConversionHelpTopic = 4;
 
 class InputIntake final : public StepOwner {

@@ -25,14 +25,22 @@ class FlagScope {
 MainForm::MainForm(ISerialPort& serial, IClock& clock, IUiServices& ui, std::string programDir)
     : Core(serial, clock, ui, std::move(programDir)),
       Sender(Core),
+      Pacing(Core, Sender),
+      Records(Core, Sender, Pacing),
       Upload(Core, Sender),
       Checksums(Core),
       Intake(Core),
       BootTransfer(Core, resources::BootImageLines()),
       Bootstrap(Core, BootTransfer, resources::Loader1Texts(), resources::Loader2Texts()),
       FlashCode(Core, resources::FlashCodeLines()) {
-  owners_ = {&Upload, &Checksums, &Intake, &Bootstrap, &BootTransfer, &FlashCode};
-  Upload.SetFactorySteps(kFactoryInstructionsStep, kFactoryCompleteStep);
+  steps_.Register(StepOwnerId::Core, Core);
+  steps_.Register(StepOwnerId::Upload, Upload);
+  steps_.Register(StepOwnerId::Records, Records);
+  steps_.Register(StepOwnerId::Checksums, Checksums);
+  steps_.Register(StepOwnerId::Intake, Intake);
+  steps_.Register(StepOwnerId::Bootstrap, Bootstrap);
+  steps_.Register(StepOwnerId::BootTransfer, BootTransfer);
+  steps_.Register(StepOwnerId::FlashCode, FlashCode);
   Bootstrap.StandInFiles = resources::FactoryFilesAreStandIns();
 }
 
@@ -79,10 +87,7 @@ void MainForm::Timer1Timer() {
       Core.PortLost();
       return;
     }
-    TakeBackHeldReply();
-    // A repeat that came while this tick was due is no more a request here than in the
-    // receive event.
-    if (HoldEarlyRequest()) return;
+    if (Pacing.BeforeTick()) return;
     RunStep();
   } catch (const std::exception& e) {
     LastError = e.what();
@@ -93,27 +98,15 @@ void MainForm::Timer1Timer() {
 void MainForm::RunStep() {
   Sender.OneWritePerRecord = RecordsOnRequest;
   if (Core.S.CaptureEnabled) Core.Log(std::to_string(Core.S.Step), "[pn]");
-  PerformStep(Core.S.Step);
+  steps_.Perform(Core.S.Step);  // a number the step map does not list does nothing
 }
 
 void MainForm::ReadMessage() {
   try {
     Core.ReadMessage();
-    SequencerState& s = Core.S;
     // The wait takes the line once a CR stands in the received text, so the step runs to its
     // decision here, exactly as the next tick would run it.
-    if (RecordsOnRequest && !inStep_ && Core.Serial1.Active() && s.Step == kRecordRequestStep &&
-        s.ReplyText.find('\r') != std::string::npos) {
-      // A line that ends before the record just sent can have reached the unit is no answer
-      // to it: it is the request already served, said again (a unit that repeats itself, an
-      // echo on the line). Taken at once, it would send the next record while the unit still
-      // writes this one into its flash, where it would be lost without a word. Sending the
-      // record cleared what had come before it; this came just after. It is held back, not
-      // lost, in case the line is faster than its speed (see TakeBackHeldReply).
-      if (HoldEarlyRequest()) return;
-      heldReply_.clear();
-      // The wait's budget counts ticks; this look between two of them is not one.
-      --s.WaitTicks;
+    if (!inStep_ && Pacing.DecideNow()) {
       const FlagScope inStep(inStep_);
       RunStep();
     }
@@ -121,49 +114,6 @@ void MainForm::ReadMessage() {
     LastError = e.what();
     Core.StopRunWithError(e.what());
   }
-}
-
-bool MainForm::HoldEarlyRequest() {
-  SequencerState& s = Core.S;
-  if (!RecordsOnRequest || s.Step != kRecordRequestStep || !s.RecordRequested ||
-      !lineKeepsItsTime_ || s.ReplyText.find('\r') == std::string::npos ||
-      !Sender.RecordStillOnTheLine()) {
-    return false;
-  }
-  heldReply_ = std::exchange(s.ReplyText, {});
-  heldTicks_ = 0;
-  return true;
-}
-
-void MainForm::TakeBackHeldReply() {
-  if (heldReply_.empty()) return;
-  SequencerState& s = Core.S;
-  if (s.Step != kRecordRequestStep || !s.ReplyText.empty()) {
-    heldReply_.clear();  // the unit's own answer has come after it, or the run has moved on
-    return;
-  }
-  if (++heldTicks_ < kHeldReplyTicks) return;
-  // Nothing has come after it: the line brings answers sooner than its speed allows (a
-  // pseudo-terminal, a virtual port), so the line held back was the answer, and none is held
-  // back again in this run.
-  lineKeepsItsTime_ = false;
-  s.ReplyText = std::exchange(heldReply_, {});
-}
-
-void MainForm::PerformStep(int step) {
-  if (step == kIdleStep) return;
-  if (step == kTimeOutStep) {
-    Core.TimeOut();
-    return;
-  }
-  if (step >= kBlinkFirstStep && step <= kBlinkLastStep) {
-    Core.Blink(step);
-    return;
-  }
-  for (StepOwner* owner : owners_) {
-    if (owner->PerformStep(step)) return;
-  }
-  // A step that no subsystem owns does nothing.
 }
 
 void MainForm::Btn2UploadClick() {
@@ -262,8 +212,7 @@ void MainForm::BtnRepeatUploadClick() {
 }
 
 void MainForm::BtnStartRunClick() {
-  lineKeepsItsTime_ = true;
-  heldReply_.clear();
+  Pacing.StartRun();
   try {
     Upload.BtnStartRunClick();
   } catch (const std::exception& e) {

@@ -14,6 +14,8 @@
 #include "components/serial_port.h"
 #include "fileprep/intake.h"
 #include "sequencer/checksum_check.h"
+#include "sequencer/record_pacing.h"
+#include "sequencer/record_phase.h"
 #include "sequencer/record_sender.h"
 #include "sequencer/sequencer_core.h"
 #include "sequencer/ui_services.h"
@@ -25,6 +27,8 @@ class MainForm {
 
   SequencerCore Core;
   RecordSender Sender;
+  RecordPacing Pacing;
+  RecordPhase Records;
   UploadDialogue Upload;
   ChecksumCheck Checksums;
   InputIntake Intake;
@@ -65,29 +69,15 @@ class MainForm {
 
   // Records on request: while the run waits for the unit's record request, the receive event
   // that brings the request's line end performs that step at once instead of leaving it to
-  // the next tick. Off in the window, which sends one record per tick.
-  bool RecordsOnRequest = false;
-  // A request that comes before the record just sent can have reached the unit is held back
-  // for this many ticks (about a second): the unit's own answer replaces it, unless the line
-  // is faster than its speed.
-  static constexpr int kHeldReplyTicks = 17;
+  // the next tick (see RecordPacing).
+  bool& RecordsOnRequest = Pacing.RecordsOnRequest;
 
  private:
-  void PerformStep(int step);
   // The tick's step, also taken early by the receive event for a record request.
   void RunStep();
-  // Holds back a line that ends before the record just sent can have reached the unit, in
-  // records-on-request mode; true when it did.
-  bool HoldEarlyRequest();
-  // A request held back as too early for the record just sent is let through once nothing
-  // else has come for kHeldReplyTicks.
-  void TakeBackHeldReply();
-  std::vector<StepOwner*> owners_;
+  StepDispatcher steps_;
   bool closeAgreed_ = false;
-  bool inStep_ = false;    // a tick, or a step the receive event took early, is under way
-  std::string heldReply_;  // a request that came before the record sent could have arrived
-  int heldTicks_ = 0;
-  bool lineKeepsItsTime_ = true;  // answers have come no sooner than the line's speed allows
+  bool inStep_ = false;  // a tick, or a step the receive event took early, is under way
 };
 
 // The file-type list that "&Software Upload" gives the file chooser.

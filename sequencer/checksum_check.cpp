@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "sequencer/next_step.h"
 #include "sequencer/upload_dialogue.h"
 
 namespace {
@@ -115,6 +116,7 @@ void ChecksumCheck::CompareChecksums() {
     } else {
       w.SetCaption(Ctl::Label15, "Checksums different");
       w.SetFontColor(Ctl::Label15, clRed);
+      core_.Advise(NextStepAfter(RunOutcome::ChecksumsDifferent));
     }
   };
   const bool hasFirmware = s.FileFirmwareChecksum != kNoChecksum;

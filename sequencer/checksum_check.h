@@ -3,14 +3,7 @@
 #pragma once
 
 #include "sequencer/sequencer_core.h"
-#include "sequencer/step_owner.h"
-
-inline constexpr int kRebootStep = 76;
-inline constexpr int kSwrQueryStep = 77;
-inline constexpr int kSwrWaitStep = 78;
-inline constexpr int kFcsQueryStep = 79;
-inline constexpr int kFcsWaitStep = 80;
-inline constexpr int kCompareStep = 81;
+#include "sequencer/step_map.h"
 
 class ChecksumCheck final : public StepOwner {
  public:

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "components/file_errors.h"
+#include "sequencer/next_step.h"
 
 SequencerCore::SequencerCore(ISerialPort& serial, IClock& clock, IUiServices& ui,
                              std::string programDir)
@@ -118,22 +119,37 @@ void SequencerCore::ReadMessage() {
   if (S.CaptureEnabled) Log(S.ReplyText, "[in]");
 }
 
+bool SequencerCore::PerformStep(int step) {
+  if (step == kTimeOutStep) {
+    TimeOut();
+  } else if (step != kIdleStep) {
+    if (step < kBlinkFirstStep || step > kBlinkLastStep) return false;
+    Blink(step);
+  }
+  return true;
+}
+
 void SequencerCore::TimeOut() {
+  const RunPhase phase = S.Phase;
+  const bool otherSpeed = SoundsLikeAnotherSpeed(S.ReplyText);
   EndRun(RunOutcome::TimedOut);
   W.Show(Ctl::BtnBackToStart);
   if (S.MainUploadMode) W.Show(Ctl::BtnRepeatUpload);
   W.HistAdd("Timed out " + S.WaitingFor);
   W.SetCaption(Ctl::Label2, "Timed out " + S.WaitingFor);
   W.Clear(Ctl::Label10);
-  S.Step = 0;
+  const int baud = Serial1.Baudrate();
+  const bool loaderSpeed = phase != RunPhase::Reboot && phase != RunPhase::Checksums;
+  if (otherSpeed && loaderSpeed && S.MainUploadMode) S.OtherSpeedBaud = OtherLoaderBaud(baud);
+  Advise(NextStepAfterTimeOut(phase, otherSpeed, baud, S.MainUploadMode));
+  S.Step = kIdleStep;
 }
 
 void SequencerCore::Blink(int step) {
-  constexpr int kLastRedStep = kBlinkFirstStep + 10;
-  if (step >= kBlinkFirstStep && step <= kLastRedStep) {
+  if (step >= kBlinkFirstStep && step < kBlinkBlueStep) {
     W.SetFontColor(Ctl::Label10, clRed);
     S.Step = step + 1;
-  } else if (step > kLastRedStep && step < kBlinkLastStep) {
+  } else if (step >= kBlinkBlueStep && step < kBlinkLastStep) {
     W.SetFontColor(Ctl::Label10, clBlue);
     S.Step = step + 1;
   } else if (step == kBlinkLastStep) {
@@ -225,6 +241,8 @@ void SequencerCore::BeginRun(RunPhase phase) {
   S.Outcome = RunOutcome::None;
   // A stopped run may have left the block line red: the next one starts in its own blue.
   W.SetFontColor(Ctl::Label2, clBlue);
+  S.NextStep.clear();
+  S.OtherSpeedBaud = 0;
   S.CheckedUploadFile = false;
   linesSent_ = 0;
   linesTotal_ = 0;
@@ -243,6 +261,11 @@ void SequencerCore::EndRun(RunOutcome outcome) {
   // The factory screen's warning stands while the unit is being written, not after a stop.
   if (!S.MainUploadMode && !RunWentThrough(outcome)) W.Clear(Ctl::Label16);
   SetPhase(RunPhase::Ended);
+}
+
+void SequencerCore::Advise(const std::string& text) {
+  S.NextStep = text;
+  if (!text.empty()) W.HistAdd(text);
 }
 
 void SequencerCore::RecordsProgressed() {

@@ -11,21 +11,13 @@
 #include "sequencer/capture_file.h"
 #include "sequencer/run_outcome.h"
 #include "sequencer/sequencer_state.h"
+#include "sequencer/step_map.h"
 #include "sequencer/ui_services.h"
 #include "sequencer/window_model.h"
 
-inline constexpr int kIdleStep = 0;
-inline constexpr int kTimeOutStep = 99;
-inline constexpr int kBlinkFirstStep = 183;  // 11 ticks red, 183 to 193
-inline constexpr int kBlinkLastStep = 204;   // 11 ticks blue, 194 to 204
-inline constexpr int kReplyWindow = 125;     // characters kept around a reply
+inline constexpr int kReplyWindow = 125;  // characters kept around a reply
 
-// Nothing happens at these steps until the user acts: idle, or the closing message blinking.
-constexpr bool IsRestingStep(int step) {
-  return step == kIdleStep || (step >= kBlinkFirstStep && step <= kBlinkLastStep);
-}
-
-class SequencerCore {
+class SequencerCore final : public StepOwner {
  public:
   SequencerCore(ISerialPort& serial, IClock& clock, IUiServices& ui, std::string programDir);
 
@@ -67,6 +59,8 @@ class SequencerCore {
   // The receive event: reads what the port has and appends it to ReplyText.
   void ReadMessage();
 
+  // Idle, the time-out and the blinking.
+  bool PerformStep(int step) override;
   // Step 99 and the blinking steps 183 to 204.
   void TimeOut();
   void Blink(int step);
@@ -98,6 +92,9 @@ class SequencerCore {
   void SetPhase(RunPhase phase);
   // The run has ended this way (the phase becomes Ended).
   void EndRun(RunOutcome outcome);
+  // Tells what to do next, as the history line after the run's own message (NextStep keeps
+  // it for the command line). Nothing for an empty text.
+  void Advise(const std::string& text);
   // A record went out (BlocksSent of BlockCount).
   void RecordsProgressed();
   // A factory run's bootstrap line went out: `sent` of `total`.

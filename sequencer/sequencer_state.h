@@ -51,6 +51,10 @@ struct SequencerState {
   // Where the run stands and how it ended (SequencerCore raises the progress event).
   RunPhase Phase = RunPhase::Idle;
   RunOutcome Outcome = RunOutcome::None;
+  // What the user is to do after a run that did not end well; empty otherwise.
+  std::string NextStep;
+  // The baud rate to try when the unit answered at another speed; 0 otherwise.
+  int OtherSpeedBaud = 0;
 
   // Files of a run.
   int ImagePages = kSoftwareImagePages;

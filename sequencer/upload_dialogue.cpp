@@ -6,6 +6,7 @@
 #include <string>
 
 #include "sequencer/checksum_check.h"
+#include "sequencer/next_step.h"
 
 namespace {
 
@@ -15,58 +16,35 @@ bool Contains(const std::string& text, const char* word) {
   return text.find(word) != std::string::npos;
 }
 
-// A line from the loader while records go, blanks and control characters around it aside.
-// Only whole lines count: a request is "SEND BLOCK" or "S", a resend "RESEND BLOCK" or "R".
-// Matching a part of the line would take a damaged "RESEND BLOCK" ("PESEND BLOCK") for a
-// request, and the record it asked for would never reach the unit.
-enum class RecordReply { Request, Resend, Failed, Unknown };
-
-RecordReply ClassifyRecordReply(const std::string& line) {
-  const auto isSpace = [](char c) { return static_cast<unsigned char>(c) <= ' ' || c == 0x7F; };
-  std::size_t begin = 0, end = line.size();
-  while (begin < end && isSpace(line[begin])) ++begin;
-  while (end > begin && isSpace(line[end - 1])) --end;
-  const std::string_view text(line.data() + begin, end - begin);
-  if (text == "SEND BLOCK" || text == "S") return RecordReply::Request;
-  if (text == "RESEND BLOCK" || text == "R") return RecordReply::Resend;
-  if (line.find("FAILED") != std::string::npos) return RecordReply::Failed;
-  return RecordReply::Unknown;
-}
-
-// A port number from the list's text; 0 when there is none.
-int PortNumber(const std::string& text) {
-  if (text.empty() || text.size() > 2) return 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return 0;
-  }
-  return std::stoi(text);
-}
-
 }  // namespace
 
+// The loader's answers that the dialogue waits for: what the time-out names, the word, the
+// step that takes it.
+struct LoaderWait {
+  int step;
+  const char* waitingFor;
+  const char* word;
+  int nextStep;
+};
+
+// "ERASING..." does not contain "ERASE": the erase result is the next such line.
+constexpr LoaderWait kLoaderWaits[] = {
+    {kErasingWaitStep, "waiting for Erasing message", "ERASING", kErasingStep},
+    {kEraseResultWaitStep, "waiting for Erase Complete/Timeout", "ERASE", kEraseResultStep},
+    {kEraseErrorBlockWaitStep, "waiting for Error Block", "BLOCK", kEraseErrorBlockStep},
+    {kThankYouWaitStep, "waiting for Thank You", "THANK YOU", kDialogueEndStep},
+};
+
 bool UploadDialogue::PerformStep(int step) {
-  SequencerState& s = core_.S;
-  WindowModel& w = core_.W;
-  std::string reply;
   switch (step) {
     case kOpenPortStep:
       OpenPort();
       return true;
     case kPortWaitStep:
-      ++s.PortOpenTicks;
-      if (core_.Serial1.Active()) {
-        s.ReplyText.clear();
-        s.Step = s.MainUploadMode ? kPortOpenedStep : factoryPortOpenedStep_;
-      } else if (s.PortOpenTicks >= kPortOpenTicks) {
-        s.Step = s.MainUploadMode ? kPortOpenedStep : kFactoryPortFailedStep;
-      }
+      WaitForPort();
       return true;
     case kFactoryPortFailedStep:
-      w.HistAdd("Com Port failed to open");
-      // As after any failed factory run: a new one needs no restart of the program.
-      w.Show(Ctl::BtnBackToStart);
-      core_.EndRun(RunOutcome::PortFailure);
-      s.Step = kIdleStep;
+      FactoryPortFailed();
       return true;
     case kPortOpenedStep:
       PortOpened();
@@ -77,111 +55,27 @@ bool UploadDialogue::PerformStep(int step) {
     case kHandshakeStep:
       core_.SetPhase(RunPhase::Handshake);
       SendU();
-      s.Step = kHandshakeWaitStep;
+      core_.S.Step = kHandshakeWaitStep;
       return true;
     case kHandshakeWaitStep:
-      s.WaitingFor = "waiting for response";
-      if (Contains(s.ReplyText, "READY")) {
-        // Nothing is consumed: the "GO" that follows clears the received text.
-        w.Show(Ctl::Label10);
-        s.Step = kSendGoStep;
-        return true;
-      }
-      SendU();
-      if (s.AttemptCount > kHandshakeMaxSends) s.Step = kTimeOutStep;
+      WaitForReady();
       return true;
     case kSendGoStep:
-      if (!OpenCheckedUploadFile()) return true;
-      core_.SetPhase(RunPhase::Erase);
-      s.StartTime = core_.Clock.TimeOfDay();
-      s.BlocksSent = 0;
-      s.RecordRequested = false;
-      s.EraseErrors = 0;
-      refusalsInARow_ = 0;
-      w.HistAdd("Got U,READY handshake");
-      w.HistAdd("Sending GO");
-      w.SetCaption(Ctl::Label2, "Got READY, sending GO...");
-      core_.SendAndAdvance("", "GO", false);
-      s.WaitLimit = kDialogueBudgetTicks;
-      return true;
-    case kErasingWaitStep:
-      s.WaitingFor = "waiting for Erasing message";
-      core_.WaitReplyCR("ERASING", kTimeOutStep, reply, kErasingStep);
-      s.LastReply = reply;
+      SendGo();
       return true;
     case kErasingStep:
-      w.HistAdd("Erasing...");
-      w.SetCaption(Ctl::Label2, "Erasing...");
-      s.WaitTicks = 0;
-      s.Step = kEraseResultWaitStep;
-      return true;
-    case kEraseResultWaitStep:
-      // "ERASING..." does not contain "ERASE": the erase result is the next such line.
-      s.WaitingFor = "waiting for Erase Complete/Timeout";
-      core_.WaitReplyCR("ERASE", kTimeOutStep, reply, kEraseResultStep);
-      s.LastReply = reply;
+      ShowErasing();
       return true;
     case kEraseResultStep:
-      if (Contains(s.LastReply, "ERASE ERROR")) {
-        ++s.EraseErrors;
-        w.HistAdd(s.LastReply);
-        w.SetCaption(Ctl::Label2, s.LastReply);
-        s.WaitTicks = 0;
-        s.Step = kEraseErrorBlockWaitStep;
-      } else if (Contains(s.LastReply, "COMPLETE")) {
-        w.HistAdd("Erase complete");
-        w.SetCaption(Ctl::Label2, "Erase complete...");
-        s.UploadFile.Seek(0);
-        s.Step = kRecordsStartStep;
-      } else {
-        s.UploadFile.Close();
-        w.SetCaption(Ctl::Label2, "unexpected response: " + s.LastReply);
-        // A factory run shows its history, not the Software Upload's labels.
-        if (!s.MainUploadMode) w.HistAdd("unexpected response: " + s.LastReply);
-        // Offer the ways on that a time-out offers, so that the user is not left with Close.
-        w.Show(Ctl::BtnBackToStart);
-        if (s.MainUploadMode) w.Show(Ctl::BtnRepeatUpload);
-        core_.EndRun(RunOutcome::UnexpectedAnswer);
-        s.Step = kIdleStep;
-      }
-      return true;
-    case kEraseErrorBlockWaitStep:
-      s.WaitingFor = "waiting for Error Block";
-      core_.WaitReplyCR("BLOCK", kTimeOutStep, reply, kEraseErrorBlockStep);
-      s.LastReply = reply;
-      if (s.CaptureEnabled) core_.Log(s.LastReply, "[in]");
+      EraseResult();
       return true;
     case kEraseErrorBlockStep:
-      w.HistAdd(s.LastReply);
-      w.SetCaption(Ctl::Label2, s.LastReply);
-      s.WaitTicks = 0;
-      s.Step = kEraseResultWaitStep;
-      return true;
-    case kRecordsStartStep:
-      s.UploadFile.Seek(0);
-      w.Gauge().SetMaxValue(s.BlockCount);
-      w.Gauge().SetProgress(0);
-      w.Show(Ctl::Gauge);
-      s.WaitTicks = 0;
-      // No record goes out until the unit asks for the first one.
-      s.RecordRequested = false;
-      w.HistAdd("Sending FlashCode...");
-      w.HistAdd("Sending Lines...");
-      core_.SetPhase(RunPhase::Records);
-      s.Step = kRecordRequestStep;
-      return true;
-    case kRecordRequestStep:
-      RecordRequest();
+      ShowEraseErrorBlock();
       return true;
     case kUploadDoneStep:
       core_.SetPhase(RunPhase::Finishing);
       core_.SendAndAdvance("", "UPLOAD DONE", false);
-      w.SetCaption(Ctl::Label15, "Upload done...");
-      return true;
-    case kThankYouWaitStep:
-      s.WaitingFor = "waiting for Thank You";
-      core_.WaitReplyCR("THANK YOU", kTimeOutStep, reply, kDialogueEndStep);
-      s.LastReply = reply;
+      core_.W.SetCaption(Ctl::Label15, "Upload done...");
       return true;
     case kDialogueEndStep:
       EndOfDialogue();
@@ -192,67 +86,124 @@ bool UploadDialogue::PerformStep(int step) {
     case kHaltStep:
       HaltScreen();
       return true;
-    case kResendStep:
-      SendSameRecordAgain();
-      return true;
     default:
+      for (const LoaderWait& wait : kLoaderWaits) {
+        if (wait.step == step) {
+          WaitForLoader(wait.waitingFor, wait.word, wait.nextStep);
+          return true;
+        }
+      }
       return false;
   }
 }
 
-void UploadDialogue::OpenPort() {
+void UploadDialogue::WaitForLoader(const char* waitingFor, const char* word, int nextStep) {
   SequencerState& s = core_.S;
-  WindowModel& w = core_.W;
-  const int port = PortNumber(w.List(Ctl::CommPortBox).Text());
-  if (port == 0) {
-    // Without a chosen number no port is opened at all: another one could belong to
-    // something else on this computer.
-    const std::string text = "No Com port selected: go back to start and choose one";
-    ShowRefusal(text);
-    if (!s.MainUploadMode) w.HistAdd(text);
-    w.Show(Ctl::BtnBackToStart);
-    core_.EndRun(RunOutcome::PortFailure);
-    s.Step = kIdleStep;
+  // The loader gives up in any phase: waiting on for the answer it will not give would only
+  // end in a time-out.
+  if (Contains(s.ReplyText, kUploadFailedText)) {
+    StopForUploadFailed(core_);
     return;
   }
-  ForgetRefusal();
-  const bool wasOpen = core_.Serial1.Active();
-  core_.Serial1.SetBaudrate(s.UploadBaud);
-  core_.Serial1.SetPort(port);
-  if (s.CaptureEnabled) core_.Log("com port open at " + w.List(Ctl::BaudRateBox).Text(), "[co]");
-  s.ReplyText.clear();
-  // A new port or rate opens an open port again; when that failed it has been reported, and
-  // opening once more would only show the same message a second time.
-  if (!(wasOpen && !core_.Serial1.Active()))
-    core_.Serial1.SetActive(true);  // an open port is closed and opened again
-  s.PortOpenTicks = 0;
-  s.Step = kPortWaitStep;
+  std::string reply;
+  s.WaitingFor = waitingFor;
+  core_.WaitReplyCR(word, kTimeOutStep, reply, nextStep);
+  s.LastReply = reply;
+  // Every tick of this wait, the empty reply of an incomplete one included.
+  if (nextStep == kEraseErrorBlockStep && s.CaptureEnabled) core_.Log(s.LastReply, "[in]");
 }
 
-void UploadDialogue::PortOpened() {
+void UploadDialogue::WaitForReady() {
   SequencerState& s = core_.S;
-  WindowModel& w = core_.W;
-  const bool open = core_.Serial1.Active();
-  const std::string word = open ? "is" : "did not";
-  w.SetCaption(Ctl::Label12, "Port " + word + " open on Com " +
-                                 std::to_string(core_.Serial1.Port()) + " at " +
-                                 std::to_string(core_.Serial1.Baudrate()) + " baud");
-  w.Hide(Ctl::Label10);
-  s.Step = kIdleStep;
-  if (!open) {
-    // The help page for this screen tells the user to go back and choose another port.
-    w.Show(Ctl::BtnBackToStart);
-    core_.EndRun(RunOutcome::PortFailure);
+  s.WaitingFor = "waiting for response";
+  if (Contains(s.ReplyText, kUploadFailedText)) {
+    StopForUploadFailed(core_);
     return;
   }
-  core_.SetPhase(RunPhase::ChoosingFile);
-  w.Show(Ctl::BtnChooseFile);
-  // Failing to remember the settings must not keep the user from uploading.
-  try {
-    core_.SavePortSettings();
-  } catch (const std::exception& e) {
-    core_.Ui.ShowMessage(std::string("The port settings could not be saved: ") + e.what());
+  if (Contains(s.ReplyText, "READY")) {
+    // Nothing is consumed: the "GO" that follows clears the received text.
+    core_.W.Show(Ctl::Label10);
+    s.Step = kSendGoStep;
+    return;
   }
+  SendU();
+  if (s.AttemptCount > kHandshakeMaxSends) s.Step = kTimeOutStep;
+}
+
+void UploadDialogue::SendGo() {
+  SequencerState& s = core_.S;
+  WindowModel& w = core_.W;
+  if (!OpenCheckedUploadFile()) return;
+  core_.SetPhase(RunPhase::Erase);
+  s.StartTime = core_.Clock.TimeOfDay();
+  s.BlocksSent = 0;
+  s.RecordRequested = false;
+  s.EraseErrors = 0;
+  w.HistAdd("Got U,READY handshake");
+  w.HistAdd("Sending GO");
+  w.SetCaption(Ctl::Label2, "Got READY, sending GO...");
+  core_.SendAndAdvance("", "GO", false);
+  s.WaitLimit = kDialogueBudgetTicks;
+}
+
+void UploadDialogue::ShowErasing() {
+  core_.W.HistAdd("Erasing...");
+  core_.W.SetCaption(Ctl::Label2, "Erasing...");
+  core_.S.WaitTicks = 0;
+  core_.S.Step = kEraseResultWaitStep;
+}
+
+void UploadDialogue::EraseResult() {
+  SequencerState& s = core_.S;
+  WindowModel& w = core_.W;
+  if (Contains(s.LastReply, "ERASE ERROR")) {
+    ++s.EraseErrors;
+    w.HistAdd(s.LastReply);
+    w.SetCaption(Ctl::Label2, s.LastReply);
+    s.WaitTicks = 0;
+    s.Step = kEraseErrorBlockWaitStep;
+  } else if (Contains(s.LastReply, "COMPLETE")) {
+    w.HistAdd("Erase complete");
+    w.SetCaption(Ctl::Label2, "Erase complete...");
+    s.UploadFile.Seek(0);
+    s.Step = kRecordsStartStep;
+  } else {
+    s.UploadFile.Close();
+    w.SetCaption(Ctl::Label2, "unexpected response: " + s.LastReply);
+    // A factory run shows its history, not the Software Upload's labels.
+    if (!s.MainUploadMode) w.HistAdd("unexpected response: " + s.LastReply);
+    // Offer the ways on that a time-out offers, so that the user is not left with Close.
+    w.Show(Ctl::BtnBackToStart);
+    if (s.MainUploadMode) w.Show(Ctl::BtnRepeatUpload);
+    core_.EndRun(RunOutcome::UnexpectedAnswer);
+    core_.Advise(NextStepAfter(RunOutcome::UnexpectedAnswer));
+    s.Step = kIdleStep;
+  }
+}
+
+void UploadDialogue::ShowEraseErrorBlock() {
+  SequencerState& s = core_.S;
+  core_.W.HistAdd(s.LastReply);
+  core_.W.SetCaption(Ctl::Label2, s.LastReply);
+  s.WaitTicks = 0;
+  s.Step = kEraseResultWaitStep;
+}
+
+void StopForUploadFailed(SequencerCore& core) {
+  SequencerState& s = core.S;
+  WindowModel& w = core.W;
+  w.SetCaption(Ctl::Label2, "Upload failed");
+  if (!s.MainUploadMode) w.HistAdd("Upload failed");
+  w.Clear(Ctl::Label4);
+  // Logging stops with the run; the file is closed properly so that nothing is lost.
+  if (s.CaptureEnabled) {
+    try {
+      core.CloseCapture();
+    } catch (const std::exception& e) {
+      core.Ui.ShowMessage(std::string("The capture file could not be closed: ") + e.what());
+    }
+  }
+  s.Step = kHaltStep;
 }
 
 std::string UploadDialogue::UploadFileProblem(bool askAboutSums) {
@@ -387,109 +338,11 @@ void UploadDialogue::SendU() {
   ++s.AttemptCount;
 }
 
-void UploadDialogue::RecordRequest() {
-  SequencerState& s = core_.S;
-  WindowModel& w = core_.W;
-  std::string reply;
-  s.WaitingFor = "waiting for SEND BLOCK message";
-  core_.WaitReplyCR("\r", kResendStep, reply, kRecordReplyStep);
-  s.LastReply = reply;
-  if (s.Step != kRecordReplyStep) return;
-  switch (ClassifyRecordReply(s.LastReply)) {
-    case RecordReply::Resend:
-      // Before anything of this run has gone out, the unit missed its own first request, and
-      // the record it wants is the first one.
-      SendCurrentRecordAgain();
-      return;
-    case RecordReply::Request:
-      s.RecordRequested = true;
-      refusalsInARow_ = 0;
-      if (s.BlocksSent == s.BlockCount) {
-        s.Step = kUploadDoneStep;  // all records are out
-        return;
-      }
-      sender_.SendRecord();
-      s.WaitTicks = 0;
-      s.Step = kRecordRequestStep;
-      return;
-    case RecordReply::Failed:
-      w.SetCaption(Ctl::Label2, "Upload failed");
-      if (!s.MainUploadMode) w.HistAdd("Upload failed");
-      w.Clear(Ctl::Label4);
-      // Logging stops with the run; the file is closed properly so that nothing is lost.
-      if (s.CaptureEnabled) {
-        try {
-          core_.CloseCapture();
-        } catch (const std::exception& e) {
-          core_.Ui.ShowMessage(std::string("The capture file could not be closed: ") + e.what());
-        }
-      }
-      s.Step = kHaltStep;
-      return;
-    case RecordReply::Unknown:
-      if (!s.RecordRequested) {
-        // An unknown line before the first request: RecordBuffer holds nothing of this run,
-        // so nothing is sent; wait on for the request.
-        s.WaitTicks = 0;
-        s.Step = kRecordRequestStep;
-      } else {
-        s.Step = kResendStep;
-      }
-      return;
-  }
-}
-
-void UploadDialogue::SendSameRecordAgain() {
-  core_.S.ReplyText.clear();
-  // At the time-out of the first wait the unit's first request was lost: both sides would
-  // wait on each other for ever, so the first record goes out as if it had been asked for.
-  SendCurrentRecordAgain();
-}
-
-void UploadDialogue::SendCurrentRecordAgain() {
-  SequencerState& s = core_.S;
-  if (s.RecordRequested) {
-    RecordRefusedOnce();
-    if (s.Step == kIdleStep) return;
-  } else {
-    // Read now from the file: the buffer holds nothing of this run.
-    s.RecordRequested = true;
-    sender_.SendRecord();
-  }
-  s.WaitTicks = 0;
-  s.Step = kRecordRequestStep;
-}
-
-void UploadDialogue::RecordRefusedOnce() {
-  SequencerState& s = core_.S;
-  WindowModel& w = core_.W;
-  if (++refusalsInARow_ < kMaxRefusalsOfOneRecord) {
-    if (s.Step == kResendStep && s.CaptureEnabled) core_.Log("resend", "[out]");
-    sender_.ResendRecord();
-    return;
-  }
-  s.EndTime = core_.Clock.TimeOfDay();
-  s.UploadFile.Close();
-  const std::string text = "Record " + std::to_string(s.BlocksSent) + " of " +
-                           std::to_string(s.BlockCount) + " was refused " +
-                           std::to_string(kMaxRefusalsOfOneRecord) +
-                           " times in a row. Check the cable and its plugs and keep it away from "
-                           "sources of noise; if the upload file may be damaged, make it again";
-  w.HistAdd(text);
-  w.SetCaption(Ctl::Label2, text);
-  w.SetFontColor(Ctl::Label2, clRed);
-  w.Clear(Ctl::Label10);
-  w.Show(Ctl::BtnBackToStart);
-  if (s.MainUploadMode) w.Show(Ctl::BtnRepeatUpload);
-  core_.EndRun(RunOutcome::RecordRefused);
-  s.Step = kIdleStep;
-}
-
 void UploadDialogue::EndOfDialogue() {
   SequencerState& s = core_.S;
   WindowModel& w = core_.W;
   if (!s.MainUploadMode) {
-    s.Step = factoryEndStep_;
+    s.Step = kFactoryCompleteStep;
     return;
   }
   s.EndTime = core_.Clock.TimeOfDay();
@@ -547,5 +400,6 @@ void UploadDialogue::HaltScreen() {
   w.Show(Ctl::BtnBackToStart);
   if (s.MainUploadMode) w.Show(Ctl::BtnRepeatUpload);
   core_.EndRun(RunOutcome::HaltedByUnit);
+  core_.Advise(NextStepAfter(RunOutcome::HaltedByUnit));
   s.Step = kIdleStep;
 }
