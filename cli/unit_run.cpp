@@ -193,6 +193,16 @@ std::string NextStep(RunPhase phase, const std::string& again) {
   return step + ".";
 }
 
+// After a time-out: the core's words where it knows more (the unit at another speed, a unit
+// that fell silent in the middle of the records), with the option to use.
+std::string TimeOutNextStep(const SequencerState& s, RunPhase lastPhase, const std::string& again) {
+  if (s.NextStep.empty() || (!s.OtherSpeedHeard && lastPhase != RunPhase::Records))
+    return NextStep(lastPhase, again);
+  std::string step = s.NextStep;
+  if (s.OtherSpeedBaud != 0) step += " (--baud " + std::to_string(s.OtherSpeedBaud) + ")";
+  return step + ".";
+}
+
 std::string EndText(const SequencerState& s, RunPhase lastPhase, const std::string& again) {
   const int records = s.BlockCount;
   const std::string sent = "Upload complete: " + std::to_string(records) + " records sent";
@@ -220,7 +230,7 @@ std::string EndText(const SequencerState& s, RunPhase lastPhase, const std::stri
              s.FileFpgaChecksum + ". The unit does not hold this firmware: " + again +
              "; if they differ again, have the unit seen to.";
     case RunOutcome::TimedOut:
-      return "Timed out " + s.WaitingFor + ". " + NextStep(lastPhase, again);
+      return "Timed out " + s.WaitingFor + ". " + TimeOutNextStep(s, lastPhase, again);
     case RunOutcome::HaltedByUnit:
       return "The unit halted the upload (UPLOAD FAILED) after " + Records(s.BlocksSent, records) +
              ". " + NextStep(lastPhase, again);

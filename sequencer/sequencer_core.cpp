@@ -140,6 +140,7 @@ void SequencerCore::TimeOut() {
   W.Clear(Ctl::Label10);
   const int baud = Serial1.Baudrate();
   const bool loaderSpeed = phase != RunPhase::Reboot && phase != RunPhase::Checksums;
+  S.OtherSpeedHeard = otherSpeed;
   if (otherSpeed && loaderSpeed && S.MainUploadMode) S.OtherSpeedBaud = OtherLoaderBaud(baud);
   Advise(NextStepAfterTimeOut(phase, otherSpeed, baud, S.MainUploadMode));
   S.Step = kIdleStep;
@@ -242,6 +243,7 @@ void SequencerCore::BeginRun(RunPhase phase) {
   // A stopped run may have left the block line red: the next one starts in its own blue.
   W.SetFontColor(Ctl::Label2, clBlue);
   S.NextStep.clear();
+  S.OtherSpeedHeard = false;
   S.OtherSpeedBaud = 0;
   S.CheckedUploadFile = false;
   linesSent_ = 0;

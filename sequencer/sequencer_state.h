@@ -53,7 +53,9 @@ struct SequencerState {
   RunOutcome Outcome = RunOutcome::None;
   // What the user is to do after a run that did not end well; empty otherwise.
   std::string NextStep;
-  // The baud rate to try when the unit answered at another speed; 0 otherwise.
+  // The last wait ran out with bytes that were not the unit's words: it answers at another
+  // speed. OtherSpeedBaud is the baud rate to try, where the user can choose it; 0 otherwise.
+  bool OtherSpeedHeard = false;
   int OtherSpeedBaud = 0;
 
   // Files of a run.

@@ -15,7 +15,8 @@ Where it serves
   --link PATH             also make PATH a symbolic link to it (removed again at the end)
   --device DEV            serve on a real serial device instead, e.g. /dev/ttyUSB1, for a
                           bench of two adapters and a null-modem cable
-  --loader-baud N         on a device: the flash loader's speed, 38400 (default) or 57600
+  --loader-baud N         on a device: the flash loader's speed, 38400 (default) or 57600;
+                          on a pseudo-terminal, given, the loader answers at N baud only
   --count N               serve N units at once (1 to 32), each on its own pseudo-terminal with
                           its own flash; their paths are the first N lines printed, in order.
                           --link, --dump and --transcript get the unit's number added: PATH1 ..
@@ -96,6 +97,9 @@ Faults of the flash loader
                           ERASE COMPLETE
   --erase-timeout         "ERASE BLOCK TIMEOUT: " instead of ERASE COMPLETE; the loader stops
   --no-thank-you          no THANK YOU (it reboots all the same)
+  --fail-in PHASE         UPLOAD FAILED in place of ERASE COMPLETE (erase) or THANK YOU
+                          (thank-you); the loader then stops
+  --remote-baud B         the remote control answers at B baud after the reboot (default 9600)
   --corrupt-records RATE  this share of records arrives damaged (RESEND BLOCK); see --seed
   --power-noise N         N noise bytes when switched on
 

@@ -152,6 +152,12 @@ void LoaderDialogue::finishErase() {
     state_ = State::Halted;
     return;
   }
+  if (faults_.failInsteadOfEraseComplete) {
+    io_.note("UPLOAD FAILED in place of ERASE COMPLETE (fault); the loader stops");
+    say(LoaderText::UploadFailed);
+    state_ = State::Halted;
+    return;
+  }
   io_.note("erase complete");
   say(LoaderText::EraseComplete);
   state_ = State::Records;
@@ -216,6 +222,9 @@ void LoaderDialogue::onLine() {
     io_.note("UPLOAD DONE after " + std::to_string(stats_.recordsAccepted) + " records");
     if (faults_.noThankYou) {
       io_.note("no THANK YOU (fault)");
+    } else if (faults_.failInsteadOfThankYou) {
+      io_.note("UPLOAD FAILED in place of THANK YOU (fault)");
+      say(LoaderText::UploadFailed);
     } else {
       say(LoaderText::ThankYou);
       stats_.thankYou = true;

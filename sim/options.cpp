@@ -118,9 +118,26 @@ Valued serviceOptions(Options& o) {
           long n = 0;
           if (!parseLong(v, n) || (n != 38400 && n != 57600)) return false;
           o.loaderBaud = static_cast<int>(n);
+          o.loaderBaudGiven = true;
           return true;
         },
         "38400 or 57600"}},
+      {"--remote-baud",
+       {[&o](const std::string& v) {
+          long n = 0;
+          if (!parseLong(v, n) || (n != 9600 && n != 19200 && n != 38400 && n != 57600))
+            return false;
+          o.remoteBaud = static_cast<int>(n);
+          return true;
+        },
+        "9600, 19200, 38400 or 57600"}},
+      {"--fail-in",
+       {[&o](const std::string& v) {
+          if (v == "erase") return o.loader.failInsteadOfEraseComplete = true;
+          if (v == "thank-you") return o.loader.failInsteadOfThankYou = true;
+          return false;
+        },
+        "erase or thank-you"}},
       {"--flash", {text(o.flashFile), "a file name"}},
       {"--power-on-after-ms", {nonNegative(o.powerOnAfterMs), "milliseconds (0 or more)"}},
       {"--erase-ms", {nonNegative(o.eraseMs), "milliseconds (0 or more)"}},

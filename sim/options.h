@@ -25,7 +25,9 @@ struct LoaderFaults {
   int eraseErrors = 0;           // erase error reports before ERASE COMPLETE
   bool eraseTimeout = false;     // ERASE BLOCK TIMEOUT instead of ERASE COMPLETE
   bool noThankYou = false;
-  double corruptRecordRate = 0;  // share of records that arrive damaged
+  bool failInsteadOfEraseComplete = false;  // UPLOAD FAILED where ERASE COMPLETE belongs
+  bool failInsteadOfThankYou = false;       // UPLOAD FAILED where THANK YOU belongs
+  double corruptRecordRate = 0;             // share of records that arrive damaged
 };
 
 struct RemoteFaults {
@@ -48,7 +50,9 @@ struct Options {
 
   std::string device;  // empty: a new pseudo-terminal
   std::string link;
-  int loaderBaud = 38400;  // real device only
+  int loaderBaud = 38400;  // on a pseudo-terminal only when given: either speed otherwise
+  bool loaderBaudGiven = false;
+  int remoteBaud = 9600;  // the remote control's speed after the reboot
   bool speedCheck = true;
   bool autoPowerCycle = true;
   bool lineTime = true;  // pseudo-terminal only: bytes take their time on the line

@@ -7,7 +7,6 @@ namespace rqsim {
 
 namespace {
 
-constexpr int kRemoteBaud = 9600;
 constexpr int kBootstrapBaud = 19200;
 constexpr int kLoadedProgramBaud = 38400;
 constexpr int kLoaderBauds[] = {38400, 57600};
@@ -85,7 +84,7 @@ void Unit::powerOn(long now) {
   ++totals_.powerOns;
   ++cycle_;
   note("power on");
-  lockedLoaderSpeed_ = 0;
+  lockedLoaderSpeed_ = line_.isPty() && options_.loaderBaudGiven ? options_.loaderBaud : 0;
   if (options_.running && totals_.powerOns == 1) {
     enter(Phase::Remote, now);
   } else {
@@ -164,7 +163,7 @@ void Unit::enter(Phase phase, long now) {
     case Phase::Remote:
       remote_.emplace(options_.address, options_.swrVersion, options_.remote, flash_, io());
       note("remote control listening");
-      baud = kRemoteBaud;
+      baud = options_.remoteBaud;
       break;
     case Phase::Off:
       break;
@@ -185,7 +184,7 @@ std::vector<int> Unit::expectedSpeeds() const {
     case Phase::Bootstrap:
       return {kBootstrapBaud};
     case Phase::Remote:
-      return {kRemoteBaud};
+      return {options_.remoteBaud};
     case Phase::Off:
     case Phase::Rebooting:
       return {};

@@ -29,6 +29,7 @@
 #include "app/main_window.h"
 #include "app/own_control.h"
 #include "app/qt_ui_services.h"
+#include "support/history.h"
 #include "support/sim_process.h"
 
 namespace {
@@ -157,7 +158,7 @@ TEST(FullUpload, ClicksThroughTheWindowAndTheChooserPutTheHexFileIntoTheUnit) {
     ASSERT_EQ(f.W().List(Ctl::BaudRateBox).Text(), "57600");
 
     ClickButton(form, "Btn2Upload");
-    ASSERT_TRUE(PumpUntil([&] { return f.S().Step == 0; }, 5000));
+    ASSERT_TRUE(PumpUntil([&] { return f.S().Step == kIdleStep; }, 5000));
     EXPECT_EQ(Caption(form, "Label12"), "Port is open on Com 1 at 57600 baud");
     ASSERT_TRUE(Shown(form, "BtnChooseFile"));
 
@@ -166,7 +167,8 @@ TEST(FullUpload, ClicksThroughTheWindowAndTheChooserPutTheHexFileIntoTheUnit) {
       EXPECT_EQ(fs::path(chooser.CurrentFolder().toStdString()), dir.Path());
     });
 
-    ASSERT_TRUE(PumpUntil([&] { return f.S().Step == 0 && Shown(form, "BtnStartRun"); }, 60000))
+    ASSERT_TRUE(
+        PumpUntil([&] { return f.S().Step == kIdleStep && Shown(form, "BtnStartRun"); }, 60000))
         << messages.join("; ").toStdString() << Caption(form, "Label12").toStdString();
     EXPECT_EQ(Caption(form, "Label15"), "THE UNIT MUST BE OFF");
     EXPECT_EQ(Caption(form, "Label8"), "Upload will be 20 blocks, less than 1 minute");
@@ -175,8 +177,12 @@ TEST(FullUpload, ClicksThroughTheWindowAndTheChooserPutTheHexFileIntoTheUnit) {
     ClickButton(form, "BtnStartRun");
     EXPECT_EQ(Caption(form, "Label2"), "POWER UP THE UNIT, NOW");
     ASSERT_TRUE(PumpUntil(
-        [&] { return f.S().Step == 0 || (f.S().Step >= 183 && f.S().Step <= 204); }, 60000));
-    EXPECT_GE(f.S().Step, 183) << Caption(form, "Label2").toStdString();
+        [&] {
+          return f.S().Step == kIdleStep ||
+                 (f.S().Step >= kBlinkFirstStep && f.S().Step <= kBlinkLastStep);
+        },
+        60000));
+    EXPECT_GE(f.S().Step, kBlinkFirstStep) << Caption(form, "Label2").toStdString();
     EXPECT_EQ(Caption(form, "Label10"), "Now, CYCLE POWER on the RQ-410....");
     EXPECT_TRUE(Caption(form, "Label4").startsWith("Upload complete. Time taken: "))
         << Caption(form, "Label4").toStdString();
@@ -198,7 +204,7 @@ TEST(FullUpload, ClicksThroughTheWindowAndTheChooserPutTheHexFileIntoTheUnit) {
     form.grab().save(out + "/upload-finished.png");
 
     ClickButton(form, "BtnBackToStart");
-    EXPECT_EQ(f.S().Step, 0);
+    EXPECT_EQ(f.S().Step, kIdleStep);
     EXPECT_TRUE(Shown(form, "OpeningBox"));
   }
   ASSERT_EQ(unit.Stop(), 0);
@@ -212,11 +218,11 @@ TEST(FullUpload, ClicksThroughTheWindowAndTheChooserPutTheHexFileIntoTheUnit) {
 void RunFactory(TForm1& form) {
   MainForm& f = form.Form();
   ClickButton(form, "BtnBoot");
-  ASSERT_TRUE(PumpUntil([&] { return f.S().Step == 0; }, 5000));
+  ASSERT_TRUE(PumpUntil([&] { return f.S().Step == kIdleStep; }, 5000));
   EXPECT_TRUE(Shown(form, "BtnBackToStart"));
   ClickButton(form, "BtnGoOn");
   EXPECT_FALSE(Shown(form, "BtnBackToStart"));
-  ASSERT_TRUE(PumpUntil([&] { return f.S().Step == 0; }, 60000));
+  ASSERT_TRUE(PumpUntil([&] { return f.S().Step == kIdleStep; }, 60000));
 }
 
 TEST(FullUpload, FactoryRunThroughTheWindowPutsTheFlashCodeIntoTheUnit) {
@@ -270,7 +276,7 @@ TEST(FullUpload, FailedFactoryRunsShowTheirLineAndOfferTheWayBackToStart) {
     TForm1 form(dir.Path().string() + "/", true);
     form.show();
     RunFactory(form);
-    EXPECT_EQ(form.Form().W().FUpHist().back(), line);
+    EXPECT_EQ(LastRunLine(form.Form().S(), form.Form().W()), line);
     EXPECT_EQ(Caption(form, "Label16"), "");  // no "DO NOT INTERRUPT UPLOAD" after the stop
     ClickButton(form, "BtnBackToStart");
     EXPECT_TRUE(Shown(form, "OpeningBox") && !Shown(form, "FactoryBox"));
@@ -291,7 +297,7 @@ TEST(FullUpload, UnitThatVanishesMidUploadStopsTheRunWithOneMessageAndTheWaysOn)
   form.show();
   MainForm& f = form.Form();
   ClickButton(form, "Btn2Upload");
-  ASSERT_TRUE(PumpUntil([&] { return f.S().Step == 0; }, 5000));
+  ASSERT_TRUE(PumpUntil([&] { return f.S().Step == kIdleStep; }, 5000));
   ChooseFile(form, QStringLiteral("fw.kvu"));
   ASSERT_TRUE(PumpUntil([&] { return Shown(form, "BtnStartRun"); }, 10000));
   ClickButton(form, "BtnStartRun");
@@ -300,7 +306,7 @@ TEST(FullUpload, UnitThatVanishesMidUploadStopsTheRunWithOneMessageAndTheWaysOn)
 
   QElapsedTimer stopping;
   stopping.start();
-  ASSERT_TRUE(PumpUntil([&] { return f.S().Step == 0; }, 5000)) << f.S().Step;
+  ASSERT_TRUE(PumpUntil([&] { return f.S().Step == kIdleStep; }, 5000)) << f.S().Step;
   PumpUntil([] { return false; }, 300);  // anything still on its way
   const std::string port = "Com 1 (" + unit.Link() + ")";
   EXPECT_EQ(Caption(form, "Label2").toStdString(),
@@ -373,12 +379,12 @@ TEST(FullUpload, UnitThatVanishesInAFactoryRunEndsItWithItsHistoryLineAndOneMess
   form.show();
   MainForm& f = form.Form();
   ClickButton(form, "BtnBoot");
-  ASSERT_TRUE(PumpUntil([&] { return f.S().Step == 0; }, 5000));
+  ASSERT_TRUE(PumpUntil([&] { return f.S().Step == kIdleStep; }, 5000));
   ClickButton(form, "BtnGoOn");
   // Some 20 lines into the bootstrap program.
   ASSERT_TRUE(PumpUntil([&] { return f.BootTransfer.BootLineNumber >= 20; }, 30000));
   unit.Signal(SIGKILL);
-  ASSERT_TRUE(PumpUntil([&] { return f.S().Step == 0; }, 5000)) << f.S().Step;
+  ASSERT_TRUE(PumpUntil([&] { return f.S().Step == kIdleStep; }, 5000)) << f.S().Step;
   PumpUntil([] { return false; }, 300);
   EXPECT_EQ(f.W().FUpHist().back(),
             "The run has stopped: Com 1 (" + unit.Link() + ") is no longer there");
@@ -408,7 +414,7 @@ TEST(FullUpload, PortHeldByAnotherProgramIsNamedAndTheWayBackOffered) {
   form.Ui().MessageHook = [&](const QString& m) { messages << m; };
   form.show();
   ClickButton(form, "Btn2Upload");
-  ASSERT_TRUE(PumpUntil([&] { return form.Form().S().Step == 0; }, 5000));
+  ASSERT_TRUE(PumpUntil([&] { return form.Form().S().Step == kIdleStep; }, 5000));
   EXPECT_EQ(Caption(form, "Label12"), "Port did not open on Com 1 at 38400 baud");
   EXPECT_EQ(messages, QStringList{QString::fromStdString("COM1 (" + unit.Link() +
                                                          ") is in use by another program.")});

@@ -207,7 +207,7 @@ TEST(MainWindow, CableDetailBackToStartHelpAndHistory) {
   EXPECT_TRUE(help->Browser()->toPlainText().contains("Starting an upload"));
 
   Click(form, "Btn2Upload");
-  EXPECT_EQ(form.Form().S().Step, 5);
+  EXPECT_EQ(form.Form().S().Step, kOpenPortStep);
   EXPECT_TRUE(Shown(form, "MainBox"));
   EXPECT_FALSE(Shown(form, "OpeningBox"));
   EXPECT_EQ(Text(form, "MainBox"), "Main Software Upload");
@@ -226,7 +226,7 @@ TEST(MainWindow, CableDetailBackToStartHelpAndHistory) {
   form.Model().Show(Ctl::BtnRepeatUpload);
   EXPECT_TRUE(Shown(form, "BtnBackToStart"));
   Click(form, "BtnBackToStart");
-  EXPECT_EQ(form.Form().S().Step, 0);
+  EXPECT_EQ(form.Form().S().Step, kIdleStep);
   EXPECT_TRUE(Shown(form, "OpeningBox"));
   EXPECT_FALSE(Shown(form, "MainBox"));
   EXPECT_FALSE(Shown(form, "BtnBackToStart"));
@@ -290,7 +290,7 @@ TEST(MainWindow, OpensAPortOnAPseudoTerminalAndReceivesThroughTheTimer) {
     WindowRig r(true);
     TForm1& form = r.form;
     Click(form, "Btn2Upload");
-    const bool opened = PumpUntil([&] { return form.Form().S().Step == 0; });
+    const bool opened = PumpUntil([&] { return form.Form().S().Step == kIdleStep; });
     EXPECT_TRUE(opened);
     EXPECT_EQ(Text(form, "Label12"), "Port is open on Com 1 at 38400 baud")
         << r.messages.join("; ").toStdString();

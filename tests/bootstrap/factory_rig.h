@@ -10,6 +10,7 @@
 
 #include "resources/embedded_images.h"
 #include "sequencer/upload_rig.h"
+#include "support/history.h"
 
 namespace factory_test {
 
@@ -97,9 +98,10 @@ struct FactoryRig : upload_test::UploadRig {
   }
   // Ticks until `step`; false when the run stopped first or took more than `limit` ticks.
   bool RunTo(int step, int limit = 1000) {
-    return TickUntil([&] { return S().Step == step || S().Step == 0; }, limit) && S().Step == step;
+    return TickUntil([&] { return S().Step == step || S().Step == kIdleStep; }, limit) &&
+           S().Step == step;
   }
-  const std::string& LastHist() { return W().FUpHist().back(); }
+  const std::string& LastHist() { return LastRunLine(S(), W()); }
 
  private:
   bool attached_ = false;

@@ -47,7 +47,7 @@ TEST(FlashCodeStage, Uploads49RecordsWithChecksum1503AndTimesTheFlashCodeAlone) 
     EXPECT_EQ(kvu.substr(i * 135 + 6, 128), bin.substr(address, 128)) << "record " << i;
   }
 
-  ASSERT_TRUE(r.RunTo(0, 400));
+  ASSERT_TRUE(r.RunTo(kIdleStep, 400));
   EXPECT_EQ(r.flashLoader.records.size(), 49u);
   const auto& h = r.W().FUpHist();
   EXPECT_EQ(std::vector<std::string>(h.end() - 4, h.end()),
@@ -69,7 +69,7 @@ TEST(FlashCodeStage, AfterASoftwareUploadOfExtendedLinearHexTheFlashCodeStillSta
   r.form.Btn2UploadClick();
   r.Tick(3);
   r.form.BtnChooseFileClick();
-  ASSERT_TRUE(r.RunTo(0, 30));
+  ASSERT_TRUE(r.RunTo(kIdleStep, 30));
   ASSERT_EQ(r.S().BlockCount, 1);
   r.form.BtnBackToStartClick();
 
@@ -95,7 +95,7 @@ TEST(FlashCodeStage, OldFilesAreReplacedAndBothDeletedInProgramDirWhateverTheCur
   kvtest::ScratchFolder elsewhere;
   std::ofstream(elsewhere.Dir() + "Reserved.KVU") << "not ours";
   fs::current_path(elsewhere.Dir());
-  EXPECT_TRUE(r.RunTo(0, 400));
+  EXPECT_TRUE(r.RunTo(kIdleStep, 400));
   fs::current_path(before);
   EXPECT_FALSE(fs::exists(r.dir.Dir() + "Reserved.KVU") ||
                fs::exists(r.dir.Dir() + "Reserved.BIN"));
@@ -106,7 +106,7 @@ TEST(FlashCodeStage, AFileErrorStopsTheRunWithItsMessageAndLeavesNoUploadFile) {
   FactoryRig r;
   fs::create_directory(r.dir.Dir() + "Reserved.KVU");  // cannot be replaced by a file
   r.Proceed();
-  ASSERT_TRUE(r.RunTo(0, 400));
+  ASSERT_TRUE(r.RunTo(kIdleStep, 400));
   ASSERT_EQ(r.ui.messages.size(), 1u);
   // The runtime's words alone ("File access denied") would not say which file.
   EXPECT_EQ(r.ui.messages[0].rfind(r.dir.Dir() + "Reserved.KVU: ", 0), 0u) << r.ui.messages[0];
@@ -144,7 +144,7 @@ TEST(FlashCodeStage, EraseErrorsReportedByTheUnitAreTheRunsOutcome) {
   r.flashLoader.afterGo = {"ERASING...\r", "ERASE ERROR: 3\r", "BLOCK BASE INDEX: 40000\r",
                            "ERASE COMPLETE\r", "SEND BLOCK\r"};
   r.Proceed();
-  ASSERT_TRUE(r.RunTo(0, 1200));
+  ASSERT_TRUE(r.RunTo(kIdleStep, 1200));
   const auto& h = r.W().FUpHist();
   EXPECT_NE(std::find(h.begin(), h.end(), "ERASE ERROR: 3\r"), h.end());
   EXPECT_EQ(h[h.size() - 2], "Factory Upload completed.");

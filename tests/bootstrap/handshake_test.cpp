@@ -23,7 +23,7 @@ TEST(FactoryHandshake, OpensThePortAtBootstrapSpeedShowsTheInstructionsAndProcee
   EXPECT_FALSE(r.W().Visible(Ctl::OpeningBox));
   EXPECT_EQ(r.W().Caption(Ctl::Label16), "Turn the Unit power on, then click on <Proceed>");
   EXPECT_EQ(r.W().Caption(Ctl::Label19), "Factory Upload will take about 19 seconds");
-  EXPECT_EQ(r.S().Step, 0);
+  EXPECT_EQ(r.S().Step, kIdleStep);
   EXPECT_EQ(r.port.TakeWritten(), "") << "nothing goes out before Proceed";
 
   r.form.BtnGoOnClick();
@@ -58,7 +58,7 @@ TEST(FactoryHandshake, FailuresOfferTheWayBackAndTheNextRunStartsClean) {
   r.port.active = false;
   r.port.opens = false;
   r.form.BtnBootClick();
-  EXPECT_TRUE(r.RunTo(0, 30));
+  EXPECT_TRUE(r.RunTo(kIdleStep, 30));
   EXPECT_EQ(r.LastHist(), "Com Port failed to open");
   EXPECT_TRUE(r.W().Visible(Ctl::BtnBackToStart));
 
@@ -67,7 +67,7 @@ TEST(FactoryHandshake, FailuresOfferTheWayBackAndTheNextRunStartsClean) {
   r.port.opens = true;
   r.chip.idReply.clear();
   r.Proceed();
-  ASSERT_TRUE(r.RunTo(0, 100));
+  ASSERT_TRUE(r.RunTo(kIdleStep, 100));
   EXPECT_FALSE(r.W().Visible(Ctl::Label16));
   EXPECT_TRUE(r.W().Visible(Ctl::BtnBackToStart));
   r.form.BtnBackToStartClick();
@@ -80,7 +80,7 @@ TEST(FactoryHandshake, FailuresOfferTheWayBackAndTheNextRunStartsClean) {
   r.port.active = false;
   r.port.opens = false;
   r.form.BtnBootClick();
-  EXPECT_TRUE(r.RunTo(0, 30));
+  EXPECT_TRUE(r.RunTo(kIdleStep, 30));
   EXPECT_EQ(r.W().Caption(Ctl::Label19), "");
 }
 
@@ -96,7 +96,7 @@ TEST(FactoryHandshake, IdentificationAmongOtherBytesLoadsBothLoadersInOneTickEac
   const Lines& loader2 = resources::Loader2Texts();
   EXPECT_EQ(r.port.TakeWritten(), Bytes(loader2[0]) + Bytes(loader2[1]) + Bytes(loader2[2]));
   r.Tick();  // 552 sends the first line
-  EXPECT_EQ(r.S().Step, 568);
+  EXPECT_EQ(r.S().Step, kBootLineStep);
   EXPECT_EQ(
       Lines(r.W().FUpHist().begin() + 2, r.W().FUpHist().end()),
       (Lines{"Establishing comms with the C161 chip...", "Got correct response from C161 chip",
@@ -116,7 +116,7 @@ TEST(FactoryHandshake, RepliesWithoutIdentificationByteEndTheRunWithWhatCame) {
     // Bytes that do not print are shown by their value.
     EXPECT_EQ(r.LastHist(), "Got C161 response: " + std::string(noise.empty() ? "U" : "<7F><FE>"));
     EXPECT_EQ(r.S().Outcome, RunOutcome::WrongIdentification);
-    EXPECT_EQ(r.S().Step, 0);
+    EXPECT_EQ(r.S().Step, kIdleStep);
   }
 }
 
@@ -125,12 +125,12 @@ TEST(FactoryHandshake, SilentChipGetsTenZeroBytesAndTimesOutOnTick47) {
   r.chip.idReply.clear();
   r.Proceed();
   std::vector<int> sentOn;
-  for (int tick = 1; tick <= 46 && r.S().Step != 0; ++tick) {
+  for (int tick = 1; tick <= 46 && r.S().Step != kIdleStep; ++tick) {
     r.Tick();
     if (!r.port.TakeWritten().empty()) sentOn.push_back(tick);
   }
   EXPECT_EQ(sentOn, (std::vector<int>{1, 6, 11, 16, 21, 26, 31, 36, 41, 46}));
-  EXPECT_NE(r.S().Step, 0);
+  EXPECT_NE(r.S().Step, kIdleStep);
   r.Tick();
   EXPECT_EQ(r.LastHist(), "Timed out waiting for response to initial character");
   EXPECT_EQ(r.S().Outcome, RunOutcome::NoIdentification);

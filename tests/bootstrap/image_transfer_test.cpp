@@ -58,7 +58,7 @@ TEST(BootImageTransfer, LinesGoOutAsFramesCountedInOneHistoryLineUpToTheEndFrame
   EXPECT_EQ(r.LastHist(), "Sending line 209...");
   EXPECT_EQ(r.W().FUpHist().size(), historySize);
   r.Tick();
-  EXPECT_EQ(r.S().Step, 571);
+  EXPECT_EQ(r.S().Step, kFactoryBaudStep);
 }
 
 TEST(BootImageTransfer, LineWithCheckByteZeroIsFollowedOnTheNextTickWhateverArrives) {

@@ -448,6 +448,41 @@ TEST_F(UploadEndToEnd, UnitThatStopsAnsweringOrAnswersWronglyGivesTimeOutOrUnexp
   }
 }
 
+TEST_F(UploadEndToEnd, UnitThatFailsFallsSilentOrAnswersAtAnotherSpeedEndsSoonSayingWhatToDo) {
+  const Bytes image = MakeImage(SpreadPages(10, 0, 1), 56);
+  WriteBytes(dir_.File("small.kvu"), UploadFile(image, "00000000"));
+  // UPLOAD FAILED where the erase result or THANK YOU belongs halts the run at once.
+  for (const std::string phase : {"erase", "thank-you"}) {
+    auto sim = StartSim({"--fail-in", phase}, phase);
+    const auto start = Child::Clock::now();
+    const CliResult r = Upload({dir_.File("small.kvu")}, sim->Link(), 60, phase);
+    EXPECT_EQ(r.status, 6) << phase << r.out << r.err;
+    EXPECT_LT(SecondsSince(start), 20) << phase;
+    EXPECT_TRUE(Has(r.err, "Switch the unit off and on, then upload again.")) << r.err;
+    ASSERT_EQ(sim->Stop(), 0);
+  }
+  {
+    // Records on request: a unit gone for good costs two waits of 2 s.
+    auto sim = StartSim({"--silent-after-records", "3"}, "gone");
+    const auto start = Child::Clock::now();
+    const CliResult r = Upload({"--fast", dir_.File("small.kvu")}, sim->Link(), 60, "gone");
+    EXPECT_EQ(r.status, 5) << r.out << r.err;
+    EXPECT_LT(SecondsSince(start), 20);
+    EXPECT_TRUE(Has(r.err, "stopped answering in the middle of the upload: cycle its power"))
+        << r.err;
+    ASSERT_EQ(sim->Stop(), 0);
+  }
+  {
+    // The unit's loader is set to 57600 baud; the upload uses 38400.
+    auto sim = StartSim({"--loader-baud", "57600"}, "speed");
+    const CliResult r = Upload({dir_.File("small.kvu")}, sim->Link(), 60, "speed");
+    EXPECT_EQ(r.status, 5) << r.out << r.err;
+    EXPECT_TRUE(Has(r.err, "another speed than 38400 baud")) << r.err;
+    EXPECT_TRUE(Has(r.err, "(--baud 57600)")) << r.err;
+    ASSERT_EQ(sim->Stop(), 0);
+  }
+}
+
 TEST_F(UploadEndToEnd, UnitThatVanishesMidUploadEndsTheRunAtOnceNamingThePort) {
   const Bytes image = MakeImage(SpreadPages(40, 100, 3), 61);
   WriteBytes(dir_.File("gone.kvu"), UploadFile(image));

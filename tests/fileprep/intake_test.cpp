@@ -37,7 +37,7 @@ struct IntakeRig {
     form.FormActivate();
     form.Btn2UploadClick();
     form.S().UploadBaud = 57600;
-    form.S().Step = 10;
+    form.S().Step = kPortOpenedStep;
     form.W().Show(Ctl::BtnChooseFile);
     form.W().Clear(Ctl::Label12);
   }
@@ -49,7 +49,7 @@ struct IntakeRig {
   // Ticks until the ready screen (or idle); returns the steps seen on the way.
   std::vector<int> TickToReady() {
     std::vector<int> seen{form.S().Step};
-    for (int i = 0; i < 10 && form.S().Step != kReadyStep && form.S().Step != 0; ++i) {
+    for (int i = 0; i < 10 && form.S().Step != kReadyStep && form.S().Step != kIdleStep; ++i) {
       form.Timer1Timer();
       seen.push_back(form.S().Step);
     }
@@ -151,7 +151,7 @@ TEST(InputIntakeTest, UnknownExtensionsAreRejectedAndChooseFileComesBack) {
     EXPECT_EQ(rig.form.S().Step, kRejectedInputStep) << input;
     EXPECT_FALSE(rig.form.W().Visible(Ctl::BtnChooseFile));
     rig.form.Timer1Timer();
-    EXPECT_EQ(rig.form.S().Step, 0);
+    EXPECT_EQ(rig.form.S().Step, kIdleStep);
     EXPECT_EQ(rig.Caption(Ctl::Label12),
               "Unexpected file extension (" + extension + "), choose another file");
     EXPECT_EQ(rig.form.W().FontColor(Ctl::Label12), clRed);  // colour left as it was
@@ -200,7 +200,7 @@ TEST(InputIntakeTest, CancellingTheChooserChangesNothing) {
   rig.ui.chooserAnswer = nullptr;
   rig.form.BtnChooseFileClick();
   EXPECT_EQ(rig.ui.chooserShown, 1);
-  EXPECT_EQ(rig.form.S().Step, 10);
+  EXPECT_EQ(rig.form.S().Step, kPortOpenedStep);
   EXPECT_EQ(rig.form.S().InputFileName, "earlier.hex");
   EXPECT_EQ(rig.form.S().UploadFileName, "earlier.KVU");
   EXPECT_EQ(rig.Caption(Ctl::Label12), "Port open");
@@ -316,7 +316,7 @@ TEST(InputIntakeTest, RepeatUploadReopensTheConvertedFileWithoutConverting) {
   const auto kvu = ReadBytes("fw.KVU");
   // The run ends; the image changes on disk meanwhile.
   rig.form.S().UploadFile.Close();
-  rig.form.S().Step = 0;
+  rig.form.S().Step = kIdleStep;
   rig.form.S().BlockCount = 0;
   rig.form.W().Show(Ctl::BtnRepeatUpload);
   rig.form.W().Show(Ctl::BtnBackToStart);
@@ -350,7 +350,7 @@ TEST(InputIntakeTest, MissingFilesAreReportedAndLeaveTheRunAsItWas) {
   rig.Choose("gone.hex");
   ASSERT_EQ(rig.ui.messages.size(), 1u);
   EXPECT_EQ(rig.ui.messages[0], "gone.hex: File not found");
-  EXPECT_EQ(rig.form.S().Step, 10);
+  EXPECT_EQ(rig.form.S().Step, kPortOpenedStep);
   EXPECT_TRUE(rig.form.W().Visible(Ctl::BtnChooseFile));
 
   // fw.bin2 means the image fw.BIN, which is not there.
@@ -358,19 +358,19 @@ TEST(InputIntakeTest, MissingFilesAreReportedAndLeaveTheRunAsItWas) {
   rig.Choose("fw.bin2");
   ASSERT_EQ(rig.ui.messages.size(), 2u);
   EXPECT_EQ(rig.ui.messages[1], "fw.BIN: File not found");
-  EXPECT_EQ(rig.form.S().Step, 10);
+  EXPECT_EQ(rig.form.S().Step, kPortOpenedStep);
   EXPECT_EQ(rig.form.S().UploadFileName, "earlier.KVU");
   EXPECT_EQ(rig.Caption(Ctl::Label12), "Port open");
   EXPECT_TRUE(rig.form.W().Visible(Ctl::BtnChooseFile));
 
   // "&Repeat Upload" after the last upload file was deleted: the way back stays offered.
-  rig.form.S().Step = 0;
+  rig.form.S().Step = kIdleStep;
   rig.form.W().Show(Ctl::BtnRepeatUpload);
   rig.form.W().Show(Ctl::BtnBackToStart);
   rig.form.BtnRepeatUploadClick();
   ASSERT_EQ(rig.ui.messages.size(), 3u);
   EXPECT_EQ(rig.ui.messages[2], "earlier.KVU: File not found");
-  EXPECT_EQ(rig.form.S().Step, 0);
+  EXPECT_EQ(rig.form.S().Step, kIdleStep);
   EXPECT_TRUE(rig.form.W().Visible(Ctl::BtnRepeatUpload));
   EXPECT_TRUE(rig.form.W().Visible(Ctl::BtnBackToStart));
   EXPECT_EQ(dir.Names(), std::vector<std::string>{"fw.bin2"});
@@ -429,7 +429,7 @@ TEST(InputIntakeTest, FailedConversionStopsTheRunAndLeavesNoUploadFile) {
 
 // A refusal in red with nothing sent; `outcome` says how the run ended.
 void ExpectRefused(IntakeRig& rig, const std::string& text, RunOutcome outcome) {
-  EXPECT_EQ(rig.form.S().Step, 0);
+  EXPECT_EQ(rig.form.S().Step, kIdleStep);
   EXPECT_EQ(rig.Caption(Ctl::Label12), text);
   EXPECT_EQ(rig.form.W().FontColor(Ctl::Label12), clRed);
   EXPECT_EQ(rig.form.S().Outcome, outcome);

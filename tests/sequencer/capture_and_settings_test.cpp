@@ -135,7 +135,7 @@ TEST(CaptureFile, AFileThatCannotBeOpenedLeavesCaptureOff) {
     EXPECT_NE(r.ui.messages[0].find("Capture.txt"), std::string::npos);
     r.form.Timer1Timer();  // nothing to write to, and no error
     EXPECT_EQ(r.ui.messages.size(), 1u);
-    EXPECT_EQ(r.form.S().Step, 0);
+    EXPECT_EQ(r.form.S().Step, kIdleStep);
   }
   EXPECT_EQ(ReadAll(plainFile), "x");
 
@@ -157,7 +157,7 @@ TEST(CaptureFile, AWriteFailureInsideATickTurnsCaptureOffAndTheRunGoesOn) {
   FormRig r(dir.Dir());
   r.form.BtnCaptureFileClick();
   ASSERT_TRUE(r.form.S().CaptureEnabled);
-  r.form.S().Step = 57;
+  r.form.S().Step = kEraseResultWaitStep;
 
   // Limit file sizes to a few bytes past what is written so far: the next line can be written
   // only in part, as on a disk that fills up in the middle of it.
@@ -172,7 +172,7 @@ TEST(CaptureFile, AWriteFailureInsideATickTurnsCaptureOffAndTheRunGoesOn) {
   setrlimit(RLIMIT_FSIZE, &old);
   signal(SIGXFSZ, oldHandler);
 
-  EXPECT_EQ(r.form.S().Step, 57);  // the run goes on
+  EXPECT_EQ(r.form.S().Step, kEraseResultWaitStep);  // the run goes on
   EXPECT_FALSE(r.form.S().CaptureEnabled);
   EXPECT_EQ(r.form.W().Caption(Ctl::Label11), "Disabled");
   EXPECT_EQ(r.form.W().Caption(Ctl::BtnCaptureFile), "&Enable Capture File");
@@ -254,7 +254,7 @@ TEST(Buttons, ScreensHelpTopicsAndTheChooserFilter) {
   r.form.BtnHelpClick();
   r.form.W().SelectText(Ctl::BaudRateBox, "57600");
   r.form.Btn2UploadClick();
-  EXPECT_EQ(r.form.S().Step, 5);
+  EXPECT_EQ(r.form.S().Step, kOpenPortStep);
   EXPECT_EQ(r.form.S().UploadBaud, 57600);
   EXPECT_TRUE(r.form.S().MainUploadMode);
   EXPECT_EQ(w.Caption(Ctl::Label12), "Opening Com Port...");
@@ -271,7 +271,7 @@ TEST(Buttons, ScreensHelpTopicsAndTheChooserFilter) {
   w.Show(Ctl::BtnRepeatUpload);
   w.Show(Ctl::BtnBackToStart);
   r.form.BtnBackToStartClick();
-  EXPECT_EQ(r.form.S().Step, 0);
+  EXPECT_EQ(r.form.S().Step, kIdleStep);
   EXPECT_EQ(r.form.S().ReplyText, "");
   for (Ctl hidden : {Ctl::BtnChooseFile, Ctl::BtnRepeatUpload, Ctl::BtnBackToStart, Ctl::FactoryBox,
                      Ctl::MainBox}) {

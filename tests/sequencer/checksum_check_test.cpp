@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "support/history.h"
 #include "upload_rig.h"
 
 using namespace upload_test;
@@ -47,11 +48,11 @@ struct CheckRig : UploadRig {
     W().SetCaption(Ctl::Label15, "Software Upload complete");
     port.baud = 9600;
     S().RebootTicks = 0;
-    S().Step = 76;
+    S().Step = kRebootStep;
   }
   // Runs the check to its end (the completion screen or the time-out).
   void RunCheck() {
-    TickUntil([&] { return S().Step == 82 || S().Step == 0; }, 5000);
+    TickUntil([&] { return S().Step == kCompletionStep || S().Step == kIdleStep; }, 5000);
   }
 };
 
@@ -64,19 +65,19 @@ TEST(ChecksumCheck, WaitsForTheRebootAndQueriesUntilTheUnitAnswers) {
   unit.fcsReply = FcsReply("12AB", "34CD");
   unit.Attach(r.port);
   r.Tick(89);
-  EXPECT_EQ(r.S().Step, 76);
+  EXPECT_EQ(r.S().Step, kRebootStep);
   EXPECT_EQ(r.port.TakeWritten(), "");
   r.Tick();
-  EXPECT_EQ(r.S().Step, 77);
+  EXPECT_EQ(r.S().Step, kSwrQueryStep);
   EXPECT_EQ(r.S().WaitLimit, 100);
   EXPECT_EQ(r.W().Caption(Ctl::Label4), "Querying RQ-410 memory checksums ...");
   r.Tick();
   EXPECT_EQ(r.port.TakeWritten(), "<0000/SWR?\r");
-  ASSERT_TRUE(r.TickUntilStep(79, 400));
+  ASSERT_TRUE(r.TickUntilStep(kFcsQueryStep, 400));
   EXPECT_EQ(r.S().AttemptCount, 3);
   EXPECT_EQ(unit.swrQueries, 3);
   r.RunCheck();
-  EXPECT_EQ(r.S().Step, 82);
+  EXPECT_EQ(r.S().Step, kCompletionStep);
   EXPECT_EQ(unit.fcsQueries, 1);
   EXPECT_EQ(r.W().Caption(Ctl::Label12), "RQ-410 memory checksums: Firmware:12AB  FPGA:34CD");
   EXPECT_EQ(r.W().Caption(Ctl::Label8), "Upload file checksums: Firmware:12AB  FPGA:34CD");
@@ -91,11 +92,12 @@ TEST(ChecksumCheck, GivesUpAfterTwentyUnansweredQueries) {
   unit.swrAnswerAt = 0;
   unit.Attach(r.port);
   r.RunCheck();
-  EXPECT_EQ(r.S().Step, 0);
+  EXPECT_EQ(r.S().Step, kIdleStep);
   EXPECT_EQ(unit.swrQueries, 20);
   EXPECT_EQ(unit.fcsQueries, 0);
   EXPECT_EQ(r.W().Caption(Ctl::Label2), "Timed out waiting for SWR=");
-  EXPECT_EQ(r.W().FUpHist().back(), "Timed out waiting for SWR=");
+  EXPECT_EQ(LastRunLine(r.S(), r.W()), "Timed out waiting for SWR=");
+  EXPECT_NE(r.S().NextStep.find("All records were delivered"), std::string::npos);
   EXPECT_EQ(r.W().Caption(Ctl::Label15), "Software Upload complete");
 
   CheckRig f("12AB", "34CD");
@@ -104,6 +106,16 @@ TEST(ChecksumCheck, GivesUpAfterTwentyUnansweredQueries) {
   mute.Attach(f.port);
   f.RunCheck();
   EXPECT_EQ(f.W().Caption(Ctl::Label2), "Timed out waiting for FCS");
+
+  // The remote control answers each query at another speed.
+  CheckRig g("12AB", "34CD");
+  g.port.onWrite = [&g](char c) {
+    if (c == '\r') g.port.Feed("\xF8\x80\xF0\xFE\x00");
+  };
+  g.RunCheck();
+  EXPECT_EQ(g.W().Caption(Ctl::Label2), "Timed out waiting for SWR=");
+  EXPECT_NE(g.S().NextStep.find("All records were delivered"), std::string::npos);
+  EXPECT_NE(g.S().NextStep.find("another speed"), std::string::npos) << g.S().NextStep;
 }
 
 TEST(ChecksumCheck, ComparesExactlyWhatTheFileCarries) {
@@ -149,7 +161,7 @@ TEST(ChecksumCheck, ComparesExactlyWhatTheFileCarries) {
   d.Attach(none.port);
   none.W().SetCaption(Ctl::Label8, "before");
   none.RunCheck();
-  EXPECT_EQ(none.S().Step, 82);
+  EXPECT_EQ(none.S().Step, kCompletionStep);
   EXPECT_EQ(none.W().Caption(Ctl::Label8), "before");
   EXPECT_EQ(none.W().Caption(Ctl::Label15), "Software Upload complete");
   EXPECT_EQ(none.W().Caption(Ctl::Label12), "RQ-410 memory checksums: Firmware:1111  FPGA:2222");
@@ -160,7 +172,7 @@ TEST(ChecksumCheck, ComparesExactlyWhatTheFileCarries) {
   e.fcsReply = ">0000/FCS=ERR\r\n";
   e.Attach(odd.port);
   odd.RunCheck();
-  EXPECT_EQ(odd.S().Step, 82);
+  EXPECT_EQ(odd.S().Step, kCompletionStep);
   EXPECT_EQ(odd.S().UnitFirmwareChecksum, "0/FC");
   EXPECT_EQ(odd.S().UnitFpgaChecksum, "\n");
   EXPECT_EQ(odd.W().Caption(Ctl::Label15), "Checksums different");
@@ -200,11 +212,11 @@ TEST(ChecksumCheck, FollowsAThousandRecordUploadToTheEnd) {
   LoaderUnit loader;
   loader.Attach(r.port);
   r.StartUpload();
-  ASSERT_TRUE(r.TickUntilStep(76, 3000));
+  ASSERT_TRUE(r.TickUntilStep(kRebootStep, 3000));
   RemoteControl unit;
   unit.fcsReply = FcsReply(r.fileTrailer.substr(0, 4), r.fileTrailer.substr(4));
   unit.Attach(r.port);
-  ASSERT_TRUE(r.TickUntilStep(183, 500));
+  ASSERT_TRUE(r.TickUntilStep(kBlinkFirstStep, 500));
   EXPECT_EQ(r.W().Caption(Ctl::Label15), "Checksums match, Upload successful");
   EXPECT_EQ(r.port.baud, 9600);
   EXPECT_EQ(r.W().Caption(Ctl::Label10), "Now, CYCLE POWER on the RQ-410....");

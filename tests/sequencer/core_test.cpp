@@ -9,6 +9,7 @@
 #include "components/file_errors.h"
 #include "form/main_form.h"
 #include "support/fakes.h"
+#include "support/history.h"
 #include "support/scratch_folder.h"
 
 namespace fs = std::filesystem;
@@ -27,51 +28,51 @@ struct CoreRig {
 TEST(WaitReply, TakesTextBeforeTheWordAndLeavesTheRest) {
   CoreRig r;
   SequencerState& s = r.core.S;
-  s.Step = 55;
+  s.Step = kErasingWaitStep;
   s.WaitLimit = 100;
   s.ReplyText = "xyERASING...\rSEND";
   std::string reply;
   r.core.WaitReplyCR("ERASING", 99, reply, 57);
   EXPECT_EQ(reply, "xyERASING...\r");
   EXPECT_EQ(s.ReplyText, "SEND");
-  EXPECT_EQ(s.Step, 57);
+  EXPECT_EQ(s.Step, kEraseResultWaitStep);
   EXPECT_EQ(s.WaitTicks, 1);
 
   // A line-feed wait takes the carriage return with it and empties the buffer.
-  s.Step = 78;
+  s.Step = kSwrWaitStep;
   s.WaitTicks = 0;
   s.ReplyText = ">0000/SWR=1.01\r\n";
   r.core.WaitReplyLF("SWR=", 99, reply, 79);
   EXPECT_EQ(reply, ">0000/SWR=1.01\r\n");
   EXPECT_EQ(s.ReplyText, "");
-  EXPECT_EQ(s.Step, 79);
+  EXPECT_EQ(s.Step, kFcsQueryStep);
 
   // A CR wait does not take a line feed as its terminator, nor an LF wait a carriage return.
-  s.Step = 80;
+  s.Step = kFcsWaitStep;
   s.WaitTicks = 0;
   s.ReplyText = "FCS=12\r";
   r.core.WaitReplyLF("FCS=", 99, reply, 81);
   EXPECT_EQ(reply, "");
-  EXPECT_EQ(s.Step, 80);
+  EXPECT_EQ(s.Step, kFcsWaitStep);
   EXPECT_EQ(s.ReplyText, "FCS=12\r");
 }
 
 TEST(WaitReply, BudgetsLastTickGivesUpWithoutLooking) {
   CoreRig r;
   SequencerState& s = r.core.S;
-  s.Step = 45;
+  s.Step = kHandshakeWaitStep;
   s.WaitLimit = 100;
   s.WaitTicks = 0;
   std::string reply;
   for (int tick = 1; tick <= 99; ++tick) {
     r.core.WaitReplyCR("READY", 99, reply, 46);
-    ASSERT_EQ(s.Step, 45) << "tick " << tick;
+    ASSERT_EQ(s.Step, kHandshakeWaitStep) << "tick " << tick;
   }
   EXPECT_EQ(s.WaitTicks, 99);
   // The answer arrives just before the last tick of the budget: too late.
   s.ReplyText = "READY\r";
   r.core.WaitReplyCR("READY", 99, reply, 46);
-  EXPECT_EQ(s.Step, 99);
+  EXPECT_EQ(s.Step, kTimeOutStep);
   EXPECT_EQ(reply, "");
   EXPECT_EQ(s.ReplyText, "READY\r");
 }
@@ -82,7 +83,7 @@ TEST(WaitReply, KeepsAtMost125CharactersAndNeedsATerminatorWithinThem) {
   std::string reply;
 
   // After a reply only 125 characters of what followed survive.
-  s.Step = 67;
+  s.Step = kRecordRequestStep;
   s.WaitLimit = 10;
   s.ReplyText = "SEND BLOCK\r" + std::string(200, 'a') + "tail";
   r.core.WaitReplyCR("SEND", 99, reply, 68);
@@ -90,20 +91,20 @@ TEST(WaitReply, KeepsAtMost125CharactersAndNeedsATerminatorWithinThem) {
   EXPECT_EQ(s.ReplyText, std::string(125, 'a'));
 
   // A terminator 130 characters behind the word is never taken: the wait times out.
-  s.Step = 74;
+  s.Step = kThankYouWaitStep;
   s.WaitTicks = 0;
   s.WaitLimit = 5;
   s.ReplyText = "THANK YOU" + std::string(121, '.') + "\r";
   for (int tick = 1; tick <= 5; ++tick) r.core.WaitReplyCR("THANK", 99, reply, 75);
-  EXPECT_EQ(s.Step, 99);
+  EXPECT_EQ(s.Step, kTimeOutStep);
   EXPECT_EQ(reply, "");
 
   // The 125-character window counts from the word: a terminator at its last place is found.
-  s.Step = 74;
+  s.Step = kThankYouWaitStep;
   s.WaitTicks = 0;
   s.ReplyText = "zzTHANK YOU" + std::string(115, '.') + "\r";
   r.core.WaitReplyCR("THANK", 99, reply, 75);
-  EXPECT_EQ(s.Step, 75);
+  EXPECT_EQ(s.Step, kDialogueEndStep);
   EXPECT_EQ(reply.size(), 2u + 125u);
 }
 
@@ -111,16 +112,16 @@ TEST(WaitReply, LastReplyHoldsOnlyTheReplyOfTheLatestCall) {
   // The steps copy `reply` into LastReply on every tick, as the dialogue does.
   CoreRig r;
   SequencerState& s = r.core.S;
-  s.Step = 55;
+  s.Step = kErasingWaitStep;
   s.WaitLimit = 50;
   s.ReplyText = "ERASING\r";
   r.core.WaitReplyCR("ERASING", 99, s.LastReply, 57);
   EXPECT_EQ(s.LastReply, "ERASING\r");
-  s.Step = 57;
+  s.Step = kEraseResultWaitStep;
   s.WaitTicks = 0;
   r.core.WaitReplyCR("SEND", 99, s.LastReply, 59);
   EXPECT_EQ(s.LastReply, "");
-  EXPECT_EQ(s.Step, 57);
+  EXPECT_EQ(s.Step, kEraseResultWaitStep);
 }
 
 TEST(SendCommand, FramesAddressedAndPlainCommandsAndClearsReplyText) {
@@ -137,13 +138,13 @@ TEST(SendCommand, FramesAddressedAndPlainCommandsAndClearsReplyText) {
   EXPECT_EQ(s.ReplyText, "");
 
   s.ReplyText = "noise";
-  s.Step = 54;
+  s.Step = kSendGoStep;
   s.WaitTicks = 7;
   r.core.SendAndAdvance("", "GO", false);
   EXPECT_EQ(r.port.TakeWritten(), std::string("\x47\x4f\x0d"));
   EXPECT_EQ(s.ReplyText, "");
   EXPECT_EQ(s.WaitTicks, 0);
-  EXPECT_EQ(s.Step, 55);
+  EXPECT_EQ(s.Step, kErasingWaitStep);
 
   // The address is not sent with an unaddressed command.
   r.core.SendCommand("0000", "UPLOAD DONE", false);
@@ -154,13 +155,16 @@ TEST(TimeOutStep, ReportsWhatWasAwaitedAndOffersTheRightButtons) {
   CoreRig r;
   SequencerState& s = r.core.S;
   WindowModel& w = r.core.W;
-  s.Step = 99;
+  s.Step = kTimeOutStep;
   s.MainUploadMode = true;
   s.WaitingFor = "waiting for response";
+  r.core.SetPhase(RunPhase::Handshake);
   w.SetCaption(Ctl::Label10, "DO NOT INTERRUPT UPLOAD");
   r.core.TimeOut();
-  EXPECT_EQ(s.Step, 0);
-  EXPECT_EQ(w.FUpHist().back(), "Timed out waiting for response");
+  EXPECT_EQ(s.Step, kIdleStep);
+  EXPECT_EQ(LastRunLine(s, w), "Timed out waiting for response");
+  EXPECT_EQ(w.FUpHist().back(), s.NextStep);
+  EXPECT_NE(s.NextStep.find("switch the unit on"), std::string::npos) << s.NextStep;
   EXPECT_EQ(w.Caption(Ctl::Label2), "Timed out waiting for response");
   EXPECT_EQ(w.Caption(Ctl::Label10), "");
   EXPECT_TRUE(w.Visible(Ctl::BtnBackToStart));
@@ -182,7 +186,7 @@ TEST(Blink, ElevenTicksRedElevenTicksBlueUntilGoBackToStart) {
   ScratchFolder dir;
   MainForm form(port, clock, ui, dir.Dir());
   form.FormActivate();
-  form.S().Step = 183;
+  form.S().Step = kBlinkFirstStep;
   std::string colours;
   for (int tick = 0; tick < 44; ++tick) {
     form.Timer1Timer();
@@ -190,13 +194,13 @@ TEST(Blink, ElevenTicksRedElevenTicksBlueUntilGoBackToStart) {
   }
   const std::string cycle = std::string(11, 'r') + std::string(11, 'b');
   EXPECT_EQ(colours, cycle + cycle);
-  EXPECT_EQ(form.S().Step, 183);
+  EXPECT_EQ(form.S().Step, kBlinkFirstStep);
 
   // Going back to the start stops the blinking at the colour last set.
   for (int tick = 0; tick < 3; ++tick) form.Timer1Timer();
   form.BtnBackToStartClick();
   for (int tick = 0; tick < 30; ++tick) form.Timer1Timer();
-  EXPECT_EQ(form.S().Step, 0);
+  EXPECT_EQ(form.S().Step, kIdleStep);
   EXPECT_EQ(form.W().FontColor(Ctl::Label10), clRed);
 }
 
@@ -216,9 +220,9 @@ TEST(ErrorsInsideHandlers, StopTheRunAndKeepTheWindowUsable) {
   port.active = true;
 
   // An error inside the receive event.
-  form.S().Step = 67;
+  form.S().Step = kRecordRequestStep;
   form.ReadMessage();
-  EXPECT_EQ(form.S().Step, 0);
+  EXPECT_EQ(form.S().Step, kIdleStep);
   ASSERT_EQ(ui.messages.size(), 1u);
   EXPECT_NE(ui.messages[0].find("I/O error 5"), std::string::npos);
   EXPECT_TRUE(form.W().Visible(Ctl::BtnBackToStart));
@@ -226,10 +230,10 @@ TEST(ErrorsInsideHandlers, StopTheRunAndKeepTheWindowUsable) {
   EXPECT_EQ(form.LastError, "I/O error 5");
 
   // An error inside a tick (here raised while pending events run).
-  form.S().Step = 57;
+  form.S().Step = kEraseResultWaitStep;
   ui.pending = [] { throw EInOutError("Disk full", 101); };
   form.Timer1Timer();
-  EXPECT_EQ(form.S().Step, 0);
+  EXPECT_EQ(form.S().Step, kIdleStep);
   ASSERT_EQ(ui.messages.size(), 2u);
   EXPECT_EQ(ui.messages[1], "Disk full");
 

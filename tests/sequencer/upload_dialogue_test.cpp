@@ -35,12 +35,12 @@ TEST(UploadPortOpening, OpensTheChosenPortReportsItAndRemembersIt) {
   EXPECT_EQ(r.port.port, 3);
   EXPECT_EQ(r.port.baud, 38400);
   EXPECT_TRUE(r.port.active);
-  EXPECT_EQ(r.S().Step, 6);
+  EXPECT_EQ(r.S().Step, kPortWaitStep);
   r.Tick(2);  // 6, 10
   EXPECT_EQ(r.W().Caption(Ctl::Label12), "Port is open on Com 3 at 38400 baud");
   EXPECT_TRUE(r.W().Visible(Ctl::BtnChooseFile));
   EXPECT_FALSE(r.W().Visible(Ctl::Label10));
-  EXPECT_EQ(r.S().Step, 0);
+  EXPECT_EQ(r.S().Step, kIdleStep);
   std::ifstream settings(r.dir.Dir() + "commsUP.txt");
   std::string line;
   std::getline(settings, line);
@@ -68,14 +68,14 @@ TEST(UploadPortOpening, OpensTheChosenPortReportsItAndRemembersIt) {
   bad.Tick();
   for (int i = 0; i < 19; ++i) {
     bad.Tick();
-    ASSERT_EQ(bad.S().Step, 6) << "tick " << i;
+    ASSERT_EQ(bad.S().Step, kPortWaitStep) << "tick " << i;
   }
   bad.Tick(2);
   EXPECT_EQ(bad.W().Caption(Ctl::Label12), "Port did not open on Com 1 at 38400 baud");
   EXPECT_FALSE(bad.W().Visible(Ctl::BtnChooseFile));
   EXPECT_TRUE(bad.W().Visible(Ctl::BtnBackToStart));  // the way back the help page tells of
   EXPECT_EQ(bad.S().Outcome, RunOutcome::PortFailure);
-  EXPECT_EQ(bad.S().Step, 0);
+  EXPECT_EQ(bad.S().Step, kIdleStep);
 
   // An open port moved to a number with no device is tried once, not a second time at once
   // (which would show the same message twice).
@@ -99,13 +99,13 @@ TEST(UploadPortOpening, WithoutAChosenPortNoneIsOpened) {
   EXPECT_EQ(r.W().FontColor(Ctl::Label12), clRed);
   EXPECT_TRUE(r.W().Visible(Ctl::BtnBackToStart));
   EXPECT_FALSE(r.W().Visible(Ctl::BtnChooseFile));
-  EXPECT_EQ(r.S().Step, 0);
+  EXPECT_EQ(r.S().Step, kIdleStep);
 }
 
 TEST(UploadReadyScreen, ShowsTheEstimateAndRefusesAFileThatIsBrokenOrHasChanged) {
   UploadRig r;
   r.UseUploadFile(3);
-  r.S().Step = 42;
+  r.S().Step = kReadyStep;
   r.Tick();
   EXPECT_EQ(r.W().Caption(Ctl::Label15), "THE UNIT MUST BE OFF");
   EXPECT_EQ(r.W().FontSize(Ctl::Label15), 12);
@@ -115,14 +115,14 @@ TEST(UploadReadyScreen, ShowsTheEstimateAndRefusesAFileThatIsBrokenOrHasChanged)
   EXPECT_EQ(r.W().Caption(Ctl::Label8), "Upload will be 3 blocks, less than 1 minute");
   EXPECT_EQ(r.W().FontColor(Ctl::Label8), clBlue);
   EXPECT_TRUE(r.W().Visible(Ctl::BtnStartRun));
-  EXPECT_EQ(r.S().Step, 0);
+  EXPECT_EQ(r.S().Step, kIdleStep);
 
   // The file loses a byte after the ready screen: "Start Upload" sends nothing.
   std::filesystem::resize_file(r.S().UploadFileName, 3 * 135 + 7);
   r.form.BtnStartRunClick();
   r.Tick(5);
   EXPECT_EQ(r.port.TakeWritten(), "");
-  EXPECT_EQ(r.S().Step, 0);
+  EXPECT_EQ(r.S().Step, kIdleStep);
   EXPECT_EQ(r.W().FontColor(Ctl::Label12), clRed);
   EXPECT_NE(r.W().Caption(Ctl::Label12).find("not a complete upload file"), std::string::npos)
       << r.W().Caption(Ctl::Label12);
@@ -131,7 +131,7 @@ TEST(UploadReadyScreen, ShowsTheEstimateAndRefusesAFileThatIsBrokenOrHasChanged)
   // A file that grew by whole records is not the one whose records were counted.
   UploadRig g;
   g.UseUploadFile(3);
-  g.S().Step = 42;
+  g.S().Step = kReadyStep;
   g.Tick();
   std::ofstream(g.S().UploadFileName, std::ios::binary | std::ios::app) << MakeRecord(9);
   g.form.BtnStartRunClick();
@@ -145,14 +145,14 @@ TEST(UploadReadyScreen, ShowsTheEstimateAndRefusesAFileThatIsBrokenOrHasChanged)
   UploadRig t;
   t.UseUploadFile(2);
   std::ofstream(t.S().UploadFileName, std::ios::binary | std::ios::app) << "x";
-  t.S().Step = 42;
+  t.S().Step = kReadyStep;
   t.Tick();
   EXPECT_FALSE(t.W().Visible(Ctl::BtnStartRun));
   EXPECT_EQ(t.W().Caption(Ctl::Label8), "");
   EXPECT_NE(t.W().Caption(Ctl::Label12).find("279 bytes"), std::string::npos);
   // A file without its trailer is refused too.
   std::filesystem::resize_file(t.S().UploadFileName, 2 * 135);
-  t.S().Step = 42;
+  t.S().Step = kReadyStep;
   t.Tick();
   EXPECT_FALSE(t.W().Visible(Ctl::BtnStartRun));
   EXPECT_EQ(t.W().FontColor(Ctl::Label12), clRed);
@@ -163,7 +163,7 @@ TEST(UploadReadyScreen, ShowsTheEstimateAndRefusesAFileThatIsBrokenOrHasChanged)
     f.seekp(135 + 20);
     f.put(static_cast<char>(records[1][20] ^ 0x01));
   }
-  t.S().Step = 42;
+  t.S().Step = kReadyStep;
   t.Tick();
   EXPECT_FALSE(t.W().Visible(Ctl::BtnStartRun));
   EXPECT_NE(t.W().Caption(Ctl::Label12).find("is damaged: record 2 (address 000080)"),
@@ -176,7 +176,7 @@ TEST(UploadReadyScreen, ShowsTheEstimateAndRefusesAFileThatIsBrokenOrHasChanged)
     const std::string record = kvtest::WithRecordChecksum(MakeRecord(0).replace(0, 6, address));
     std::ofstream(t.S().UploadFileName, std::ios::binary | std::ios::trunc)
         << MakeRecord(0) << record << "12AB34CD";
-    t.S().Step = 42;
+    t.S().Step = kReadyStep;
     t.Tick();
     EXPECT_NE(t.W().Caption(Ctl::Label12).find(std::string("record 2 has the address ") + address),
               std::string::npos)
@@ -184,13 +184,13 @@ TEST(UploadReadyScreen, ShowsTheEstimateAndRefusesAFileThatIsBrokenOrHasChanged)
   }
   // A trailer that is no checksum, where the unit's checksums will be compared with it.
   t.UseUploadFile(kChecksumCheckRecords, "zzzz0000");
-  t.S().Step = 42;
+  t.S().Step = kReadyStep;
   t.Tick();
   EXPECT_NE(t.W().Caption(Ctl::Label12).find("checksum trailer 'zzzz0000'"), std::string::npos)
       << t.W().Caption(Ctl::Label12);
   // A whole file afterwards gets the ready screen and Label12 its colour back.
   t.UseUploadFile(2);
-  t.S().Step = 42;
+  t.S().Step = kReadyStep;
   t.Tick();
   EXPECT_TRUE(t.W().Visible(Ctl::BtnStartRun));
   EXPECT_EQ(t.W().FontColor(Ctl::Label12), clBlue);
@@ -209,7 +209,7 @@ TEST(UploadRun, AFileReplacedWhileTheUnitIsSwitchedOnIsRefusedBeforeGo) {
   const std::string other = r.dir.Dir() + "other.KVU";
   WriteUploadFile(other, 3, "FFFF0000");
   std::filesystem::rename(other, r.S().UploadFileName);
-  ASSERT_TRUE(r.TickUntilStep(0, 20));
+  ASSERT_TRUE(r.TickUntilStep(kIdleStep, 20));
   EXPECT_TRUE(unit.commands.empty()) << "no GO, so the unit keeps its firmware";
   EXPECT_EQ(r.S().Outcome, RunOutcome::RefusedBeforeSending);
   EXPECT_NE(r.W().Caption(Ctl::Label12).find("has changed since the upload was started"),
@@ -233,14 +233,14 @@ TEST(UploadRun, ThreeRecordsFromHandshakeToCompletion) {
   EXPECT_EQ(r.W().FontColor(Ctl::Label10), clRed);
   EXPECT_FALSE(r.W().Visible(Ctl::BtnStartRun));
   EXPECT_FALSE(r.W().Visible(Ctl::Label10));
-  EXPECT_EQ(r.S().Step, 44);
+  EXPECT_EQ(r.S().Step, kHandshakeStep);
 
-  ASSERT_TRUE(r.TickUntilStep(54, 10));
+  ASSERT_TRUE(r.TickUntilStep(kSendGoStep, 10));
   EXPECT_EQ(r.S().AttemptCount, 3);
   EXPECT_EQ(unit.uCount, 3);
   EXPECT_TRUE(r.W().Visible(Ctl::Label10));
 
-  ASSERT_TRUE(r.TickUntilStep(67, 20));
+  ASSERT_TRUE(r.TickUntilStep(kRecordRequestStep, 20));
   EXPECT_EQ(r.S().WaitLimit, 2000);
   EXPECT_TRUE(r.W().Visible(Ctl::Gauge));
   EXPECT_EQ(r.W().Gauge().MaxValue(), 3);
@@ -251,7 +251,7 @@ TEST(UploadRun, ThreeRecordsFromHandshakeToCompletion) {
   EXPECT_EQ(r.W().FUpHist().back(), "Sending block 2 of 3...");
   EXPECT_EQ(r.W().Gauge().Progress(), 2);
 
-  ASSERT_TRUE(r.TickUntilStep(183, 30));
+  ASSERT_TRUE(r.TickUntilStep(kBlinkFirstStep, 30));
   EXPECT_EQ(unit.records, r.fileRecords);
   const std::vector<std::string> commands = {"GO\r", "UPLOAD DONE\r"};
   EXPECT_EQ(unit.commands, commands);
@@ -284,7 +284,7 @@ TEST(UploadRun, HandshakeGivesUpAfter251U) {
   unit.readyAfterU = 0;
   unit.Attach(r.port);
   r.StartUpload();
-  ASSERT_TRUE(r.TickUntilStep(0, 400));
+  ASSERT_TRUE(r.TickUntilStep(kIdleStep, 400));
   EXPECT_EQ(unit.uCount, 251);
   EXPECT_EQ(CountOf(r.port.TakeWritten(), 'U'), 251);
   EXPECT_EQ(r.W().Caption(Ctl::Label2), "Timed out waiting for response");
@@ -318,7 +318,7 @@ TEST(UploadRun, ResendsRepeatTheRecordWithoutCountingIt) {
   EXPECT_EQ(r.S().BlocksSent, 2) << "resends are not counted";
   EXPECT_EQ(r.W().Gauge().Progress(), 2);
   EXPECT_EQ(r.W().Caption(Ctl::Label2), "Sending block 2 of 3...");
-  ASSERT_TRUE(r.TickUntilStep(183, 100));
+  ASSERT_TRUE(r.TickUntilStep(kBlinkFirstStep, 100));
   const auto& f = r.fileRecords;
   const std::vector<std::string> expected = {f[0], f[1], f[1], f[1], f[2], f[2]};
   EXPECT_EQ(unit.records, expected);
@@ -447,7 +447,7 @@ TEST(UploadRun, RecordsOnRequestTakeNoRequestThatCameBeforeTheRecordCouldReachTh
   ASSERT_TRUE(r.TickUntil(
       [&] {
         r.clock.AdvanceSeconds(kTickSeconds);
-        return r.S().Step == 183;
+        return r.S().Step == kBlinkFirstStep;
       },
       50));
   EXPECT_EQ(r.S().BlocksSent, 3);
@@ -464,7 +464,7 @@ TEST(UploadRun, RecordsOnRequestTakeNoRequestThatCameBeforeTheRecordCouldReachTh
   ASSERT_TRUE(m.TickUntil([&] { return fast.records.size() == 1; }, 50));
   m.form.ReadMessage();
   EXPECT_EQ(fast.records.size(), 1u);
-  m.Tick(MainForm::kHeldReplyTicks - 1);
+  m.Tick(RecordPacing::kHeldReplyTicks - 1);
   EXPECT_EQ(fast.records.size(), 1u);
   m.Tick();
   ASSERT_EQ(fast.records.size(), 2u);
@@ -482,18 +482,18 @@ TEST(UploadRun, NothingStaleGoesOutBeforeTheFirstRequest) {
   unit.afterGo = {"ERASING...\r", "ERASE COMPLETE\r", "INVALID START\r"};
   unit.Attach(r.port);
   r.StartUpload();
-  ASSERT_TRUE(r.TickUntilStep(67, 20));
+  ASSERT_TRUE(r.TickUntilStep(kRecordRequestStep, 20));
   r.port.TakeWritten();
   // An unknown line is no request: nothing is sent while the budget lasts.
   r.Tick(1990);
   EXPECT_EQ(r.port.TakeWritten(), "");
-  EXPECT_EQ(r.S().Step, 67);
+  EXPECT_EQ(r.S().Step, kRecordRequestStep);
   // The unit's first request was lost: at the time-out the first record goes out, read from
   // the file, so that the two sides do not wait on each other for ever.
   ASSERT_TRUE(r.TickUntil([&] { return !unit.records.empty(); }, 20));
   EXPECT_EQ(unit.records[0], r.fileRecords[0]);
   EXPECT_EQ(r.S().BlocksSent, 1);
-  ASSERT_TRUE(r.TickUntilStep(183, 50));
+  ASSERT_TRUE(r.TickUntilStep(kBlinkFirstStep, 50));
   EXPECT_EQ(unit.records.size(), 2u);
 
   // A resend request before any record means the first record, counted.
@@ -532,12 +532,12 @@ TEST(UploadRun, EraseErrorsAreShownAndAnUnexpectedEraseLineStops) {
                   "ERASE COMPLETE\r", "SEND BLOCK\r"};
   unit.Attach(r.port);
   r.StartUpload();
-  ASSERT_TRUE(r.TickUntilStep(60, 30));
+  ASSERT_TRUE(r.TickUntilStep(kEraseErrorBlockStep, 30));
   EXPECT_EQ(r.W().Caption(Ctl::Label2), "ERASE ERROR: 3\r");
   r.Tick();
   EXPECT_EQ(r.W().Caption(Ctl::Label2), "BLOCK BASE INDEX: 40000\r");
-  EXPECT_EQ(r.S().Step, 57);
-  ASSERT_TRUE(r.TickUntilStep(183, 30));
+  EXPECT_EQ(r.S().Step, kEraseResultWaitStep);
+  ASSERT_TRUE(r.TickUntilStep(kBlinkFirstStep, 30));
   EXPECT_TRUE(HistHas(r.W(), "ERASE ERROR: 3\r"));
   EXPECT_TRUE(HistHas(r.W(), "BLOCK BASE INDEX: 40000\r"));
   EXPECT_EQ(unit.records.size(), 1u);
@@ -549,7 +549,8 @@ TEST(UploadRun, EraseErrorsAreShownAndAnUnexpectedEraseLineStops) {
   timeout.afterGo = {"ERASING...\r", "ERASE BLOCK TIMEOUT: 7\r"};
   timeout.Attach(t.port);
   t.StartUpload();
-  ASSERT_TRUE(t.TickUntil([&] { return t.S().Step == 0 && !timeout.commands.empty(); }, 30));
+  ASSERT_TRUE(
+      t.TickUntil([&] { return t.S().Step == kIdleStep && !timeout.commands.empty(); }, 30));
   EXPECT_EQ(t.W().Caption(Ctl::Label2), "unexpected response: ERASE BLOCK TIMEOUT: 7\r");
   EXPECT_TRUE(t.W().Visible(Ctl::BtnBackToStart));
   EXPECT_TRUE(t.W().Visible(Ctl::BtnRepeatUpload));
@@ -569,14 +570,14 @@ TEST(UploadRun, UploadFailedHaltsWithTheTimeTakenAndClosesTheCapture) {
   };
   unit.Attach(r.port);
   r.StartUpload();
-  ASSERT_TRUE(r.TickUntil([&] { return r.S().Step == 88; }, 50));
+  ASSERT_TRUE(r.TickUntil([&] { return r.S().Step == kHaltStep; }, 50));
   EXPECT_EQ(r.W().Caption(Ctl::Label2), "Upload failed");
   EXPECT_FALSE(r.S().CaptureEnabled);
   EXPECT_FALSE(r.form.Core.Capture.IsOpen());
   EXPECT_EQ(r.W().Caption(Ctl::BtnCaptureFile), "&Enable Capture File");
   EXPECT_EQ(r.W().Caption(Ctl::Label11), "Disabled");
   r.Tick();
-  EXPECT_EQ(r.S().Step, 0);
+  EXPECT_EQ(r.S().Step, kIdleStep);
   EXPECT_EQ(r.W().Caption(Ctl::Label4), "Upload HALTED. Time taken: 7 seconds");
   EXPECT_EQ(r.W().FontColor(Ctl::Label4), clRed);
   EXPECT_EQ(r.W().Caption(Ctl::Label15), "");
@@ -599,7 +600,7 @@ TEST(UploadRun, AThousandRecordsLeadToTheChecksumCheck) {
   LoaderUnit a;
   a.Attach(small.port);
   small.StartUpload();
-  ASSERT_TRUE(small.TickUntil([&] { return small.S().Step == 82; }, 3000));
+  ASSERT_TRUE(small.TickUntil([&] { return small.S().Step == kCompletionStep; }, 3000));
   EXPECT_EQ(a.records.size(), 999u);
   EXPECT_TRUE(small.port.baudChanges.empty());
 
@@ -608,7 +609,7 @@ TEST(UploadRun, AThousandRecordsLeadToTheChecksumCheck) {
   LoaderUnit b;
   b.Attach(big.port);
   big.StartUpload();
-  ASSERT_TRUE(big.TickUntil([&] { return big.S().Step == 76; }, 3000));
+  ASSERT_TRUE(big.TickUntil([&] { return big.S().Step == kRebootStep; }, 3000));
   EXPECT_EQ(b.records.size(), 1000u);
   EXPECT_EQ(big.port.baud, 9600);
   EXPECT_EQ(big.W().Caption(Ctl::Label4), "Unit re-booting, wait ...");
@@ -634,7 +635,7 @@ TEST(UploadRun, OnlyWholeLinesAskForTheNextRecord) {
   };
   unit.Attach(r.port);
   r.StartUpload();
-  ASSERT_TRUE(r.TickUntilStep(183, 100));
+  ASSERT_TRUE(r.TickUntilStep(kBlinkFirstStep, 100));
   const auto& f = r.fileRecords;
   EXPECT_EQ(unit.records, (std::vector<std::string>{f[0], f[1], f[1], f[1], f[2]}));
   EXPECT_EQ(r.S().Outcome, RunOutcome::Completed);
@@ -649,7 +650,7 @@ TEST(UploadRun, ARecordRefusedTwentyTimesInARowStopsTheRun) {
   };
   unit.Attach(r.port);
   r.StartUpload();
-  ASSERT_TRUE(r.TickUntil([&] { return r.S().Step == 0; }, 200));
+  ASSERT_TRUE(r.TickUntil([&] { return r.S().Step == kIdleStep; }, 200));
   EXPECT_EQ(unit.records.size(), 1u + kMaxRefusalsOfOneRecord);  // record 2, twenty times
   EXPECT_EQ(r.S().Outcome, RunOutcome::RecordRefused);
   EXPECT_EQ(r.W().Caption(Ctl::Label2).rfind("Record 2 of 3 was refused 20 times in a row", 0), 0u)
@@ -670,7 +671,7 @@ TEST(UploadRun, APortThatGoesEndsTheRunAtOnce) {
   r.port.TakeWritten();
   r.Tick(3);
   EXPECT_EQ(r.port.TakeWritten(), "");
-  EXPECT_EQ(r.S().Step, 0);
+  EXPECT_EQ(r.S().Step, kIdleStep);
   EXPECT_EQ(r.S().Outcome, RunOutcome::PortFailure);
   EXPECT_EQ(r.W().Caption(Ctl::Label2),
             "The run has stopped: Com 1 (/dev/fake1) is no longer there");

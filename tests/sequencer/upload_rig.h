@@ -153,7 +153,7 @@ struct UploadRig {
   }
   // The ready screen, then "Start &Upload".
   void StartUpload() {
-    S().Step = 42;
+    S().Step = kReadyStep;
     Tick();
     form.BtnStartRunClick();
   }
