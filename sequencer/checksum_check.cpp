@@ -87,6 +87,7 @@ void ChecksumCheck::StartQuery() {
   core_.Serial1.SetBaudrate(kRemoteControlBaud);
   s.WaitLimit = kSwrBudgetTicks;
   s.AttemptCount = 0;
+  s.BlocksSent = 0;  // no records go: a time-out does not speak of them
   s.UnitSoftwareVersion.clear();
   s.UnitFirmwareChecksum.clear();
   s.UnitFpgaChecksum.clear();

@@ -19,8 +19,13 @@ int OtherLoaderBaud(int baud) {
   return baud == 57600 ? 38400 : 57600;
 }
 
-std::string NextStepAfterTimeOut(RunPhase phase, bool otherSpeed, int baud, bool mainUpload) {
+std::string NextStepAfterTimeOut(RunPhase phase, bool otherSpeed, int baud, bool mainUpload,
+                                 bool recordsDelivered) {
   const bool checksums = phase == RunPhase::Reboot || phase == RunPhase::Checksums;
+  if (checksums && !recordsDelivered) {
+    return otherSpeed ? "The unit's remote control answers at another speed than 9600 baud"
+                      : "Check the cable and that the unit is on and running its firmware";
+  }
   if (otherSpeed && checksums) {
     return "All records were delivered, but the unit's remote control answers at another "
            "speed than 9600 baud, so its checksums could not be asked for. Switch the unit off "

@@ -16,8 +16,10 @@ bool SoundsLikeAnotherSpeed(std::string_view text);
 int OtherLoaderBaud(int baud);
 
 // After a time-out in `phase` (the phase the run stood in when it ran out). `otherSpeed`: bytes
-// came, but at another speed; `baud` is the speed the run used.
-std::string NextStepAfterTimeOut(RunPhase phase, bool otherSpeed, int baud, bool mainUpload);
+// came, but at another speed; `baud` is the speed the run used; `recordsDelivered`: an upload
+// sent every record before (not so when a running unit is only asked for its checksums).
+std::string NextStepAfterTimeOut(RunPhase phase, bool otherSpeed, int baud, bool mainUpload,
+                                 bool recordsDelivered);
 
 // After the other endings that need one; empty when the ending's own words say what to do.
 std::string NextStepAfter(RunOutcome outcome);

@@ -142,7 +142,8 @@ void SequencerCore::TimeOut() {
   const bool loaderSpeed = phase != RunPhase::Reboot && phase != RunPhase::Checksums;
   S.OtherSpeedHeard = otherSpeed;
   if (otherSpeed && loaderSpeed && S.MainUploadMode) S.OtherSpeedBaud = OtherLoaderBaud(baud);
-  Advise(NextStepAfterTimeOut(phase, otherSpeed, baud, S.MainUploadMode));
+  const bool delivered = S.BlockCount > 0 && S.BlocksSent == S.BlockCount;
+  Advise(NextStepAfterTimeOut(phase, otherSpeed, baud, S.MainUploadMode, delivered));
   S.Step = kIdleStep;
 }
 

@@ -45,6 +45,7 @@ struct CheckRig : UploadRig {
   CheckRig(const std::string& fileFirmware, const std::string& fileFpga) {
     S().FileFirmwareChecksum = fileFirmware;
     S().FileFpgaChecksum = fileFpga;
+    S().BlockCount = S().BlocksSent = kChecksumCheckRecords;
     W().SetCaption(Ctl::Label15, "Software Upload complete");
     port.baud = 9600;
     S().RebootTicks = 0;
