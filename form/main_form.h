@@ -67,11 +67,6 @@ class MainForm {
   // comes from it.
   std::string LastError;
 
-  // Records on request: while the run waits for the unit's record request, the receive event
-  // that brings the request's line end performs that step at once instead of leaving it to
-  // the next tick (see RecordPacing).
-  bool& RecordsOnRequest = Pacing.RecordsOnRequest;
-
  private:
   // The tick's step, also taken early by the receive event for a record request.
   void RunStep();

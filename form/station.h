@@ -39,7 +39,7 @@ class Station {
 
   // Options a front end sets instead of the window's defaults.
   // Records go from the receive event as soon as the unit asks for them, not one per tick.
-  void SetRecordsOnRequest(bool on) { form_.RecordsOnRequest = on; }
+  void SetRecordsOnRequest(bool on) { form_.Pacing.RecordsOnRequest = on; }
   // Whether the chosen port and speed are saved for the next start (several units: not).
   void SetRememberPort(bool on) { form_.Core.RememberPort = on; }
   // Where the next capture file goes; empty: Capture.txt in the program's folder.

@@ -7,10 +7,11 @@
 #include "sequencer/record_sender.h"
 #include "sequencer/sequencer_core.h"
 #include "sequencer/step_map.h"
+#include "sequencer/ticks.h"
 
 // Records on request wait this long for an answer before the record goes again: a request
 // lost on the line would otherwise stall the run for the loader's whole budget.
-inline constexpr int kFastRecordBudgetTicks = 34;  // 2 s
+inline constexpr int kFastRecordBudgetTicks = (2000 + kTickMs - 1) / kTickMs;  // 2 s
 // Time-outs of the record wait in a row with nothing heard before the run ends: the unit
 // restarted, or its cable came loose.
 inline constexpr int kMaxSilentRecordTimeOuts = 2;

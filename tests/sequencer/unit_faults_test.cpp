@@ -70,7 +70,7 @@ TEST(UnitFaults, AUnitSilentInTheMiddleOfTheRecordsEndsTheRunAfterTwoTimeOuts) {
 TEST(UnitFaults, OnRequestALostRequestCostsTwoSecondsAndNoiseKeepsAHeldRequest) {
   UploadRig lost;
   lost.UseUploadFile(3);
-  lost.form.RecordsOnRequest = true;
+  lost.form.Pacing.RecordsOnRequest = true;
   LoaderUnit l;
   l.answer = [](int n, const std::string&) { return n == 2 ? "" : "SEND BLOCK\r"; };
   l.Attach(lost.port);
@@ -89,7 +89,7 @@ TEST(UnitFaults, OnRequestALostRequestCostsTwoSecondsAndNoiseKeepsAHeldRequest) 
   // follows it is no answer of the unit's and does not throw it away.
   UploadRig noisy;
   noisy.UseUploadFile(3);
-  noisy.form.RecordsOnRequest = true;
+  noisy.form.Pacing.RecordsOnRequest = true;
   LoaderUnit n;
   n.Attach(noisy.port);
   noisy.StartUpload();

@@ -332,7 +332,7 @@ TEST(UploadRun, ResendsRepeatTheRecordWithoutCountingIt) {
 TEST(UploadRun, RecordsOnRequestGoOutFromTheReceiveEventWithEveryAnswerAsOnATick) {
   UploadRig r;
   r.UseUploadFile(5);
-  r.form.RecordsOnRequest = true;
+  r.form.Pacing.RecordsOnRequest = true;
   LoaderUnit unit;
   unit.answer = [](int n, const std::string&) -> std::string {
     switch (n) {
@@ -412,7 +412,7 @@ TEST(UploadRun, RecordsOnRequestGoOutFromTheReceiveEventWithEveryAnswerAsOnATick
 TEST(UploadRun, RecordsOnRequestTakeNoRequestThatCameBeforeTheRecordCouldReachTheUnit) {
   UploadRig r;
   r.UseUploadFile(3);
-  r.form.RecordsOnRequest = true;
+  r.form.Pacing.RecordsOnRequest = true;
   LoaderUnit unit;
   unit.answer = [](int n, const std::string&) { return n == 2 ? "" : "SEND BLOCK\r"; };
   unit.Attach(r.port);
@@ -457,7 +457,7 @@ TEST(UploadRun, RecordsOnRequestTakeNoRequestThatCameBeforeTheRecordCouldReachTh
   // every answer is taken as it comes.
   UploadRig m;
   m.UseUploadFile(4);
-  m.form.RecordsOnRequest = true;
+  m.form.Pacing.RecordsOnRequest = true;
   LoaderUnit fast;
   fast.Attach(m.port);
   m.StartUpload();
