@@ -458,7 +458,7 @@ TEST_F(UploadEndToEnd, UnitThatFailsFallsSilentOrAnswersAtAnotherSpeedEndsSoonSa
     const CliResult r = Upload({dir_.File("small.kvu")}, sim->Link(), 60, phase);
     EXPECT_EQ(r.status, 6) << phase << r.out << r.err;
     EXPECT_LT(SecondsSince(start), 20) << phase;
-    EXPECT_TRUE(Has(r.err, "Switch the unit off and on, then upload again.")) << r.err;
+    EXPECT_TRUE(Has(r.err, "switch it off and on, and upload again.")) << r.err;
     ASSERT_EQ(sim->Stop(), 0);
   }
   {
