@@ -336,7 +336,7 @@ TEST(FullUpload, RepeatAfterTheUnitCameBackOpensThePortAgainAndSendsTheFile) {
   MainForm& f = form.Form();
   ClickButton(form, "Btn2Upload");
   EXPECT_TRUE(Shown(form, "BtnBackToStart"));  // a wrong port can be undone
-  ASSERT_TRUE(PumpUntil([&] { return f.S().Step == 0; }, 5000));
+  ASSERT_TRUE(PumpUntil([&] { return f.S().Step == kIdleStep; }, 5000));
   ChooseFile(form, QStringLiteral("fw.kvu"));
   ASSERT_TRUE(PumpUntil([&] { return Shown(form, "BtnStartRun"); }, 10000));
   EXPECT_TRUE(Shown(form, "BtnBackToStart"));  // and so can a wrong file
@@ -344,7 +344,7 @@ TEST(FullUpload, RepeatAfterTheUnitCameBackOpensThePortAgainAndSendsTheFile) {
   EXPECT_FALSE(Shown(form, "BtnBackToStart"));
   ASSERT_TRUE(PumpUntil([&] { return f.S().BlocksSent >= 10; }, 30000));
   unit->Signal(SIGKILL);
-  ASSERT_TRUE(PumpUntil([&] { return f.S().Step == 0; }, 5000)) << f.S().Step;
+  ASSERT_TRUE(PumpUntil([&] { return f.S().Step == kIdleStep; }, 5000)) << f.S().Step;
   PumpUntil([] { return false; }, 300);
   ASSERT_EQ(f.W().FontColor(Ctl::Label2), clRed);
 
@@ -354,14 +354,16 @@ TEST(FullUpload, RepeatAfterTheUnitCameBackOpensThePortAgainAndSendsTheFile) {
   ClickButton(form, "BtnStartRun");
   ASSERT_TRUE(PumpUntil(
       [&] {
-        return (f.S().Phase == RunPhase::Records && f.S().BlocksSent >= 5) || f.S().Step == 0;
+        return (f.S().Phase == RunPhase::Records && f.S().BlocksSent >= 5) ||
+               f.S().Step == kIdleStep;
       },
       30000))
       << Caption(form, "Label2").toStdString();
   EXPECT_TRUE(Caption(form, "Label2").startsWith("Sending block "))
       << Caption(form, "Label2").toStdString();
   EXPECT_EQ(f.W().FontColor(Ctl::Label2), clBlue);
-  ASSERT_TRUE(PumpUntil([&] { return f.S().Step == 0 || f.S().Step >= 183; }, 60000));
+  ASSERT_TRUE(
+      PumpUntil([&] { return f.S().Step == kIdleStep || f.S().Step >= kBlinkFirstStep; }, 60000));
   EXPECT_EQ(f.S().Outcome, RunOutcome::Completed) << Caption(form, "Label2").toStdString();
   EXPECT_EQ(messages.size(), 1) << messages.join("; ").toStdString();  // the vanishing only
   ASSERT_EQ(unit->Stop(), 0);
