@@ -96,7 +96,7 @@ void MainForm::Timer1Timer() {
 }
 
 void MainForm::RunStep() {
-  Sender.OneWritePerRecord = RecordsOnRequest;
+  Sender.OneWritePerRecord = Pacing.RecordsOnRequest;
   if (Core.S.CaptureEnabled) Core.Log(std::to_string(Core.S.Step), "[pn]");
   steps_.Perform(Core.S.Step);  // a number the step map does not list does nothing
 }
