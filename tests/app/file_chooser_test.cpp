@@ -23,6 +23,7 @@
 
 #include "fileprep/data_files_dir.h"
 #include "form/main_form.h"
+#include "support/env_scope.h"
 #include "support/scratch_folder.h"
 
 // Readable failure messages.
@@ -50,8 +51,6 @@ class ChooserWorld {
  public:
   ChooserWorld() {
     previousFolder_ = fs::current_path();
-    Keep("HOME", (scratch_.Path() / "home").string());
-    Keep("XDG_CONFIG_HOME", (scratch_.Path() / "config").string());
     fs::create_directories(scratch_.Path() / "home");
     fs::create_directories(scratch_.Path() / "fw" / "New");
     fs::create_directories(scratch_.Path() / "fw" / "x.kvu");  // a folder, never listed as a file
@@ -63,13 +62,6 @@ class ChooserWorld {
   ~ChooserWorld() {
     std::error_code ec;
     fs::current_path(previousFolder_, ec);
-    for (const auto& [name, value] : saved_) {
-      if (value) {
-        ::setenv(name.c_str(), value->c_str(), 1);
-      } else {
-        ::unsetenv(name.c_str());
-      }
-    }
   }
   QString Folder(const std::string& sub) const {
     return QString::fromStdString((scratch_.Path() / sub).string());
@@ -83,14 +75,10 @@ class ChooserWorld {
   }
 
  private:
-  void Keep(const std::string& name, const std::string& value) {
-    const char* old = std::getenv(name.c_str());
-    saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
-    ::setenv(name.c_str(), value.c_str(), 1);
-  }
   kvtest::ScratchFolder scratch_{"kv-chooser"};
   fs::path previousFolder_;
-  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+  kvtest::EnvScope home_{"HOME", (scratch_.Path() / "home").string()};
+  kvtest::EnvScope config_{"XDG_CONFIG_HOME", (scratch_.Path() / "config").string()};
 };
 
 template <typename T>

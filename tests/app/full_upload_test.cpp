@@ -29,6 +29,7 @@
 #include "app/main_window.h"
 #include "app/own_control.h"
 #include "app/qt_ui_services.h"
+#include "support/env_scope.h"
 #include "support/history.h"
 #include "support/sim_process.h"
 
@@ -38,25 +39,7 @@ using namespace e2e;
 
 constexpr const char* kSimPath = KV_BINARY_DIR "/sim/rq410-sim";
 
-// Sets an environment variable for the life of the object; the earlier value comes back.
-class EnvSetting {
- public:
-  EnvSetting(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    ::setenv(name, value.c_str(), 1);
-  }
-  ~EnvSetting() {
-    if (old_) {
-      ::setenv(name_, old_->c_str(), 1);
-    } else {
-      ::unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
+using EnvSetting = kvtest::EnvScope;
 
 template <typename F>
 bool PumpUntil(F done, int ms) {

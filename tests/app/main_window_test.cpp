@@ -285,7 +285,7 @@ TEST(MainWindow, OpensAPortOnAPseudoTerminalAndReceivesThroughTheTimer) {
   ASSERT_EQ(grantpt(master), 0);
   ASSERT_EQ(unlockpt(master), 0);
   const std::string slave = ptsname(master);
-  setenv("KVUFLASH_PORTS", ("1=" + slave).c_str(), 1);
+  const kvtest::EnvScope ports("KVUFLASH_PORTS", "1=" + slave);
   {
     WindowRig r(true);
     TForm1& form = r.form;
@@ -304,7 +304,6 @@ TEST(MainWindow, OpensAPortOnAPseudoTerminalAndReceivesThroughTheTimer) {
     EXPECT_TRUE(PumpUntil([&] { return form.Form().S().ReplyText == "HELLO\r"; }));
     EXPECT_TRUE(r.messages.isEmpty()) << r.messages.join("; ").toStdString();
   }
-  unsetenv("KVUFLASH_PORTS");
   close(master);
 }
 

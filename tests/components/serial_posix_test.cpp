@@ -339,7 +339,7 @@ TEST(Serial, InvalidBaudrateIsRefusedAndTheOldRateKept) {
 
 TEST(Serial, PortWithoutDeviceIsReportedOnceByEachNotificationMode) {
   StdMainThread main;
-  ::setenv("KVUFLASH_PORTS", "9=/nonexistent/ttyKV9", 1);
+  kvtest::EnvScope ports("KVUFLASH_PORTS", "9=/nonexistent/ttyKV9");
   TSerial serial(main);
   std::vector<std::string> dialogs;
   serial.ShowErrorDialog = [&](const std::string& t) { dialogs.push_back(t); };
@@ -377,7 +377,7 @@ TEST(Serial, PortWithoutDeviceIsReportedOnceByEachNotificationMode) {
   serial.SetActive(false);
 
   // A number that no device stands for says where this machine's port map file is.
-  kvtest::EnvScope ports("KVUFLASH_PORTS", std::string());
+  ports.Set(std::string());
   TSerial unmapped(main);
   unmapped.ShowErrorDialog = [&](const std::string& t) { dialogs.push_back(t); };
   unmapped.ProgramDir = "/nonexistent/kv/";
