@@ -70,7 +70,8 @@ ChosenPort PortOptionValue(const std::string& given) {
     port.com = std::stoi(given);
     return port;
   }
-  port.device = Absolute(given);
+  // A Windows device name (\\.\COM12, for the ports above 9) is no file to make absolute.
+  port.device = given.rfind("\\\\.\\", 0) == 0 ? given : Absolute(given);
   port.com = MappedPortOf(port.device);
   if (port.com == 0) port.com = 1;
   return port;

@@ -138,7 +138,7 @@ void windowsReport(std::ostream& out, const MachineFacts& m, std::vector<Finding
   for (const std::string& port : m.windowsComPorts)
     if (std::atoi(port.c_str() + 3) > 9)
       findings.push_back({false, port + " is above 9: the window offers COM 1 to 9.",
-                          "use kvuflash-cli --port " + port.substr(3) +
+                          "use kvuflash-cli --port \\\\.\\" + port +
                               ", or give the adapter a lower number in Device Manager (its "
                               "Port Settings, Advanced, COM Port Number)"});
 }

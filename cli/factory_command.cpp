@@ -9,6 +9,7 @@
 #include "cli/exit_status.h"
 #include "cli/json_log.h"
 #include "cli/unit_run.h"
+#include "components/byte_file.h"
 
 const char* const kFactoryHelpText =
     "Usage: kvuflash-cli factory [--port N|DEVICE] [--capture FILE] [--dir FOLDER]\n"
@@ -110,6 +111,27 @@ std::string Ending(MainForm& form, double seconds, RunPhase lastPhase) {
 
 }  // namespace
 
+namespace {
+
+// The run makes Reserved.BIN and Reserved.KVU in the program's folder after the 13-second
+// bootstrap: a folder that cannot take them is refused before the first byte goes out.
+bool TemporaryFilesFit(UnitShell& unit, std::ostream& err) {
+  const std::string folder = unit.Form().Core.ProgramDir;
+  try {
+    ByteFile probe;
+    probe.Open(folder + "Reserved.BIN", ByteFile::Mode::CreateTemp);
+    probe.Discard();
+  } catch (const std::exception& e) {
+    err << "kvuflash-cli: The factory run keeps its temporary Reserved.BIN and Reserved.KVU in "
+        << folder << ", which cannot be written (" << e.what()
+        << "). Give --dir a folder you may write; nothing was sent." << std::endl;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 int RunFactory(const FactoryOptions& options, std::ostream& out, std::ostream& err, bool terminal,
                bool askToProceed) {
   FactoryOptions o = options;
@@ -124,6 +146,7 @@ int RunFactory(const FactoryOptions& options, std::ostream& out, std::ostream& e
     UnitSettings settings;
     settings.dir = o.dir;
     UnitShell unit(display, 0, UnitPort{o.port, chosen.device, chosen.com}, settings);
+    if (!TemporaryFilesFit(unit, err)) return kUploadError;
     if (const int status = OpenAndProceed(unit, o, askToProceed); status != kUploadOk) {
       display.Finish();
       return status;

@@ -1,9 +1,11 @@
 // kvuflash-cli: the uploader's core without a window, for scripts and production lines.
 #include <clocale>
 #include <csignal>
+#include <cstdlib>
 #include <exception>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "cli/cli.h"
 #include "cli/command_support.h"
@@ -15,7 +17,10 @@
 #include "cli/upload_command.h"
 #include "cli/verify_command.h"
 #include "components/install_paths.h"
+#include "components/machine_check.h"
+#include "components/port_map.h"
 #include "components/program_dir.h"
+#include "fileprep/data_files_dir.h"
 #include "kv_build_info.h"
 
 #ifdef _WIN32
@@ -77,7 +82,14 @@ int Help(const CommandLine& c) {
   if (const std::string data = InstalledDataDir(); !data.empty()) {
     std::cout << "\nSample firmware files: " << data << "samples/\n";
   }
-  (void)c;
+  // Where this machine keeps the program's files: beside the program where it may write
+  // there, else in the user's own folder.
+  const std::string dir = c.global.dir.empty() ? DefaultProgramDir() : c.global.dir;
+  std::cout << "\nFiles on this machine:\n"
+            << "  port settings      " << dir << "commsUP.txt\n"
+            << "  capture file       " << dir << "Capture.txt\n"
+            << "  port map           " << PortMapFile(dir) << "\n"
+            << "  remembered folder  " << DataFilesDirFile() << "\n";
   return 0;
 }
 
@@ -111,6 +123,19 @@ int Ports(const CommandLine& c) {
     const std::string device = cli.Serial1().DeviceName(port);
     std::cout << "COM" << port << ": " << (device.empty() ? "(no device)" : device) << '\n';
   }
+#ifdef _WIN32
+  // The ports Windows knows, from its serial-communication map: the window offers 1 to 9.
+  std::cout << "COM ports present:";
+  const std::vector<std::string> present = ListWindowsComPorts();
+  for (const std::string& name : present) std::cout << ' ' << name;
+  std::cout << (present.empty() ? " none\n" : "\n");
+  for (const std::string& name : present) {
+    if (std::atoi(name.c_str() + 3) > 9) {
+      std::cout << name << " is above 9: the window offers COM 1 to 9; kvuflash-cli reaches it "
+                << "as --port \\\\.\\" << name << ".\n";
+    }
+  }
+#endif
   return 0;
 }
 
