@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <exception>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "sequencer/checksum_check.h"
 #include "sequencer/next_step.h"
@@ -217,6 +219,7 @@ std::string UploadDialogue::UploadFileProblem(bool askAboutSums) {
            ". Choose it again";
   }
   const UploadFileCheck check = CheckUploadFile(s.UploadFile, s.UploadFileName);
+  checkedTrailer_ = check.trailer;
   if (check.fault == UploadFileFault::NotWholeRecords || check.fault == UploadFileFault::TooLarge)
     return check.problem;
   if (check.records != s.BlockCount) {
@@ -285,6 +288,15 @@ void UploadDialogue::ForgetRefusal() {
   label12Before_.reset();
 }
 
+std::string UploadDialogue::FileLine(const std::string& lead) const {
+  const SequencerState& s = core_.S;
+  std::error_code ec;
+  const std::filesystem::path path = std::filesystem::absolute(s.UploadFileName, ec);
+  return lead + " " + path.filename().string() + " in " + path.parent_path().string() + ": " +
+         std::to_string(s.BlockCount) + " records, checksums " + checkedTrailer_.firmwareSum +
+         ", " + checkedTrailer_.fpgaSum;
+}
+
 void UploadDialogue::ReadyScreen() {
   SequencerState& s = core_.S;
   WindowModel& w = core_.W;
@@ -301,6 +313,8 @@ void UploadDialogue::ReadyScreen() {
   w.SetCaption(Ctl::Label8, "Upload will be " + std::to_string(s.BlockCount) + " blocks," +
                                 UploadEstimate(s.BlockCount, core_.Serial1.Baudrate()));
   w.SetFontColor(Ctl::Label8, clBlue);
+  // A hurried user sees which firmware goes out before the unit is touched, a .KVU too.
+  w.SetCaption(Ctl::Label2, FileLine("Upload file"));
   core_.SetPhase(RunPhase::Ready);
   s.Step = kIdleStep;
 }
@@ -327,6 +341,7 @@ void UploadDialogue::BtnStartRunClick() {
   w.SetFontColor(Ctl::Label15, clBlack);
   w.SetFontSize(Ctl::Label2, 13);
   w.SetCaption(Ctl::Label2, "POWER UP THE UNIT, NOW");
+  w.HistAdd(FileLine("Sending"));
   core_.SetPhase(RunPhase::Handshake);
   s.Step = kHandshakeStep;
 }

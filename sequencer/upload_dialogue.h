@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "components/upload_file.h"
 #include "sequencer/record_sender.h"
 #include "sequencer/sequencer_core.h"
 #include "sequencer/step_map.h"
@@ -39,6 +40,9 @@ class UploadDialogue final : public StepOwner {
   // trailer that disagrees with the records is let through only when `askAboutSums` and the
   // user says so.
   std::string UploadFileProblem(bool askAboutSums = false);
+  // Which file goes out: its name and folder, its records and its two checksums, as the ready
+  // screen (`lead` "Upload file") and the history at Start ("Sending") say it.
+  std::string FileLine(const std::string& lead) const;
 
  private:
   void OpenPort();
@@ -71,6 +75,8 @@ class UploadDialogue final : public StepOwner {
   void ForgetRefusal();
 
   std::optional<TColor> label12Before_;
+  // The checksums of the file last checked, for the lines that say which file goes out.
+  UploadTrailer checkedTrailer_;
 
   SequencerCore& core_;
   RecordSender& sender_;

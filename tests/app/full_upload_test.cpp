@@ -176,7 +176,10 @@ TEST(FullUpload, ClicksThroughTheWindowAndTheChooserPutTheHexFileIntoTheUnit) {
     EXPECT_EQ(f.W().FUpHist().back(), "Sending block 20 of 20...");
     const QString history =
         qobject_cast<QPlainTextEdit*>(OwnControl(form, "FUpHist"))->toPlainText();
-    EXPECT_TRUE(history.startsWith("Got U,READY handshake\nSending GO\nErasing..."))
+    // The file that went out is named first, then the dialogue.
+    EXPECT_TRUE(history.startsWith("Sending fw.KVU in "));
+    EXPECT_TRUE(history.contains(": 20 records, checksums "));
+    EXPECT_TRUE(history.contains("\nGot U,READY handshake\nSending GO\nErasing..."))
         << history.toStdString();
     EXPECT_TRUE(messages.isEmpty()) << messages.join("; ").toStdString();
 

@@ -114,6 +114,12 @@ TEST(UploadReadyScreen, ShowsTheEstimateAndRefusesAFileThatIsBrokenOrHasChanged)
   EXPECT_EQ(r.W().FontColor(Ctl::Label4), clBlue);
   EXPECT_EQ(r.W().Caption(Ctl::Label8), "Upload will be 3 blocks, less than 1 minute");
   EXPECT_EQ(r.W().FontColor(Ctl::Label8), clBlue);
+  // Which file goes out, a .KVU too: its name, folder, records and trailer.
+  const std::filesystem::path file(r.S().UploadFileName);
+  const std::string trailer = kvtest::ReadText(file).substr(3 * 135, 8);
+  EXPECT_EQ(r.W().Caption(Ctl::Label2),
+            "Upload file " + file.filename().string() + " in " + file.parent_path().string() +
+                ": 3 records, checksums " + trailer.substr(0, 4) + ", " + trailer.substr(4));
   EXPECT_TRUE(r.W().Visible(Ctl::BtnStartRun));
   EXPECT_EQ(r.S().Step, kIdleStep);
 
@@ -255,9 +261,13 @@ TEST(UploadRun, ThreeRecordsFromHandshakeToCompletion) {
   EXPECT_EQ(unit.records, r.fileRecords);
   const std::vector<std::string> commands = {"GO\r", "UPLOAD DONE\r"};
   EXPECT_EQ(unit.commands, commands);
-  const std::vector<std::string> history = {
+  std::vector<std::string> history = {
       "Got U,READY handshake", "Sending GO",           "Erasing...",
       "Erase complete",        "Sending FlashCode...", "Sending block 3 of 3..."};
+  const std::filesystem::path file = std::filesystem::absolute(r.S().UploadFileName);
+  history.insert(history.begin(), "Sending " + file.filename().string() + " in " +
+                                      file.parent_path().string() + ": 3 records, checksums " +
+                                      r.S().FileFirmwareChecksum + ", " + r.S().FileFpgaChecksum);
   EXPECT_EQ(r.W().FUpHist(), history);
   EXPECT_EQ(r.S().BlocksSent, 3);
   EXPECT_EQ(r.S().FileFirmwareChecksum + r.S().FileFpgaChecksum, r.fileTrailer);
