@@ -66,20 +66,31 @@ void TGauge::paintEvent(QPaintEvent*) {
 }
 
 QImage TGauge::Render() const {
+  return Render(devicePixelRatioF());
+}
+
+QImage TGauge::Render(qreal scale) const {
   const int w = std::max(width(), 1);
   const int h = std::max(height(), 1);
+  // The shapes are laid out in the widget's own units and drawn at the screen's pixels, so
+  // that on a scaled screen the percentage is sharp rather than a bitmap blown up.
+  const QSize pixels(static_cast<int>(std::ceil(w * scale)),
+                     static_cast<int>(std::ceil(h * scale)));
+  const auto blank = [&] {
+    QImage image(pixels, QImage::Format_RGB32);
+    image.setDevicePixelRatio(scale);
+    image.fill(Qt::black);
+    return image;
+  };
   // Everything is drawn on black and combined by XOR, so the frame outside the area stays
   // black and the text inverts whatever lies under it.
-  QImage image(w, h, QImage::Format_RGB32);
-  image.fill(Qt::black);
+  QImage image = blank();
   const GaugeRect area = GaugeArea(w, h, m_model.BorderStyle());
-  QImage overlay(w, h, QImage::Format_RGB32);
-  overlay.fill(Qt::black);
+  QImage overlay = blank();
   drawKind(overlay, area);
   XorOnto(image, overlay);
   if (m_model.ShowText()) {
-    QImage text(w, h, QImage::Format_RGB32);
-    text.fill(Qt::black);
+    QImage text = blank();
     drawText(text, area);
     XorOnto(image, text);
   }

@@ -18,8 +18,10 @@ class TGauge : public QWidget {
   TGauge& operator=(const TGauge&) = delete;
 
   TGaugeModel& Model() const { return m_model; }
-  // The gauge as it is painted, at the widget's present size.
+  // The gauge as it is painted, at the widget's present size and the screen's resolution;
+  // `scale` gives the device pixels per unit of the widget's size.
   QImage Render() const;
+  QImage Render(qreal scale) const;
   QSize sizeHint() const override { return QSize(100, 100); }
 
  protected:

@@ -125,3 +125,30 @@ TEST(GaugeWidget, OtherKindsAndRepaintHookup) {
   model.SetProgress(80);
   EXPECT_EQ(model.Progress(), 80);
 }
+
+// On a screen at 200 % the gauge is drawn at the screen's pixels: the frame and the bar where
+// twice their places lie, and the percentage finer than a picture at 100 % blown up.
+TEST(GaugeWidget, DrawnAtTheScreensResolutionOnAScaledScreen) {
+  TGaugeModel model;
+  TGauge gauge(model);
+  gauge.resize(233, 33);
+  model.SetProgress(50);
+  const QImage img = gauge.Render(2.0);
+  ASSERT_EQ(img.width(), 466);
+  ASSERT_EQ(img.height(), 66);
+  const auto pixel = [&](int x, int y) { return img.pixelColor(x, y); };
+  EXPECT_EQ(pixel(1, 1), QColor(Qt::black));  // the frame
+  EXPECT_EQ(pixel(464, 64), QColor(Qt::black));
+  EXPECT_EQ(pixel(100, 4), QColor(Qt::black));  // the bar's half
+  EXPECT_EQ(pixel(400, 4), QColor(Qt::white));  // the empty half
+  EXPECT_EQ(CountColumns(img, 0, 466, 0, 66).other, 0);
+  // Somewhere in the text a 2 x 2 block of pixels is not of one colour.
+  bool finer = false;
+  for (int y = 0; y + 1 < 66 && !finer; y += 2) {
+    for (int x = 0; x + 1 < 466 && !finer; x += 2) {
+      const QColor c = pixel(x, y);
+      finer = pixel(x + 1, y) != c || pixel(x, y + 1) != c || pixel(x + 1, y + 1) != c;
+    }
+  }
+  EXPECT_TRUE(finer) << "the percentage is a 100 % picture drawn twice as large";
+}
