@@ -7,10 +7,12 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QTextBlock>
 #include <QTextCursor>
+#include <QWindow>
 #include <algorithm>
 #include <exception>
 #include <utility>
@@ -162,6 +164,25 @@ void TForm1::refreshHistory() {
   }
   m_shownHistory = lines;
   m_history->verticalScrollBar()->setValue(m_history->verticalScrollBar()->maximum());
+}
+
+void TForm1::fitMinimumToScreen() {
+  QSize least(kDesignWidth, kDesignHeight);
+  if (const QScreen* s = screen()) {
+    // The frame the window system adds counts against the screen's room.
+    const QSize frame = frameGeometry().size() - geometry().size();
+    least = least.boundedTo(s->availableGeometry().size() - frame);
+  }
+  setMinimumSize(least);
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  fitMinimumToScreen();
+  if (!m_followsScreen && windowHandle()) {
+    m_followsScreen = true;
+    connect(windowHandle(), &QWindow::screenChanged, this, [this] { fitMinimumToScreen(); });
+  }
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {

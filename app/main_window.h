@@ -17,6 +17,7 @@ class QComboBox;
 class QLabel;
 class QLayout;
 class QPlainTextEdit;
+class QScrollArea;
 class QtMainThread;
 class QtUiServices;
 
@@ -48,6 +49,7 @@ class TForm1 : public QWidget {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
   // The widgets, screen by screen (main_window_layout.cpp).
@@ -61,6 +63,8 @@ class TForm1 : public QWidget {
   QLayout* buildButtonRow();
   QLayout* buildFooter();
   void connectControls();
+  // The design size, or the screen's room where the screen is smaller: the content scrolls.
+  void fitMinimumToScreen();
   void bindModel();
   void refresh(Ctl name);
   void refreshHistory();
@@ -78,6 +82,8 @@ class TForm1 : public QWidget {
   std::unique_ptr<Station> m_station;
 
   std::array<QWidget*, kControlCount> m_controls{};
+  QScrollArea* m_scroll = nullptr;
+  bool m_followsScreen = false;
   QLabel* m_portDevice = nullptr;
   QPlainTextEdit* m_history = nullptr;
   std::vector<std::string> m_shownHistory;

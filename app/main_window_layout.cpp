@@ -1,5 +1,6 @@
 // The main window's widgets: each screen's group box built in its own function, in the order
 // the window shows them, and the buttons connected to the window's logic.
+#include <QApplication>
 #include <QComboBox>
 #include <QFontMetrics>
 #include <QGridLayout>
@@ -9,6 +10,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QShortcut>
 #include <QVBoxLayout>
 
@@ -20,6 +22,20 @@
 
 using window_text::Q;
 using window_text::WindowFont;
+
+namespace {
+
+// The scrolled content: it asks for the height its screens need at the least, not the height
+// they would like, so that it scrolls only where the window is too small for them.
+class ScreenContent : public QWidget {
+ public:
+  using QWidget::QWidget;
+  int heightForWidth(int width) const override {
+    return layout() ? layout()->totalMinimumHeightForWidth(width) : QWidget::heightForWidth(width);
+  }
+};
+
+}  // namespace
 
 template <typename W>
 W* TForm1::make(Ctl control, QWidget* parent) {
@@ -35,16 +51,34 @@ W* TForm1::adopt(Ctl control, W* widget) {
 }
 
 void TForm1::buildWidgets() {
+  // The window's content lies in a scrolled area: where the screen is smaller than the design
+  // size (a small screen at a large scale) the window fits the screen and its content
+  // scrolls, and Tab brings each control it reaches into view, so that no button is lost.
+  auto* window = new QVBoxLayout(this);
+  window->setContentsMargins(0, 0, 0, 0);
+  m_scroll = new QScrollArea(this);
+  m_scroll->setObjectName(QStringLiteral("ScreenScroll"));
+  m_scroll->setFrameShape(QFrame::NoFrame);
+  m_scroll->setWidgetResizable(true);
+  window->addWidget(m_scroll);
+  auto* content = new ScreenContent(m_scroll);
+  content->setObjectName(QStringLiteral("ScreenContent"));
+  // The content never gets less than the design size, at which every screen fits.
+  content->setMinimumSize(kDesignWidth, kDesignHeight);
+  m_scroll->setWidget(content);
+  // However a control gets the focus (Tab, a mnemonic, the window's logic), it comes into view.
+  connect(qApp, &QApplication::focusChanged, m_scroll, [this, content](QWidget*, QWidget* now) {
+    if (now && content->isAncestorOf(now)) m_scroll->ensureWidgetVisible(now, 8, 8);
+  });
   // The screens sit in a column that grows with the window up to a comfortable size and is
   // centred beyond it, so that a maximised window does not spread its few controls thin.
-  auto* outer = new QVBoxLayout(this);
+  auto* outer = new QVBoxLayout(content);
   // The window keeps the size the user gave it: a screen that needs more room does not make
-  // it grow, and it cannot be made smaller than the design size, at which every screen fits.
+  // it grow.
   outer->setSizeConstraint(QLayout::SetNoConstraint);
-  setMinimumSize(kDesignWidth, kDesignHeight);
   outer->setContentsMargins(8, 4, 8, 4);
   outer->setSpacing(2);
-  auto* column = new QWidget(this);
+  auto* column = new QWidget(content);
   column->setObjectName(QStringLiteral("ScreenColumn"));
   column->setMaximumSize(1040, 660);
   auto* middle = new QHBoxLayout;
@@ -69,7 +103,8 @@ void TForm1::buildWidgets() {
     if (auto* label = qobject_cast<QLabel*>(widget)) label->setTextFormat(Qt::PlainText);
   }
   connectControls();
-  resize(kDesignWidth, kDesignHeight);
+  fitMinimumToScreen();
+  resize(minimumSize());
 }
 
 // Logo and title.

@@ -16,7 +16,10 @@
 #include <QLayout>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QScrollBar>
+#include <QTest>
 #include <QTextBrowser>
 #include <atomic>
 #include <filesystem>
@@ -526,6 +529,79 @@ TEST(MainWindow, KeepsTheSizeItIsGivenAndFitsEveryScreenAtTheDesignSize) {
   w.SetCaption(Ctl::Label16, "Click on <Go Back to Start> to upload Main Software");
   w.SetFontSize(Ctl::Label16, 12);
   check("factory");
+}
+
+// The buttons one round of Tab reaches, and those of them out of view when they had the focus.
+struct TabRound {
+  QStringList reached;
+  QStringList outOfView;
+};
+TabRound TabAround(TForm1& form) {
+  TabRound round;
+  const QWidget* view = form.findChild<QScrollArea*>(QStringLiteral("ScreenScroll"))->viewport();
+  QWidget* first = nullptr;
+  for (int i = 0; i < 80; ++i) {
+    QWidget* at = QApplication::focusWidget();
+    QTest::keyClick(at ? at : &form, Qt::Key_Tab);
+    QWidget* focus = QApplication::focusWidget();
+    if (!focus || focus == first) break;
+    if (!first) first = focus;
+    if (!qobject_cast<QPushButton*>(focus)) continue;
+    round.reached << focus->objectName();
+    if (!view->rect().contains(QRect(focus->mapTo(view, QPoint(0, 0)), focus->size())))
+      round.outOfView << focus->objectName();
+  }
+  return round;
+}
+
+// Shown maximised, the window fits its screen; where the screen is smaller than the design
+// size (1280 x 800 at 200 %, a test of its own) the content scrolls, and Tab brings every
+// button into view on the opening and Software Upload screens.
+TEST(MainWindowOnItsScreen, FitsTheScreenAndTabReachesEveryButtonInView) {
+  WindowRig r;
+  TForm1& form = r.form;
+  form.showMaximized();
+  QApplication::setActiveWindow(&form);
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+  const QScreen* screen = form.screen();
+  if (const char* dpr = std::getenv("KV_TEST_SCREEN_DPR")) {
+    ASSERT_EQ(form.devicePixelRatioF(), std::atof(dpr)) << "the test screen was not taken";
+  }
+  const QRect room = screen->availableGeometry();
+  EXPECT_LE(form.frameGeometry().width(), room.width());
+  EXPECT_LE(form.frameGeometry().height(), room.height());
+  const bool small = room.width() < kDesignWidth || room.height() < kDesignHeight;
+  const auto* scroll = form.findChild<QScrollArea*>(QStringLiteral("ScreenScroll"));
+  EXPECT_EQ(
+      scroll->verticalScrollBar()->maximum() > 0 || scroll->horizontalScrollBar()->maximum() > 0,
+      small);
+  const QString shots = QStringLiteral(KV_BINARY_DIR "/screenshots/on-screen-%1x%2@%3-")
+                            .arg(room.width())
+                            .arg(room.height())
+                            .arg(form.devicePixelRatioF());
+  QDir().mkpath(QStringLiteral(KV_BINARY_DIR "/screenshots"));
+
+  TabRound opening = TabAround(form);
+  EXPECT_TRUE(opening.outOfView.isEmpty()) << opening.outOfView.join(' ').toStdString();
+  for (const char* button :
+       {"Btn2Upload", "BtnBoot", "BtnCable", "BtnCaptureFile", "BtnHelp", "BtnClose"})
+    EXPECT_TRUE(opening.reached.contains(QLatin1String(button))) << button;
+  form.ControlWidget(Ctl::BtnClose)->setFocus();
+  QApplication::processEvents();
+  EXPECT_TRUE(form.grab().save(shots + "opening.png"));
+
+  WindowModel& w = form.Model();
+  w.Hide(Ctl::OpeningBox);
+  for (Ctl c : {Ctl::MainBox, Ctl::BtnChooseFile, Ctl::BtnBackToStart}) w.Show(c);
+  w.SetCaption(Ctl::Label12, "Port is open on Com 1 at 38400 baud");
+  QApplication::processEvents();
+  TabRound upload = TabAround(form);
+  EXPECT_TRUE(upload.outOfView.isEmpty()) << upload.outOfView.join(' ').toStdString();
+  for (const char* button : {"BtnChooseFile", "BtnBackToStart", "BtnHelp", "BtnClose"})
+    EXPECT_TRUE(upload.reached.contains(QLatin1String(button))) << button;
+  form.ControlWidget(Ctl::BtnChooseFile)->setFocus();
+  QApplication::processEvents();
+  EXPECT_TRUE(form.grab().save(shots + "software-upload.png"));
 }
 
 }  // namespace
