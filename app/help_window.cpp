@@ -1,6 +1,7 @@
 #include "app/help_window.h"
 
 #include <QFile>
+#include <QLabel>
 #include <QPushButton>
 #include <QTextBrowser>
 #include <QUrl>
@@ -9,7 +10,7 @@
 #include "components/install_paths.h"
 #include "sequencer/window_texts.h"
 
-THelpWindow::THelpWindow(QWidget* parent) : QDialog(parent) {
+THelpWindow::THelpWindow(QWidget* parent, const QString& filePlaces) : QDialog(parent) {
   setObjectName(QStringLiteral("HelpWindow"));
   setWindowTitle(QString::fromLatin1(window_texts::kAppTitle) + QStringLiteral(" - Help"));
   setModal(false);
@@ -20,6 +21,13 @@ THelpWindow::THelpWindow(QWidget* parent) : QDialog(parent) {
   m_browser->setOpenLinks(true);
   m_browser->setOpenExternalLinks(false);
   layout->addWidget(m_browser);
+  m_places = new QLabel(filePlaces.trimmed(), this);
+  m_places->setObjectName(QStringLiteral("HelpFilePlaces"));
+  m_places->setTextFormat(Qt::PlainText);
+  m_places->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  m_places->setWordWrap(true);
+  m_places->setHidden(filePlaces.isEmpty());
+  layout->addWidget(m_places);
   auto* close = new QPushButton(QStringLiteral("&Close"), this);
   close->setObjectName(QStringLiteral("HelpClose"));
   connect(close, &QPushButton::clicked, this, &QDialog::hide);

@@ -44,6 +44,7 @@ TForm1::TForm1(std::string programDir, bool startTimer, QWidget* parent) : QWidg
   m_mainThread = std::make_unique<QtMainThread>();
   m_ui = std::make_unique<QtUiServices>(*this, *m_mainThread);
   m_station = std::make_unique<Station>(*m_mainThread, *m_ui, std::move(programDir));
+  m_ui->SetProgramDir(Serial1().ProgramDir);
 
   WindowModel& w = Model();
   w.SetCaption(Ctl::Title1, window_texts::kMakerLine1);

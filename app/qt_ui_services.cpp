@@ -4,6 +4,7 @@
 
 #include "app/file_chooser.h"
 #include "components/main_thread.h"
+#include "form/file_places.h"
 #include "sequencer/window_texts.h"
 
 QtUiServices::QtUiServices(QWidget& window, IMainThread& mainThread)
@@ -79,7 +80,10 @@ bool QtUiServices::ChooseFile(std::string& chosenPath) {
 }
 
 void QtUiServices::ShowHelp(int topic) {
-  if (!m_help) m_help = std::make_unique<THelpWindow>(&m_window);
+  if (!m_help) {
+    m_help = std::make_unique<THelpWindow>(&m_window,
+                                           QString::fromLocal8Bit(FilePlacesText(m_programDir)));
+  }
   m_help->ShowTopic(topic);
 }
 

@@ -8,6 +8,8 @@
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <string>
+#include <utility>
 
 #include "app/help_window.h"
 #include "sequencer/ui_services.h"
@@ -36,6 +38,8 @@ class QtUiServices final : public IUiServices {
   std::function<bool(const QString&)> ConfirmHook;
   std::function<void(const QString&)> NoticeHook;
 
+  // The program's folder, whose files the help window names.
+  void SetProgramDir(std::string programDir) { m_programDir = std::move(programDir); }
   THelpWindow* HelpWindow() const { return m_help.get(); }
   TForm2* Chooser() const { return m_chooser.get(); }
   QString ChooserFilter() const { return m_filter; }
@@ -44,6 +48,7 @@ class QtUiServices final : public IUiServices {
   void showModal(const std::string& text, QMessageBox::Icon icon);
 
   QWidget& m_window;
+  std::string m_programDir;
   IMainThread& m_mainThread;
   QString m_filter;
   std::unique_ptr<TForm2> m_chooser;

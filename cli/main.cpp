@@ -20,7 +20,7 @@
 #include "components/machine_check.h"
 #include "components/port_map.h"
 #include "components/program_dir.h"
-#include "fileprep/data_files_dir.h"
+#include "form/file_places.h"
 #include "kv_build_info.h"
 
 #ifdef _WIN32
@@ -85,11 +85,7 @@ int Help(const CommandLine& c) {
   // Where this machine keeps the program's files: beside the program where it may write
   // there, else in the user's own folder.
   const std::string dir = c.global.dir.empty() ? DefaultProgramDir() : c.global.dir;
-  std::cout << "\nFiles on this machine:\n"
-            << "  port settings      " << dir << "commsUP.txt\n"
-            << "  capture file       " << dir << "Capture.txt\n"
-            << "  port map           " << PortMapFile(dir) << "\n"
-            << "  remembered folder  " << DataFilesDirFile() << "\n";
+  std::cout << '\n' << FilePlacesText(dir);
   return 0;
 }
 

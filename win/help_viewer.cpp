@@ -104,7 +104,8 @@ std::string HelpPage(int topic) {
   return data ? std::string(data, SizeofResource(module, found)) : std::string();
 }
 
-WinHelpViewer::WinHelpViewer(HWND owner) : owner_(owner) {}
+WinHelpViewer::WinHelpViewer(HWND owner, std::string filePlaces)
+    : owner_(owner), filePlaces_(std::move(filePlaces)) {}
 
 WinHelpViewer::~WinHelpViewer() {
   Close();
@@ -142,7 +143,7 @@ void WinHelpViewer::ShowTopic(int topic) {
     page = HelpPage(1);
   }
   topic_ = topic;
-  SetWindowTextA(text_, HtmlToText(page).c_str());
+  SetWindowTextA(text_, (HtmlToText(page) + "\r\n\r\n" + filePlaces_).c_str());
   ShowWindow(hwnd_, SW_SHOWNORMAL);
   SetForegroundWindow(hwnd_);
   SetFocus(text_);

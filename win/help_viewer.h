@@ -8,7 +8,8 @@
 
 class WinHelpViewer {
  public:
-  explicit WinHelpViewer(HWND owner);
+  // `filePlaces` closes every page: where this machine keeps the program's files.
+  WinHelpViewer(HWND owner, std::string filePlaces);
   ~WinHelpViewer();
   WinHelpViewer(const WinHelpViewer&) = delete;
   WinHelpViewer& operator=(const WinHelpViewer&) = delete;
@@ -23,6 +24,7 @@ class WinHelpViewer {
   static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
   void Create();
   HWND owner_;
+  std::string filePlaces_;
   HWND hwnd_ = nullptr;
   HWND text_ = nullptr;
   HWND close_ = nullptr;

@@ -51,6 +51,7 @@ WinForm1::WinForm1(HINSTANCE instance, std::string programDir)
                           CW_USEDEFAULT, CW_USEDEFAULT, kDesignWidth, kDesignHeight, nullptr,
                           nullptr, instance, this);
   ui_.SetWindow(hwnd_);
+  ui_.SetProgramDir(station_->Serial1().ProgramDir);
   dpi_ = static_cast<int>(GetDpiForWindow(hwnd_));
   if (dpi_ <= 0) dpi_ = 96;
   panel_ = CreateWindowExA(WS_EX_CONTROLPARENT, "KvPanel", "", WS_CHILD | WS_VISIBLE, 0, 0,

@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "components/main_thread.h"
+#include "form/file_places.h"
 #include "sequencer/window_texts.h"
 #include "win/file_chooser.h"
 #include "win/help_viewer.h"
@@ -52,7 +53,7 @@ bool WinUiServices::ChooseFile(std::string& chosenPath) {
 }
 
 void WinUiServices::ShowHelp(int topic) {
-  if (!help_) help_ = std::make_unique<WinHelpViewer>(window_);
+  if (!help_) help_ = std::make_unique<WinHelpViewer>(window_, FilePlacesText(programDir_, "\r\n"));
   help_->ShowTopic(topic);
 }
 

@@ -20,6 +20,8 @@ class WinUiServices final : public IUiServices {
 
   // The main window, once it exists: it owns the message boxes and the dialogs.
   void SetWindow(HWND window);
+  // The program's folder, whose files the help viewer names.
+  void SetProgramDir(std::string programDir) { programDir_ = std::move(programDir); }
 
   void ShowMessage(const std::string& text) override;
   bool Confirm(const std::string& text) override;
@@ -37,6 +39,7 @@ class WinUiServices final : public IUiServices {
  private:
   IMainThread& mainThread_;
   HWND window_ = nullptr;
+  std::string programDir_;
   std::unique_ptr<WinChooser> chooser_;
   std::unique_ptr<WinHelpViewer> help_;
 };

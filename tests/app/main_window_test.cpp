@@ -208,6 +208,12 @@ TEST(MainWindow, CableDetailBackToStartHelpAndHistory) {
   EXPECT_TRUE(help->isVisible());
   EXPECT_EQ(help->Topic(), 1);
   EXPECT_TRUE(help->Browser()->toPlainText().contains("Starting an upload"));
+  // Under the page, where this machine keeps the program's files.
+  const QString places = help->FilePlaces()->text();
+  EXPECT_TRUE(help->FilePlaces()->isVisible());
+  EXPECT_TRUE(places.contains(QString::fromStdString(r.dir.Dir() + "commsUP.txt")))
+      << places.toStdString();
+  EXPECT_TRUE(places.contains(QString::fromStdString(r.dir.Dir() + "Capture.txt")));
 
   Click(form, "Btn2Upload");
   EXPECT_EQ(form.Form().S().Step, kOpenPortStep);

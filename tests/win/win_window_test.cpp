@@ -68,6 +68,9 @@ TEST(WinWindow, OpensWithTheOpeningScreenAsDesigned) {
   const std::string page = WindowDriver::TextOf(GetDlgItem(help, 1));
   EXPECT_FALSE(page.empty());
   EXPECT_EQ(page.find('<'), std::string::npos) << page;
+  // The page ends saying where this machine keeps the program's files.
+  EXPECT_NE(page.find("Files on this machine:"), std::string::npos) << page;
+  EXPECT_NE(page.find("Capture.txt"), std::string::npos) << page;
   WindowDriver::Shot("3-help");
 
   // The capture button opens Capture.txt beside the copied program.
