@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <iostream>
+#include <utility>
 
 #include "components/port_map.h"
 
@@ -311,11 +312,23 @@ int TSerial::ReadChar(std::uint8_t& value) {
 
 int TSerial::ReadString(std::string& text) {
   text.clear();
+  bool stamped = false;
+  std::chrono::steady_clock::time_point since;
+  {
+    // Taken before the bytes: what comes during the read is noted for the next one.
+    std::lock_guard lock(rxStampMutex_);
+    stamped = std::exchange(rxStamped_, false);
+    since = rxSince_;
+  }
   const int limit = rxQueueSize_ + 1;
   for (int i = 0; i < limit; ++i) {
     std::uint8_t b = 0;
     if (ReadChar(b) < 1) break;
     text.push_back(static_cast<char>(b));
+  }
+  lastReadAge_ = 0;
+  if (stamped && !text.empty()) {
+    lastReadAge_ = std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
   }
   return static_cast<int>(text.size());
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -196,6 +197,7 @@ class TSerial : public TComponent, public ISerialPort {
   void WriteString(const std::string& text) override;
   int ReadChar(std::uint8_t& value);
   int ReadString(std::string& text) override;
+  double InputAge() const override { return lastReadAge_; }
 
   std::string DeviceName(int port) const override;
   bool IsRealDevice() const override { return IsHardwareSerialDevice(DeviceName(port_)); }
@@ -281,6 +283,13 @@ class TSerial : public TComponent, public ISerialPort {
   bool RLSDState = false;
 
   int handlersRunning_ = 0;  // main thread: handed-over calls of this port now running
+
+  // When input came: the event thread notes the first arrival after each read, as it wakes,
+  // so that a main thread kept busy does not make input look later than it came.
+  std::mutex rxStampMutex_;
+  std::chrono::steady_clock::time_point rxSince_;  // guarded by rxStampMutex_
+  bool rxStamped_ = false;                         // guarded by rxStampMutex_
+  double lastReadAge_ = 0;                         // main thread
 
   // Shared with the event thread.
   std::atomic<bool> open_{false};

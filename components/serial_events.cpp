@@ -122,6 +122,11 @@ void TSerial::dispatch(std::uint32_t events, std::uint64_t generation) {
         generation);
   if (events & ev::RXCHAR) {
     if (rxEventMode_ == rxNormal) {
+      {
+        std::lock_guard lock(rxStampMutex_);
+        if (!rxStamped_) rxSince_ = std::chrono::steady_clock::now();
+        rxStamped_ = true;
+      }
       handOver(
           [this] {
             if (OnRxData) OnRxData(this);

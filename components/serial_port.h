@@ -23,6 +23,9 @@ class ISerialPort {
   virtual void WriteString(const std::string& text) = 0;
   // Empties the input queue into `text` (at most RxQueueSize + 1 bytes); returns its length.
   virtual int ReadString(std::string& text) = 0;
+  // How long, in seconds, the bytes of the last ReadString had waited to be read: from when
+  // the first of them came to the read. 0 where that is not known.
+  virtual double InputAge() const { return 0; }
 
   // The device path that a port number stands for on this machine ("/dev/ttyUSB0", "COM3"),
   // empty when none; shown to the user next to the number.

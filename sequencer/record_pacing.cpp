@@ -52,7 +52,7 @@ bool RecordPacing::DecideNow() {
 bool RecordPacing::HoldEarlyRequest() {
   SequencerState& s = core_.S;
   if (!Active() || !s.RecordRequested || !lineKeepsItsTime_ ||
-      s.ReplyText.find('\r') == std::string::npos || !sender_.RecordStillOnTheLine()) {
+      s.ReplyText.find('\r') == std::string::npos || !sender_.RecordStillOnTheLine(s.ReplyLineAt)) {
     return false;
   }
   heldReply_ = std::exchange(s.ReplyText, {});

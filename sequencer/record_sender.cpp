@@ -79,12 +79,12 @@ void RecordSender::ResendRecord() {
   s.RecordSentAt = core_.Clock.TimeOfDay();
 }
 
-bool RecordSender::RecordStillOnTheLine() const {
+bool RecordSender::RecordStillOnTheLine(double at) const {
   constexpr double kBitsPerByte = 10;  // start bit, 8 data bits, stop bit
   const int baud = core_.Serial1.Baudrate();
   if (baud <= 0) return false;
-  double elapsed = core_.Clock.TimeOfDay() - core_.S.RecordSentAt;
-  if (elapsed < 0) elapsed += 1;  // midnight came in between
+  double elapsed = at - core_.S.RecordSentAt;
+  if (elapsed < -0.5) elapsed += 1;  // midnight came in between
   return elapsed * 86400.0 < kRecordSize * kBitsPerByte / baud;
 }
 

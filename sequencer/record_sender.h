@@ -21,9 +21,10 @@ class RecordSender {
   void SendRecord();
   // Sends RecordBuffer unchanged.
   void ResendRecord();
-  // Whether the record last sent can still be on its way to the unit: its bytes take 10 bit
-  // times each at the port's speed, and the unit answers a record only once it has it whole.
-  bool RecordStillOnTheLine() const;
+  // Whether the record last sent can still have been on its way to the unit at time of day
+  // `at` (or earlier: before it went): its bytes take 10 bit times each at the port's speed,
+  // and the unit answers a record only once it has it whole.
+  bool RecordStillOnTheLine(double at) const;
   // The three capture lines that describe RecordBuffer.
   void DumpRecord();
   // Reads the 8-byte trailer into FileFirmwareChecksum and FileFpgaChecksum, as the fields

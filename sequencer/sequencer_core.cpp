@@ -115,6 +115,10 @@ void SequencerCore::ReadMessage() {
   if (!Serial1.Active()) return;
   std::string text;
   Serial1.ReadString(text);
+  if (S.ReplyText.find('\r') == std::string::npos && text.find('\r') != std::string::npos) {
+    // The line came when its first bytes reached the port, which may be well before this read.
+    S.ReplyLineAt = Clock.TimeOfDay() - Serial1.InputAge() / 86400.0;
+  }
   S.ReplyText += text;
   if (S.CaptureEnabled) Log(S.ReplyText, "[in]");
 }

@@ -42,6 +42,9 @@ struct SequencerState {
   bool RecordRequested = false;
   // Time of day at which RecordBuffer last went out.
   double RecordSentAt = 0;
+  // Time of day at which the first line end in ReplyText came to the port (not when it was
+  // read).
+  double ReplyLineAt = 0;
   // Whether UploadFile was read and checked when the run started; not in a run whose file the
   // program made itself.
   bool CheckedUploadFile = false;

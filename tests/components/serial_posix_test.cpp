@@ -275,6 +275,29 @@ TEST(Serial, ReceivedDataReachTheHandlerOnTheMainThread) {
   EXPECT_LT(ProcessCpuSeconds() - cpuBefore, 0.25);
 }
 
+// Input is dated when it comes, not when a busy main thread gets round to reading it.
+TEST(Serial, InputAgeSaysHowLongTheBytesReadHadWaited) {
+  PortFixture f;
+  std::string reply;
+  double age = -1;
+  f.serial.OnRxData = [&](TComponent*) {
+    std::string chunk;
+    f.serial.ReadString(chunk);
+    reply += chunk;
+    if (!chunk.empty()) age = f.serial.InputAge();
+  };
+  f.serial.SetActive(true);
+  ASSERT_TRUE(f.serial.Active());
+  f.pty.Send("SEND BLOCK\r");
+  std::this_thread::sleep_for(200ms);  // the main thread busy elsewhere
+  ASSERT_TRUE(ServeUntil(f.main, [&] { return reply == "SEND BLOCK\r"; }));
+  EXPECT_GE(age, 0.15);
+  // A read that brings nothing says nothing of age.
+  std::string none;
+  EXPECT_EQ(f.serial.ReadString(none), 0);
+  EXPECT_EQ(f.serial.InputAge(), 0);
+}
+
 TEST(Serial, MessageModeAssemblesFramedMessages) {
   PortFixture f;
   std::vector<std::string> messages;

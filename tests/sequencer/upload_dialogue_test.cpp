@@ -419,6 +419,35 @@ TEST(UploadRun, RecordsOnRequestGoOutFromTheReceiveEventWithEveryAnswerAsOnATick
   EXPECT_EQ(w.S().ReplyText, "SEND BLOCK\r");
 }
 
+// A request is judged by when it came, not when the program got round to reading it.
+TEST(UploadRun, RecordsOnRequestHoldBackARepeatThatIsReadLate) {
+  UploadRig r;
+  r.UseUploadFile(3);
+  r.form.Pacing.RecordsOnRequest = true;
+  LoaderUnit unit;
+  unit.answer = [](int n, const std::string&) { return n == 2 ? "" : "SEND BLOCK\r"; };
+  unit.Attach(r.port);
+  r.StartUpload();
+  ASSERT_TRUE(r.TickUntil([&] { return unit.records.size() == 1; }, 50));
+  r.clock.AdvanceSeconds(0.04);
+  r.form.ReadMessage();
+  ASSERT_EQ(unit.records.size(), 2u);
+  // Said again 3 ms after record 2 went, and read 120 ms later by a program kept busy: it
+  // came while record 2 was on its way, so it is the request already served.
+  r.port.Feed("SEND BLOCK\r");
+  r.port.inputAge = 0.117;
+  r.clock.AdvanceSeconds(0.12);
+  r.form.ReadMessage();
+  EXPECT_EQ(unit.records.size(), 2u);
+  // The unit's own answer, read as it comes: record 3 goes.
+  r.port.inputAge = 0;
+  r.port.Feed("SEND BLOCK\r");
+  r.clock.AdvanceSeconds(0.01);
+  r.form.ReadMessage();
+  ASSERT_EQ(unit.records.size(), 3u);
+  EXPECT_EQ(unit.records[2], r.fileRecords[2]);
+}
+
 TEST(UploadRun, RecordsOnRequestTakeNoRequestThatCameBeforeTheRecordCouldReachTheUnit) {
   UploadRig r;
   r.UseUploadFile(3);

@@ -54,6 +54,7 @@ class FakePort : public ISerialPort {
     input.clear();
     return static_cast<int>(text.size());
   }
+  double InputAge() const override { return inputAge; }
   std::string DeviceName(int n) const override { return "/dev/fake" + std::to_string(n); }
   bool IsRealDevice() const override { return real; }
 
@@ -75,6 +76,7 @@ class FakePort : public ISerialPort {
   int openAttempts = 0;
   std::vector<int> baudChanges;
   std::string input;
+  double inputAge = 0;  // how long the input read had waited (a main thread kept busy)
   std::string written;
   std::function<void(char)> onWrite;
 };
