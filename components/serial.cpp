@@ -359,8 +359,10 @@ std::string TSerial::PortLabel() const {
 }
 
 void TSerial::deviceLost(int code) {
-  if (!open_) return;
-  ReportError(code, PortLabel() + " is no longer there: " + device_->ErrorText(code));
+  // A failed write and the event thread may both find the device gone, the second while the
+  // first one's message is up: the user is told once.
+  if (!open_ || lost_) return;
   lost_ = true;
+  ReportError(code, PortLabel() + " is no longer there: " + device_->ErrorText(code));
   SetActive(false);
 }

@@ -268,7 +268,7 @@ class TSerial : public TComponent, public ISerialPort {
   eNotifyErr notifyErrors_ = neDialog;
   std::int32_t errorCode_ = 0;
   int writeFailure_ = 0;  // error code of the last failed write, 0 after a good one
-  bool lost_ = false;     // the port was closed because its device went
+  bool lost_ = false;     // its device went: the port is closed, or being closed
 
   LineSettingsRecord lineSettings_;
   TimeoutsRecord timeouts_;

@@ -64,6 +64,15 @@ bool isLostDeviceError(DWORD code) {
          code == ERROR_INVALID_HANDLE;
 }
 
+// Wine, when the pseudo-terminal behind a COM port is hung up (the unit's end closed), fails
+// writes and the status query with ERROR_NOT_READY and ends reads with ERROR_BROKEN_PIPE, and
+// a pending event wait with ERROR_OPERATION_ABORTED. A present port's driver answers the status
+// query from its own counts, so a status query refused as "not ready" is a device that has
+// gone; a transfer's failure alone, with such a code, is not taken for one.
+bool isLostStatusError(DWORD code) {
+  return isLostDeviceError(code) || code == ERROR_NOT_READY;
+}
+
 class WinSerialDevice final : public SerialDevice {
  public:
   explicit WinSerialDevice(const std::map<int, std::string>* named)
@@ -90,6 +99,7 @@ class WinSerialDevice final : public SerialDevice {
     }
     handle_ = h;
     polling_ = false;
+    gone_ = false;
     txPending_ = false;
     consumed_ = 0;
     rxSeen_ = 0;
@@ -147,8 +157,9 @@ class WinSerialDevice final : public SerialDevice {
     if (!WaitCommEvent(handle_, &mask, wait_.get())) {
       const DWORD err = GetLastError();
       if (err != ERROR_IO_PENDING) {
-        if (isLostDeviceError(err) || mask_ == 0) {
-          return {false, isLostDeviceError(err), 0, static_cast<int>(err)};
+        const DWORD lost = lostCode(err);
+        if (lost != 0 || mask_ == 0) {
+          return {false, lost != 0, 0, static_cast<int>(lost != 0 ? lost : err)};
         }
         // The driver refuses the event wait.
         return startPolling();
@@ -156,7 +167,7 @@ class WinSerialDevice final : public SerialDevice {
       while (WaitForSingleObject(wait_.event(), kStalledWaitCheckMs) == WAIT_TIMEOUT) {
         failure = 0;
         const bool unreported = arrivals(failure) > arrivedBefore;
-        const bool lost = isLostDeviceError(failure);
+        const bool lost = isLostStatusError(failure);
         if (!lost && mask_ != 0 && !unreported) continue;
         if (!lost && mask_ != 0 &&
             WaitForSingleObject(wait_.event(), kReportGraceMs) == WAIT_OBJECT_0) {
@@ -169,14 +180,18 @@ class WinSerialDevice final : public SerialDevice {
         DWORD unused = 0;
         GetOverlappedResult(handle_, wait_.get(), &unused, TRUE);
         wait_.zeroOffsets();
-        if (lost) return {false, true, 0, static_cast<int>(failure)};
+        if (lost) {
+          gone_ = true;
+          return {false, true, 0, static_cast<int>(failure)};
+        }
         if (mask_ == 0) return {};
         return startPolling();
       }
       DWORD unused = 0;
       if (!GetOverlappedResult(handle_, wait_.get(), &unused, FALSE)) {
         const DWORD e = GetLastError();
-        return {false, isLostDeviceError(e), 0, static_cast<int>(e)};
+        const DWORD lost = lostCode(e);
+        return {false, lost != 0, 0, static_cast<int>(lost != 0 ? lost : e)};
       }
     }
     wait_.zeroOffsets();
@@ -227,16 +242,22 @@ class WinSerialDevice final : public SerialDevice {
       DWORD errors = 0;
       COMSTAT stat;
       std::memset(&stat, 0, sizeof stat);
-      if (ClearCommError(handle_, &errors, &stat) && stat.cbInQue == 0) return 0;
+      if (ClearCommError(handle_, &errors, &stat)) {
+        if (stat.cbInQue == 0) return 0;
+      } else if (isLostStatusError(GetLastError())) {
+        gone_ = true;
+        return 0;
+      }
     }
+    // A device that has gone is reported once, by the event thread, not by every read.
     if (!ReadFile(handle_, &b, 1, &done, io_.get())) {
       if (GetLastError() != ERROR_IO_PENDING) {
-        lastError_ = static_cast<int>(GetLastError());
-        return -1;
+        failResult();
+        return IsLostDevice(lastError_) ? 0 : -1;
       }
       const IoResult r = finish(static_cast<DWORD>(boundMs), done);
       if (r == IoResult::timedOut) return 0;  // no byte, no report
-      if (r == IoResult::failed) return -1;
+      if (r == IoResult::failed) return IsLostDevice(lastError_) ? 0 : -1;
     } else {
       io_.zeroOffsets();
     }
@@ -249,7 +270,10 @@ class WinSerialDevice final : public SerialDevice {
 
   int LastError() const override { return lastError_; }
 
-  bool IsLostDevice(int code) const override { return isLostDeviceError(static_cast<DWORD>(code)); }
+  bool IsLostDevice(int code) const override {
+    return isLostDeviceError(static_cast<DWORD>(code)) ||
+           (gone_ && static_cast<DWORD>(code) == ERROR_NOT_READY);
+  }
 
   std::string ErrorText(int code) const override {
     char* text = nullptr;
@@ -296,8 +320,24 @@ class WinSerialDevice final : public SerialDevice {
     return false;
   }
   IoResult failResult() {
-    lastError_ = static_cast<int>(GetLastError());
+    const DWORD code = GetLastError();
+    const DWORD lost = lostCode(code);
+    lastError_ = static_cast<int>(lost != 0 ? lost : code);
     return IoResult::failed;
+  }
+  // The code that tells of a lost device, for a call that failed with `code`: that code when it
+  // says so itself, else the status query's refusal when the query is refused too; 0 for a
+  // device that is still there.
+  DWORD lostCode(DWORD code) {
+    if (isLostDeviceError(code)) return code;
+    DWORD errors = 0;
+    COMSTAT stat;
+    std::memset(&stat, 0, sizeof stat);
+    if (ClearCommError(handle_, &errors, &stat)) return 0;
+    const DWORD refusal = GetLastError();
+    if (!isLostStatusError(refusal)) return 0;
+    gone_ = true;
+    return refusal;
   }
 
   // Bytes ever taken plus bytes queued, counted with no read in between: it grows only with
@@ -334,7 +374,10 @@ class WinSerialDevice final : public SerialDevice {
         std::memset(&stat, 0, sizeof stat);
         if (!ClearCommError(handle_, &errors, &stat)) {
           const DWORD err = GetLastError();
-          if (isLostDeviceError(err)) return {false, true, 0, static_cast<int>(err)};
+          if (isLostStatusError(err)) {
+            gone_ = true;
+            return {false, true, 0, static_cast<int>(err)};
+          }
         }
         arrived = consumed_ + stat.cbInQue;
         if (txPending_ && stat.cbOutQue == 0) {
@@ -375,6 +418,7 @@ class WinSerialDevice final : public SerialDevice {
   int lastError_ = 0;
   std::atomic<std::uint32_t> mask_{0};
   std::atomic<bool> polling_{false};  // this open's driver gave no sound event wait
+  std::atomic<bool> gone_{false};     // this open's status query was refused: the device is gone
   std::uint64_t consumed_ = 0;        // guarded by ioMutex_: bytes taken since the open
   bool txPending_ = false;            // guarded by ioMutex_: written, not yet seen sent
   std::uint64_t rxSeen_ = 0;          // event thread: arrivals at the last input event reported

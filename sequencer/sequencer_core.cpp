@@ -208,9 +208,11 @@ void SequencerCore::StopRunWithError(const std::string& message) {
 }
 
 void SequencerCore::PortLost() {
+  // Windows names the device by the port's own name: "Com 3 (COM3)" would say nothing more.
   const std::string device = Serial1.DeviceName(Serial1.Port());
+  const bool named = !device.empty() && device.rfind("COM", 0) != 0;
   const std::string text = "The run has stopped: Com " + std::to_string(Serial1.Port()) +
-                           (device.empty() ? "" : " (" + device + ")") + " is no longer there";
+                           (named ? " (" + device + ")" : "") + " is no longer there";
   if (S.CaptureEnabled) {
     try {
       Log(text, "[er]");
