@@ -192,6 +192,17 @@ TEST_F(WinSerial, APortWithoutDeviceIsReportedByNameInThePlatformsWords) {
   EXPECT_FALSE(p.serial.EventThreadStarted());
 }
 
+// Under Wine the echoing port is a pseudo-terminal, which the open port tells; a port with no
+// device is taken for a line, as anything is that cannot be told for sure.
+TEST_F(WinSerial, APseudoTerminalUnderWineIsNoLineAndAPortNotToldOfIsOne) {
+  WinPort p(echoPort_);
+  p.serial.SetActive(true);
+  ASSERT_TRUE(p.serial.Active());
+  EXPECT_EQ(p.serial.IsRealDevice(), !RunningUnderWine());
+  WinPort none(9);
+  EXPECT_TRUE(none.serial.IsRealDevice());
+}
+
 TEST_F(WinSerial, ASecondOpenOfAPortInUseIsRefused) {
   if (RunningUnderWine()) {
     GTEST_SKIP() << "Wine grants a second handle on a serial device opened without sharing";
