@@ -174,18 +174,24 @@ TEST(WinWindow, SoftwareUploadWithTheKeyboardAlone) {
   EXPECT_TRUE(WindowDriver::WaitFor([&] { return !IsWindow(w.Main()); }, 10000));
 }
 
-}  // namespace
-
-// On Windows every COM port may have a line behind it, so the stand-in factory files that
-// this build carries are refused there: the screen says why and offers the way back.
-TEST(WinWindow, FactoryRunRefusesStandInFilesOnAComPort) {
-  const std::string com = Env("KV_TEST_FACTORY_COM");
-  if (com.empty()) GTEST_SKIP() << "no unit: the Wine test names KV_TEST_FACTORY_COM";
-  WindowDriver w(ScratchFolder("factory"));
+// The unit's COM port chosen in the drop-down, as a click in the list does.
+void ChoosePort(const WindowDriver& w, const std::string& com) {
   HWND ports = w.Control(Ctl::CommPortBox);
   SendMessageA(ports, CB_SETCURSEL, static_cast<WPARAM>(std::stoi(com) - 1), 0);
   PostMessageA(GetParent(ports), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(ports), CBN_SELCHANGE),
                reinterpret_cast<LPARAM>(ports));
+}
+
+}  // namespace
+
+// A COM port whose device Wine does not report as a pseudo-terminal may have a line behind it,
+// so the stand-in factory files that this build carries are refused there: the screen says why
+// and offers the way back.
+TEST(WinWindow, FactoryRunRefusesStandInFilesOnAComPort) {
+  const std::string com = Env("KV_TEST_FACTORY_LINE_COM");
+  if (com.empty()) GTEST_SKIP() << "no port: the Wine test names KV_TEST_FACTORY_LINE_COM";
+  WindowDriver w(ScratchFolder("factory"));
+  ChoosePort(w, com);
   w.Press(Ctl::BtnBoot);
   // The way back is offered from the start; the refusal comes once the port is open.
   ASSERT_TRUE(WindowDriver::WaitFor([&] { return !w.Text(Ctl::Label1).empty(); }, 20000));
@@ -194,6 +200,83 @@ TEST(WinWindow, FactoryRunRefusesStandInFilesOnAComPort) {
   EXPECT_EQ(w.Text(Ctl::Label1), "This program carries stand-in factory files, not Korvane's");
   WindowDriver::Shot("9-factory-refused");
   w.Alt('g');
+  EXPECT_TRUE(WindowDriver::WaitFor([&] { return w.Shown(Ctl::OpeningBox); }, 5000));
+  EXPECT_EQ(w.Close(), 0u);
+}
+
+// The simulated unit (KV_TEST_FACTORY_COM) is a pseudo-terminal behind the COM port, which
+// takes the stand-ins: the whole run, "&Proceed" to the end; the Wine test reads its flash.
+TEST(WinWindow, FactoryBootstrapUploadThroughTheWindowToTheEnd) {
+  const std::string com = Env("KV_TEST_FACTORY_COM");
+  if (com.empty()) GTEST_SKIP() << "no unit: the Wine test names KV_TEST_FACTORY_COM";
+  WindowDriver w(ScratchFolder("factory-run"));
+  ChoosePort(w, com);
+  w.Press(Ctl::BtnBoot);
+  ASSERT_TRUE(WindowDriver::WaitFor([&] { return w.Shown(Ctl::BtnGoOn); }, 20000))
+      << w.Text(Ctl::Label1) << " / " << w.Text(Ctl::FUpHist);
+  EXPECT_EQ(w.Text(Ctl::BtnGoOn), "&Proceed");
+  EXPECT_EQ(w.Text(Ctl::Label16), "Turn the Unit power on, then click on <Proceed>");
+  WindowDriver::Shot("9-factory-ready");
+  w.Alt('p');
+  ASSERT_TRUE(WindowDriver::WaitFor(
+      [&] { return w.Text(Ctl::Label16) == "Click on <Go Back to Start> to upload Main Software"; },
+      180000))
+      << w.Text(Ctl::Label16) << " / " << w.Text(Ctl::FUpHist);
+  const std::string history = w.Text(Ctl::FUpHist);
+  for (const char* line : {"Checksum is 1503\r\nGot U,READY handshake",
+                           "FlashCode Upload complete\r\n \r\nFactory Upload completed.\r\nTime"})
+    EXPECT_NE(history.find(line), std::string::npos) << line << "\n" << history;
+  EXPECT_TRUE(w.Shown(Ctl::FactoryBox) && w.Shown(Ctl::BtnBackToStart));
+  EXPECT_EQ(w.Shown("#32770"), nullptr);
+  WindowDriver::Shot("9-factory-finished");
+  w.Press(Ctl::BtnBackToStart);
+  EXPECT_TRUE(WindowDriver::WaitFor([&] { return w.Shown(Ctl::OpeningBox); }, 5000));
+  EXPECT_EQ(w.Close(), 0u);
+}
+
+// The Wine test kills the unit (KV_TEST_VANISH_COM) once the records flow: the run stops with
+// the port named, offers both ways on, and nothing claims the upload done.
+TEST(WinWindow, UnitThatVanishesMidUploadStopsTheRunAndOffersTheWaysOn) {
+  const std::string com = Env("KV_TEST_VANISH_COM");
+  const std::string hex = Env("KV_TEST_VANISH_HEX");
+  if (com.empty() || hex.empty())
+    GTEST_SKIP() << "no unit: the Wine test names KV_TEST_VANISH_COM and KV_TEST_VANISH_HEX";
+  WindowDriver w(ScratchFolder("vanish"));
+  ChoosePort(w, com);
+  w.Press(Ctl::Btn2Upload);
+  ASSERT_TRUE(WindowDriver::WaitFor([&] { return w.Shown(Ctl::BtnChooseFile); }, 20000))
+      << w.Text(Ctl::Label12);
+  w.Press(Ctl::BtnChooseFile);
+  ASSERT_TRUE(WindowDriver::WaitFor([&] { return w.Shown("KvTForm2") != nullptr; }, 10000));
+  ASSERT_TRUE(WindowDriver::WaitFor([&] { return GetDlgCtrlID(w.Focus()) == 201; }, 5000));
+  w.Key(VK_DELETE);
+  w.Type(hex);
+  w.Key(VK_RETURN);
+  ASSERT_TRUE(WindowDriver::WaitFor([&] { return w.Shown(Ctl::BtnStartRun); }, 60000))
+      << w.Text(Ctl::Label12);
+  w.Press(Ctl::BtnStartRun);
+
+  HWND box = nullptr;
+  ASSERT_TRUE(WindowDriver::WaitFor([&] { return (box = w.Shown("#32770")) != nullptr; }, 180000))
+      << w.Text(Ctl::Label2) << " / " << w.Text(Ctl::Label15);
+  const std::string message = WindowDriver::TextOf(GetDlgItem(box, 0xFFFF));
+  EXPECT_EQ(message.rfind("COM" + com + " is no longer there: ", 0), 0u) << message;
+  WindowDriver::Shot("10-unit-gone-message");
+  PostMessageA(box, WM_COMMAND, IDOK, 0);
+  ASSERT_TRUE(WindowDriver::WaitFor(
+      [&] { return w.Shown(Ctl::BtnRepeatUpload) && w.Shown(Ctl::BtnBackToStart); }, 10000))
+      << w.Text(Ctl::Label2) << " / "
+      << WindowDriver::TextOf(GetDlgItem(w.Shown("#32770"), 0xFFFF));
+  EXPECT_EQ(w.Text(Ctl::Label2), "The run has stopped: Com " + com + " is no longer there");
+  EXPECT_EQ(w.Color(Ctl::Label2), kRed);
+  // One message only, and no word of success anywhere.
+  WindowDriver::WaitFor([] { return false; }, 1000);
+  EXPECT_EQ(w.Shown("#32770"), nullptr);
+  EXPECT_NE(w.Text(Ctl::Label15), "Software Upload complete");
+  EXPECT_EQ(w.Text(Ctl::FUpHist).find("Upload complete"), std::string::npos)
+      << w.Text(Ctl::FUpHist);
+  WindowDriver::Shot("11-unit-gone");
+  w.Press(Ctl::BtnBackToStart);
   EXPECT_TRUE(WindowDriver::WaitFor([&] { return w.Shown(Ctl::OpeningBox); }, 5000));
   EXPECT_EQ(w.Close(), 0u);
 }

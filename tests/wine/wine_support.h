@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -40,21 +41,37 @@ struct WineRun {
   std::string output;
 };
 
-// tools/wine-run.sh with `args` in `prefix`, stdout and stderr together.
-inline WineRun RunUnderWine(const std::vector<std::string>& args,
-                            const std::vector<std::string>& env, const TempFolder& dir,
-                            int timeoutS, const std::string& tag,
-                            const std::string& prefix = WinePrefix()) {
+// tools/wine-run.sh with `args` in `prefix`, started: the test may act while it runs, and
+// collects it with FinishUnderWine.
+inline std::unique_ptr<Child> StartUnderWine(const std::vector<std::string>& args,
+                                             const std::vector<std::string>& env,
+                                             const TempFolder& dir, const std::string& tag,
+                                             const std::string& prefix = WinePrefix()) {
   std::vector<std::string> argv = {std::string(KV_SOURCE_DIR) + "/tools/wine-run.sh"};
   argv.insert(argv.end(), args.begin(), args.end());
   std::vector<std::string> fullEnv = env;
   fullEnv.push_back("WINEPREFIX=" + prefix);
   const std::string out = dir.File(tag + ".out");
-  Child child(argv, fullEnv, out, out + ".err");
+  return std::make_unique<Child>(argv, fullEnv, out, out + ".err");
+}
+
+// Its exit status, and stdout and stderr together.
+inline WineRun FinishUnderWine(Child& child, const TempFolder& dir, int timeoutS,
+                               const std::string& tag) {
   WineRun r;
   r.status = child.Wait(timeoutS * 1000);
+  const std::string out = dir.File(tag + ".out");
   r.output = ReadText(out) + ReadText(out + ".err");
   return r;
+}
+
+// tools/wine-run.sh with `args` in `prefix`, run to its end.
+inline WineRun RunUnderWine(const std::vector<std::string>& args,
+                            const std::vector<std::string>& env, const TempFolder& dir,
+                            int timeoutS, const std::string& tag,
+                            const std::string& prefix = WinePrefix()) {
+  const auto child = StartUnderWine(args, env, dir, tag, prefix);
+  return FinishUnderWine(*child, dir, timeoutS, tag);
 }
 
 // Points COM `number` of `prefix` at `device`.

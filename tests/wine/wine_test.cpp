@@ -29,6 +29,7 @@ constexpr int kSilentCom = 6;
 constexpr int kUnitCom = 7;
 constexpr int kWindowUnitCom = 8;
 constexpr int kFactoryUnitCom = 9;
+constexpr int kVanishingUnitCom = 4;  // the window lists COM1 to COM9
 constexpr char kEnq = 5;
 
 // A Windows test run's output as this test reports it. Its own "[  SKIPPED ]" lines are
@@ -71,7 +72,9 @@ class UnderWine : public ::testing::Test {
                            const std::string& filter = "") {
     std::vector<std::string> args = {WindowsProgram(program)};
     if (!filter.empty()) args.push_back("--gtest_filter=" + filter);
-    const WineRun r = RunUnderWine(args, env, dir_, 600, fs::path(program).stem().string());
+    ExpectPassed(RunUnderWine(args, env, dir_, 600, fs::path(program).stem().string()));
+  }
+  static void ExpectPassed(const WineRun& r) {
     EXPECT_EQ(r.status, 0) << Reported(r.output);
     EXPECT_NE(r.output.find("[  PASSED  ]"), std::string::npos) << Reported(r.output);
     std::cout << SkippedTests(r.output);
@@ -218,7 +221,7 @@ class WindowUnderWine : public UnderWine {
 // The window's own tests: the opening screen, help, the smallest size, the GDI gauge.
 TEST_F(WindowUnderWine, WindowProgramPassesItsTests) {
   ExpectUnitTestsPass("tests/test_win.exe", {display_.Env(), Shots()},
-                      "-WinWindow.SoftwareUpload*:WinWindow.Factory*");
+                      "-WinWindow.SoftwareUpload*:WinWindow.Factory*:WinWindow.UnitThatVanishes*");
 }
 
 TEST_F(WindowUnderWine, WindowUploadsAHexFileChosenInItsChooserWithTheKeyboardAlone) {
@@ -237,16 +240,59 @@ TEST_F(WindowUnderWine, WindowUploadsAHexFileChosenInItsChooserWithTheKeyboardAl
   EXPECT_EQ(sim.Summary()["records"], "24");
 }
 
+// Behind the COM port a device that Wine does not report as a pseudo-terminal's slave: a
+// fresh pseudo-terminal master, as good as a line for the refusal, and nobody at its end.
 TEST_F(WindowUnderWine, WindowRefusesAFactoryRunWithStandInFilesOnAComPort) {
+  LinkCom(kFactoryUnitCom, "/dev/ptmx");
+  ExpectUnitTestsPass(
+      "tests/test_win.exe",
+      {display_.Env(), "KV_TEST_FACTORY_LINE_COM=" + std::to_string(kFactoryUnitCom), Shots()},
+      "WinWindow.FactoryRunRefuses*");
+  UnlinkCom(kFactoryUnitCom);
+}
+
+TEST_F(WindowUnderWine, WindowRunsAWholeFactoryBootstrapUploadIntoTheSimulatedUnit) {
   Sim sim(KV_SIM_PATH, dir_, "unit", {"--bootstrap"});
   LinkCom(kFactoryUnitCom, sim.Link());
   ExpectUnitTestsPass(
       "tests/test_win.exe",
       {display_.Env(), "KV_TEST_FACTORY_COM=" + std::to_string(kFactoryUnitCom), Shots()},
-      "WinWindow.Factory*");
+      "WinWindow.FactoryBootstrapUpload*");
   UnlinkCom(kFactoryUnitCom);
   ASSERT_EQ(sim.Stop(), 0);
-  EXPECT_TRUE(UsedPages(sim.Flash()).empty());
+  // Pages 0 to 49 but the empty page 7, the bootstrap summed by the unit itself.
+  std::vector<std::size_t> pages;
+  for (std::size_t p = 0; p < 50; ++p)
+    if (p != 7) pages.push_back(p);
+  EXPECT_EQ(UsedPages(sim.Flash()), pages);
+  EXPECT_EQ(sim.Summary()["boot"], "1503");
+  EXPECT_EQ(sim.Summary()["lines"], "209");
+}
+
+// The unit is killed once a dozen records have reached it, as an adapter pulled out: the
+// window's test (WinWindow.UnitThatVanishes*) sees the run stop.
+TEST_F(WindowUnderWine, WindowStopsTheRunWhenTheUnitVanishesMidUpload) {
+  const auto pages = SpreadPages(80, 7, 409);
+  WriteText(dir_.File("fw.hex"), IntelHex(MakeImage(pages, 17)));
+  Sim sim(KV_SIM_PATH, dir_, "unit");
+  LinkCom(kVanishingUnitCom, sim.Link());
+  const auto window = StartUnderWine(
+      {WindowsProgram("tests/test_win.exe"), "--gtest_filter=WinWindow.UnitThatVanishes*"},
+      {display_.Env(), "KV_TEST_VANISH_COM=" + std::to_string(kVanishingUnitCom),
+       "KV_TEST_VANISH_HEX=" + OnDriveZ(dir_.File("fw.hex")), Shots()},
+      dir_, "vanish");
+  bool going = false;
+  for (int i = 0; i < 6000 && window->Running() && !going; ++i) {
+    going = sim.Traffic("in").size() >= 12 * 135;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  if (going) sim.Signal(SIGKILL);
+  const WineRun r = FinishUnderWine(*window, dir_, 300, "vanish");
+  UnlinkCom(kVanishingUnitCom);
+  ASSERT_TRUE(going) << Reported(r.output);
+  ExpectPassed(r);
+  // The unit went with most of the file still to come.
+  EXPECT_LT(sim.Traffic("in").size(), pages.size() * 135 / 2);
 }
 
 }  // namespace
