@@ -67,6 +67,7 @@ class WinForm1 {
   void PlaceAll();
   void LayoutPanel();
   void OnScroll(int bar, int code);
+  void FollowFocus();
   void OnDpiChanged(int dpi, const RECT& suggested);
   void MinTrackSize(MINMAXINFO& info) const;
 
@@ -84,6 +85,7 @@ class WinForm1 {
   std::vector<std::string> shownHistory_;
   int dpi_ = 96;
   POINT scroll_{0, 0};
+  HWND focusSeen_ = nullptr;  // the control whose focus FollowFocus last saw
   bool closing_ = false;
   bool placed_ = false;      // PlaceAll has run
   bool placedMemo_ = false;  // the cable memo was shown when the controls were placed

@@ -87,7 +87,9 @@ bool WinForm1::PreTranslate(MSG& msg) {
     Guarded(&MainForm::BtnHelpClick);
     return true;
   }
-  return IsDialogMessageA(hwnd_, &msg) != FALSE;
+  const bool handled = IsDialogMessageA(hwnd_, &msg) != FALSE;
+  FollowFocus();
+  return handled;
 }
 
 void WinForm1::PlaceAll() {
@@ -165,6 +167,29 @@ void WinForm1::OnScroll(int bar, int code) {
   }
   (bar == SB_HORZ ? scroll_.x : scroll_.y) = pos;
   LayoutPanel();
+}
+
+void WinForm1::FollowFocus() {
+  // Tab or a mnemonic may give the focus to a control scrolled out of sight; it is brought into
+  // view once, when it gets the focus, so that scrolling away from it afterwards stays possible.
+  HWND focus = GetFocus();
+  if (focus == focusSeen_) return;
+  focusSeen_ = focus;
+  if (!focus || !IsChild(panel_, focus)) return;
+  RECT r;
+  GetWindowRect(focus, &r);
+  MapWindowPoints(HWND_DESKTOP, panel_, reinterpret_cast<POINT*>(&r), 2);
+  RECT client;
+  GetClientRect(hwnd_, &client);
+  const POINT before = scroll_;
+  // The far edge first, so that a control larger than the view shows its start.
+  const auto fit = [](LONG& pos, LONG low, LONG high, LONG have) {
+    if (high - pos > have) pos = high - have;
+    if (low < pos) pos = low;
+  };
+  fit(scroll_.x, r.left, r.right, client.right);
+  fit(scroll_.y, r.top, r.bottom, client.bottom);
+  if (scroll_.x != before.x || scroll_.y != before.y) LayoutPanel();
 }
 
 void WinForm1::OnDpiChanged(int dpi, const RECT& suggested) {
