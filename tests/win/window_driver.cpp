@@ -164,7 +164,10 @@ void WindowDriver::Shot(const std::string& name) {
       0x4D42, static_cast<DWORD>(sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER) + size), 0, 0,
       sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER)};
   std::filesystem::create_directories(folder);
-  std::ofstream out(std::filesystem::path(folder) / (name + ".bmp"), std::ios::binary);
+  // A run at a scale of its own keeps the shots of the others.
+  const char* dpi = std::getenv("KV_TEST_DPI");
+  const std::string shot = name + (dpi && *dpi ? std::string("-") + dpi + "dpi" : "") + ".bmp";
+  std::ofstream out(std::filesystem::path(folder) / shot, std::ios::binary);
   out.write(reinterpret_cast<const char*>(&file), sizeof file);
   out.write(reinterpret_cast<const char*>(&info.bmiHeader), sizeof info.bmiHeader);
   out.write(static_cast<const char*>(bits), size);

@@ -40,7 +40,8 @@ class WindowDriver {
   // Tab until `target` has the focus; false after a round without it.
   bool TabTo(HWND target) const;
 
-  // With KV_TEST_SHOTS naming a folder, the screen as it is now in NAME.bmp there.
+  // With KV_TEST_SHOTS naming a folder, the screen as it is now in NAME.bmp there
+  // (NAME-192dpi.bmp when KV_TEST_DPI says the run is at 192 dots per inch).
   static void Shot(const std::string& name);
   // Waits up to `ms` for `done`.
   static bool WaitFor(const std::function<bool()>& done, int ms);

@@ -68,11 +68,13 @@ class UnderWine : public ::testing::Test {
     return false;
   }
   // The whole gtest program under Wine; fails with its output unless every test passes.
-  void ExpectUnitTestsPass(const std::string& program, const std::vector<std::string>& env = {},
-                           const std::string& filter = "") {
+  WineRun ExpectUnitTestsPass(const std::string& program, const std::vector<std::string>& env = {},
+                              const std::string& filter = "") {
     std::vector<std::string> args = {WindowsProgram(program)};
     if (!filter.empty()) args.push_back("--gtest_filter=" + filter);
-    ExpectPassed(RunUnderWine(args, env, dir_, 600, fs::path(program).stem().string()));
+    const WineRun r = RunUnderWine(args, env, dir_, 600, fs::path(program).stem().string());
+    ExpectPassed(r);
+    return r;
   }
   static void ExpectPassed(const WineRun& r) {
     EXPECT_EQ(r.status, 0) << Reported(r.output);
@@ -222,6 +224,54 @@ class WindowUnderWine : public UnderWine {
 TEST_F(WindowUnderWine, WindowProgramPassesItsTests) {
   ExpectUnitTestsPass("tests/test_win.exe", {display_.Env(), Shots()},
                       "-WinWindow.SoftwareUpload*:WinWindow.Factory*:WinWindow.UnitThatVanishes*");
+}
+
+// The window at a scale of the screen, in dots per inch. Wine's programs read the scale from the
+// user's desktop settings as they start, so the prefix's Wine is restarted around the change
+// (the desktop with it), and the scale is taken back afterwards for the tests that follow.
+class ScaledWindowUnderWine : public WindowUnderWine {
+ protected:
+  static constexpr const char* kDesktopKey = "HKCU\\Control Panel\\Desktop";
+  void TearDown() override {
+    if (!scaled_) return;
+    RunUnderWine({"reg", "delete", kDesktopKey, "/v", "LogPixels", "/f"}, {}, dir_, 60, "scale");
+    RestartWine();
+  }
+  void RestartWine() {
+    RunUnderWine({"--stop"}, {}, dir_, 60, "stop");
+    RunUnderWine({"--wait"}, {}, dir_, 60, "wait");
+  }
+  // The opening screen and the smallest size at `dpi`; the window's test fails when its DPI is
+  // not the one set. Its output, for a look at which case the smallest size checked.
+  std::string ExpectWindowTestsPassAt(int dpi) {
+    const WineRun set = RunUnderWine({"reg", "add", kDesktopKey, "/v", "LogPixels", "/t",
+                                      "REG_DWORD", "/d", std::to_string(dpi), "/f"},
+                                     {}, dir_, 60, "scale");
+    EXPECT_EQ(set.status, 0) << set.output;
+    scaled_ = true;
+    RestartWine();
+    const WineRun r = ExpectUnitTestsPass(
+        "tests/test_win.exe", {display_.Env(), Shots(), "KV_TEST_DPI=" + std::to_string(dpi)},
+        "WinWindow.OpensWith*:WinWindow.NeverSmaller*");
+    EXPECT_NE(r.output.find("[       OK ] WinWindow.NeverSmallerThanTheDesignSizeAndNothingCutOff"),
+              std::string::npos)
+        << Reported(r.output);
+    return r.output;
+  }
+  bool scaled_ = false;
+};
+
+// At 150 % the design size (1143 x 614) has room on Wine's desktop (1280 x 800).
+TEST_F(ScaledWindowUnderWine, WindowAt150PercentKeepsTheDesignSizeWithNothingCutOff) {
+  const std::string output = ExpectWindowTestsPassAt(144);
+  EXPECT_EQ(output.find("its content scrolls"), std::string::npos) << Reported(output);
+}
+
+// At 200 % the design size (1524 x 818) is larger than Wine's desktop: the content scrolls, and
+// Tab brings every button into view.
+TEST_F(ScaledWindowUnderWine, WindowAt200PercentScrollsEveryButtonIntoView) {
+  const std::string output = ExpectWindowTestsPassAt(192);
+  EXPECT_NE(output.find("its content scrolls"), std::string::npos) << Reported(output);
 }
 
 TEST_F(WindowUnderWine, WindowUploadsAHexFileChosenInItsChooserWithTheKeyboardAlone) {
