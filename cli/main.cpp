@@ -1,4 +1,5 @@
 // kvuflash-cli: the uploader's core without a window, for scripts and production lines.
+#include <algorithm>
 #include <clocale>
 #include <csignal>
 #include <cstdlib>
@@ -115,14 +116,22 @@ int CheckPort(const CommandLine& c) {
 int Ports(const CommandLine& c) {
   WarnOfPortMap(c.global.dir, std::cerr);
   Cli cli(std::cerr, c.global.dir);
-  for (int port = 1; port <= 9; ++port) {
-    const std::string device = cli.Serial1().DeviceName(port);
-    std::cout << "COM" << port << ": " << (device.empty() ? "(no device)" : device) << '\n';
-  }
 #ifdef _WIN32
   // The ports Windows knows, from its serial-communication map: the window offers 1 to 9.
-  std::cout << "COM ports present:";
   const std::vector<std::string> present = ListWindowsComPorts();
+#endif
+  for (int port = 1; port <= 9; ++port) {
+    const std::string device = cli.Serial1().DeviceName(port);
+    std::cout << "COM" << port << ": " << (device.empty() ? "(no device)" : device);
+#ifdef _WIN32
+    // Windows names every number after itself, so the name alone says nothing of the port.
+    if (std::find(present.begin(), present.end(), device) == present.end())
+      std::cout << " (not among the ports Windows lists)";
+#endif
+    std::cout << '\n';
+  }
+#ifdef _WIN32
+  std::cout << "COM ports present:";
   for (const std::string& name : present) std::cout << ' ' << name;
   std::cout << (present.empty() ? " none\n" : "\n");
   for (const std::string& name : present) {

@@ -176,6 +176,58 @@ TEST_F(UnderWine, Win32SerialPortOnPseudoTerminals) {
   if (silentHold >= 0) ::close(silentHold);
 }
 
+// The COM ports Windows knows are those its drivers enter in the serial-communication map; Wine
+// enters only the ports it finds at its start, not the ones linked here, so the test enters them
+// as a driver would: one within the window's 1 to 9, one above.
+TEST_F(UnderWine, CliPortsListsTheComPortsWindowsKnows) {
+  if (!Have("cli/kvuflash-cli.exe")) GTEST_SKIP() << missing_;
+  const std::string map = "HKLM\\HARDWARE\\DEVICEMAP\\SERIALCOMM";
+  // Named so that the map lists COM12 before COM3.
+  const std::vector<std::pair<std::string, int>> entries = {{"\\Device\\KvAdapter0", 12},
+                                                            {"\\Device\\KvSerial2", 3}};
+  Pty three, twelve;
+  LinkCom(3, three.SlavePath());
+  LinkCom(12, twelve.SlavePath());
+  for (const auto& [name, number] : entries) {
+    const WineRun added =
+        RunUnderWine({"reg", "add", map, "/v", name, "/d", "COM" + std::to_string(number), "/f"},
+                     {}, dir_, 60, "reg");
+    ASSERT_EQ(added.status, 0) << added.output;
+  }
+  const WineRun r = RunUnderWine(
+      {WindowsProgram("cli/kvuflash-cli.exe"), "--dir", OnDriveZ(dir_.Path().string()), "ports"},
+      {}, dir_, 120, "ports");
+  for (const auto& [name, number] : entries) {
+    RunUnderWine({"reg", "delete", map, "/v", name, "/f"}, {}, dir_, 60, "reg");
+  }
+  UnlinkCom(3);
+  UnlinkCom(12);
+  EXPECT_EQ(r.status, 0) << r.output;
+  const auto present = r.output.find("COM ports present:");
+  ASSERT_NE(present, std::string::npos) << r.output;
+  std::string listed = r.output.substr(present, r.output.find('\n', present) - present);
+  if (!listed.empty() && listed.back() == '\r') listed.pop_back();
+  const auto com3 = listed.find(" COM3"), com12 = listed.find(" COM12");
+  EXPECT_NE(com3, std::string::npos) << listed;
+  EXPECT_NE(com12, std::string::npos) << listed;
+  EXPECT_LT(com3, com12) << listed;
+  EXPECT_NE(r.output.find("COM12 is above 9: the window offers COM 1 to 9; kvuflash-cli reaches "
+                          "it as --port \\\\.\\COM12."),
+            std::string::npos)
+      << r.output;
+  EXPECT_EQ(r.output.find("COM3 is above 9"), std::string::npos) << r.output;
+  // The window's numbers: those Windows does not list say so.
+  for (int n = 1; n <= 9; ++n) {
+    const std::string com = "COM" + std::to_string(n);
+    const bool listedHere = (listed + " ").find(" " + com + " ") != std::string::npos;
+    const auto line = r.output.find(com + ": " + com);
+    ASSERT_NE(line, std::string::npos) << r.output;
+    const std::string text = r.output.substr(line, r.output.find('\n', line) - line);
+    EXPECT_EQ(text.find("(not among the ports Windows lists)") != std::string::npos, !listedHere)
+        << text;
+  }
+}
+
 TEST_F(UnderWine, CliUploadsAHexFileIntoTheSimulatedUnit) {
   if (!Have("cli/kvuflash-cli.exe")) GTEST_SKIP() << missing_;
   const auto pages = SpreadPages(30, 3, 1091);
