@@ -116,9 +116,12 @@ void WinHelpViewer::Create() {
   HINSTANCE instance = GetModuleHandleA(nullptr);
   RegisterWindowClass(kHelpClass, &WinHelpViewer::Proc, true);
   const std::string title = std::string(window_texts::kAppTitle) + " - Help";
+  // At the screen's scale, as the main window is.
+  dpi_ = owner_ ? static_cast<int>(GetDpiForWindow(owner_)) : 96;
+  if (dpi_ <= 0) dpi_ = 96;
   hwnd_ = CreateWindowExA(0, kHelpClass, title.c_str(), WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
-                          CW_USEDEFAULT, 580, 500, owner_, nullptr, instance, this);
-  font_ = ArialFont(15);
+                          CW_USEDEFAULT, Scale(580), Scale(500), owner_, nullptr, instance, this);
+  font_ = ArialFont(Scale(15));
   text_ = CreateWindowExA(
       WS_EX_CLIENTEDGE, "EDIT", "",
       WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL,
@@ -160,8 +163,9 @@ LRESULT CALLBACK WinHelpViewer::Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) 
     case WM_SIZE:
       if (self && self->text_) {
         const int w = LOWORD(lp), h = HIWORD(lp);
-        MoveWindow(self->text_, 8, 8, w - 16, h - 52, TRUE);
-        MoveWindow(self->close_, w - 96, h - 36, 88, 28, TRUE);
+        const auto s = [self](int v) { return self->Scale(v); };
+        MoveWindow(self->text_, s(8), s(8), w - s(16), h - s(52), TRUE);
+        MoveWindow(self->close_, w - s(96), h - s(36), s(88), s(28), TRUE);
       }
       return 0;
     case WM_COMMAND:

@@ -23,6 +23,7 @@ class WinHelpViewer {
  private:
   static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
   void Create();
+  int Scale(int v) const { return MulDiv(v, dpi_, 96); }
   HWND owner_;
   std::string filePlaces_;
   HWND hwnd_ = nullptr;
@@ -30,6 +31,7 @@ class WinHelpViewer {
   HWND close_ = nullptr;
   HFONT font_ = nullptr;
   int topic_ = 0;
+  int dpi_ = 96;
 };
 
 // The page of `topic` as compiled in (its HTML), empty when there is none.
