@@ -28,6 +28,33 @@ struct Found {
   HWND hwnd;
 };
 
+// The shown top-level windows of process `pid`, by class and title, with the texts of their
+// controls: what a window that is not the main one (a message box) says.
+std::string WindowsOf(DWORD pid) {
+  struct Listing {
+    DWORD pid;
+    std::string text;
+  } listing{pid, {}};
+  EnumWindows(
+      [](HWND hwnd, LPARAM lp) -> BOOL {
+        auto* l = reinterpret_cast<Listing*>(lp);
+        DWORD owner = 0;
+        GetWindowThreadProcessId(hwnd, &owner);
+        if (owner != l->pid || !IsWindowVisible(hwnd)) return TRUE;
+        char cls[64] = {};
+        GetClassNameA(hwnd, cls, sizeof cls);
+        l->text += std::string(" [") + cls + " \"" + WindowDriver::TextOf(hwnd) + "\"";
+        for (HWND child = GetWindow(hwnd, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+          const std::string text = WindowDriver::TextOf(child);
+          if (!text.empty()) l->text += " \"" + text + "\"";
+        }
+        l->text += "]";
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&listing));
+  return listing.text.empty() ? " none" : listing.text;
+}
+
 BOOL CALLBACK FindTop(HWND hwnd, LPARAM lp) {
   auto* f = reinterpret_cast<Found*>(lp);
   DWORD pid = 0;
@@ -55,8 +82,24 @@ WindowDriver::WindowDriver(const std::string& folder) {
     throw std::runtime_error("kvuflash.exe did not start: error " + std::to_string(GetLastError()));
   }
   WaitForInputIdle(process_.hProcess, 20000);
-  WaitFor([this] { return (main_ = Shown(kMainClass)) != nullptr; }, 30000);
-  if (!main_) throw std::runtime_error("kvuflash.exe showed no window");
+  // A program's first window in a new prefix waits for Wine's desktop and fonts, which on a
+  // loaded machine can take most of a minute.
+  WaitFor([this] { return (main_ = Shown(kMainClass)) != nullptr; }, 90000);
+  if (!main_) {
+    // The destructor does not run for an object whose constructor throws: the program must
+    // not be left to keep the prefix's Wine server alive.
+    DWORD status = STILL_ACTIVE;
+    GetExitCodeProcess(process_.hProcess, &status);
+    const std::string shown = WindowsOf(process_.dwProcessId);
+    TerminateProcess(process_.hProcess, 9);
+    CloseHandle(process_.hProcess);
+    CloseHandle(process_.hThread);
+    process_ = {};
+    throw std::runtime_error("kvuflash.exe showed no main window in 90 s; " +
+                             (status == STILL_ACTIVE
+                                  ? "its windows:" + shown
+                                  : "it ended with status " + std::to_string(status)));
+  }
   panel_ = FindWindowExA(main_, nullptr, "KvPanel", nullptr);
 }
 
