@@ -297,6 +297,12 @@ std::string UploadDialogue::FileLine(const std::string& lead) const {
          ", " + checkedTrailer_.fpgaSum;
 }
 
+std::string UploadDialogue::EstimateLine() const {
+  const int blocks = core_.S.BlockCount;
+  return "Upload will be " + std::to_string(blocks) + " blocks," +
+         UploadEstimate(blocks, core_.Serial1.Baudrate());
+}
+
 void UploadDialogue::ReadyScreen() {
   SequencerState& s = core_.S;
   WindowModel& w = core_.W;
@@ -310,8 +316,7 @@ void UploadDialogue::ReadyScreen() {
   w.Show(Ctl::BtnStartRun);
   w.SetFontColor(Ctl::Label4, clBlue);
   w.SetFontSize(Ctl::Label4, 12);
-  w.SetCaption(Ctl::Label8, "Upload will be " + std::to_string(s.BlockCount) + " blocks," +
-                                UploadEstimate(s.BlockCount, core_.Serial1.Baudrate()));
+  w.SetCaption(Ctl::Label8, EstimateLine());
   w.SetFontColor(Ctl::Label8, clBlue);
   // A hurried user sees which firmware goes out before the unit is touched, a .KVU too.
   w.SetCaption(Ctl::Label2, FileLine("Upload file"));
@@ -337,6 +342,9 @@ void UploadDialogue::BtnStartRunClick() {
   w.Hide(Ctl::BtnStartRun);
   w.Hide(Ctl::BtnBackToStart);
   s.AttemptCount = 0;
+  // Start may be pressed in the tick before the ready screen: the file preparation's last
+  // words must not stay up through the run.
+  w.SetCaption(Ctl::Label8, EstimateLine());
   w.SetFontColor(Ctl::Label8, clBlack);
   w.SetFontColor(Ctl::Label15, clBlack);
   w.SetFontSize(Ctl::Label2, 13);

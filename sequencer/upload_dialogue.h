@@ -43,6 +43,8 @@ class UploadDialogue final : public StepOwner {
   // Which file goes out: its name and folder, its records and its two checksums, as the ready
   // screen (`lead` "Upload file") and the history at Start ("Sending") say it.
   std::string FileLine(const std::string& lead) const;
+  // "Upload will be N blocks, ..." at the port's speed.
+  std::string EstimateLine() const;
 
  private:
   void OpenPort();

@@ -203,6 +203,18 @@ TEST(UploadReadyScreen, ShowsTheEstimateAndRefusesAFileThatIsBrokenOrHasChanged)
   EXPECT_EQ(t.W().Caption(Ctl::Label8), "Upload will be 2 blocks, less than 1 minute");
 }
 
+TEST(UploadRun, StartPressedBeforeTheReadyScreenLeavesNoPreparationWordsUp) {
+  UploadRig r;
+  r.UseUploadFile(3);
+  // The conversion's last words, and Start in the same tick, before the ready screen ran.
+  r.W().SetCaption(Ctl::Label8, "Processing .BIN file to .KVU format ...");
+  r.S().Step = kReadyStep;
+  r.form.BtnStartRunClick();
+  EXPECT_EQ(r.S().Step, kHandshakeStep);
+  EXPECT_EQ(r.W().Caption(Ctl::Label8), "Upload will be 3 blocks, less than 1 minute");
+  EXPECT_EQ(r.W().FontColor(Ctl::Label8), clBlack);
+}
+
 TEST(UploadRun, AFileReplacedWhileTheUnitIsSwitchedOnIsRefusedBeforeGo) {
   UploadRig r;
   r.UseUploadFile(3);
