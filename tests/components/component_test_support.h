@@ -14,6 +14,7 @@
 #include <string>
 
 #include "components/main_thread.h"
+#include "support/env_scope.h"
 
 template <class Pred>
 bool ServeUntil(StdMainThread& main, Pred done,
@@ -82,8 +83,8 @@ class Pty {
   std::string slave_;
 };
 
-// Points COM `port` at `path` for this process, as a script would.
-inline void MapPort(int port, const std::string& path) {
-  ::setenv("KVUFLASH_PORTS", (std::to_string(port) + "=" + path).c_str(), 1);
+// Points COM `port` at `path` for this process, as a script would, until the scope ends.
+[[nodiscard]] inline kvtest::EnvScope MapPort(int port, const std::string& path) {
+  return kvtest::EnvScope("KVUFLASH_PORTS", std::to_string(port) + "=" + path);
 }
 #endif

@@ -21,7 +21,6 @@ constexpr int kPort = 7;
 // A port set as the main window sets it, pointed at a fresh pseudo-terminal.
 struct PortFixture {
   PortFixture() : serial(main) {
-    MapPort(kPort, pty.SlavePath());
     serial.ShowErrorDialog = [this](const std::string& text) { dialogs.push_back(text); };
     serial.SetPort(kPort);
     serial.SetDataBits(d8bit);
@@ -29,6 +28,7 @@ struct PortFixture {
   }
   StdMainThread main;
   Pty pty;
+  kvtest::EnvScope ports = MapPort(kPort, pty.SlavePath());
   std::vector<std::string> dialogs;
   TSerial serial;
 };
@@ -524,7 +524,7 @@ TEST(Serial, APortIsOpenedOnlyWithTheEventThatReleasesItsWait) {
   GTEST_SKIP() << "the descriptor table cannot be filled under a sanitizer";
 #endif
   Pty pty;
-  MapPort(kPort, pty.SlavePath());
+  const auto ports = MapPort(kPort, pty.SlavePath());
   // In a child, whose descriptor table can be filled without harming the other tests.
   const pid_t pid = ::fork();
   if (pid == 0) {
