@@ -10,6 +10,7 @@
 #include <iostream>
 
 #include "kv_build_info.h"
+#include "win/layout.h"
 #include "window_driver.h"
 
 namespace {
@@ -39,6 +40,21 @@ LONG Width(const RECT& r) {
 }
 LONG Height(const RECT& r) {
   return r.bottom - r.top;
+}
+
+// A button's caption, in the button's font, fits its face on one line with room to spare.
+bool CaptionOnOneLine(HWND button) {
+  std::string caption = WindowDriver::TextOf(button);
+  caption.erase(std::remove(caption.begin(), caption.end(), '&'), caption.end());
+  HDC dc = GetDC(button);
+  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(button, WM_GETFONT, 0, 0)));
+  SIZE text{};
+  GetTextExtentPoint32A(dc, caption.c_str(), static_cast<int>(caption.size()), &text);
+  SelectObject(dc, old);
+  ReleaseDC(button, dc);
+  RECT face;
+  GetClientRect(button, &face);
+  return text.cx + 2 * GetSystemMetricsForDpi(SM_CXEDGE, GetDpiForWindow(button)) * 2 < Width(face);
 }
 
 constexpr long kBlue = 0xFF0000;  // as COLORREF: 0xBBGGRR
@@ -126,6 +142,9 @@ TEST(WinWindow, NeverSmallerThanTheDesignSizeAndNothingCutOff) {
     for (const ControlDesign& c : kControls) {
       if (!w.Shown(c.id)) continue;
       EXPECT_TRUE(inView(w.Control(c.id))) << c.name;
+      if (PlacementOf(c.id).kind == ControlKind::Button) {
+        EXPECT_TRUE(CaptionOnOneLine(w.Control(c.id))) << c.name << " wraps its caption";
+      }
     }
   } else {
     // A screen smaller than the design: the content scrolls, and every control the keyboard
@@ -268,12 +287,16 @@ TEST(WinWindow, FactoryBootstrapUploadThroughTheWindowToTheEnd) {
 }
 
 // The Wine test kills the unit (KV_TEST_VANISH_COM) once the records flow: the run stops with
-// the port named, offers both ways on, and nothing claims the upload done.
+// the port named, offers both ways on, and nothing claims the upload done. The unit then comes
+// back on the same COM port (the Wine test makes KV_TEST_VANISH_BACK once it is there), and
+// "Repeat Upload" sends the whole file to it.
 TEST(WinWindow, UnitThatVanishesMidUploadStopsTheRunAndOffersTheWaysOn) {
   const std::string com = Env("KV_TEST_VANISH_COM");
   const std::string hex = Env("KV_TEST_VANISH_HEX");
-  if (com.empty() || hex.empty())
-    GTEST_SKIP() << "no unit: the Wine test names KV_TEST_VANISH_COM and KV_TEST_VANISH_HEX";
+  const std::string back = Env("KV_TEST_VANISH_BACK");
+  if (com.empty() || hex.empty() || back.empty())
+    GTEST_SKIP() << "no unit: the Wine test names KV_TEST_VANISH_COM, KV_TEST_VANISH_HEX and "
+                    "KV_TEST_VANISH_BACK";
   WindowDriver w(ScratchFolder("vanish"));
   ChoosePort(w, com);
   w.Press(Ctl::Btn2Upload);
@@ -309,6 +332,17 @@ TEST(WinWindow, UnitThatVanishesMidUploadStopsTheRunAndOffersTheWaysOn) {
   EXPECT_EQ(w.Text(Ctl::FUpHist).find("Upload complete"), std::string::npos)
       << w.Text(Ctl::FUpHist);
   WindowDriver::Shot("11-unit-gone");
+
+  // Plugged back in: the port is opened anew, and the repeat goes to the end.
+  ASSERT_TRUE(WindowDriver::WaitFor([&] { return fs::exists(back); }, 60000));
+  w.Press(Ctl::BtnRepeatUpload);
+  ASSERT_TRUE(WindowDriver::WaitFor([&] { return w.Shown(Ctl::BtnStartRun); }, 20000))
+      << w.Text(Ctl::Label12);
+  w.Press(Ctl::BtnStartRun);
+  ASSERT_TRUE(WindowDriver::WaitFor(
+      [&] { return w.Text(Ctl::Label15) == "Software Upload complete"; }, 180000))
+      << w.Text(Ctl::Label2) << " / " << w.Text(Ctl::Label12);
+  EXPECT_EQ(w.Shown("#32770"), nullptr);
   w.Press(Ctl::BtnBackToStart);
   EXPECT_TRUE(WindowDriver::WaitFor([&] { return w.Shown(Ctl::OpeningBox); }, 5000));
   EXPECT_EQ(w.Close(), 0u);
