@@ -372,16 +372,19 @@ TEST_F(WindowUnderWine, WindowRunsAWholeFactoryBootstrapUploadIntoTheSimulatedUn
 }
 
 // The unit is killed once a dozen records have reached it, as an adapter pulled out: the
-// window's test (WinWindow.UnitThatVanishes*) sees the run stop.
+// window's test (WinWindow.UnitThatVanishes*) sees the run stop. A new unit on the same COM
+// port then takes the repeated upload whole.
 TEST_F(WindowUnderWine, WindowStopsTheRunWhenTheUnitVanishesMidUpload) {
   const auto pages = SpreadPages(80, 7, 409);
-  WriteText(dir_.File("fw.hex"), IntelHex(MakeImage(pages, 17)));
+  const Bytes image = MakeImage(pages, 17);
+  WriteText(dir_.File("fw.hex"), IntelHex(image));
   Sim sim(KV_SIM_PATH, dir_, "unit");
   LinkCom(kVanishingUnitCom, sim.Link());
   const auto window = StartUnderWine(
       {WindowsProgram("tests/test_win.exe"), "--gtest_filter=WinWindow.UnitThatVanishes*"},
       {display_.Env(), "KV_TEST_VANISH_COM=" + std::to_string(kVanishingUnitCom),
-       "KV_TEST_VANISH_HEX=" + OnDriveZ(dir_.File("fw.hex")), Shots()},
+       "KV_TEST_VANISH_HEX=" + OnDriveZ(dir_.File("fw.hex")),
+       "KV_TEST_VANISH_BACK=" + OnDriveZ(dir_.File("back")), Shots()},
       dir_, "vanish");
   bool going = false;
   for (int i = 0; i < 6000 && window->Running() && !going; ++i) {
@@ -389,12 +392,17 @@ TEST_F(WindowUnderWine, WindowStopsTheRunWhenTheUnitVanishesMidUpload) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   if (going) sim.Signal(SIGKILL);
+  Sim again(KV_SIM_PATH, dir_, "unit-again");
+  LinkCom(kVanishingUnitCom, again.Link());
+  WriteText(dir_.File("back"), "");
   const WineRun r = FinishUnderWine(*window, dir_, 300, "vanish");
   UnlinkCom(kVanishingUnitCom);
   ASSERT_TRUE(going) << Reported(r.output);
   ExpectPassed(r);
-  // The unit went with most of the file still to come.
+  // The unit went with most of the file still to come; the one plugged back holds it all.
   EXPECT_LT(sim.Traffic("in").size(), pages.size() * 135 / 2);
+  ASSERT_EQ(again.Stop(), 0);
+  EXPECT_EQ(FirstDifferentPage(again.Flash(), image), -1);
 }
 
 }  // namespace
