@@ -173,12 +173,16 @@ HFONT WinForm1::Font(int pixels, bool bold, bool italic, const char* face) {
   return font;
 }
 
-HFONT WinForm1::FontFor(Ctl name) {
-  if (name == Ctl::MemoCable) return Font(Scale(12), false, false, "Courier New");
-  const DesignFont design = DesignFontOf(name);
+int WinForm1::FontPixels(Ctl name) {
+  if (name == Ctl::MemoCable) return Scale(12);
   const int points = Model().FontSize(name);
-  const int pixels = points > 0 ? MulDiv(points, dpi_, 72) : Scale(design.pixels);
-  return Font(pixels, design.bold, design.italic);
+  return points > 0 ? MulDiv(points, dpi_, 72) : Scale(DesignFontOf(name).pixels);
+}
+
+HFONT WinForm1::FontFor(Ctl name) {
+  if (name == Ctl::MemoCable) return Font(FontPixels(name), false, false, "Courier New");
+  const DesignFont design = DesignFontOf(name);
+  return Font(FontPixels(name), design.bold, design.italic);
 }
 
 void WinForm1::Refresh(Ctl name) {
@@ -198,6 +202,8 @@ void WinForm1::Refresh(Ctl name) {
   SetPropA(hwnd, "KvColor",
            reinterpret_cast<HANDLE>(
                static_cast<UINT_PTR>(RGB(c.color.r, c.color.g, c.color.b) | kColorSet)));
+  // A font handle means nothing in another process: the tests read the size from here.
+  SetPropA(hwnd, "KvFontPx", reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(FontPixels(name))));
   HFONT font = FontFor(name);
   if (reinterpret_cast<HFONT>(SendMessageA(hwnd, WM_GETFONT, 0, 0)) != font) {
     SendMessageA(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);

@@ -1,7 +1,8 @@
 // The main window TForm1 on Win32: every control of the opening, Software Upload and factory
 // screens, made from the layout table and bound to the core's window model by its enumeration.
 // Each control's id is kControlIdBase plus its place in the enumeration; its font colour is the
-// window property "KvColor" (the colour plus kColorSet), for tests that read it from outside.
+// window property "KvColor" (the colour plus kColorSet) and its font size in pixels
+// "KvFontPx", for tests that read them from outside.
 #pragma once
 
 #include <windows.h>
@@ -59,6 +60,8 @@ class WinForm1 {
   void RefreshPortDevice();
   bool ShownOnScreen(Ctl name) const;
   void Show(HWND control, bool shown);
+  // The control's font size in pixels at the window's resolution.
+  int FontPixels(Ctl name);
   HFONT FontFor(Ctl name);
   HFONT Font(int pixels, bool bold, bool italic, const char* face = "Arial");
 

@@ -42,19 +42,52 @@ LONG Height(const RECT& r) {
   return r.bottom - r.top;
 }
 
-// A button's caption, in the button's font, fits its face on one line with room to spare.
-bool CaptionOnOneLine(HWND button) {
-  std::string caption = WindowDriver::TextOf(button);
-  caption.erase(std::remove(caption.begin(), caption.end(), '&'), caption.end());
-  HDC dc = GetDC(button);
-  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(button, WM_GETFONT, 0, 0)));
-  SIZE text{};
-  GetTextExtentPoint32A(dc, caption.c_str(), static_cast<int>(caption.size()), &text);
+// The room `text` takes in the font the window gave control `id`, wrapped at `width` when
+// `flags` say so. The window's font handles are its own: the same font is made here from the
+// size it gives.
+RECT TextNeeds(HWND control, Ctl id, const std::string& text, int width, UINT flags) {
+  const auto pixels = static_cast<int>(reinterpret_cast<UINT_PTR>(GetPropA(control, "KvFontPx")));
+  const DesignFont design = DesignFontOf(id);
+  HFONT font = CreateFontA(-pixels, 0, 0, 0, design.bold ? FW_BOLD : FW_NORMAL, design.italic, 0, 0,
+                           DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                           CLEARTYPE_QUALITY, DEFAULT_PITCH, "Arial");
+  HDC dc = GetDC(control);
+  HGDIOBJ old = SelectObject(dc, font);
+  RECT need{0, 0, width, 0};
+  DrawTextA(dc, text.c_str(), -1, &need, DT_CALCRECT | flags);
   SelectObject(dc, old);
-  ReleaseDC(button, dc);
+  ReleaseDC(control, dc);
+  DeleteObject(font);
+  return need;
+}
+
+// A button's caption fits its face on one line with room to spare.
+bool CaptionOnOneLine(HWND button, Ctl id) {
+  const RECT need = TextNeeds(button, id, WindowDriver::TextOf(button), 0, DT_SINGLELINE);
   RECT face;
   GetClientRect(button, &face);
-  return text.cx + 2 * GetSystemMetricsForDpi(SM_CXEDGE, GetDpiForWindow(button)) * 2 < Width(face);
+  return need.right + 4 * GetSystemMetricsForDpi(SM_CXEDGE, GetDpiForWindow(button)) < Width(face);
+}
+
+// The shown labels whose text, wrapped at their width, needs more room than they have: the
+// part that does not fit is not drawn.
+std::string LabelsCutOff(const WindowDriver& w) {
+  std::string cut;
+  for (const ControlDesign& c : kControls) {
+    if (PlacementOf(c.id).kind != ControlKind::Label || !w.Shown(c.id)) continue;
+    HWND label = w.Control(c.id);
+    const std::string text = WindowDriver::TextOf(label);
+    if (text.empty()) continue;
+    RECT box;
+    GetClientRect(label, &box);
+    const RECT need = TextNeeds(label, c.id, text, box.right, DT_WORDBREAK | DT_NOPREFIX);
+    if (need.bottom > box.bottom || need.right > box.right) {
+      cut += " " + std::string(c.name) + " (\"" + text + "\" needs " + std::to_string(need.right) +
+             " x " + std::to_string(need.bottom) + ", has " + std::to_string(box.right) + " x " +
+             std::to_string(box.bottom) + ")";
+    }
+  }
+  return cut;
 }
 
 constexpr long kBlue = 0xFF0000;  // as COLORREF: 0xBBGGRR
@@ -143,9 +176,10 @@ TEST(WinWindow, NeverSmallerThanTheDesignSizeAndNothingCutOff) {
       if (!w.Shown(c.id)) continue;
       EXPECT_TRUE(inView(w.Control(c.id))) << c.name;
       if (PlacementOf(c.id).kind == ControlKind::Button) {
-        EXPECT_TRUE(CaptionOnOneLine(w.Control(c.id))) << c.name << " wraps its caption";
+        EXPECT_TRUE(CaptionOnOneLine(w.Control(c.id), c.id)) << c.name << " wraps its caption";
       }
     }
+    EXPECT_EQ(LabelsCutOff(w), "");
   } else {
     // A screen smaller than the design: the content scrolls, and every control the keyboard
     // reaches comes into view when Tab gives it the focus.
@@ -200,11 +234,13 @@ TEST(WinWindow, SoftwareUploadWithTheKeyboardAlone) {
       WindowDriver::WaitFor([&] { return w.Text(Ctl::Label15) == "THE UNIT MUST BE OFF"; }, 60000))
       << w.Text(Ctl::Label12);
   EXPECT_TRUE(w.Shown(Ctl::BtnStartRun));
+  EXPECT_EQ(LabelsCutOff(w), "");
   WindowDriver::Shot("6-file-ready");
 
   w.Alt('u');
   ASSERT_TRUE(WindowDriver::WaitFor([&] { return w.Shown(Ctl::Gauge); }, 30000))
       << w.Text(Ctl::Label2);
+  EXPECT_EQ(LabelsCutOff(w), "");
   WindowDriver::Shot("7-uploading");
   // Closing while the flash is written asks first; No keeps the run going.
   PostMessageA(w.Main(), WM_CLOSE, 0, 0);
@@ -221,6 +257,7 @@ TEST(WinWindow, SoftwareUploadWithTheKeyboardAlone) {
   EXPECT_TRUE(WindowDriver::WaitFor(
       [&] { return w.Shown(Ctl::BtnRepeatUpload) && w.Shown(Ctl::BtnBackToStart); }, 5000));
   EXPECT_FALSE(w.Shown(Ctl::Gauge));
+  EXPECT_EQ(LabelsCutOff(w), "");
   WindowDriver::Shot("8-upload-finished");
   w.Alt('c');
   EXPECT_TRUE(WindowDriver::WaitFor([&] { return !IsWindow(w.Main()); }, 10000));
@@ -250,6 +287,7 @@ TEST(WinWindow, FactoryRunRefusesStandInFilesOnAComPort) {
   EXPECT_TRUE(w.Shown(Ctl::BtnBackToStart));
   EXPECT_TRUE(w.Shown(Ctl::FactoryBox) && !w.Shown(Ctl::OpeningBox) && !w.Shown(Ctl::BtnGoOn));
   EXPECT_EQ(w.Text(Ctl::Label1), "This program carries stand-in factory files, not Korvane's");
+  EXPECT_EQ(LabelsCutOff(w), "");
   WindowDriver::Shot("9-factory-refused");
   w.Alt('g');
   EXPECT_TRUE(WindowDriver::WaitFor([&] { return w.Shown(Ctl::OpeningBox); }, 5000));
@@ -268,6 +306,7 @@ TEST(WinWindow, FactoryBootstrapUploadThroughTheWindowToTheEnd) {
       << w.Text(Ctl::Label1) << " / " << w.Text(Ctl::FUpHist);
   EXPECT_EQ(w.Text(Ctl::BtnGoOn), "&Proceed");
   EXPECT_EQ(w.Text(Ctl::Label16), "Turn the Unit power on, then click on <Proceed>");
+  EXPECT_EQ(LabelsCutOff(w), "");
   WindowDriver::Shot("9-factory-ready");
   w.Alt('p');
   ASSERT_TRUE(WindowDriver::WaitFor(
@@ -280,6 +319,7 @@ TEST(WinWindow, FactoryBootstrapUploadThroughTheWindowToTheEnd) {
     EXPECT_NE(history.find(line), std::string::npos) << line << "\n" << history;
   EXPECT_TRUE(w.Shown(Ctl::FactoryBox) && w.Shown(Ctl::BtnBackToStart));
   EXPECT_EQ(w.Shown("#32770"), nullptr);
+  EXPECT_EQ(LabelsCutOff(w), "");
   WindowDriver::Shot("9-factory-finished");
   w.Press(Ctl::BtnBackToStart);
   EXPECT_TRUE(WindowDriver::WaitFor([&] { return w.Shown(Ctl::OpeningBox); }, 5000));
@@ -331,6 +371,7 @@ TEST(WinWindow, UnitThatVanishesMidUploadStopsTheRunAndOffersTheWaysOn) {
   EXPECT_NE(w.Text(Ctl::Label15), "Software Upload complete");
   EXPECT_EQ(w.Text(Ctl::FUpHist).find("Upload complete"), std::string::npos)
       << w.Text(Ctl::FUpHist);
+  EXPECT_EQ(LabelsCutOff(w), "");
   WindowDriver::Shot("11-unit-gone");
 
   // Plugged back in: the port is opened anew, and the repeat goes to the end.
